@@ -1,0 +1,67 @@
+// The disk table: what "physical drive N" means on this system.
+//
+// Entry N is the N-th whole-disk block device of /sys/block (sd*, nvme*,
+// mmcblk*, vd*, xvd*, hd*, and loop devices that have a backing file; never
+// ram or zram), sorted by name. QUILLMARK_DISKS (paths joined with ':')
+// replaces the table, so image files or loop devices can stand in for drives.
+// Images holding a partition table can be appended at run time.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/file_handle.h"
+
+namespace qm {
+
+// Geometry as Windows reports it for LBA disks.
+struct DiskGeometry {
+  uint64_t cylinders = 0;
+  uint32_t tracksPerCylinder = 255;
+  uint32_t sectorsPerTrack = 63;
+  uint32_t bytesPerSector = 512;
+};
+
+struct DiskInfo {
+  uint32_t sectorSize = 512;
+  uint64_t lengthBytes = 0;
+  DiskGeometry geometry;
+};
+
+// Queries sector size and length of an open device (BLKSSZGET, BLKGETSIZE64)
+// or regular file (512 and its size) and derives the geometry. 0 or error.
+int QueryDiskInfo(const FileHandle& handle, DiskInfo& info);
+
+// Lists whole disks under sysRoot/sys/block, as device paths (/dev/NAME),
+// sorted by name.
+std::vector<std::string> ListSysfsDisks(const std::filesystem::path& sysRoot = "/");
+
+class DiskTable {
+ public:
+  // The process's table, built on first use from QUILLMARK_DISKS or sysfs.
+  static DiskTable& System();
+
+  explicit DiskTable(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+
+  // Device or image path of drive `index`; empty when there is none.
+  std::string PathOf(int index) const;
+  // Index of a path (compared after resolving symlinks), -1 when absent.
+  int IndexOf(const std::string& path) const;
+  size_t Size() const;
+  std::vector<std::string> Paths() const;
+  // Appends a path (an image holding a partition table) and returns its
+  // index; a path already present keeps its index.
+  int Add(const std::string& path);
+  // Rebuilds the table from the environment or sysfs (after a device change).
+  void Reload();
+
+ private:
+  static std::vector<std::string> FromEnvironmentOrSysfs();
+  mutable std::mutex mutex_;
+  std::vector<std::string> paths_;
+};
+
+}  // namespace qm

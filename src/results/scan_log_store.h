@@ -1,0 +1,90 @@
+// ScanLogStore: one scan log, the three files every engine writes its
+// results to and every view reads them back from.
+//
+//   <base>            FoundFileRecord entries, 346 bytes each, no header
+//   <base>_Relation   " | <key> - [i,j,...]" per directory key, ascending
+//   <base>_DirInfo    268-byte {directoryId, recordIndex, name} entries
+//
+// A directory key is depth * 2^32 + directory id (the folder's entryId); the
+// smallest key present stands for the root.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/filetime.h"
+#include "platform/file_handle.h"
+#include "results/found_file_record.h"
+
+namespace qm {
+
+// Progress of a category listing: (user, percent, 0); non-zero cancels.
+using ListProgressFn = int (*)(void* user, int percent, int reserved);
+
+#pragma pack(push, 1)
+struct DirInfoEntry {
+  uint32_t directoryId;
+  uint32_t recordIndex;
+  char name[260];
+};
+#pragma pack(pop)
+static_assert(sizeof(DirInfoEntry) == 268);
+
+inline uint64_t DirectoryKey(uint32_t depth, uint32_t directoryId) {
+  return (uint64_t{depth} << 32) | directoryId;
+}
+
+// "Fast_%lld_%d%d%d%d%2d" and its siblings: prefix, absolute volume start,
+// year, month, day, hour without padding, minute padded to width 2 by a space.
+std::string MakeLogBaseName(const char* prefix, uint64_t volumeStart, const CivilTime& localTime);
+
+class ScanLogStore {
+ public:
+  static constexpr int kBufferCapacity = 69200;  // 200 records
+
+  ScanLogStore();
+  ~ScanLogStore();
+  ScanLogStore(const ScanLogStore&) = delete;
+  ScanLogStore& operator=(const ScanLogStore&) = delete;
+
+  // Opens (creating or appending to) the log in the current scan folder that
+  // the process's ScanHistory gives.
+  int OpenScanLog(const std::string& baseName);
+  // Same, in an explicit folder (created with its parents when missing).
+  int OpenScanLogIn(const std::filesystem::path& folder, const std::string& baseName);
+
+  // A zero-filled slot in the write buffer; its index is RecordCount(). The
+  // engine sets recordIndex itself. Null when no log is open.
+  FoundFileRecord* ReserveRecord();
+  // Files recordIndex under directoryKey; a non-null name (a folder) also
+  // adds a _DirInfo entry.
+  void AddRelation(uint64_t directoryKey, uint32_t recordIndex, uint32_t directoryId,
+                   const char* name);
+  int FlushScanLog();
+  void CloseScanLog();
+
+  int ListChildren(uint64_t directoryKey, std::vector<FoundFileRecord>& out);
+  int CountFiles(uint64_t directoryKey, uint32_t& count);
+  // Folder records from the record's parent up to (not including) the root.
+  int AncestorChain(const FoundFileRecord& record, std::vector<FoundFileRecord>& out);
+  // 1 when the main file could be read, else 0.
+  int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out);
+  // Reads record `recordIndex` (1-based). 0, 87 or an OS error.
+  int ReadRecord(uint32_t recordIndex, FoundFileRecord& out);
+
+  uint64_t RecordCount() const;
+  int SetListProgress(ListProgressFn callback, void* user);
+
+  bool IsOpen() const;
+  const std::filesystem::path& MainPath() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qm
