@@ -1,6 +1,7 @@
 #include "engines/volume_classifier.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace qm {
 
