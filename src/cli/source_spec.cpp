@@ -1,0 +1,127 @@
+#include "cli/source_spec.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/disk_table.h"
+#include "platform/errors.h"
+#include "platform/file_handle.h"
+
+namespace qm::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFirstLine(const fs::path& p) {
+  std::ifstream in(p);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+bool ParseUnsigned(const std::string& text, uint64_t& value) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+int ResolveBlockDevice(const std::string& path, SourceSpec& spec, std::string& message) {
+  std::error_code ec;
+  const fs::path canonical = fs::canonical(path, ec);
+  const std::string name = canonical.filename().string();
+  const fs::path sysDir = fs::path("/sys/class/block") / name;
+  spec.isBlockDevice = true;
+  std::string diskPath = canonical.string();
+  if (fs::exists(sysDir / "partition")) {
+    // A partition: scan it through its disk, at its start.
+    const fs::path parentDir = fs::canonical(sysDir, ec).parent_path();
+    diskPath = "/dev/" + parentDir.filename().string();
+    uint64_t start512 = 0, size512 = 0;
+    if (!ParseUnsigned(ReadFirstLine(sysDir / "start"), start512) ||
+        !ParseUnsigned(ReadFirstLine(sysDir / "size"), size512)) {
+      message = "cannot read the partition's start and size from " + sysDir.string();
+      return err::kNotReady;
+    }
+    spec.devicePath = canonical.string();
+    FileHandle disk;
+    if (int rc = disk.OpenReadOnly(diskPath); rc != 0) {
+      message = "cannot open " + diskPath + ": " + ErrorText(rc);
+      return rc;
+    }
+    DiskInfo info;
+    if (int rc = QueryDiskInfo(disk, info); rc != 0) {
+      message = "cannot query " + diskPath + ": " + ErrorText(rc);
+      return rc;
+    }
+    spec.sectorSize = info.sectorSize;
+    const uint64_t per = info.sectorSize / 512 ? info.sectorSize / 512 : 1;
+    spec.startSector = start512 / per;
+    spec.sectorCount = size512 / per;
+  } else {
+    spec.devicePath = canonical.string();
+  }
+  spec.kind = SourceSpec::Kind::kDisk;
+  spec.path = diskPath;
+  spec.driveIndex = DiskTable::System().Add(diskPath);
+  return err::kSuccess;
+}
+
+}  // namespace
+
+int ParseSource(const std::string& text, SourceSpec& spec, std::string& message) {
+  spec = SourceSpec{};
+  spec.text = text;
+  if (text.rfind("disk:", 0) == 0) {
+    uint64_t index = 0;
+    if (!ParseUnsigned(text.substr(5), index) || index >= DiskTable::System().Size()) {
+      message = "no disk " + text.substr(5) + " in the disk table (see 'quillmark-cli devices')";
+      return err::kFileNotFound;
+    }
+    spec.kind = SourceSpec::Kind::kDisk;
+    spec.driveIndex = static_cast<int>(index);
+    spec.path = DiskTable::System().PathOf(spec.driveIndex);
+    FileHandle handle;
+    if (int rc = handle.OpenReadOnly(spec.path); rc != 0) {
+      message = "cannot open " + spec.path + ": " + ErrorText(rc);
+      return rc;
+    }
+    DiskInfo info;
+    if (QueryDiskInfo(handle, info) == 0) spec.sectorSize = info.sectorSize;
+    spec.isBlockDevice = handle.IsBlockDevice();
+    return err::kSuccess;
+  }
+
+  struct stat st {};
+  if (::stat(text.c_str(), &st) != 0) {
+    int rc = LastError();
+    message = "cannot open " + text + ": " + ErrorText(rc);
+    return rc;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    message = text + " is a folder, not a disk or an image file";
+    return err::kDirectory;
+  }
+  if (S_ISBLK(st.st_mode)) return ResolveBlockDevice(text, spec, message);
+  if (!S_ISREG(st.st_mode)) {
+    message = text + " is neither a block device nor a regular file";
+    return err::kInvalidParameter;
+  }
+  FileHandle handle;
+  if (int rc = handle.OpenReadOnly(text); rc != 0) {
+    message = "cannot open " + text + ": " + ErrorText(rc);
+    return rc;
+  }
+  if (st.st_size < 512) {
+    message = text + " is " + std::to_string(st.st_size) + " bytes long: too short to hold a volume";
+    return err::kInvalidData;
+  }
+  spec.kind = SourceSpec::Kind::kImage;
+  spec.path = text;
+  return err::kSuccess;
+}
+
+}  // namespace qm::cli

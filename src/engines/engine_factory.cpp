@@ -1,0 +1,69 @@
+#include "engines/engine_factory.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "disk/sector_source.h"
+#include "disk/volume_flush.h"
+#include "engines/fast_ext_recovery.h"
+
+namespace qm {
+
+namespace {
+
+// Reads the first 16 KiB of the volume (less when the volume is smaller) and
+// classifies it. False when nothing could be read.
+bool ClassifyAt(const SectorSource& source, uint64_t startSector, uint64_t sectorCount,
+                uint32_t sectorSize, VolumeKind& kind) {
+  uint64_t want = kClassifyBytes / sectorSize;
+  if (want == 0) want = 1;
+  if (sectorCount != 0) want = std::min(want, sectorCount);
+  if (startSector >= source.totalSectors()) return false;
+  want = std::min<uint64_t>(want, source.totalSectors() - startSector);
+  std::vector<uint8_t> buffer(std::max<size_t>(kClassifyBytes, want * sectorSize), 0);
+  uint32_t got = 0;
+  int rc = source.ReadSectors(static_cast<uint32_t>(want), buffer.data(), startSector, sectorSize,
+                              &got);
+  if (rc != 0 || got == 0) return false;
+  kind = ClassifyVolume(buffer.data(), uint64_t{got} * sectorSize);
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<IFileRecoveryParse> EngineFactory::MakeEngine(VolumeKind kind, bool deep) {
+  if (deep) return nullptr;  // the combined deep engine is not part of this build yet
+  switch (kind) {
+    case VolumeKind::kExt: return std::make_unique<CFastExtRecovery>();
+    default: return nullptr;
+  }
+}
+
+std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForPartition(
+    int driveIndex, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter, bool deep) {
+  SectorSource source;
+  if (source.OpenPhysicalDriveSource(driveIndex) != 0) return nullptr;
+  const uint32_t sectorSize = source.info().sectorSize ? source.info().sectorSize : 512;
+  // Cached writes of a mounted volume must reach the disk before a raw read.
+  FlushVolumeAt(source.path(), startSector, sectorSize);
+  VolumeKind kind = VolumeKind::kUnknown;
+  if (!ClassifyAt(source, startSector, sectorCount, sectorSize, kind)) return nullptr;
+  source.Close();
+  auto engine = MakeEngine(kind, deep);
+  if (engine) engine->OpenDisk(driveIndex, startSector, sectorCount, volumeLetter);
+  return engine;
+}
+
+std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForImage(
+    const std::string& imagePath, uint16_t imageTag, bool deep) {
+  SectorSource source;
+  if (source.OpenImageSource(imagePath) != 0) return nullptr;
+  VolumeKind kind = VolumeKind::kUnknown;
+  if (!ClassifyAt(source, 0, 0, 512, kind)) return nullptr;
+  source.Close();
+  auto engine = MakeEngine(kind, deep);
+  if (engine) engine->OpenImage(imagePath, imageTag);
+  return engine;
+}
+
+}  // namespace qm

@@ -1,0 +1,32 @@
+// Chooses and opens the engine for a partition or an image from what its
+// first 16 KiB hold.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engines/file_recovery_parse.h"
+#include "engines/volume_classifier.h"
+
+namespace qm {
+
+class EngineFactory {
+ public:
+  // Drive `driveIndex` of the system disk table, the volume at startSector.
+  // Null when the drive cannot be read, or a quick scan meets an unknown
+  // file system (or an engine that this build does not have yet).
+  static std::unique_ptr<IFileRecoveryParse> CreateEngineForPartition(int driveIndex,
+                                                                      uint64_t startSector,
+                                                                      uint64_t sectorCount,
+                                                                      uint16_t volumeLetter,
+                                                                      bool deep);
+  static std::unique_ptr<IFileRecoveryParse> CreateEngineForImage(const std::string& imagePath,
+                                                                  uint16_t imageTag, bool deep);
+
+  // The class the factory picks for a volume kind and scan mode; null when
+  // there is none. Exposed so the choice can be tested on its own.
+  static std::unique_ptr<IFileRecoveryParse> MakeEngine(VolumeKind kind, bool deep);
+};
+
+}  // namespace qm
