@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The demo: builds a small FAT32 image with Debian's own tools, puts photos
+# and documents into folders, deletes some of them the way a real driver
+# does, then lets quillmark-cli find and recover them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/deps.sh
+
+build=build/release
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUILLMARK_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quillmark-cli >/dev/null
+cli=$root/$build/quillmark-cli
+
+work=$(mktemp -d /tmp/quillmark-demo.XXXXXX)
+export QUILLMARK_DATA_DIR=$work/ScanLog
+export MTOOLS_SKIP_CHECK=1
+image=$work/sample.img
+files=$work/files
+mkdir -p "$files"
+
+# A few files with the signatures their names promise.
+jpeg() {  # name, size in KiB
+  { printf '\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00'
+    head -c $(( $2 * 1024 )) /dev/urandom
+    printf '\xff\xd9'; } > "$files/$1"
+}
+png() {
+  { printf '\x89PNG\r\n\x1a\n\x00\x00\x00\x0dIHDR'
+    head -c $(( $2 * 1024 )) /dev/urandom
+    printf 'IEND\xaeB`\x82'; } > "$files/$1"
+}
+pdf() {
+  { printf '%%PDF-1.4\n'; head -c $(( $2 * 1024 )) /dev/urandom | base64; printf '\n%%%%EOF\n'; } > "$files/$1"
+}
+jpeg "Beach at sunset.jpg" 300
+jpeg "Birthday cake.jpg" 180
+jpeg "IMG_0042.JPG" 90
+png  "Family tree.png" 60
+pdf  "Tax return 2025.pdf" 40
+printf 'Milk\nEggs\nBread\nCoffee\n' > "$files/Shopping list.txt"
+seq 1 20000 | sed 's/^/line /' > "$files/Notes from the meeting.txt"
+
+mkfs.fat -C -F 32 -n DEMO "$image" 65536 >/dev/null
+mmd -i "$image" ::/Photos ::/Photos/Holiday ::/Documents
+mcopy -i "$image" "$files/Beach at sunset.jpg" "$files/Birthday cake.jpg" ::/Photos/Holiday/
+mcopy -i "$image" "$files/IMG_0042.JPG" "$files/Family tree.png" ::/Photos/
+mcopy -i "$image" "$files/Tax return 2025.pdf" "$files/Shopping list.txt" \
+  "$files/Notes from the meeting.txt" ::/Documents/
+
+# The accident: a folder of photos and two documents are deleted.
+mdeltree -i "$image" ::/Photos/Holiday
+mdel -i "$image" "::/Documents/Tax return 2025.pdf" "::/Documents/Notes from the meeting.txt"
+
+echo "== Sample image: $image (FAT32, 32 MiB; a photo folder and two documents deleted)"
+"$cli" probe "$image"
+echo
+echo "== What a quick scan finds"
+"$cli" list "$image" --tree
+echo
+echo "== Recovering every deleted file into $work/recovered"
+"$cli" recover "$image" --out "$work/recovered"
+echo
+echo "== Recovered files compared with the originals"
+status=0
+while IFS= read -r -d '' f; do
+  name=$(basename "$f")
+  if cmp -s "$f" "$files/$name"; then echo "  identical: $name"; else echo "  DIFFERENT: $name"; status=1; fi
+done < <(find "$work/recovered" -type f -print0 | sort -z)
+echo
+echo "Demo folder (remove when done): $work"
+exit $status

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need.
+# Only missing packages are installed; safe to run again.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config
+  libblkid-dev libudev-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  dosfstools mtools ntfs-3g sleuthkit fdisk e2fsprogs util-linux zip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,60 @@
+#include "engines/engine_factory.h"
+
+#include <gtest/gtest.h>
+#include <typeinfo>
+
+#include "engines/fast_ext_recovery.h"
+#include "platform/disk_table.h"
+#include "support/test_support.h"
+
+namespace qm {
+namespace {
+
+using test::TempDir;
+
+TEST(EngineFactory, ExtInQuickModeScansNothingAndSucceeds) {
+  TempDir dir;
+  const auto image = dir / "ext.img";
+  ASSERT_EQ(test::Run("truncate -s 8M " + test::Quote(image.string()) +
+                      " && PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F " +
+                      test::Quote(image.string())),
+            0);
+  auto engine = EngineFactory::CreateEngineForImage(image.string(), 1, false);
+  ASSERT_NE(engine, nullptr);
+  EXPECT_NE(dynamic_cast<CFastExtRecovery*>(engine.get()), nullptr);
+  EXPECT_EQ(engine->Scan(nullptr), 0);
+  EXPECT_EQ(engine->RecordCount(), 0u);
+  std::vector<FoundFileRecord> children;
+  EXPECT_EQ(engine->ListChildren(nullptr, 0, children), 0);
+  EXPECT_TRUE(children.empty());
+}
+
+TEST(EngineFactory, UnknownOrUnreadableSourcesGiveNoQuickEngine) {
+  TempDir dir;
+  test::WriteBytes(dir / "zeros.img", std::string(1 << 20, '\0'));
+  EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "zeros.img").string(), 1, false), nullptr);
+  EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "missing.img").string(), 1, false), nullptr);
+  test::WriteBytes(dir / "empty.img", "");
+  EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "empty.img").string(), 1, false), nullptr);
+  EXPECT_EQ(EngineFactory::CreateEngineForPartition(100000, 0, 0, 1, false), nullptr);
+}
+
+TEST(EngineFactory, PartitionsAreClassifiedAtTheirStartSector) {
+  TempDir dir;
+  // An ext4 volume 1 MiB into a "disk": the factory must look at the start.
+  const auto volume = dir / "vol.img";
+  const auto disk = dir / "disk.img";
+  ASSERT_EQ(test::Run("truncate -s 8M " + test::Quote(volume.string()) +
+                      " && PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F " +
+                      test::Quote(volume.string())),
+            0);
+  test::WriteBytes(disk, std::string(1 << 20, '\0') + test::ReadBytes(volume));
+  const int index = DiskTable::System().Add(disk.string());
+  auto engine = EngineFactory::CreateEngineForPartition(index, 2048, 16384, 5, false);
+  ASSERT_NE(engine, nullptr);
+  EXPECT_NE(dynamic_cast<CFastExtRecovery*>(engine.get()), nullptr);
+  EXPECT_EQ(EngineFactory::CreateEngineForPartition(index, 0, 2048, 5, false), nullptr);
+}
+
+}  // namespace
+}  // namespace qm
