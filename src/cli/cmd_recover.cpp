@@ -1,0 +1,166 @@
+// quillmark-cli recover SOURCE --out DIR: copy found files out.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <set>
+
+#include "cli/command_registry.h"
+#include "cli/interrupt.h"
+#include "cli/progress_line.h"
+#include "cli/record_filter.h"
+#include "cli/same_disk.h"
+#include "cli/scan_session.h"
+#include "engines/extraction/destination_names.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "results/categories.h"
+
+namespace qm::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RecoverOptions {
+  ScanOptions scan;
+  std::string out;
+  std::string categories;
+  std::string extensions;
+  bool keepPaths = false;
+  bool force = false;
+};
+
+struct Progress {
+  ProgressLine* line;
+  size_t index = 0;
+  size_t total = 0;
+  std::string current;
+  int lastError = 0;
+};
+
+int OnFileProgress(void* user, int step, int scale, int error, const char*) {
+  auto* p = static_cast<Progress*>(user);
+  if (Interrupted()) return err::kCancelled;
+  if (error != 0) p->lastError = error;
+  const int filePercent = step * scale / 100;
+  const int overall =
+      p->total ? static_cast<int>((p->index * 100 + std::min(filePercent, 100)) / p->total) : 100;
+  p->line->Update(overall, -1,
+                  std::to_string(p->index + 1) + "/" + std::to_string(p->total) + " " + p->current);
+  return 0;
+}
+
+int RunRecover(const RecoverOptions& options) {
+  std::vector<std::string> categories;
+  std::string message;
+  if (!ParseCategories(options.categories, categories, message)) {
+    std::fprintf(stderr, "quillmark-cli: %s\n", message.c_str());
+    return kExitUsage;
+  }
+  const std::vector<std::string> extensions = ParseExtensions(options.extensions);
+
+  ScanSession session;
+  if (int rc = session.Open(options.scan); rc != kExitOk) return rc;
+  IFileRecoveryParse& engine = session.engine();
+
+  if (session.spec().isBlockDevice && !options.force) {
+    const std::string sourceDisk = DiskOfDevice(session.spec().path);
+    if (!sourceDisk.empty() && DiskHoldingPath(options.out) == sourceDisk) {
+      std::fprintf(stderr,
+                   "quillmark-cli: %s lies on /dev/%s, the disk being recovered; writing there "
+                   "could overwrite the files you want back. Choose a folder on another disk "
+                   "(or pass --force).\n",
+                   options.out.c_str(), sourceDisk.c_str());
+      return kExitError;
+    }
+  }
+
+  std::vector<FoundFileRecord> records;
+  engine.ListByCategory(CategoryFilterText({}), records);
+  std::erase_if(records, [&](const FoundFileRecord& r) {
+    const std::string name = r.Name();
+    if (!categories.empty() &&
+        std::find(categories.begin(), categories.end(), CategoryOfName(name)) == categories.end())
+      return true;
+    if (!extensions.empty()) {
+      const std::string ext = LowerUtf8(ExtensionOf(name));
+      if (std::find(extensions.begin(), extensions.end(), ext) == extensions.end()) return true;
+    }
+    return false;
+  });
+
+  std::error_code ec;
+  fs::create_directories(options.out, ec);
+  if (ec || !fs::is_directory(options.out)) {
+    std::fprintf(stderr, "quillmark-cli: cannot create the folder %s: %s\n", options.out.c_str(),
+                 ec ? ec.message().c_str() : "not a folder");
+    return kExitError;
+  }
+  const fs::path root = fs::absolute(options.out);
+  const int baseSeparators = CountSeparators(root.string());
+
+  ProgressLine line(false);
+  if (options.scan.quiet) line = ProgressLine(true);
+  Progress progress{&line};
+  progress.total = records.size();
+  engine.SetCallbacks(nullptr, OnFileProgress, &progress, 100);
+
+  uint64_t recovered = 0, failed = 0, bytes = 0;
+  bool cancelled = false;
+  for (const auto& r : records) {
+    const std::string name = SafeFileName(r.Name());
+    fs::path folder = options.keepPaths ? root / SafeFolderPath(engine, r)
+                                        : root / CategoryOfName(r.Name());
+    const std::string destination = UniqueDestinationPath(folder / name).string();
+    progress.current = name;
+    progress.lastError = 0;
+    const int rc = engine.RecoverItem(r, destination, baseSeparators);
+    ++progress.index;
+    if (rc == err::kCancelled) {
+      cancelled = true;
+      break;
+    }
+    if (rc != 0) {
+      line.Finish();
+      std::fprintf(stderr, "failed: %s: %s\n", destination.c_str(), ErrorText(rc).c_str());
+      ++failed;
+      continue;
+    }
+    ++recovered;
+    bytes += r.fileSize;
+  }
+  line.Finish();
+  engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
+  std::printf("Recovered %llu files (%s) into %s; %llu failed\n",
+              static_cast<unsigned long long>(recovered), FormatBytes(bytes).c_str(),
+              root.c_str(), static_cast<unsigned long long>(failed));
+  if (cancelled) {
+    std::fprintf(stderr, "quillmark-cli: recovery cancelled\n");
+    return kExitCancelled;
+  }
+  return failed ? kExitError : kExitOk;
+}
+
+RegisterCommand reg{"recover", [](CLI::App& app) {
+                      auto* sub = app.add_subcommand("recover", "Recover found files into a folder");
+                      auto o = std::make_shared<RecoverOptions>();
+                      sub->add_option("SOURCE", o->scan.source,
+                                      "image file, block device (/dev/sdb1) or disk:N")
+                          ->required();
+                      sub->add_option("--out,-o", o->out, "destination folder")->required();
+                      sub->add_flag("--deep", o->scan.deep, "deep scan");
+                      sub->add_option("--category", o->categories,
+                                      "only these categories (photo,audio,video,document,archive,others)");
+                      sub->add_option("--ext", o->extensions, "only these extensions (jpg,png,...)");
+                      sub->add_flag("--keep-paths", o->keepPaths,
+                                    "recreate the folder paths instead of category folders");
+                      sub->add_option("--log", o->scan.logFolder,
+                                      "use the scan log in this folder instead of scanning");
+                      sub->add_flag("--force", o->force,
+                                    "allow a destination on the disk being recovered");
+                      sub->add_flag("--quiet,-q", o->scan.quiet, "no progress bar");
+                      return std::function<int()>([o] { return RunRecover(*o); });
+                    }};
+
+}  // namespace
+}  // namespace qm::cli

@@ -1,0 +1,177 @@
+#include "cli/scan_session.h"
+
+#include <cstdio>
+#include <deque>
+#include <set>
+
+#include "cli/command_registry.h"
+#include "cli/interrupt.h"
+#include "cli/progress_line.h"
+#include "engines/engine_factory.h"
+#include "engines/extraction/destination_names.h"
+#include "platform/errors.h"
+#include "results/scan_history.h"
+
+namespace qm::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every engine tags its records with this; the command line opens one
+// source at a time.
+constexpr uint16_t kSourceTag = 1;
+
+int OnScanProgress(void* user, int step, int scale, int64_t secondsLeft, uint64_t done,
+                   uint64_t total, uint64_t found, int) {
+  if (Interrupted()) return err::kCancelled;
+  auto* line = static_cast<ProgressLine*>(user);
+  std::string detail = std::to_string(found) + " found";
+  if (total != 0) detail = FormatBytes(done) + "/" + FormatBytes(total) + ", " + detail;
+  line->Update(step * scale / 100, secondsLeft, detail);
+  return 0;
+}
+
+// The main log file of a scan folder: the one file whose name carries a log
+// prefix and none of the two side-file suffixes.
+std::string FindLogIn(const fs::path& folder) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    auto has = [&](const char* p) { return name.rfind(p, 0) == 0; };
+    auto ends = [&](const std::string& s) {
+      return name.size() >= s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0;
+    };
+    if ((has("Fast_") || has("Pro_Fat_") || has("Pro_Ntfs_") || has("File_Type_")) &&
+        !ends("_Relation") && !ends("_DirInfo") && entry.is_regular_file())
+      return entry.path().string();
+  }
+  return {};
+}
+
+}  // namespace
+
+int ScanSession::Open(const ScanOptions& options) {
+  std::string message;
+  if (ParseSource(options.source, spec_, message) != 0) {
+    std::fprintf(stderr, "quillmark-cli: %s\n", message.c_str());
+    return kExitError;
+  }
+  engine_ = spec_.kind == SourceSpec::Kind::kImage
+                ? EngineFactory::CreateEngineForImage(spec_.path, kSourceTag, options.deep)
+                : EngineFactory::CreateEngineForPartition(spec_.driveIndex, spec_.startSector,
+                                                          spec_.sectorCount, kSourceTag,
+                                                          options.deep);
+  if (!engine_) {
+    std::fprintf(stderr,
+                 "quillmark-cli: no %s engine for %s: it could not be read, or it holds no FAT "
+                 "or NTFS file system (check with 'quillmark-cli probe')\n",
+                 options.deep ? "deep-scan" : "quick-scan", options.source.c_str());
+    return kExitError;
+  }
+
+  if (!options.logFolder.empty()) {
+    const std::string log = FindLogIn(options.logFolder);
+    if (log.empty()) {
+      std::fprintf(stderr, "quillmark-cli: %s holds no scan log\n", options.logFolder.c_str());
+      return kExitError;
+    }
+    scanFolder_ = options.logFolder;
+    if (int rc = engine_->Scan(log.c_str()); rc != 0) {
+      std::fprintf(stderr, "quillmark-cli: cannot open the scan log %s: %s\n", log.c_str(),
+                   ErrorText(rc).c_str());
+      return kExitError;
+    }
+    return kExitOk;
+  }
+
+  scanFolder_ = GetScanHistory().StartNewScanFolder();
+  ProgressLine line(options.quiet);
+  engine_->SetCallbacks(OnScanProgress, nullptr, &line, 100);
+  const int rc = engine_->Scan(nullptr);
+  line.Finish();
+  engine_->SetCallbacks(nullptr, nullptr, nullptr, 100);
+  if (rc == err::kCancelled) {
+    std::fprintf(stderr, "quillmark-cli: scan cancelled; what was found so far is in %s\n",
+                 scanFolder_.c_str());
+    return kExitCancelled;
+  }
+  if (rc != 0) {
+    std::fprintf(stderr, "quillmark-cli: the scan of %s failed: %s\n", options.source.c_str(),
+                 ErrorText(rc).c_str());
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+int WalkTree(IFileRecoveryParse& engine,
+             const std::function<void(const FoundFileRecord&, uint32_t, const std::string&)>& visit) {
+  struct Pending {
+    FoundFileRecord folder;
+    uint32_t depth;  // the depth of the folder's children
+    std::string path;
+  };
+  std::vector<FoundFileRecord> children;
+  if (int rc = engine.ListChildren(nullptr, 0, children); rc != 0) return rc;
+  std::deque<Pending> queue;
+  std::set<uint64_t> seen;
+  auto take = [&](const std::vector<FoundFileRecord>& list, uint32_t depth, const std::string& path) {
+    for (const auto& child : list) {
+      visit(child, depth, path);
+      if (child.isDirectory == 0) continue;
+      const uint64_t key = (uint64_t{depth + 1} << 32) | child.entryId;
+      if (depth + 1 > 4096 || !seen.insert(key).second) continue;
+      queue.push_back({child, depth + 1, path + SafeFileName(child.Name()) + "/"});
+    }
+  };
+  take(children, 0, "");
+  int result = 0;
+  while (!queue.empty()) {
+    Pending next = std::move(queue.front());
+    queue.pop_front();
+    children.clear();
+    if (int rc = engine.ListChildren(&next.folder, next.depth, children); rc != 0) result = rc;
+    take(children, next.depth, next.path);
+  }
+  return result;
+}
+
+std::string SafeFolderPath(IFileRecoveryParse& engine, const FoundFileRecord& record) {
+  std::string raw;
+  if (engine.GetFullPath(record, raw) != 0) return {};
+  std::string out, part;
+  for (char c : raw) {
+    if (c == '/' || c == '\\') {
+      if (!part.empty()) out += SafeFileName(part) + "/";
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) out += SafeFileName(part) + "/";
+  return out;
+}
+
+std::string JsonEscape(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out;
+}
+
+}  // namespace qm::cli
