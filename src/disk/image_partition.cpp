@@ -1,0 +1,47 @@
+#include "disk/image_partition.h"
+
+#include "disk/partition_table.h"
+#include "platform/disk_table.h"
+#include "platform/errors.h"
+
+namespace qm {
+
+int ResolveImagePartition(DiskTable& table, const std::string& image, int number,
+                          int& driveIndex, uint64_t& startSector, uint64_t& sectorCount,
+                          std::string* reason) {
+  driveIndex = -1;
+  startSector = 0;
+  sectorCount = 0;
+  PartitionTable parts;
+  std::string why;
+  int rc = ReadImagePartitionTable(image, parts, why);
+  if (rc == 0 && parts.scheme == PartitionScheme::kNone) {
+    why = "the image holds no partition table (an image of a single volume is scanned whole)";
+    rc = err::kInvalidParameter;
+  }
+  if (rc == 0) {
+    rc = err::kInvalidParameter;
+    why = "the image has no partition " + std::to_string(number);
+    for (const auto& entry : parts.entries) {
+      if (entry.number != number) continue;
+      startSector = entry.startSector;
+      sectorCount = entry.sectorCount;
+      rc = err::kSuccess;
+      break;
+    }
+  }
+  if (rc != 0) {
+    if (reason) *reason = image + ": " + why;
+    return rc;
+  }
+  driveIndex = table.Add(image);
+  return err::kSuccess;
+}
+
+int ResolveImagePartition(const std::string& image, int number, int& driveIndex,
+                          uint64_t& startSector, uint64_t& sectorCount, std::string* reason) {
+  return ResolveImagePartition(DiskTable::System(), image, number, driveIndex, startSector,
+                               sectorCount, reason);
+}
+
+}  // namespace qm
