@@ -51,7 +51,7 @@ std::string MountPointOf(const std::string& majorMinor, const fs::path& mountInf
 bool FlushVolumeAt(const std::string& diskPath, uint64_t startSector, uint32_t sectorSize,
                    const fs::path& sysRoot, const fs::path& mountInfo) {
   std::error_code ec;
-  const std::string diskName = fs::path(fs::canonical(diskPath, ec)).filename().string();
+  const std::string diskName = fs::weakly_canonical(diskPath, ec).filename().string();
   if (ec || diskName.empty()) return false;
   const fs::path diskDir = sysRoot / "sys" / "class" / "block" / diskName;
   if (!fs::exists(diskDir, ec)) return false;
