@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "disk/image_partition.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"
 #include "platform/file_handle.h"
@@ -96,6 +97,25 @@ int ParseSource(const std::string& text, SourceSpec& spec, std::string& message)
   }
 
   struct stat st {};
+  // IMAGE@N: partition N of a partition table inside an image file.
+  if (const size_t at = text.rfind('@');
+      at != std::string::npos && at > 0 && ::stat(text.c_str(), &st) != 0) {
+    uint64_t number = 0;
+    const std::string image = text.substr(0, at);
+    if (ParseUnsigned(text.substr(at + 1), number) && number <= 1000000) {
+      std::string reason;
+      int rc = ResolveImagePartition(image, static_cast<int>(number), spec.driveIndex,
+                                     spec.startSector, spec.sectorCount, &reason);
+      if (rc != 0) {
+        message = reason.empty() ? image + ": " + ErrorText(rc) : reason;
+        return rc;
+      }
+      spec.kind = SourceSpec::Kind::kDisk;
+      spec.path = image;
+      spec.sectorSize = 512;
+      return err::kSuccess;
+    }
+  }
   if (::stat(text.c_str(), &st) != 0) {
     int rc = LastError();
     message = "cannot open " + text + ": " + ErrorText(rc);
