@@ -1,0 +1,222 @@
+#include "engines/fat/fast_fat_recovery.h"
+
+#include <algorithm>
+
+#include "engines/extraction/destination_names.h"
+#include "platform/errors.h"
+
+namespace qm {
+
+namespace {
+
+// A cluster larger than this cannot be real; its record is refused.
+constexpr uint32_t kMaxClusterBytes = 104857600;
+// Contiguous clusters are read together, up to this many bytes at a time.
+constexpr uint32_t kContentRunBytes = 0x100000;
+
+}  // namespace
+
+CFastFatRecovery::CFastFatRecovery()
+    : extractor_(static_cast<ContentReader&>(*this), static_cast<FolderLister&>(*this)) {}
+
+CFastFatRecovery::~CFastFatRecovery() {
+  if (log_) log_->CloseScanLog();
+}
+
+uint32_t CFastFatRecovery::RootId() const {
+  return volume_.geometry().IsFat32() ? volume_.geometry().rootCluster : 0;
+}
+
+int CFastFatRecovery::FinishOpen(int rc, uint16_t volumeLetter) {
+  if (rc == 0) rc = volume_.Open(source_, partitionStartPending_, partitionSectorsPending_);
+  if (rc != 0) {
+    source_.Close();
+    return rc;
+  }
+  volumeLetter_ = volumeLetter;
+  signatureContext_.source = &source_;
+  signatureContext_.sectorSize = volume_.deviceSectorSize();
+  open_ = true;
+  return err::kSuccess;
+}
+
+int CFastFatRecovery::OpenImage(const std::string& imagePath, uint16_t volumeLetter) {
+  if (open_) return err::kSuccess;
+  int rc = source_.OpenImageSource(imagePath);
+  partitionStartPending_ = 0;
+  partitionSectorsPending_ = source_.totalSectors();
+  return FinishOpen(rc, volumeLetter);
+}
+
+int CFastFatRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
+                               uint16_t volumeLetter) {
+  if (open_) return err::kSuccess;
+  int rc = source_.OpenPhysicalDriveSource(driveIndex);
+  partitionStartPending_ = startSector;
+  partitionSectorsPending_ = sectorCount;
+  return FinishOpen(rc, volumeLetter);
+}
+
+int CFastFatRecovery::SetCallbacks(ScanProgressFn scanProgress, FileProgressFn fileProgress,
+                                   void* user, int scale) {
+  scanProgress_ = scanProgress;
+  fileProgress_ = fileProgress;
+  user_ = user;
+  scale_ = scale;
+  extractor_.SetFileProgress(fileProgress, user);
+  return err::kSuccess;
+}
+
+int CFastFatRecovery::ListChildren(const FoundFileRecord* folder, uint32_t depth,
+                                   std::vector<FoundFileRecord>& out) {
+  if (folder == nullptr && depth != 0) return err::kInvalidParameter;
+  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
+  const uint64_t key = folder ? DirectoryKey(depth, folder->entryId) : DirectoryKey(0, RootId());
+  return log_->ListChildren(key, out);
+}
+
+int CFastFatRecovery::CountFiles(const FoundFileRecord* folder, uint32_t depth, uint32_t* count) {
+  if (count == nullptr || (folder == nullptr && depth != 0)) return err::kInvalidParameter;
+  *count = 0;
+  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
+  const uint64_t key = folder ? DirectoryKey(depth, folder->entryId) : DirectoryKey(0, RootId());
+  return log_->CountFiles(key, *count);
+}
+
+uint64_t CFastFatRecovery::RecordCount() { return log_ ? log_->RecordCount() : 0; }
+
+int CFastFatRecovery::GetFullPath(const FoundFileRecord& record, std::string& path) {
+  path.clear();
+  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
+  std::vector<FoundFileRecord> chain;
+  if (int rc = log_->AncestorChain(record, chain); rc != 0) return rc;
+  // Each name is one path component, whatever a damaged volume put in it.
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    path += SafeFileName(it->Name()) + "/";
+  return err::kSuccess;
+}
+
+int CFastFatRecovery::RecoverItem(const FoundFileRecord& record, const std::string& destination,
+                                  int /*baseSeparators*/) {
+  if (!open_) return err::kInvalidHandle;
+  return extractor_.RecoverItem(record, destination);
+}
+
+int CFastFatRecovery::NextFreeExtent(uint64_t* start, uint64_t* length) {
+  if (start == nullptr || length == nullptr) return 1;
+  *length = 0;
+  if (!open_) return 1;
+  if (!bitmap_.IsBuilt()) bitmap_.Build(volume_);
+  bitmap_.NextFreeExtent(volume_, *start, *length);
+  return 1;
+}
+
+int CFastFatRecovery::SetListProgress(ListProgressFn callback, void* user) {
+  listProgress_ = callback;
+  listUser_ = user;
+  if (log_ && log_->IsOpen()) log_->SetListProgress(callback, user);
+  return err::kSuccess;
+}
+
+int CFastFatRecovery::ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) {
+  if (!log_ || !log_->IsOpen()) return 0;
+  return log_->ListByCategory(filter, out);
+}
+
+int CFastFatRecovery::BuildClusterBitmap() {
+  if (open_) bitmap_.Build(volume_);
+  return err::kSuccess;
+}
+
+int CFastFatRecovery::ExtractForPreview(const FoundFileRecord& record, std::string& outPath,
+                                        uint8_t* buffer, uint32_t* bufferSize,
+                                        PreviewProgressFn progress, void* user) {
+  outPath.clear();
+  if (!open_) return err::kInvalidHandle;
+  if (record.clusterBytes > kMaxClusterBytes) return err::kWriteFault;
+  return extractor_.ExtractForPreview(record, outPath, buffer, bufferSize, progress, user);
+}
+
+int CFastFatRecovery::ListFolder(const FoundFileRecord& folder, uint32_t depth,
+                                 std::vector<FoundFileRecord>& out) {
+  return ListChildren(&folder, depth, out);
+}
+
+int CFastFatRecovery::FolderDepth(const FoundFileRecord& folder, uint32_t& depth) {
+  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
+  return FolderDepthFromLog(*log_, folder, depth);
+}
+
+// Content of a file: its cluster chain from entryId, contiguous clusters read
+// together. Where the chain stops at a free cluster before fileSize bytes
+// (a deleted file laid around live data), the file goes on in the next free
+// cluster; where it stops at an end marker or loops, the file is short.
+int CFastFatRecovery::ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) {
+  if (!open_) return err::kInvalidHandle;
+  if (record.clusterBytes > kMaxClusterBytes) return err::kWriteFault;
+  uint64_t remaining = record.fileSize;
+  if (remaining == 0) return err::kSuccess;
+  const FatGeometry& g = volume_.geometry();
+  if (!g.IsDataCluster(record.entryId)) return err::kInvalidData;
+  const uint32_t clusterBytes = g.clusterBytes;
+  const uint32_t runClusters = std::max<uint32_t>(1, kContentRunBytes / clusterBytes);
+  if (workBuffer_.size() < uint64_t{runClusters} * clusterBytes)
+    workBuffer_.resize(uint64_t{runClusters} * clusterBytes);
+
+  // Brent's cycle detection over the clusters visited: a looping chain is
+  // caught in time proportional to its length, with no memory per cluster.
+  uint32_t tortoise = record.entryId;
+  uint64_t power = 1, lambda = 0;
+  auto seenBefore = [&](uint32_t c) {
+    if (c == tortoise) return true;
+    if (power == lambda) {
+      tortoise = c;
+      power *= 2;
+      lambda = 0;
+    }
+    ++lambda;
+    return false;
+  };
+
+  uint32_t cluster = record.entryId;
+  while (remaining > 0) {
+    const uint64_t wanted = (remaining + clusterBytes - 1) / clusterBytes;
+    const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(runClusters, wanted));
+    uint32_t count = 1;
+    uint32_t last = cluster;
+    uint32_t next = 0;
+    bool haveNext = volume_.NextInChain(last, next);
+    bool loop = false;
+    while (haveNext && count < limit && next == last + 1) {
+      if (seenBefore(next)) {
+        loop = true;
+        break;
+      }
+      last = next;
+      ++count;
+      haveNext = volume_.NextInChain(last, next);
+    }
+    uint32_t got = 0;
+    const uint32_t bytes = count * clusterBytes;
+    int rc = volume_.ReadBytes(g.ClusterOffset(cluster), bytes, workBuffer_.data(), got);
+    const uint32_t use = static_cast<uint32_t>(std::min<uint64_t>(got, remaining));
+    if (use > 0) {
+      if (int stop = sink(workBuffer_.data(), use); stop != 0) return stop;
+      remaining -= use;
+    }
+    if (rc != 0) return rc;
+    if (got < bytes) return err::kReadFault;
+    if (remaining == 0) break;
+    if (loop) return err::kHandleEof;
+    if (!haveNext) {
+      uint32_t entry = 0;
+      const bool freed = volume_.Entry(last, entry) == 0 && entry == 0;
+      if (!freed || !volume_.NextFreeAfter(last, next)) return err::kHandleEof;
+    }
+    if (seenBefore(next)) return err::kHandleEof;
+    cluster = next;
+  }
+  return err::kSuccess;
+}
+
+}  // namespace qm

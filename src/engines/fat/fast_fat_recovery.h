@@ -1,0 +1,143 @@
+// CFastFatRecovery: the quick scan of a FAT12/16/32 volume.
+//
+// Walks the directory tree from the root, breadth first, and records every
+// deleted file, every file inside a deleted folder, and the folders on the
+// way to them in a "Fast_" scan log. Content is read back by following the
+// cluster chain from a record's first cluster; where a deletion cleared the
+// chain, the file is taken to go on in the next free clusters.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "disk/sector_source.h"
+#include "engines/extraction/content_reader.h"
+#include "engines/extraction/file_extractor.h"
+#include "engines/fat/fat_cluster_bitmap.h"
+#include "engines/fat/fat_volume.h"
+#include "engines/file_recovery_parse.h"
+#include "engines/signatures/signature_catalogue.h"
+#include "results/scan_log_store.h"
+
+namespace qm {
+
+struct FatDirEntry;
+
+class CFastFatRecovery : public IFileRecoveryParse,
+                         private ContentReader,
+                         private FolderLister {
+ public:
+  CFastFatRecovery();
+  ~CFastFatRecovery() override;
+
+  int OpenImage(const std::string& imagePath, uint16_t volumeLetter) override;
+  int OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
+               uint16_t volumeLetter) override;
+  int SetCallbacks(ScanProgressFn scanProgress, FileProgressFn fileProgress, void* user,
+                   int scale) override;
+  int Scan(const char* scanLogName) override;
+  int ListChildren(const FoundFileRecord* folder, uint32_t depth,
+                   std::vector<FoundFileRecord>& out) override;
+  int CountFiles(const FoundFileRecord* folder, uint32_t depth, uint32_t* count) override;
+  uint64_t RecordCount() override;
+  int GetFullPath(const FoundFileRecord& record, std::string& path) override;
+  // Folder contents are found by the folder's own depth in the scanned tree,
+  // so baseSeparators is not needed.
+  int RecoverItem(const FoundFileRecord& record, const std::string& destination,
+                  int baseSeparators) override;
+  int NextFreeExtent(uint64_t* start, uint64_t* length) override;
+  int SetListProgress(ListProgressFn callback, void* user) override;
+  int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) override;
+  int BuildClusterBitmap() override;
+  int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
+                        uint32_t* bufferSize, PreviewProgressFn progress, void* user) override;
+
+  // Read access for tests and the deep scan.
+  const FatVolume& volume() const { return volume_; }
+  const ScanLogStore* log() const { return log_.get(); }
+  // The directory id under which the root's records are filed.
+  uint32_t RootId() const;
+
+ private:
+  // A folder met during the walk, keyed by its first cluster.
+  struct FolderInfo {
+    FoundFileRecord record;
+    uint32_t parent = 0;  // directory id of the folder it lies in
+    uint32_t depth = 0;   // the root is 0, a folder in the root 1
+  };
+  // Long-name pieces collected in front of a short entry.
+  struct LongNameCollector {
+    std::u16string units;
+    int pieces = 0;
+    void Clear() {
+      units.clear();
+      pieces = 0;
+    }
+  };
+
+  int FinishOpen(int rc, uint16_t volumeLetter);
+
+  // The walk (fast_fat_scan.cpp).
+  int WalkAll();
+  int WalkFolder(uint32_t folderId);
+  void HandleEntry(const uint8_t* entry, size_t available, uint64_t anchorSector,
+                   uint32_t folderId, uint32_t depth, bool inheritedDeleted,
+                   LongNameCollector& longName);
+  void AddFolder(const FatDirEntry& e, const std::string& name, uint64_t anchorSector,
+                 uint32_t folderId, uint32_t depth, bool deleted);
+  void AddFile(const FatDirEntry& e, const std::string& name, uint64_t anchorSector,
+               uint32_t folderId, uint32_t depth);
+  void MarkPathToWrite(uint32_t folderId);
+  int WriteFolderRecords();
+  uint32_t EntryFirstCluster(const FatDirEntry& e, const std::string& name, bool directory);
+  bool ReadClusterStart(uint32_t cluster, std::vector<uint8_t>& sector);
+  int ContentOk(uint32_t cluster, const std::string& extension);
+  void FillCommon(FoundFileRecord& r, const FatDirEntry& e, uint64_t anchorSector) const;
+  int ReportProgress(int step, int64_t secondsLeft);
+  int PeriodicProgress();
+
+  // ContentReader / FolderLister for the extractor.
+  int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
+  int ListFolder(const FoundFileRecord& folder, uint32_t depth,
+                 std::vector<FoundFileRecord>& out) override;
+  int FolderDepth(const FoundFileRecord& folder, uint32_t& depth) override;
+
+  bool open_ = false;
+  uint64_t partitionStartPending_ = 0;
+  uint64_t partitionSectorsPending_ = 0;
+  uint16_t volumeLetter_ = 0;
+  SectorSource source_;
+  FatVolume volume_;
+  FatClusterBitmap bitmap_;
+  std::unique_ptr<ScanLogStore> log_;
+  SignatureScanContext signatureContext_;
+  FileExtractor extractor_;
+  std::vector<uint8_t> workBuffer_;
+
+  ScanProgressFn scanProgress_ = nullptr;
+  FileProgressFn fileProgress_ = nullptr;
+  void* user_ = nullptr;
+  int scale_ = 100;
+  ListProgressFn listProgress_ = nullptr;
+  void* listUser_ = nullptr;
+
+  // State of one scan.
+  std::map<uint32_t, FolderInfo> folders_;
+  std::vector<uint32_t> foldersToWrite_;
+  std::unordered_set<uint32_t> markedToWrite_;
+  std::unordered_set<uint32_t> walked_;
+  std::deque<uint32_t> queue_;
+  uint64_t filesFound_ = 0;
+  int stopResult_ = 0;
+  std::chrono::steady_clock::time_point scanStarted_;
+  std::chrono::steady_clock::time_point lastReport_;
+  int periodicStep_ = 0;
+};
+
+}  // namespace qm
