@@ -63,10 +63,15 @@ int ScanSession::Open(const ScanOptions& options) {
                                                           spec_.sectorCount, kSourceTag,
                                                           options.deep);
   if (!engine_) {
-    std::fprintf(stderr,
-                 "quillmark-cli: no %s engine for %s: it could not be read, or it holds no FAT "
-                 "or NTFS file system (check with 'quillmark-cli probe')\n",
-                 options.deep ? "deep-scan" : "quick-scan", options.source.c_str());
+    if (options.deep)
+      std::fprintf(stderr,
+                   "quillmark-cli: deep scans (formatted or damaged volumes, signature carving) "
+                   "are not available in this version; try a quick scan without --deep\n");
+    else
+      std::fprintf(stderr,
+                   "quillmark-cli: %s holds no FAT or NTFS file system that a quick scan can "
+                   "read (check with 'quillmark-cli probe')\n",
+                   options.source.c_str());
     return kExitError;
   }
 
