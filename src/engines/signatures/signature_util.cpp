@@ -1,0 +1,39 @@
+#include "engines/signatures/signature_util.h"
+
+#include <limits>
+
+#include "platform/errors.h"
+
+namespace qm::sig {
+
+bool ReadSectorsToScratch(SignatureScanContext& context, uint64_t sector, uint32_t count,
+                          size_t scratchOffset) {
+  const SectorSource* source = context.source;
+  const uint32_t sectorSize = context.sectorSize;
+  if (source == nullptr || !source->IsOpen() || sectorSize == 0 || count == 0) return false;
+  const std::vector<uint8_t>& scratch = context.scratch;
+  if (scratchOffset > scratch.size() ||
+      uint64_t{count} * sectorSize > scratch.size() - scratchOffset)
+    return false;
+  uint32_t got = 0;
+  const int rc =
+      source->ReadSectors(count, context.scratch.data() + scratchOffset, sector, sectorSize, &got);
+  return rc == err::kSuccess && got == count;
+}
+
+const uint8_t* ReadBytesFromStart(SignatureScanContext& context, uint64_t offset, size_t length) {
+  const uint32_t sectorSize = context.sectorSize;
+  if (sectorSize == 0 || length == 0) return nullptr;
+  const uint64_t firstSector = offset / sectorSize;
+  if (firstSector > std::numeric_limits<uint64_t>::max() - context.startSector) return nullptr;
+  const size_t within = static_cast<size_t>(offset % sectorSize);
+  if (within > context.scratch.size() || length > context.scratch.size() - within) return nullptr;
+  const uint64_t count = (within + length + sectorSize - 1) / sectorSize;
+  if (count * sectorSize > context.scratch.size()) return nullptr;
+  if (!ReadSectorsToScratch(context, context.startSector + firstSector,
+                            static_cast<uint32_t>(count), 0))
+    return nullptr;
+  return context.scratch.data() + within;
+}
+
+}  // namespace qm::sig

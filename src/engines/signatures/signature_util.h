@@ -1,0 +1,63 @@
+// Bounded byte helpers shared by the signature tests, and the extra reads a
+// few tests make through the scan context. Every helper takes the buffer
+// length and answers "no" instead of reading past it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "engines/signatures/signature_catalogue.h"
+
+namespace qm::sig {
+
+inline uint16_t U16LE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t U32LE(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+inline uint16_t U16BE(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint32_t U32BE(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+// True when `bytes` sits at `offset` and lies wholly inside the buffer.
+inline bool HasAt(const uint8_t* data, size_t len, size_t offset, std::string_view bytes) {
+  return offset <= len && bytes.size() <= len - offset &&
+         std::memcmp(data + offset, bytes.data(), bytes.size()) == 0;
+}
+
+// True when `bytes` occurs anywhere in the first `len` bytes.
+inline bool Contains(const uint8_t* data, size_t len, std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > len) return false;
+  for (size_t i = 0; i + bytes.size() <= len; ++i)
+    if (data[i] == static_cast<uint8_t>(bytes[0]) &&
+        std::memcmp(data + i, bytes.data(), bytes.size()) == 0)
+      return true;
+  return false;
+}
+
+// ASCII case-insensitive prefix test of `len` bytes against `prefix`.
+inline bool StartsWithNoCase(const uint8_t* data, size_t len, std::string_view prefix) {
+  if (prefix.size() > len) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    uint8_t a = data[i], b = static_cast<uint8_t>(prefix[i]);
+    if (a >= 'A' && a <= 'Z') a = static_cast<uint8_t>(a + 32);
+    if (b >= 'A' && b <= 'Z') b = static_cast<uint8_t>(b + 32);
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// Reads `count` whole sectors at absolute `sector` into the context's scratch
+// buffer at `scratchOffset`. False when there is no source, the sector size is
+// unusable, the sectors do not fit the scratch buffer, or any sector fails.
+bool ReadSectorsToScratch(SignatureScanContext& context, uint64_t sector, uint32_t count,
+                          size_t scratchOffset);
+
+// Reads `length` bytes that lie `offset` bytes after the start of the
+// candidate (context.startSector) and returns where they landed in the
+// scratch buffer, or null when they could not be read.
+const uint8_t* ReadBytesFromStart(SignatureScanContext& context, uint64_t offset, size_t length);
+
+}  // namespace qm::sig
