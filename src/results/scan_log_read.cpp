@@ -239,10 +239,10 @@ int ScanLogStore::AncestorChain(const FoundFileRecord& record, std::vector<Found
         if (int r = s.ReadRecord(folder, parent); r != 0) return r;
         next = folder;
       }
+      // A damaged log can make folders each other's parents.
+      if (!visited.insert(next).second) return err::kSuccess;
       out.push_back(parent);
       current = next;
-      // A damaged log can make folders each other's parents.
-      if (!visited.insert(current).second) return err::kSuccess;
     }
   } catch (const std::bad_alloc&) {
     return err::kNotEnoughMemory;

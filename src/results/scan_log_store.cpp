@@ -127,7 +127,7 @@ int ScanLogStore::Impl::LoadDirInfo(uint64_t fileBytes) {
 void ScanLogStore::Impl::IndexDirInfo(size_t position) {
   const DirInfoEntry& entry = directories[position];
   if (entry.recordIndex == 0 || entry.recordIndex > recordCount) return;
-  dirInfoById.emplace(entry.directoryId, static_cast<uint32_t>(position));
+  dirInfoById.emplace(uint32_t{entry.directoryId}, static_cast<uint32_t>(position));
 }
 
 int ScanLogStore::Impl::WriteBuffer(bool keepOnFailure) {
@@ -184,9 +184,9 @@ void ScanLogStore::Impl::AppendToRecordIndex(const uint8_t* records, size_t coun
     FoundFileRecord record;
     std::memcpy(&record, records + i * kRecordSize, kRecordSize);
     const uint32_t index = static_cast<uint32_t>(entryIds.size() + 1);
-    entryIds.push_back(record.entryId);
+    entryIds.push_back(uint32_t{record.entryId});
     folderFlags.push_back(record.isDirectory != 0 ? 1 : 0);
-    if (record.isDirectory != 0) folderById.emplace(record.entryId, index);
+    if (record.isDirectory != 0) folderById.emplace(uint32_t{record.entryId}, index);
   }
 }
 

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "results/categories.h"
+#include "results/listing_order.h"
+#include "store_fixture.h"
+
+namespace qm::test {
+namespace {
+
+TEST(CategoryLists, EntryCountsAndUnusualEntries) {
+  auto entries = [](const std::string& list) {
+    return std::count(list.begin(), list.end(), '|') + 1;
+  };
+  EXPECT_EQ(entries(kPhotoList), 41);
+  EXPECT_EQ(entries(kAudioList), 22);
+  EXPECT_EQ(entries(kVideoList), 32);
+  EXPECT_EQ(entries(kDocumentList), 24);
+  EXPECT_EQ(entries(kArchiveList), 14);
+  EXPECT_EQ(entries(kOfficePreviewList), 43);
+  EXPECT_NE(kPhotoList.find("|*.divu|"), std::string::npos);
+  EXPECT_NE(kDocumentList.find("|*.ole|"), std::string::npos);
+  EXPECT_NE(kDocumentList.find("|*.et|"), std::string::npos);
+  EXPECT_EQ(kKnownExtensions, kPhotoList + "|" + kAudioList + "|" + kDocumentList + "|" +
+                                  kVideoList + "|" + kArchiveList);
+}
+
+// One row per name: its category, whether a listing with `filter` keeps it
+// (main file of `mainBytes`), and its extension group.
+struct CategoryCase {
+  const char* name;
+  uint32_t contentOk;
+  bool folder;
+  const char* category;
+  const char* filter;
+  uint64_t mainBytes;
+  bool listed;
+  const char* group;
+};
+
+constexpr uint64_t kSmall = 1 << 20;
+constexpr uint64_t k128MiB = 134217728;
+
+const CategoryCase kCases[] = {
+    // name             ok folder category    filter                 size    listed  group
+    {"IMG_0001.JPG",     1, false, "photo",    ".\\.jpg",             kSmall, true,  "jpg"},
+    {"holiday.jpeg",     1, false, "photo",    ".\\.jpg",             kSmall, false, "jpg"},
+    {"holiday.jpeg",     1, false, "photo",    ".\\.jpg|.\\.jpeg",    kSmall, true,  "jpg"},
+    {"broken.jpg",       0, false, "photo",    ".\\.jpg",             kSmall, false, "jpg"},
+    {"broken.jpg",       0, false, "photo",    ".\\.other",           kSmall, false, "jpg"},
+    {"sketch.p",         0, false, "photo",    ".\\.other",           kSmall, false, "p"},
+    {"song.rm",          1, false, "audio",    ".\\.rm",              kSmall, true,  "rm"},
+    {"film.rmvb",        1, false, "video",    ".\\.rmvb",            kSmall, true,  "rmvb"},
+    {"film.RMVB",        1, false, "video",    ".\\.rm",              kSmall, false, "rmvb"},
+    {"report.docx",      1, false, "document", ".\\.docx",            kSmall, true,  "doc"},
+    {"report.docx",      0, false, "document", ".\\.docx",            kSmall, true,  "doc"},
+    {"sheet.xlsx",       1, false, "document", ".\\.xls",             kSmall, false, "xls"},
+    {"page.htm",         1, false, "document", "*.htm",               kSmall, true,  "html"},
+    {"pack.tar.gz",      1, false, "archive",  ".\\.gz",              kSmall, true,  "gz"},
+    {"tune.midi",        1, false, "audio",    ".\\.mid",             kSmall, false, "mid"},
+    {"tune.m4p",         1, false, "audio",    ".\\.m4p",             kSmall, true,  "m4a"},
+    {"scan.tiff",        1, false, "photo",    ".\\.tiff",            kSmall, true,  "tif"},
+    {"saver.scr",        1, false, "photo",    ".\\.scr",             kSmall, true,  "pcx"},
+    {"notes.xyz",        1, false, "others",   ".\\.jpg|.\\.other",   kSmall, true,  "xyz"},
+    {"notes.xyz",        1, false, "others",   ".\\.jpg|.\\.other",   k128MiB, false, "xyz"},
+    {"notes.xyz",        1, false, "others",   ".\\.jpg",             kSmall, false, "xyz"},
+    {"README",           1, false, "others",   ".\\.other",           kSmall, true,  "unknow"},
+    {"README",           1, false, "others",   ".\\.other",           k128MiB - 1, true, "unknow"},
+    {"README",           1, false, "others",   ".\\.other",           k128MiB, false, "unknow"},
+    {"README",           1, false, "others",   ".\\.jpg",             kSmall, false, "unknow"},
+    {"trailing.",        1, false, "others",   ".\\.jpg",             kSmall, false, "unknow"},
+    {"known.mp3",        1, false, "audio",    ".\\.other",           kSmall, false, "mp3"},
+    {"Photos.jpg",       1, true,  "photo",    ".\\.jpg|.\\.other",   kSmall, false, "jpg"},
+    {"ÉTÉ.PNG",          1, false, "photo",    ".\\.png",             kSmall, true,  "png"},
+};
+
+TEST(CategoryRules, TableOfNames) {
+  for (const CategoryCase& c : kCases) {
+    SCOPED_TRACE(std::string(c.name) + " with filter " + c.filter);
+    FoundFileRecord record{};
+    record.SetName(c.name);
+    record.contentOk = c.contentOk;
+    record.isDirectory = c.folder ? 1 : 0;
+    EXPECT_EQ(CategoryOfName(c.name), c.category);
+    CategoryFilter filter(c.filter, c.mainBytes);
+    EXPECT_EQ(filter.Accepts(record), c.listed);
+    EXPECT_EQ(filter.Accepts(record), c.listed);  // the cached decision agrees
+    auto groups = GroupByExtension({record});
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(groups.begin()->first, c.group);
+  }
+}
+
+TEST(CategoryRules, GroupsKeepInputOrder) {
+  std::vector<FoundFileRecord> records(4);
+  const char* names[] = {"b.jpeg", "a.JPG", "x", "c.jpg"};
+  for (int i = 0; i < 4; ++i) records[i].SetName(names[i]);
+  auto groups = GroupByExtension(records);
+  ASSERT_EQ(groups.size(), 2u);
+  EXPECT_EQ(Names(groups["jpg"]), (std::vector<std::string>{"b.jpeg", "a.JPG", "c.jpg"}));
+  EXPECT_EQ(Names(groups["unknow"]), (std::vector<std::string>{"x"}));
+}
+
+TEST(CategoryFilterText, SelectionAndEscaping) {
+  struct Case {
+    std::vector<std::string> selected;
+    std::string plain;
+    std::string escaped;
+  };
+  const std::string all = kPhotoList + "|" + kAudioList + "|" + kVideoList + "|" +
+                          kDocumentList + "|" + kArchiveList;
+  const std::vector<Case> cases = {
+      {{"jpg"}, "*.jpg", ".\\.jpg"},
+      {{"png", "jpg|jpeg", "other"}, "*.png|*.jpg|*.jpeg|*.other",
+       ".\\.png|.\\.jpg|.\\.jpeg|.\\.other"},
+      {{"a+b", "c[1]"}, "*.a+b|*.c[1]", ".\\.a\\+b|.\\.c\\[1\\]"},
+      {{}, all, EscapeFilterText(all)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AllTypesFilter(c.selected), c.plain);
+    EXPECT_EQ(BuildCategoryFilter(c.selected), c.escaped);
+  }
+  EXPECT_EQ(EscapeFilterText("^x$?{}"), "\\^x\\$\\?\\{\\}");
+  EXPECT_EQ(EscapeFilterText("\\*.a*"), "\\\\.a.");
+}
+
+TEST(ListingOrder, FilesFirstThenNamesWithoutCase) {
+  std::vector<FoundFileRecord> records(5);
+  const char* names[] = {"b", "B-dir", "a", "A-dir", "C"};
+  const bool folders[] = {false, true, false, true, false};
+  for (int i = 0; i < 5; ++i) {
+    records[i].SetName(names[i]);
+    records[i].isDirectory = folders[i];
+  }
+  SortForListing(records);
+  EXPECT_EQ(Names(records), (std::vector<std::string>{"a", "b", "C", "A-dir", "B-dir"}));
+}
+
+}  // namespace
+}  // namespace qm::test
