@@ -1,0 +1,41 @@
+// One scannable place on a disk: a volume, a stretch of unallocated space
+// between volumes, or a disk that holds no volume at all. Copied by value to
+// the front ends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+enum class VolumeKind { kVolume, kGap, kEmptyDisk };
+
+struct VolumeRecord {
+  // The placeholder every record starts with; the enumerator replaces it by
+  // the record's 1-based position in the full list (Linux has no letters).
+  static constexpr uint16_t kNoLetter = 42;
+
+  uint16_t letter = kNoLetter;
+  // Partition type byte; 7 / 11 / 6 when the file system is NTFS / FAT32 /
+  // FAT; 0 for gaps and empty disks.
+  uint8_t typeCode = 0;
+  int32_t diskNumber = -1;
+  int32_t partitionNumber = -1;
+  // File-system capacity and free space when mounted; otherwise the
+  // partition length and 0. For gaps and empty disks free = total.
+  uint64_t totalBytes = 0;
+  uint64_t usedBytes = 0;
+  uint64_t freeBytes = 0;
+  uint64_t startSector = 0;  // in sectors of the disk
+  uint64_t sectorCount = 0;
+  std::string fileSystemName;  // "NTFS", "FAT32", "FAT", "exFAT", "ext4", ...
+  std::string label;
+  std::string uuid;
+  // The block device of the volume (/dev/sdb1); for a partition the kernel
+  // does not list (inside an image), the disk path followed by "@N".
+  std::string devicePath;
+  std::string mountPoint;  // empty when not mounted
+  VolumeKind kind = VolumeKind::kVolume;
+};
+
+}  // namespace qm
