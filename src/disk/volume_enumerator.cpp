@@ -45,7 +45,7 @@ VolumeRecord NewVolume(int disk, int partition, uint64_t start, uint64_t count) 
   return r;
 }
 
-VolumeRecord NewFreeSpace(VolumeKind kind, int disk, uint64_t start, uint64_t count,
+VolumeRecord NewFreeSpace(VolumeRecord::Kind kind, int disk, uint64_t start, uint64_t count,
                           uint32_t sectorSize) {
   VolumeRecord r = NewVolume(disk, -1, start, count);
   r.kind = kind;
@@ -174,7 +174,7 @@ void VolumeEnumerator::AddGaps(const DiskRecord& disk, std::vector<VolumeRecord>
   for (const auto& r : records) {
     const auto start = static_cast<int64_t>(r.startSector);
     if (start - previousEnd > spc)
-      gaps.push_back(NewFreeSpace(VolumeKind::kGap, disk.diskNumber, previousEnd,
+      gaps.push_back(NewFreeSpace(VolumeRecord::Kind::kGap, disk.diskNumber, previousEnd,
                                   start - previousEnd, disk.sectorSize));
     // A volume nested in the one before must not pull the end back, or the
     // next gap would lie over a volume.
@@ -184,7 +184,7 @@ void VolumeEnumerator::AddGaps(const DiskRecord& disk, std::vector<VolumeRecord>
   // cylinders would leave the disk's tail out of every record.
   const auto end = static_cast<int64_t>(disk.sectors);
   if (disk.sectors > 0 && end - previousEnd > spc)
-    gaps.push_back(NewFreeSpace(VolumeKind::kGap, disk.diskNumber, previousEnd, end - previousEnd,
+    gaps.push_back(NewFreeSpace(VolumeRecord::Kind::kGap, disk.diskNumber, previousEnd, end - previousEnd,
                                 disk.sectorSize));
   records.insert(records.end(), gaps.begin(), gaps.end());
   std::stable_sort(records.begin(), records.end(), [](const VolumeRecord& a, const VolumeRecord& b) {
@@ -208,7 +208,7 @@ int VolumeEnumerator::EnumerateVolumes() {
     if (number > kMaxProbedDisk) break;
     if (volumes_.count(number) || disk.sectors == 0) continue;
     volumes_[number].push_back(
-        NewFreeSpace(VolumeKind::kEmptyDisk, number, 0, disk.sectors, disk.sectorSize));
+        NewFreeSpace(VolumeRecord::Kind::kEmptyDisk, number, 0, disk.sectors, disk.sectorSize));
     volumes_[number].back().devicePath = disk.path;
   }
   uint16_t position = 1;

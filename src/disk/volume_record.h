@@ -8,9 +8,9 @@
 
 namespace qm {
 
-enum class VolumeKind { kVolume, kGap, kEmptyDisk };
-
 struct VolumeRecord {
+  enum class Kind { kVolume, kGap, kEmptyDisk };
+
   // The placeholder every record starts with; the enumerator replaces it by
   // the record's 1-based position in the full list (Linux has no letters).
   static constexpr uint16_t kNoLetter = 42;
@@ -35,7 +35,7 @@ struct VolumeRecord {
   // does not list (inside an image), the disk path followed by "@N".
   std::string devicePath;
   std::string mountPoint;  // empty when not mounted
-  VolumeKind kind = VolumeKind::kVolume;
+  Kind kind = Kind::kVolume;
 };
 
 }  // namespace qm

@@ -113,18 +113,18 @@ TEST(VolumeEnumeratorTest, GapsTagsAndCapacities) {
   const auto list = All(e);
 
   struct Expected {
-    VolumeKind kind;
+    VolumeRecord::Kind kind;
     uint64_t start;
     uint64_t count;
     uint8_t typeCode;
     int partition;
   };
   const std::vector<Expected> expected = {
-      {VolumeKind::kVolume, p1, n1, 0x07, 1},
-      {VolumeKind::kVolume, p2, n2, 0x0c, 2},
-      {VolumeKind::kGap, p2 + n2, kCyl + 1, 0, -1},
-      {VolumeKind::kVolume, p3, n3, 0x83, 3},
-      {VolumeKind::kGap, p3 + n3, disk - (p3 + n3), 0, -1},
+      {VolumeRecord::Kind::kVolume, p1, n1, 0x07, 1},
+      {VolumeRecord::Kind::kVolume, p2, n2, 0x0c, 2},
+      {VolumeRecord::Kind::kGap, p2 + n2, kCyl + 1, 0, -1},
+      {VolumeRecord::Kind::kVolume, p3, n3, 0x83, 3},
+      {VolumeRecord::Kind::kGap, p3 + n3, disk - (p3 + n3), 0, -1},
   };
   ASSERT_EQ(list.size(), expected.size());
   for (size_t i = 0; i < list.size(); ++i) {
@@ -166,11 +166,11 @@ TEST(VolumeEnumeratorTest, SpaceBeforeTheFirstPartitionCountsFromSector63) {
   All(e);
   const auto& v = e.volumes();
   ASSERT_EQ(v.size(), 3u);
-  EXPECT_EQ(v.at(0).front().kind, VolumeKind::kVolume);
-  ASSERT_EQ(v.at(1).front().kind, VolumeKind::kGap);
+  EXPECT_EQ(v.at(0).front().kind, VolumeRecord::Kind::kVolume);
+  ASSERT_EQ(v.at(1).front().kind, VolumeRecord::Kind::kGap);
   EXPECT_EQ(v.at(1).front().startSector, 63u);
   EXPECT_EQ(v.at(1).front().sectorCount, kCyl + 1);
-  EXPECT_EQ(v.at(2).front().kind, VolumeKind::kVolume);
+  EXPECT_EQ(v.at(2).front().kind, VolumeRecord::Kind::kVolume);
   EXPECT_EQ(v.at(2).size(), 2u);  // the volume and the gap after it
 }
 
@@ -190,7 +190,7 @@ TEST(VolumeEnumeratorTest, EmptyDisksAppearOnceAndOnlyUpToDisk127) {
   ASSERT_EQ(list.size(), 128u);
   for (int i = 0; i < 128; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(list[i].kind, VolumeKind::kEmptyDisk);
+    EXPECT_EQ(list[i].kind, VolumeRecord::Kind::kEmptyDisk);
     EXPECT_EQ(list[i].diskNumber, i);
     EXPECT_EQ(list[i].startSector, 0u);
     EXPECT_EQ(list[i].sectorCount, 5000u + i);
@@ -300,7 +300,7 @@ TEST(VolumeEnumeratorTest, WholeDiskFileSystemAndImagesInTheTable) {
 
   ASSERT_EQ(v.at(0).size(), 1u);
   const VolumeRecord& stick = v.at(0)[0];
-  EXPECT_EQ(stick.kind, VolumeKind::kVolume);
+  EXPECT_EQ(stick.kind, VolumeRecord::Kind::kVolume);
   EXPECT_EQ(stick.partitionNumber, 0);
   EXPECT_EQ(stick.sectorCount, sectors);
   EXPECT_EQ(stick.fileSystemName, "FAT32");
@@ -321,7 +321,7 @@ TEST(VolumeEnumeratorTest, WholeDiskFileSystemAndImagesInTheTable) {
   EXPECT_NE(e.disks().at(badDisk).tableProblem.find("overlaps"), std::string::npos)
       << e.disks().at(badDisk).tableProblem;
   ASSERT_EQ(v.at(badDisk).size(), 1u);
-  EXPECT_EQ(v.at(badDisk)[0].kind, VolumeKind::kEmptyDisk);
+  EXPECT_EQ(v.at(badDisk)[0].kind, VolumeRecord::Kind::kEmptyDisk);
   EXPECT_EQ(v.at(badDisk)[0].sectorCount, 90000u);
 }
 

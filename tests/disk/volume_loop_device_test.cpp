@@ -104,7 +104,7 @@ TEST(VolumeLoopDeviceTest, ListsBothVolumesAndReportsTheDetachAsARemoval) {
   ASSERT_EQ(enumerator.EnumerateVolumes(), 1);
   std::vector<VolumeRecord> before;
   enumerator.GetAllVolumes(before);
-  std::erase_if(before, [](const VolumeRecord& r) { return r.kind != VolumeKind::kVolume; });
+  std::erase_if(before, [](const VolumeRecord& r) { return r.kind != VolumeRecord::Kind::kVolume; });
   ASSERT_EQ(before.size(), 2u);
 
   const VolumeRecord& fat = before[0];
