@@ -74,7 +74,8 @@ CategoryFilter::CategoryFilter(std::string filter, uint64_t mainFileBytes)
 
 CategoryFilter::Decision CategoryFilter::Decide(std::string_view rawExtension) const {
   if (rawExtension.empty()) return {false, wantUnknown_};
-  const std::string dotted = "." + LowerUtf8(rawExtension);
+  std::string dotted(1, '.');
+  dotted += LowerUtf8(rawExtension);
   const bool photo = IsPhotoExtension(std::string_view(dotted).substr(1));
   if (filter_.find(dotted) != std::string::npos) return {photo, true};
   return {photo, wantUnknown_ && kKnownExtensions.find(dotted) == std::string::npos};

@@ -84,6 +84,7 @@ int ScanLogStore::Impl::ReadInListOrder(const std::vector<uint32_t>& indices,
     }
     i = j;
   }
+  out.reserve(out.size() + n);
   for (size_t k = 0; k < n; ++k) {
     if (errors[k] != 0) return errors[k];
     if (keep(records[k])) out.push_back(records[k]);

@@ -137,5 +137,30 @@ TEST(ListingOrder, FilesFirstThenNamesWithoutCase) {
   EXPECT_EQ(Names(records), (std::vector<std::string>{"a", "b", "C", "A-dir", "B-dir"}));
 }
 
+TEST(ListingOrder, MatchesTheNameComparisonOnMixedNames) {
+  // Shared prefixes longer than 8 bytes, case differences, non-ASCII and
+  // undecodable bytes: the sort must agree with CompareNamesNoCase.
+  const char* stems[] = {"file_0000001", "FILE_00000010", "file_000000", "Émile", "émile",
+                         "eve", "Zed", "zed", "\xC3", "a\xFF", "ab", "AB", "abcdefgh",
+                         "ABCDEFGHI", "Ωmega", "ωmega", ""};
+  std::vector<FoundFileRecord> records;
+  uint32_t seed = 7;
+  for (int i = 0; i < 400; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    FoundFileRecord r{};
+    r.SetName(std::string(stems[seed % 17]) + std::to_string(seed % 5));
+    r.isDirectory = (seed >> 8) % 3 == 0;
+    r.recordIndex = static_cast<uint32_t>(i);
+    records.push_back(r);
+  }
+  std::vector<FoundFileRecord> expected = records;
+  std::stable_sort(expected.begin(), expected.end(), ListsBefore);
+  SortForListing(records);
+  ASSERT_EQ(records.size(), expected.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    EXPECT_EQ(+records[i].recordIndex, +expected[i].recordIndex) << records[i].Name();
+  }
+}
+
 }  // namespace
 }  // namespace qm::test
