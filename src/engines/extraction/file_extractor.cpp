@@ -163,7 +163,8 @@ int FileExtractor::ExtractForPreview(const FoundFileRecord& record, std::string&
 
   if (tempName.empty()) {
     if (buffer == nullptr || bufferSize == nullptr) return err::kInvalidParameter;
-    const uint64_t total = std::min<uint64_t>(record.fileSize, *bufferSize);
+    const uint64_t fileSize = record.fileSize;  // packed field: copied before std::min
+    const uint64_t total = std::min<uint64_t>(fileSize, *bufferSize);
     *bufferSize = 0;
     if (total == 0) return report(100, 0);
     uint64_t delivered = 0;
