@@ -1,0 +1,351 @@
+#include "engines/ntfs/ntfs_volume.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/errors.h"
+
+namespace qm::ntfs {
+
+namespace {
+
+uint64_t SaturatingMul(uint64_t a, uint64_t b) {
+  if (a != 0 && b > UINT64_MAX / a) return UINT64_MAX;
+  return a * b;
+}
+
+bool IsWanted(const Attribute& a, uint32_t type) {
+  return a.type == type && (type != kAttrData || a.nameLength == 0);
+}
+
+// The extent of attribute `type` that starts at `vcn` inside one record.
+bool FindExtent(Bytes record, uint32_t type, uint64_t vcn, Attribute& out) {
+  AttributeWalker walker(record);
+  Attribute a;
+  NonResidentHeader h;
+  while (walker.Next(a)) {
+    if (IsWanted(a, type) && ReadNonResidentHeader(a, h) && h.lowestVcn == vcn) {
+      out = a;
+      return true;
+    }
+  }
+  return false;
+}
+
+struct ListEntry {
+  uint64_t lowestVcn;
+  uint64_t recordNumber;
+};
+
+// $ATTRIBUTE_LIST entry: 0x00 type, 0x04 entry length, 0x06 name length,
+// 0x08 lowest VCN, 0x10 file reference (48-bit record number, 16-bit
+// sequence), 0x18 attribute id, 0x1A name.
+std::vector<ListEntry> ParseAttributeList(Bytes list, uint32_t type) {
+  constexpr size_t kEntryHeader = 0x1A;
+  std::vector<ListEntry> entries;
+  size_t off = 0;
+  while (Fits(list, off, kEntryHeader)) {
+    const uint8_t* p = list.data() + off;
+    const uint32_t entryType = Le32(p);
+    const uint16_t length = Le16(p + 4);
+    if (entryType == 0 || entryType == kAttrEnd || length < kEntryHeader || length > list.size() - off)
+      break;
+    if (entryType == type && (type != kAttrData || p[6] == 0))
+      entries.push_back({Le64(p + 8), Le64(p + 0x10) & 0xFFFFFFFFFFFFull});
+    off += length;
+  }
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const ListEntry& a, const ListEntry& b) { return a.lowestVcn < b.lowestVcn; });
+  return entries;
+}
+
+}  // namespace
+
+std::optional<uint64_t> MftSectorOf(uint64_t index, const RunList& mftRuns, const NtfsGeometry& g,
+                                    uint64_t* leftInRun) {
+  const uint64_t spc = static_cast<uint32_t>(g.sectorsPerCluster);
+  uint64_t start = 0;
+  if (leftInRun) *leftInRun = 0;
+  for (const DataRun& run : mftRuns) {
+    const uint64_t sectors = SaturatingMul(run.clusterCount, spc);
+    if (index - start < sectors) {
+      if (leftInRun) *leftInRun = sectors - (index - start);
+      if (run.sparse) return std::nullopt;
+      const uint64_t base = SaturatingMul(run.lcn, spc);
+      const uint64_t offset = index - start;
+      if (base > UINT64_MAX - g.volumeStartSector - offset) return std::nullopt;
+      return g.volumeStartSector + base + offset;
+    }
+    if (sectors > UINT64_MAX - start) return std::nullopt;
+    start += sectors;
+  }
+  return std::nullopt;
+}
+
+std::optional<uint64_t> RecordNumberToSector(uint64_t number, const RunList& mftRuns,
+                                             const NtfsGeometry& g) {
+  const uint64_t spr = static_cast<uint32_t>(g.sectorsPerRecord);
+  if (number > UINT64_MAX / spr) return std::nullopt;
+  return MftSectorOf(number * spr, mftRuns, g);
+}
+
+uint64_t NtfsVolume::MftRecordCount() const {
+  const uint64_t sectors = SaturatingMul(RunListClusters(mftRuns_), static_cast<uint32_t>(geometry_.sectorsPerCluster));
+  return sectors / static_cast<uint32_t>(geometry_.sectorsPerRecord);
+}
+
+int NtfsVolume::ReadFileRecord(uint64_t sector, std::vector<uint8_t>& record) const {
+  if (!source_) return err::kInvalidHandle;
+  record.assign(static_cast<size_t>(geometry_.recordSize), 0);
+  uint32_t got = 0;
+  const int rc = source_->ReadSectors(static_cast<uint32_t>(geometry_.sectorsPerRecord), record.data(),
+                                      sector, static_cast<uint32_t>(geometry_.bytesPerSector), &got);
+  if (rc != 0) return rc;
+  if (!HasFileSignature(record)) return kNoFileRecord;
+  ApplyFixups(record);
+  return 0;
+}
+
+int NtfsVolume::ReadMftRecord(uint64_t number, std::vector<uint8_t>& record) const {
+  if (!source_) return err::kInvalidHandle;
+  const auto first = RecordNumberToSector(number);
+  if (!first) return kAttributeNotFound;
+  const uint32_t spr = static_cast<uint32_t>(geometry_.sectorsPerRecord);
+  const auto last = MftSectorOf(number * spr + spr - 1, mftRuns_, geometry_);
+  if (last && *last == *first + spr - 1) return ReadFileRecord(*first, record);
+
+  // The record straddles two runs: map and read it sector by sector.
+  const uint32_t bps = static_cast<uint32_t>(geometry_.bytesPerSector);
+  record.assign(static_cast<size_t>(geometry_.recordSize), 0);
+  for (uint32_t i = 0; i < spr; ++i) {
+    const auto sector = MftSectorOf(number * spr + i, mftRuns_, geometry_);
+    if (!sector) return kAttributeNotFound;
+    uint32_t got = 0;
+    if (int rc = source_->ReadSectors(1, record.data() + size_t{i} * bps, *sector, bps, &got); rc != 0)
+      return rc;
+  }
+  if (!HasFileSignature(record)) return kNoFileRecord;
+  ApplyFixups(record);
+  return 0;
+}
+
+int NtfsVolume::LoadMftRuns() {
+  mftRuns_.clear();
+  std::vector<uint8_t> record;
+  if (int rc = ReadFileRecord(geometry_.mftStartSector, record); rc != 0) return rc;
+  Attribute data;
+  if (!FindExtent(record, kAttrData, 0, data)) return kAttributeNotFound;
+  RunList runs;
+  DecodeRunList(data, runs);
+  // The first extent alone maps the records that hold the later extents.
+  mftRuns_ = runs;
+  AttributeWalker walker(record);
+  Attribute a;
+  while (walker.Next(a)) {
+    if (a.type != kAttrAttributeList) continue;
+    RunList all;
+    if (FollowAttributeList(record, a, kAttrData, all) > RunListClusters(runs)) runs = std::move(all);
+    break;
+  }
+
+  // The $MFT cannot reach past the volume: cut the list where it would.
+  const uint64_t spc = static_cast<uint32_t>(geometry_.sectorsPerCluster);
+  const uint64_t volumeClusters = geometry_.totalSectors / spc + 1;
+  RunList kept;
+  uint64_t clusters = 0;
+  for (DataRun run : runs) {
+    if (clusters >= volumeClusters) break;
+    if (!run.sparse) {
+      if (run.lcn >= volumeClusters) break;
+      run.clusterCount = std::min(run.clusterCount, volumeClusters - run.lcn);
+    }
+    run.clusterCount = std::min(run.clusterCount, volumeClusters - clusters);
+    clusters += run.clusterCount;
+    kept.push_back(run);
+  }
+  mftRuns_ = std::move(kept);
+  return mftRuns_.empty() ? kAttributeNotFound : 0;
+}
+
+uint64_t NtfsVolume::FollowAttributeList(Bytes record, const Attribute& list, uint32_t type,
+                                         RunList& out, NonResidentHeader* first,
+                                         uint16_t* firstFlags) const {
+  std::vector<uint8_t> nonResidentBytes;
+  Bytes listBytes;
+  if (!list.nonResident) {
+    if (!ResidentValue(list, listBytes)) return 0;
+  } else {
+    NonResidentHeader h;
+    RunList listRuns;
+    if (!ReadNonResidentHeader(list, h) || DecodeRunList(list, listRuns) == 0) return 0;
+    const uint64_t bytes = std::min(h.dataSize, kMaxAttributeListBytes);
+    if (ReadRunBytes(listRuns, bytes, nonResidentBytes) != 0) return 0;
+    listBytes = nonResidentBytes;
+  }
+
+  RecordHeader own;
+  if (!ParseRecordHeader(record, own)) return 0;
+  uint64_t nextVcn = 0;
+  uint64_t collected = 0;
+  std::vector<uint8_t> extension;
+  uint64_t extensionNumber = UINT64_MAX;
+  for (const ListEntry& entry : ParseAttributeList(listBytes, type)) {
+    if (entry.lowestVcn != nextVcn) break;
+    Bytes holder = record;
+    if (entry.recordNumber != own.recordNumber) {
+      if (entry.recordNumber != extensionNumber) {
+        extensionNumber = UINT64_MAX;
+        if (ReadMftRecord(entry.recordNumber, extension) != 0) break;
+        extensionNumber = entry.recordNumber;
+      }
+      holder = extension;
+    }
+    Attribute extent;
+    NonResidentHeader h;
+    if (!FindExtent(holder, type, entry.lowestVcn, extent) || !ReadNonResidentHeader(extent, h)) break;
+    const uint64_t clusters = DecodeRunList(extent, out);
+    if (clusters == 0) break;
+    if (entry.lowestVcn == 0) {
+      if (first) *first = h;
+      if (firstFlags) *firstFlags = extent.flags;
+    }
+    collected += clusters;
+    if (clusters > UINT64_MAX - nextVcn) break;
+    nextVcn += clusters;
+  }
+  return collected;
+}
+
+int NtfsVolume::FindAttributeRunsInRecord(Bytes record, uint32_t type, RunList& out) const {
+  AttributeWalker walker(record);
+  Attribute a;
+  std::optional<Attribute> list;
+  std::optional<Attribute> found;
+  while (walker.Next(a)) {
+    if (a.type == kAttrAttributeList && !list) list = a;
+    if (IsWanted(a, type) && !found) found = a;
+  }
+  if (list) {
+    RunList collected;
+    if (FollowAttributeList(record, *list, type, collected) > 0) {
+      out.insert(out.end(), collected.begin(), collected.end());
+      return 0;
+    }
+  }
+  if (found && found->nonResident) {
+    DecodeRunList(*found, out);
+    return 0;
+  }
+  return kAttributeNotFound;
+}
+
+int NtfsVolume::FindAttributeRuns(uint64_t recordSector, uint32_t type, RunList& out) const {
+  std::vector<uint8_t> record;
+  if (int rc = ReadFileRecord(recordSector, record); rc != 0) return rc;
+  return FindAttributeRunsInRecord(record, type, out);
+}
+
+int NtfsVolume::LocateData(Bytes record, DataStream& out) const {
+  out = DataStream{};
+  AttributeWalker walker(record);
+  Attribute a;
+  std::optional<Attribute> list;
+  std::optional<Attribute> data;
+  while (walker.Next(a)) {
+    if (a.type == kAttrAttributeList && !list) list = a;
+    if (IsWanted(a, kAttrData) && !data) data = a;
+  }
+  if (data && !data->nonResident) {
+    Bytes value;
+    if (!ResidentValue(*data, value)) return kAttributeNotFound;
+    out.resident = true;
+    out.residentBytes.assign(value.begin(), value.end());
+    out.dataSize = out.initializedSize = value.size();
+    return 0;
+  }
+  NonResidentHeader first;
+  bool haveFirst = false;
+  if (list) {
+    NonResidentHeader h;
+    uint16_t flags = 0;
+    if (FollowAttributeList(record, *list, kAttrData, out.runs, &h, &flags) > 0) {
+      first = h;
+      out.flags = flags;
+      haveFirst = true;
+    } else {
+      out.runs.clear();
+    }
+  }
+  if (!haveFirst && data) {
+    if (!ReadNonResidentHeader(*data, first)) return kAttributeNotFound;
+    DecodeRunList(*data, out.runs);
+    out.flags = data->flags;
+    haveFirst = true;
+  }
+  if (!haveFirst) return kAttributeNotFound;
+  out.dataSize = first.dataSize;
+  out.initializedSize = std::min(first.initializedSize, first.dataSize);
+  out.compressionUnit = first.compressionUnit;
+  return 0;
+}
+
+int NtfsVolume::ReadResidentData(uint64_t recordSector, std::vector<uint8_t>& data) const {
+  std::vector<uint8_t> record;
+  const int rc = ReadFileRecord(recordSector, record);
+  if (rc == kNoFileRecord) return kNoResidentData;
+  if (rc != 0) return rc;
+  AttributeWalker walker(record);
+  Attribute a;
+  while (walker.Next(a)) {
+    if (!IsWanted(a, kAttrData)) continue;
+    if (a.nonResident) return kNoResidentData;
+    Bytes value;
+    if (!ResidentValue(a, value)) return err::kInvalidParameter;
+    data.assign(value.begin(), value.end());
+    return 0;
+  }
+  return kNoResidentData;
+}
+
+int NtfsVolume::ReadDataSize(uint64_t recordSector, uint64_t& size) const {
+  std::vector<uint8_t> record;
+  if (int rc = ReadFileRecord(recordSector, record); rc != 0) return rc;
+  DataStream stream;
+  if (LocateData(record, stream) != 0) return err::kInvalidParameter;
+  size = stream.dataSize;
+  return 0;
+}
+
+int NtfsVolume::ReadRunBytes(const RunList& runs, uint64_t byteCount, std::vector<uint8_t>& out) const {
+  if (!source_) return err::kInvalidHandle;
+  out.assign(static_cast<size_t>(byteCount), 0);
+  const uint32_t bps = static_cast<uint32_t>(geometry_.bytesPerSector);
+  const uint64_t spc = static_cast<uint32_t>(geometry_.sectorsPerCluster);
+  const uint64_t clusterBytes = geometry_.ClusterBytes();
+  constexpr uint64_t kPiece = 1 << 20;
+  std::vector<uint8_t> piece;
+  uint64_t pos = 0;
+  for (const DataRun& run : runs) {
+    if (pos >= byteCount) break;
+    const uint64_t take = std::min(SaturatingMul(run.clusterCount, clusterBytes), byteCount - pos);
+    if (!run.sparse) {
+      const uint64_t first = SaturatingMul(run.lcn, spc);
+      if (first > UINT64_MAX - geometry_.volumeStartSector) return err::kInvalidParameter;
+      for (uint64_t done = 0; done < take;) {
+        const uint64_t bytes = std::min(kPiece, take - done);
+        const uint32_t sectors = static_cast<uint32_t>((bytes + bps - 1) / bps);
+        piece.resize(size_t{sectors} * bps);
+        uint32_t got = 0;
+        const int rc = source_->ReadSectors(sectors, piece.data(),
+                                            geometry_.volumeStartSector + first + done / bps, bps, &got);
+        if (rc != 0) return rc;
+        std::memcpy(out.data() + pos + done, piece.data(), static_cast<size_t>(bytes));
+        done += bytes;
+      }
+    }
+    pos += take;
+  }
+  return 0;
+}
+
+}  // namespace qm::ntfs
