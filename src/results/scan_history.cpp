@@ -139,6 +139,18 @@ void ScanHistory::ReleaseScanFolder() {
   if (folderCounter_ > 0) --folderCounter_;
 }
 
+bool ScanHistory::IsInsideScanLog(const fs::path& folder) const {
+  std::error_code ec;
+  const fs::path target(WithoutTrailingSlash(folder.string()));
+  if (target.empty() || target.is_relative()) return false;
+  const fs::path base = fs::weakly_canonical(scanLogFolder_, ec);
+  if (ec || base == base.root_path()) return false;
+  const fs::path resolved = fs::weakly_canonical(target, ec);
+  if (ec) return false;
+  auto [b, r] = std::mismatch(base.begin(), base.end(), resolved.begin(), resolved.end());
+  return b == base.end() && r != resolved.end();
+}
+
 bool ScanHistory::IsDeletableFolder(const fs::path& folder) const {
   std::error_code ec;
   const fs::path target(WithoutTrailingSlash(folder.string()));
@@ -198,7 +210,9 @@ bool ScanHistory::FindHistoryForVolume(int32_t driveNumber, uint64_t volumeStart
     return SameVolume(e, driveNumber, volumeStart, volumeSectors);
   });
   if (it == entries_.end()) return false;
-  if (it->volumeBytes != volumeBytes) {
+  // An entry whose folder lies outside the ScanLog folder (a damaged or
+  // foreign index) is never resumed: the logs would be written there.
+  if (it->volumeBytes != volumeBytes || !IsInsideScanLog(it->Folder())) {
     DropEntryLocked(it);
     return false;
   }
@@ -217,7 +231,9 @@ bool ScanHistory::FindHistoryForImage(const std::string& imagePath, HistoryEntry
   auto it = std::find_if(entries_.begin(), entries_.end(),
                          [&](const HistoryEntry& e) { return e.ImagePath() == imagePath; });
   if (it == entries_.end()) return false;
-  if (it->imageTime != imageTime) {
+  // An entry whose folder lies outside the ScanLog folder (a damaged or
+  // foreign index) is never resumed: the logs would be written there.
+  if (it->imageTime != imageTime || !IsInsideScanLog(it->Folder())) {
     DropEntryLocked(it);
     return false;
   }

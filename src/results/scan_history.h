@@ -54,7 +54,9 @@ class ScanHistory {
 
   // Looks for the entry of a volume: same drive number, start and sector
   // count. When its volumeBytes differ the volume changed since: the entry
-  // and its folder are deleted and nothing is found.
+  // and its folder are deleted and nothing is found. An entry whose folder
+  // is not inside the ScanLog folder is dropped the same way (its folder is
+  // left alone).
   bool FindHistoryForVolume(int32_t driveNumber, uint64_t volumeStart, uint64_t volumeSectors,
                             uint64_t volumeBytes, HistoryEntry* found = nullptr);
   // Looks for the entry of an image file by its path; when the image's
@@ -80,6 +82,7 @@ class ScanHistory {
   int DeleteLocked(const std::filesystem::path& folder);
   int DropEntryLocked(std::vector<HistoryEntry>::iterator entry);
   int RemoveFolderTree(const std::filesystem::path& folder) const;
+  bool IsInsideScanLog(const std::filesystem::path& folder) const;
   bool IsDeletableFolder(const std::filesystem::path& folder) const;
   std::filesystem::path NumberedFolder(uint64_t number) const;
 

@@ -234,6 +234,12 @@ TEST_F(ScanHistoryTest, HostileIndexCannotDeleteOutsideTheScanLogFolder) {
   }
   EXPECT_FALSE(fs::exists(ScanLog() / "9"));  // the one real scan folder went
   EXPECT_TRUE(history.Entries().empty());
+  // An entry that matches but names a folder outside is not resumed: the
+  // logs would otherwise be written there.
+  ASSERT_EQ(history.SaveHistoryEntry(1, 2, 3, 4, Resume(5), home), 0);
+  EXPECT_FALSE(history.FindHistoryForVolume(1, 2, 3, 4));
+  EXPECT_EQ(history.CurrentScanFolder().parent_path().parent_path(), ScanLog());
+  EXPECT_EQ(ReadBytes(home / "precious.txt"), "keep me");
   // Direct requests are refused the same way; the root of the file system
   // is asked for only after every case above kept its files.
   EXPECT_EQ(history.DeleteHistoryEntry(home), err::kAccessDenied);
