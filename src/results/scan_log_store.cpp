@@ -103,9 +103,9 @@ void ScanLogStore::Impl::LoadRelations(uint64_t fileBytes) {
 }
 
 int ScanLogStore::Impl::LoadDirInfo(uint64_t fileBytes) {
-  // Every usable entry names a record of its own, so a longer list is damage
-  // and only the first recordCount entries are read.
-  const uint64_t whole = std::min(fileBytes / kDirInfoSize, recordCount);
+  // Every usable entry names a record of the log, so a list much longer than
+  // the log is damage and only its start is read.
+  const uint64_t whole = std::min(fileBytes / kDirInfoSize, 2 * recordCount + 1024);
   dirInfoHasTail = fileBytes != whole * kDirInfoSize;
   constexpr uint64_t kChunk = 4096;
   for (uint64_t first = 0; first < whole; first += kChunk) {

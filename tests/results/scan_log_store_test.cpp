@@ -7,6 +7,7 @@
 #include "platform/errors.h"
 #include "platform/file_handle.h"
 #include "results/categories.h"
+#include "results/log_names.h"
 #include "results/result_tree.h"
 #include "results/scan_history.h"
 #include "results/scan_log_store.h"
@@ -38,6 +39,18 @@ TEST(LogBaseName, HourUnpaddedMinutePaddedWithSpace) {
   t.hour = 10;
   t.minute = 30;
   EXPECT_EQ(MakeLogBaseName("Pro_Ntfs_", 0, t), "Pro_Ntfs_0_20261271030");
+}
+
+TEST_F(ScanLogStoreTest, LogsAreFoundAgainByPrefix) {
+  for (const char* name : {"Pro_Fat_0_20261271030", "File_Type_0_2026127 930"}) {
+    ScanLogStore store;
+    ASSERT_EQ(store.OpenScanLogIn(Folder(), name), 0);
+  }
+  fs::create_directory(Folder() / "Pro_Ntfs_dir");  // not a file
+  EXPECT_EQ(FindScanLogName(Folder(), kCarvingLogPrefix), "File_Type_0_2026127 930");
+  EXPECT_EQ(FindScanLogName(Folder(), kFatDeepLogPrefix), "Pro_Fat_0_20261271030");
+  EXPECT_EQ(FindScanLogName(Folder(), kNtfsDeepLogPrefix), "");
+  EXPECT_EQ(FindScanLogName(Folder() / "missing", kQuickLogPrefix), "");
 }
 
 TEST_F(ScanLogStoreTest, RelationTextMatchesTheStoredFormatByteForByte) {
