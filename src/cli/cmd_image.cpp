@@ -7,7 +7,7 @@
 #include "cli/command_registry.h"
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
-#include "cli/source_spec.h"
+#include "cli/scan_target.h"
 #include "disk/drive_copier.h"
 #include "platform/errors.h"
 
@@ -36,9 +36,9 @@ int OnCopyProgress(void* user, int percent, uint64_t done, uint64_t total, int64
 }
 
 int RunImage(const ImageOptions& options) {
-  SourceSpec spec;
+  ScanTarget target;
   std::string message;
-  if (ParseSource(options.source, spec, message) != 0) {
+  if (ParseSource(options.source, target, message) != 0) {
     std::fprintf(stderr, "quillmark-cli: %s\n", message.c_str());
     return kExitError;
   }
@@ -49,30 +49,30 @@ int RunImage(const ImageOptions& options) {
     return kExitError;
   }
   // --start and --count are relative to the partition when SOURCE is one.
-  const uint64_t start = spec.startSector + options.start;
+  const uint64_t start = target.startSector + options.start;
   uint64_t count = options.count;
-  if (count == 0 && spec.sectorCount != 0) {
-    if (options.start >= spec.sectorCount) {
+  if (count == 0 && target.sectorCount != 0) {
+    if (options.start >= target.sectorCount) {
       std::fprintf(stderr, "quillmark-cli: --start lies beyond the end of %s\n",
                    options.source.c_str());
       return kExitError;
     }
-    count = spec.sectorCount - options.start;
+    count = target.sectorCount - options.start;
   }
-  if (spec.sectorCount != 0 && (options.start > spec.sectorCount ||
-                                count > spec.sectorCount - options.start)) {
+  if (target.sectorCount != 0 && (options.start > target.sectorCount ||
+                                count > target.sectorCount - options.start)) {
     std::fprintf(stderr, "quillmark-cli: the range lies beyond the end of %s\n",
                  options.source.c_str());
     return kExitError;
   }
 
   ProgressLine line(options.quiet);
-  CopyContext context{&line, spec.sectorSize};
+  CopyContext context{&line, target.sectorSize};
   DriveCopyJob job;
   job.progress = OnCopyProgress;
-  const int rc = spec.kind == SourceSpec::Kind::kImage
-                     ? CopySourceToFile(job, spec.path, start, count, options.out, &context)
-                     : CopyDriveToFile(job, spec.driveIndex, start, count, options.out, &context);
+  const int rc = target.kind == ScanTarget::Kind::kImage
+                     ? CopySourceToFile(job, target.path, start, count, options.out, &context)
+                     : CopyDriveToFile(job, target.driveIndex, start, count, options.out, &context);
   line.Finish();
   if (rc == err::kCancelled) {
     std::fprintf(stderr, "quillmark-cli: cancelled; %s is incomplete\n", options.out.c_str());

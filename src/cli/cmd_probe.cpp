@@ -6,7 +6,7 @@
 
 #include "cli/command_registry.h"
 #include "cli/progress_line.h"
-#include "cli/source_spec.h"
+#include "cli/scan_target.h"
 #include "disk/sector_source.h"
 #include "engines/volume_classifier.h"
 #include "platform/errors.h"
@@ -15,28 +15,28 @@ namespace qm::cli {
 namespace {
 
 int RunProbe(const std::string& sourceText) {
-  SourceSpec spec;
+  ScanTarget target;
   std::string message;
-  if (ParseSource(sourceText, spec, message) != 0) {
+  if (ParseSource(sourceText, target, message) != 0) {
     std::fprintf(stderr, "quillmark-cli: %s\n", message.c_str());
     return kExitError;
   }
   SectorSource source;
-  int rc = spec.kind == SourceSpec::Kind::kImage ? source.OpenImageSource(spec.path)
-                                                 : source.OpenPhysicalDriveSource(spec.driveIndex);
+  int rc = target.kind == ScanTarget::Kind::kImage ? source.OpenImageSource(target.path)
+                                                 : source.OpenPhysicalDriveSource(target.driveIndex);
   if (rc != 0) {
-    std::fprintf(stderr, "quillmark-cli: cannot open %s: %s\n", spec.path.c_str(),
+    std::fprintf(stderr, "quillmark-cli: cannot open %s: %s\n", target.path.c_str(),
                  ErrorText(rc).c_str());
     return kExitError;
   }
-  const uint32_t sectorSize = spec.kind == SourceSpec::Kind::kImage ? 512 : spec.sectorSize;
-  uint64_t sectors = spec.sectorCount;
-  if (sectors == 0) sectors = source.totalSectors() - std::min(source.totalSectors(), spec.startSector);
+  const uint32_t sectorSize = target.kind == ScanTarget::Kind::kImage ? 512 : target.sectorSize;
+  uint64_t sectors = target.sectorCount;
+  if (sectors == 0) sectors = source.totalSectors() - std::min(source.totalSectors(), target.startSector);
 
   std::vector<uint8_t> head(kClassifyBytes, 0);
   const uint64_t want = std::min<uint64_t>(kClassifyBytes / sectorSize, sectors);
   uint32_t got = 0;
-  rc = source.ReadSectors(static_cast<uint32_t>(want), head.data(), spec.startSector, sectorSize,
+  rc = source.ReadSectors(static_cast<uint32_t>(want), head.data(), target.startSector, sectorSize,
                           &got);
   if (got == 0) {
     std::fprintf(stderr, "quillmark-cli: cannot read the start of %s: %s\n", sourceText.c_str(),
@@ -46,9 +46,9 @@ int RunProbe(const std::string& sourceText) {
   const VolumeKind kind = ClassifyVolume(head.data(), uint64_t{got} * sectorSize);
   const uint64_t bytes = sectors * sectorSize;
   std::printf("Source: %s\n", sourceText.c_str());
-  if (spec.kind == SourceSpec::Kind::kDisk)
-    std::printf("Disk: %s (drive %d), start sector %llu\n", spec.path.c_str(), spec.driveIndex,
-                static_cast<unsigned long long>(spec.startSector));
+  if (target.kind == ScanTarget::Kind::kDisk)
+    std::printf("Disk: %s (drive %d), start sector %llu\n", target.path.c_str(), target.driveIndex,
+                static_cast<unsigned long long>(target.startSector));
   std::printf("File system: %s\n", VolumeKindName(kind));
   if (kind == VolumeKind::kUnknown && IsBitLockerVolume(head.data(), uint64_t{got} * sectorSize))
     std::printf("Note: the volume is BitLocker-encrypted; only a deep scan can look at it.\n");

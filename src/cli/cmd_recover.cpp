@@ -63,8 +63,8 @@ int RunRecover(const RecoverOptions& options) {
   if (int rc = session.Open(options.scan); rc != kExitOk) return rc;
   IFileRecoveryParse& engine = session.engine();
 
-  if (session.spec().isBlockDevice && !options.force) {
-    const std::string sourceDisk = DiskOfDevice(session.spec().path);
+  if (session.target().isBlockDevice && !options.force) {
+    const std::string sourceDisk = DiskOfDevice(session.target().path);
     if (!sourceDisk.empty() && DiskHoldingPath(options.out) == sourceDisk) {
       std::fprintf(stderr,
                    "quillmark-cli: %s lies on /dev/%s, the disk being recovered; writing there "

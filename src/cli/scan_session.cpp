@@ -53,14 +53,14 @@ std::string FindLogIn(const fs::path& folder) {
 
 int ScanSession::Open(const ScanOptions& options) {
   std::string message;
-  if (ParseSource(options.source, spec_, message) != 0) {
+  if (ParseSource(options.source, target_, message) != 0) {
     std::fprintf(stderr, "quillmark-cli: %s\n", message.c_str());
     return kExitError;
   }
-  engine_ = spec_.kind == SourceSpec::Kind::kImage
-                ? EngineFactory::CreateEngineForImage(spec_.path, kSourceTag, options.deep)
-                : EngineFactory::CreateEngineForPartition(spec_.driveIndex, spec_.startSector,
-                                                          spec_.sectorCount, kSourceTag,
+  engine_ = target_.kind == ScanTarget::Kind::kImage
+                ? EngineFactory::CreateEngineForImage(target_.path, kSourceTag, options.deep)
+                : EngineFactory::CreateEngineForPartition(target_.driveIndex, target_.startSector,
+                                                          target_.sectorCount, kSourceTag,
                                                           options.deep);
   if (!engine_) {
     if (options.deep)

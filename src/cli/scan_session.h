@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/source_spec.h"
+#include "cli/scan_target.h"
 #include "engines/file_recovery_parse.h"
 
 namespace qm::cli {
@@ -26,11 +26,11 @@ class ScanSession {
   int Open(const ScanOptions& options);
 
   IFileRecoveryParse& engine() { return *engine_; }
-  const SourceSpec& spec() const { return spec_; }
+  const ScanTarget& target() const { return target_; }
   const std::filesystem::path& scanFolder() const { return scanFolder_; }
 
  private:
-  SourceSpec spec_;
+  ScanTarget target_;
   std::unique_ptr<IFileRecoveryParse> engine_;
   std::filesystem::path scanFolder_;
 };

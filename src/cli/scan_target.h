@@ -6,7 +6,7 @@
 
 namespace qm::cli {
 
-struct SourceSpec {
+struct ScanTarget {
   enum class Kind { kImage, kDisk };
   Kind kind = Kind::kImage;
   std::string text;      // as the user gave it
@@ -23,6 +23,6 @@ struct SourceSpec {
 // becomes its disk's table entry plus start and count from sysfs), disk:N,
 // or IMAGE@N (partition N of a partition table inside an image).
 // Returns 0 or an error code; `message` explains a failure.
-int ParseSource(const std::string& text, SourceSpec& spec, std::string& message);
+int ParseSource(const std::string& text, ScanTarget& target, std::string& message);
 
 }  // namespace qm::cli

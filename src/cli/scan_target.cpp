@@ -1,4 +1,4 @@
-#include "cli/source_spec.h"
+#include "cli/scan_target.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -30,12 +30,12 @@ bool ParseUnsigned(const std::string& text, uint64_t& value) {
   return ec == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
-int ResolveBlockDevice(const std::string& path, SourceSpec& spec, std::string& message) {
+int ResolveBlockDevice(const std::string& path, ScanTarget& target, std::string& message) {
   std::error_code ec;
   const fs::path canonical = fs::canonical(path, ec);
   const std::string name = canonical.filename().string();
   const fs::path sysDir = fs::path("/sys/class/block") / name;
-  spec.isBlockDevice = true;
+  target.isBlockDevice = true;
   std::string diskPath = canonical.string();
   if (fs::exists(sysDir / "partition")) {
     // A partition: scan it through its disk, at its start.
@@ -47,7 +47,7 @@ int ResolveBlockDevice(const std::string& path, SourceSpec& spec, std::string& m
       message = "cannot read the partition's start and size from " + sysDir.string();
       return err::kNotReady;
     }
-    spec.devicePath = canonical.string();
+    target.devicePath = canonical.string();
     FileHandle disk;
     if (int rc = disk.OpenReadOnly(diskPath); rc != 0) {
       message = "cannot open " + diskPath + ": " + ErrorText(rc);
@@ -58,41 +58,41 @@ int ResolveBlockDevice(const std::string& path, SourceSpec& spec, std::string& m
       message = "cannot query " + diskPath + ": " + ErrorText(rc);
       return rc;
     }
-    spec.sectorSize = info.sectorSize;
+    target.sectorSize = info.sectorSize;
     const uint64_t per = info.sectorSize / 512 ? info.sectorSize / 512 : 1;
-    spec.startSector = start512 / per;
-    spec.sectorCount = size512 / per;
+    target.startSector = start512 / per;
+    target.sectorCount = size512 / per;
   } else {
-    spec.devicePath = canonical.string();
+    target.devicePath = canonical.string();
   }
-  spec.kind = SourceSpec::Kind::kDisk;
-  spec.path = diskPath;
-  spec.driveIndex = DiskTable::System().Add(diskPath);
+  target.kind = ScanTarget::Kind::kDisk;
+  target.path = diskPath;
+  target.driveIndex = DiskTable::System().Add(diskPath);
   return err::kSuccess;
 }
 
 }  // namespace
 
-int ParseSource(const std::string& text, SourceSpec& spec, std::string& message) {
-  spec = SourceSpec{};
-  spec.text = text;
+int ParseSource(const std::string& text, ScanTarget& target, std::string& message) {
+  target = ScanTarget{};
+  target.text = text;
   if (text.rfind("disk:", 0) == 0) {
     uint64_t index = 0;
     if (!ParseUnsigned(text.substr(5), index) || index >= DiskTable::System().Size()) {
       message = "no disk " + text.substr(5) + " in the disk table (see 'quillmark-cli devices')";
       return err::kFileNotFound;
     }
-    spec.kind = SourceSpec::Kind::kDisk;
-    spec.driveIndex = static_cast<int>(index);
-    spec.path = DiskTable::System().PathOf(spec.driveIndex);
+    target.kind = ScanTarget::Kind::kDisk;
+    target.driveIndex = static_cast<int>(index);
+    target.path = DiskTable::System().PathOf(target.driveIndex);
     FileHandle handle;
-    if (int rc = handle.OpenReadOnly(spec.path); rc != 0) {
-      message = "cannot open " + spec.path + ": " + ErrorText(rc);
+    if (int rc = handle.OpenReadOnly(target.path); rc != 0) {
+      message = "cannot open " + target.path + ": " + ErrorText(rc);
       return rc;
     }
     DiskInfo info;
-    if (QueryDiskInfo(handle, info) == 0) spec.sectorSize = info.sectorSize;
-    spec.isBlockDevice = handle.IsBlockDevice();
+    if (QueryDiskInfo(handle, info) == 0) target.sectorSize = info.sectorSize;
+    target.isBlockDevice = handle.IsBlockDevice();
     return err::kSuccess;
   }
 
@@ -104,15 +104,15 @@ int ParseSource(const std::string& text, SourceSpec& spec, std::string& message)
     const std::string image = text.substr(0, at);
     if (ParseUnsigned(text.substr(at + 1), number) && number <= 1000000) {
       std::string reason;
-      int rc = ResolveImagePartition(image, static_cast<int>(number), spec.driveIndex,
-                                     spec.startSector, spec.sectorCount, &reason);
+      int rc = ResolveImagePartition(image, static_cast<int>(number), target.driveIndex,
+                                     target.startSector, target.sectorCount, &reason);
       if (rc != 0) {
         message = reason.empty() ? image + ": " + ErrorText(rc) : reason;
         return rc;
       }
-      spec.kind = SourceSpec::Kind::kDisk;
-      spec.path = image;
-      spec.sectorSize = 512;
+      target.kind = ScanTarget::Kind::kDisk;
+      target.path = image;
+      target.sectorSize = 512;
       return err::kSuccess;
     }
   }
@@ -125,7 +125,7 @@ int ParseSource(const std::string& text, SourceSpec& spec, std::string& message)
     message = text + " is a folder, not a disk or an image file";
     return err::kDirectory;
   }
-  if (S_ISBLK(st.st_mode)) return ResolveBlockDevice(text, spec, message);
+  if (S_ISBLK(st.st_mode)) return ResolveBlockDevice(text, target, message);
   if (!S_ISREG(st.st_mode)) {
     message = text + " is neither a block device nor a regular file";
     return err::kInvalidParameter;
@@ -139,8 +139,8 @@ int ParseSource(const std::string& text, SourceSpec& spec, std::string& message)
     message = text + " is " + std::to_string(st.st_size) + " bytes long: too short to hold a volume";
     return err::kInvalidData;
   }
-  spec.kind = SourceSpec::Kind::kImage;
-  spec.path = text;
+  target.kind = ScanTarget::Kind::kImage;
+  target.path = text;
   return err::kSuccess;
 }
 
