@@ -243,9 +243,14 @@ void CFastFatRecovery::FillCommon(FoundFileRecord& r, const FatDirEntry& e,
   r.volumeLetter = volumeLetter_;
   r.engineKind = static_cast<uint32_t>(EngineKind::kFatQuick);
   r.clusterBytes = volume_.geometry().clusterBytes;
-  FatCreationTime(e, r.creationTime);
-  FatAccessTime(e, r.accessTime);
-  FatWriteTime(e, r.writeTime);
+  // The record is packed: times are decoded into locals, then stored.
+  uint64_t created = 0, accessed = 0, written = 0;
+  FatCreationTime(e, created);
+  FatAccessTime(e, accessed);
+  FatWriteTime(e, written);
+  r.creationTime = created;
+  r.accessTime = accessed;
+  r.writeTime = written;
   r.dataAreaSector = volume_.geometry().dataStart;
   r.anchorSector = anchorSector;
   r.volumeStartSector = volume_.partitionStart();
