@@ -28,6 +28,8 @@ std::string Model(const fs::path& entry, const std::string& name) {
   if (name.rfind("loop", 0) == 0) return FirstLine(entry / "loop" / "backing_file");
   const fs::path device = entry / "device";
   std::string vendor = FirstLine(device / "vendor");
+  // virtio devices give their PCI vendor number here, which names nobody.
+  if (vendor.rfind("0x", 0) == 0) vendor.clear();
   std::string model = FirstLine(device / "model");
   if (model.empty()) model = FirstLine(device / "name");  // MMC/SD cards
   if (vendor.empty()) return model;

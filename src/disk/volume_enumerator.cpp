@@ -155,9 +155,12 @@ void VolumeEnumerator::AddDisk(int number, const std::string& path, const MountT
     }
   }
 
-  // Volumes whose type neither the table nor the file system gives are left
-  // out; their space shows up as unallocated.
-  std::erase_if(records, [](const VolumeRecord& r) { return r.typeCode == 0; });
+  // Partitions whose type neither the table nor the file system gives are
+  // left out; their space shows up as unallocated. A file system on the
+  // whole disk has no table to give a type, so being recognised is enough.
+  std::erase_if(records, [](const VolumeRecord& r) {
+    return r.typeCode == 0 && r.partitionNumber != 0;
+  });
   for (auto& r : records) FillCapacity(r, ss);
   if (!records.empty()) volumes_[number] = std::move(records);
   disks_[number] = std::move(disk);

@@ -260,6 +260,16 @@ TEST(VolumeEnumeratorTest, WholeDiskFileSystemAndImagesInTheTable) {
                       &out),
             0)
       << out;
+  // A file system the partition types have no byte for, on a whole disk.
+  root.Add({"sdb", 20000, {}});
+  const bool haveExt4 = test::HaveTool("mkfs.ext4");
+  if (haveExt4) {
+    ASSERT_EQ(test::Run("PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F -L ROOTFS " +
+                            test::Quote((root.path() / "dev/sdb").string()),
+                        &out),
+              0)
+        << out;
+  }
   root.Mounts("40 1 8:0 / /media/stick rw - vfat /dev/sda rw\n");
   fs::create_directories(root.path() / "media/stick");
 
@@ -307,6 +317,14 @@ TEST(VolumeEnumeratorTest, WholeDiskFileSystemAndImagesInTheTable) {
   EXPECT_EQ(stick.typeCode, 11);
   EXPECT_EQ(stick.label, "STICK");
   EXPECT_EQ(stick.mountPoint, "/media/stick");
+
+  if (haveExt4) {
+    ASSERT_EQ(v.at(1).size(), 1u);
+    EXPECT_EQ(v.at(1)[0].kind, VolumeRecord::Kind::kVolume);
+    EXPECT_EQ(v.at(1)[0].fileSystemName, "ext4");
+    EXPECT_EQ(v.at(1)[0].label, "ROOTFS");
+    EXPECT_EQ(v.at(1)[0].typeCode, 0);
+  }
 
   const auto& inner = v.at(imageDisk);
   ASSERT_GE(inner.size(), 1u);

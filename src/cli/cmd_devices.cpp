@@ -1,0 +1,113 @@
+// quillmark-cli devices [--json]: the disks of the disk table with the
+// volumes, unallocated gaps and empty disks that can be scanned.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "cli/command_registry.h"
+#include "cli/progress_line.h"
+#include "cli/scan_session.h"
+#include "disk/volume_enumerator.h"
+
+namespace qm::cli {
+namespace {
+
+unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+const char* KindName(VolumeRecord::Kind kind) {
+  switch (kind) {
+    case VolumeRecord::Kind::kGap: return "unallocated";
+    case VolumeRecord::Kind::kEmptyDisk: return "empty-disk";
+    case VolumeRecord::Kind::kVolume: break;
+  }
+  return "volume";
+}
+
+void PrintText(const VolumeEnumerator& e) {
+  if (e.disks().empty()) std::printf("No disks found.\n");
+  for (const auto& [number, disk] : e.disks()) {
+    std::printf("Disk %d: %s", number, disk.path.c_str());
+    if (!disk.model.empty()) std::printf("  \"%s\"", disk.model.c_str());
+    if (disk.sectors > 0)
+      std::printf("  %s (%llu sectors of %u bytes)", FormatBytes(disk.sectors * disk.sectorSize).c_str(),
+                  U(disk.sectors), disk.sectorSize);
+    else
+      std::printf("  no medium");
+    std::printf("  %s\n", disk.isImage ? "image" : disk.removable ? "removable" : "fixed");
+    if (!disk.tableProblem.empty())
+      std::printf("  partition table not used: %s\n", disk.tableProblem.c_str());
+    const auto it = e.volumes().find(number);
+    if (it == e.volumes().end()) continue;
+    for (const VolumeRecord& r : it->second) {
+      std::printf("  #%-3u %-22s start %-12llu sectors %-12llu", r.letter,
+                  r.kind == VolumeRecord::Kind::kVolume ? r.devicePath.c_str() : KindName(r.kind),
+                  U(r.startSector), U(r.sectorCount));
+      if (r.kind == VolumeRecord::Kind::kVolume) {
+        std::printf(" %-6s", r.fileSystemName.c_str());
+        if (!r.label.empty()) std::printf(" \"%s\"", r.label.c_str());
+        std::printf(" %s", r.mountPoint.empty() ? "(not mounted)" : r.mountPoint.c_str());
+      }
+      std::printf("  total %s  used %s  free %s\n", FormatBytes(r.totalBytes).c_str(),
+                  FormatBytes(r.usedBytes).c_str(), FormatBytes(r.freeBytes).c_str());
+    }
+  }
+}
+
+void PrintJson(const VolumeEnumerator& e) {
+  std::printf("{\"disks\":[");
+  bool firstDisk = true;
+  for (const auto& [number, disk] : e.disks()) {
+    std::printf("%s\n{\"number\":%d,\"path\":\"%s\",\"model\":\"%s\",\"sectorSize\":%u,"
+                "\"sectors\":%llu,\"sizeBytes\":%llu,\"removable\":%s,\"image\":%s,"
+                "\"tableProblem\":\"%s\",\"volumes\":[",
+                firstDisk ? "" : ",", number, JsonEscape(disk.path).c_str(),
+                JsonEscape(disk.model).c_str(), disk.sectorSize, U(disk.sectors),
+                U(disk.sectors * disk.sectorSize), disk.removable ? "true" : "false",
+                disk.isImage ? "true" : "false", JsonEscape(disk.tableProblem).c_str());
+    firstDisk = false;
+    bool firstVolume = true;
+    if (const auto it = e.volumes().find(number); it != e.volumes().end()) {
+      for (const VolumeRecord& r : it->second) {
+        std::printf("%s\n {\"tag\":%u,\"kind\":\"%s\",\"device\":\"%s\",\"partition\":%d,"
+                    "\"typeCode\":%u,\"startSector\":%llu,\"sectorCount\":%llu,"
+                    "\"fileSystem\":\"%s\",\"label\":\"%s\",\"uuid\":\"%s\",\"mountPoint\":\"%s\","
+                    "\"totalBytes\":%llu,\"usedBytes\":%llu,\"freeBytes\":%llu}",
+                    firstVolume ? "" : ",", r.letter, KindName(r.kind),
+                    JsonEscape(r.devicePath).c_str(), r.partitionNumber, r.typeCode,
+                    U(r.startSector), U(r.sectorCount), JsonEscape(r.fileSystemName).c_str(),
+                    JsonEscape(r.label).c_str(), JsonEscape(r.uuid).c_str(),
+                    JsonEscape(r.mountPoint).c_str(), U(r.totalBytes), U(r.usedBytes),
+                    U(r.freeBytes));
+        firstVolume = false;
+      }
+    }
+    std::printf("]}");
+  }
+  std::printf("\n]}\n");
+}
+
+struct Options {
+  bool json = false;
+};
+
+static RegisterCommand reg{"devices", [](CLI::App& app) {
+  auto options = std::make_shared<Options>();
+  auto* sub = app.add_subcommand(
+      "devices", "List disks with their volumes, unallocated gaps and empty disks");
+  sub->add_flag("--json", options->json, "print one JSON document");
+  return std::function<int()>([options] {
+    VolumeEnumerator enumerator;
+    if (enumerator.EnumerateVolumes() == 0) {
+      std::fprintf(stderr, "quillmark-cli: cannot read the mount table (/proc/self/mountinfo)\n");
+      return kExitError;
+    }
+    if (options->json)
+      PrintJson(enumerator);
+    else
+      PrintText(enumerator);
+    return kExitOk;
+  });
+}};
+
+}  // namespace
+}  // namespace qm::cli

@@ -1,0 +1,68 @@
+// quillmark-cli partitions IMAGE: the partition table inside an image file.
+// Each partition N can then be scanned as IMAGE@N.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "cli/command_registry.h"
+#include "cli/progress_line.h"
+#include "disk/file_system_probe.h"
+#include "disk/partition_table.h"
+#include "disk/sector_source.h"
+#include "platform/errors.h"
+
+namespace qm::cli {
+namespace {
+
+unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+int RunPartitions(const std::string& image) {
+  SectorSource source;
+  if (int rc = source.OpenImageSource(image); rc != 0) {
+    std::fprintf(stderr, "quillmark-cli: cannot open %s: %s\n", image.c_str(), ErrorText(rc).c_str());
+    return kExitError;
+  }
+  PartitionTable table;
+  std::string reason;
+  if (int rc = ReadPartitionTable(source, table, reason); rc != 0) {
+    std::fprintf(stderr, "quillmark-cli: %s: the partition table is not usable: %s\n", image.c_str(),
+                 reason.empty() ? ErrorText(rc).c_str() : reason.c_str());
+    return kExitError;
+  }
+  if (table.scheme == PartitionScheme::kNone) {
+    std::printf("%s holds no partition table: it is scanned as one volume.\n", image.c_str());
+    return kExitOk;
+  }
+  std::printf("%s: %s partition table, %llu sectors of %u bytes\n", image.c_str(),
+              SchemeName(table.scheme), U(table.diskSectors), table.sectorSize);
+  if (!table.note.empty()) std::printf("Note: %s\n", table.note.c_str());
+  std::printf("%-4s %-12s %-12s %-12s %-10s %-8s %s\n", "#", "start", "sectors", "size", "type",
+              "fs", "label / name");
+  for (const PartitionEntry& e : table.entries) {
+    FileSystemInfo fs;
+    ProbeFileSystem(source.handle().fd(), e.startSector * table.sectorSize,
+                    e.sectorCount * table.sectorSize, fs);
+    char type[48];
+    if (table.scheme == PartitionScheme::kMbr)
+      std::snprintf(type, sizeof type, "0x%02X%s", e.typeByte, e.logical ? " (logical)" : "");
+    else
+      std::snprintf(type, sizeof type, "%s", e.typeGuid.c_str());
+    std::string names = fs.label;
+    if (!e.name.empty()) names += (names.empty() ? "" : " / ") + e.name;
+    std::printf("%-4d %-12llu %-12llu %-12s %-10s %-8s %s\n", e.number, U(e.startSector),
+                U(e.sectorCount), FormatBytes(e.sectorCount * table.sectorSize).c_str(), type,
+                fs.name.empty() ? "-" : fs.name.c_str(), names.c_str());
+  }
+  return kExitOk;
+}
+
+static RegisterCommand reg{"partitions", [](CLI::App& app) {
+  auto image = std::make_shared<std::string>();
+  auto* sub = app.add_subcommand(
+      "partitions", "List the partitions inside an image of a whole disk (scan one as IMAGE@N)");
+  sub->add_option("IMAGE", *image, "image file of a whole disk")->required();
+  return std::function<int()>([image] { return RunPartitions(*image); });
+}};
+
+}  // namespace
+}  // namespace qm::cli
