@@ -14,6 +14,8 @@
 #include "engines/fat/fast_fat_recovery.h"
 #include "fat_test_image.h"
 #include "platform/errors.h"
+#include "platform/user_folders.h"
+#include "results/scan_history.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 
@@ -172,6 +174,8 @@ TEST_P(FatQuickScan, FindsWhatFlsListsAndRecoversTheOriginals) {
     ASSERT_TRUE(b.Delete(path)) << path;
   ASSERT_TRUE(b.DeleteTree("tree"));
 
+  GetScanHistory().Load(ScanLogFolder());
+  GetScanHistory().StartNewScanFolder();
   CFastFatRecovery engine;
   ASSERT_EQ(engine.OpenImage(b.image().string(), 7), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);

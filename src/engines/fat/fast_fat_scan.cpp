@@ -96,17 +96,25 @@ int CFastFatRecovery::Scan(const char* scanLogName) {
   return result;
 }
 
+// A damaged sub-folder is skipped and the walk goes on; a root directory that
+// cannot be read means the volume could not be scanned at all, and the scan
+// says so rather than report an empty volume.
 int CFastFatRecovery::WalkAll() {
+  int rootError = 0;
   queue_.push_back(RootId());
   while (!queue_.empty()) {
     const uint32_t folder = queue_.front();
     queue_.pop_front();
-    if (walked_.insert(folder).second) WalkFolder(folder);
+    if (walked_.insert(folder).second) {
+      const int rc = WalkFolder(folder);
+      if (folder == RootId() && rc > 0) rootError = rc;
+    }
     if (stopResult_ != 0) return stopResult_;
     if (int rc = PeriodicProgress(); rc != 0) return rc;
   }
   if (int rc = ReportProgress(80, 10); rc != 0) return rc;
   if (int rc = WriteFolderRecords(); rc != 0) return rc;
+  if (rootError != 0) return rootError;
   return ReportProgress(100, 0);
 }
 
@@ -158,7 +166,8 @@ int CFastFatRecovery::WalkFolder(uint32_t folderId) {
   if (!g.IsFat32() && isRoot) {
     buffer.resize(g.RootDirBytes());
     uint32_t got = 0;
-    const int rc = volume_.ReadBytes(g.RootDirOffset(), g.RootDirBytes(), buffer.data(), got);
+    int rc = volume_.ReadBytes(g.RootDirOffset(), g.RootDirBytes(), buffer.data(), got);
+    if (rc == err::kInvalidParameter) rc = err::kReadFault;  // the volume ends before its root
     for (size_t off = 0; off + kFatEntryBytes <= got; off += kFatEntryBytes) {
       if (buffer[off] == 0) break;
       HandleEntry(buffer.data() + off, got - off,
@@ -178,7 +187,7 @@ int CFastFatRecovery::WalkFolder(uint32_t folderId) {
     uint32_t got = 0;
     if (int rc = volume_.ReadBytes(g.ClusterOffset(cluster), g.clusterBytes, buffer.data(), got);
         rc != 0)
-      return rc;
+      return rc == err::kInvalidParameter ? err::kReadFault : rc;  // past the end of the source
     const bool opensFolder = IsDotClusterStart(buffer.data(), buffer.data() + kFatEntryBytes);
     // A sub-folder starts with its "." and ".." entries; a cluster without
     // them is not (or no longer) this folder. Further on, a cluster that
