@@ -1,0 +1,205 @@
+#include "engines/ntfs/fast_ntfs_recovery.h"
+
+#include "engines/extraction/destination_names.h"
+#include "engines/ntfs/ntfs_data_reader.h"
+#include "engines/ntfs/ntfs_mft_scanner.h"
+#include "platform/errors.h"
+#include "platform/filetime.h"
+
+namespace qm {
+
+namespace {
+
+// The NTFS-internal codes (no file record, attribute not found, no resident
+// data) mean "this volume's structures do not say" to a caller. Any other
+// value, a callback's stopping value included, passes unchanged.
+int PublicCode(int rc) {
+  const bool internal = rc == ntfs::kNoFileRecord || rc == ntfs::kAttributeNotFound || rc == ntfs::kNoResidentData;
+  return internal ? err::kInvalidData : rc;
+}
+
+}  // namespace
+
+CFastNtfsRecovery::CFastNtfsRecovery()
+    : extractor_(static_cast<ContentReader&>(*this), static_cast<FolderLister&>(*this)) {}
+
+CFastNtfsRecovery::~CFastNtfsRecovery() {
+  if (log_) log_->CloseScanLog();
+}
+
+int CFastNtfsRecovery::FinishOpen(int rc, uint64_t startSector, uint64_t sectorCount,
+                                  uint32_t deviceSectorSize, uint16_t volumeLetter) {
+  if (rc != 0) {
+    source_.Close();
+    return rc;
+  }
+  std::vector<uint8_t> boot(ntfs::kBootReadBytes);
+  uint32_t got = 0;
+  rc = source_.ReadSectors(static_cast<uint32_t>(boot.size() / deviceSectorSize), boot.data(), startSector,
+                           deviceSectorSize, &got);
+  ntfs::NtfsGeometry geometry;
+  if (rc == 0 && !ntfs::ParseNtfsGeometry(boot, startSector, geometry)) rc = err::kInvalidData;
+  // A drive is addressed in its own sector size, which the volume must share;
+  // an image is read in whatever sector size its volume has.
+  const bool drive = sectorCount != 0;
+  if (rc == 0 && drive && static_cast<uint32_t>(geometry.bytesPerSector) != deviceSectorSize)
+    rc = err::kInvalidData;
+  if (rc != 0) {
+    source_.Close();
+    return rc;
+  }
+  volume_ = ntfs::NtfsVolume(&source_, geometry);
+  // A volume whose $MFT cannot be located opens all the same and scans
+  // nothing.
+  volume_.LoadMftRuns();
+  volumeSectorCount_ = sectorCount != 0
+                           ? sectorCount
+                           : source_.info().lengthBytes / static_cast<uint32_t>(geometry.bytesPerSector);
+  volumeLetter_ = volumeLetter;
+  signatureContext_.source = &source_;
+  signatureContext_.sectorSize = static_cast<uint32_t>(geometry.bytesPerSector);
+  open_ = true;
+  return err::kSuccess;
+}
+
+int CFastNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t volumeLetter) {
+  if (open_) return err::kSuccess;
+  const int rc = source_.OpenImageSource(imagePath);
+  return FinishOpen(rc, 0, 0, 512, volumeLetter);
+}
+
+int CFastNtfsRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
+                                uint16_t volumeLetter) {
+  if (open_) return err::kSuccess;
+  const int rc = source_.OpenPhysicalDriveSource(driveIndex);
+  if (rc == 0 && sectorCount == 0) return FinishOpen(err::kInvalidParameter, 0, 0, 512, volumeLetter);
+  const uint32_t sectorSize = rc == 0 ? source_.info().sectorSize : 512;
+  return FinishOpen(rc, startSector, sectorCount, sectorSize, volumeLetter);
+}
+
+int CFastNtfsRecovery::SetCallbacks(ScanProgressFn scanProgress, FileProgressFn fileProgress,
+                                    void* user, int scale) {
+  scanProgress_ = scanProgress;
+  fileProgress_ = fileProgress;
+  user_ = user;
+  scale_ = scale;
+  extractor_.SetFileProgress(fileProgress, user);
+  return err::kSuccess;
+}
+
+int CFastNtfsRecovery::Scan(const char* scanLogName) {
+  log_ = std::make_unique<ScanLogStore>();
+  if (listProgress_) log_->SetListProgress(listProgress_, listUser_);
+  if (scanLogName != nullptr) return log_->OpenScanLog(scanLogName);
+  if (!open_) return err::kInvalidHandle;
+  const std::string base =
+      MakeLogBaseName("Fast_", volume_.geometry().volumeStartSector, LocalNow());
+  if (int rc = log_->OpenScanLog(base); rc != 0) return rc;
+  if (listProgress_) log_->SetListProgress(listProgress_, listUser_);
+
+  ntfs::NtfsMftScanner scanner(volume_, *log_, signatureContext_, volumeLetter_);
+  scanner.SetProgress(scanProgress_, user_, scale_);
+  int rc = scanner.Run();
+  parentRecordReads_ = scanner.parentRecordReads();
+  const int flushed = log_->FlushScanLog();
+  return rc != 0 ? rc : flushed;
+}
+
+int CFastNtfsRecovery::ListChildren(const FoundFileRecord* folder, uint32_t depth,
+                                    std::vector<FoundFileRecord>& out) {
+  if (folder == nullptr && depth != 0) return err::kInvalidParameter;
+  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
+  const uint64_t key =
+      folder ? DirectoryKey(depth, folder->entryId) : DirectoryKey(0, ntfs::kRootDirectoryRecord);
+  return log_->ListChildren(key, out);
+}
+
+int CFastNtfsRecovery::CountFiles(const FoundFileRecord* folder, uint32_t depth, uint32_t* count) {
+  if (count == nullptr || (folder == nullptr && depth != 0)) return err::kInvalidParameter;
+  *count = 0;
+  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
+  const uint64_t key =
+      folder ? DirectoryKey(depth, folder->entryId) : DirectoryKey(0, ntfs::kRootDirectoryRecord);
+  return log_->CountFiles(key, *count);
+}
+
+uint64_t CFastNtfsRecovery::RecordCount() { return log_ ? log_->RecordCount() : 0; }
+
+int CFastNtfsRecovery::GetFullPath(const FoundFileRecord& record, std::string& path) {
+  path.clear();
+  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
+  std::vector<FoundFileRecord> chain;
+  if (int rc = log_->AncestorChain(record, chain); rc != 0) return rc;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += SafeFileName(it->Name()) + "/";
+  return err::kSuccess;
+}
+
+int CFastNtfsRecovery::RecoverItem(const FoundFileRecord& record, const std::string& destination,
+                                   int /*baseSeparators*/) {
+  if (!open_) return err::kInvalidHandle;
+  return extractor_.RecoverItem(record, destination);
+}
+
+int CFastNtfsRecovery::NextFreeExtent(uint64_t* start, uint64_t* length) {
+  if (start == nullptr || length == nullptr) return 1;
+  *length = 0;
+  if (!open_) return 1;
+  if (!bitmap_.IsBuilt()) bitmap_.Build(volume_);
+  bitmap_.NextFreeExtent(volumeSectorCount_, static_cast<uint32_t>(volume_.geometry().sectorsPerCluster),
+                         *start, *length);
+  return 1;
+}
+
+int CFastNtfsRecovery::SetListProgress(ListProgressFn callback, void* user) {
+  listProgress_ = callback;
+  listUser_ = user;
+  if (log_ && log_->IsOpen()) log_->SetListProgress(callback, user);
+  return err::kSuccess;
+}
+
+int CFastNtfsRecovery::ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) {
+  if (!log_ || !log_->IsOpen()) return 0;
+  return log_->ListByCategory(filter, out);
+}
+
+int CFastNtfsRecovery::BuildClusterBitmap() {
+  if (!open_) return err::kInvalidHandle;
+  return PublicCode(bitmap_.Build(volume_));
+}
+
+int CFastNtfsRecovery::ExtractForPreview(const FoundFileRecord& record, std::string& outPath,
+                                         uint8_t* buffer, uint32_t* bufferSize,
+                                         PreviewProgressFn progress, void* user) {
+  outPath.clear();
+  if (!open_) return err::kInvalidHandle;
+  return extractor_.ExtractForPreview(record, outPath, buffer, bufferSize, progress, user);
+}
+
+int CFastNtfsRecovery::ListFolder(const FoundFileRecord& folder, uint32_t depth,
+                                  std::vector<FoundFileRecord>& out) {
+  return ListChildren(&folder, depth, out);
+}
+
+int CFastNtfsRecovery::FolderDepth(const FoundFileRecord& folder, uint32_t& depth) {
+  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
+  return FolderDepthFromLog(*log_, folder, depth);
+}
+
+// A file's content is located again from its record at recovery time. A
+// record that has been reused by a live file since the scan no longer
+// describes the deleted file, and its data is not handed out as if it did.
+int CFastNtfsRecovery::ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) {
+  if (!open_) return err::kInvalidHandle;
+  if (record.isDirectory) return err::kInvalidParameter;
+  if (record.fileSize == 0) return err::kSuccess;
+  std::vector<uint8_t> fileRecord;
+  if (int rc = volume_.ReadFileRecord(record.anchorSector, fileRecord); rc != 0) return PublicCode(rc);
+  ntfs::RecordHeader header;
+  if (!ntfs::ParseRecordHeader(fileRecord, header) || (header.flags & ntfs::kRecordInUse))
+    return err::kInvalidData;
+  ntfs::DataStream stream;
+  if (volume_.LocateData(fileRecord, stream) != 0) return err::kInvalidData;
+  return ntfs::StreamData(volume_, stream, record.fileSize, sink);
+}
+
+}  // namespace qm
