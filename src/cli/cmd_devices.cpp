@@ -8,6 +8,7 @@
 #include "cli/progress_line.h"
 #include "cli/scan_session.h"
 #include "disk/volume_enumerator.h"
+#include "platform/errors.h"
 
 namespace qm::cli {
 namespace {
@@ -34,6 +35,8 @@ void PrintText(const VolumeEnumerator& e) {
     else
       std::printf("  no medium");
     std::printf("  %s\n", disk.isImage ? "image" : disk.removable ? "removable" : "fixed");
+    if (disk.openError != 0)
+      std::printf("  cannot be read: %s\n", ErrorText(disk.openError).c_str());
     if (!disk.tableProblem.empty())
       std::printf("  partition table not used: %s\n", disk.tableProblem.c_str());
     const auto it = e.volumes().find(number);
@@ -59,11 +62,12 @@ void PrintJson(const VolumeEnumerator& e) {
   for (const auto& [number, disk] : e.disks()) {
     std::printf("%s\n{\"number\":%d,\"path\":\"%s\",\"model\":\"%s\",\"sectorSize\":%u,"
                 "\"sectors\":%llu,\"sizeBytes\":%llu,\"removable\":%s,\"image\":%s,"
-                "\"tableProblem\":\"%s\",\"volumes\":[",
+                "\"tableProblem\":\"%s\",\"readError\":\"%s\",\"volumes\":[",
                 firstDisk ? "" : ",", number, JsonEscape(disk.path).c_str(),
                 JsonEscape(disk.model).c_str(), disk.sectorSize, U(disk.sectors),
                 U(disk.sectors * disk.sectorSize), disk.removable ? "true" : "false",
-                disk.isImage ? "true" : "false", JsonEscape(disk.tableProblem).c_str());
+                disk.isImage ? "true" : "false", JsonEscape(disk.tableProblem).c_str(),
+                disk.openError ? JsonEscape(ErrorText(disk.openError)).c_str() : "");
     firstDisk = false;
     bool firstVolume = true;
     if (const auto it = e.volumes().find(number); it != e.volumes().end()) {

@@ -16,6 +16,9 @@ struct DiskRecord {
   bool isImage = false;  // a regular file standing in for a disk
   // Why the disk's own partition table was not used, when it was refused.
   std::string tableProblem;
+  // The error of opening the disk (0 when it could be read): a disk we may
+  // not read still shows what sysfs knows about it.
+  int openError = 0;
 };
 
 }  // namespace qm

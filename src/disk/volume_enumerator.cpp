@@ -101,7 +101,8 @@ void VolumeEnumerator::AddDisk(int number, const std::string& path, const MountT
   // knows about it.
   DiskTable single({hostPath.string()});
   SectorSource source;
-  const bool open = source.OpenPhysicalDriveSource(single, 0) == 0;
+  disk.openError = source.OpenPhysicalDriveSource(single, 0);
+  const bool open = disk.openError == 0;
   if (inSysfs) {
     disk.sectorSize = sys.sectorSize;
     disk.sectors = sys.sectors;

@@ -9,6 +9,7 @@
 #include "disk/removable_disk.h"
 #include "disk/volume_enumerator.h"
 #include "platform/disk_table.h"
+#include "platform/errors.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -198,6 +199,9 @@ TEST(VolumeEnumeratorTest, EmptyDisksAppearOnceAndOnlyUpToDisk127) {
     EXPECT_EQ(list[i].letter, i + 1);
   }
   EXPECT_EQ(e.disks().size(), 131u);
+  // Disks without a device node still show what sysfs knows about them.
+  EXPECT_EQ(e.disks().at(0).openError, 0);
+  EXPECT_EQ(e.disks().at(5).openError, err::kFileNotFound);
 }
 
 TEST(VolumeEnumeratorTest, NextVolumeWalksTheSameListAsGetAllVolumes) {
