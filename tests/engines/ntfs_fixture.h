@@ -25,7 +25,7 @@ inline std::vector<uint8_t> ResidentAttribute(uint32_t type, const std::vector<u
   PutLe(a, 0x0A, 0x18, 2);
   PutLe(a, 0x10, value.size(), 4);
   PutLe(a, 0x14, valueOffset, 2);
-  std::memcpy(a.data() + valueOffset, value.data(), value.size());
+  if (!value.empty()) std::memcpy(a.data() + valueOffset, value.data(), value.size());
   return a;
 }
 
@@ -51,7 +51,7 @@ inline std::vector<uint8_t> NonResidentAttribute(const NonResidentSpec& s) {
   PutLe(a, 0x28, s.dataSize, 8);
   PutLe(a, 0x30, s.dataSize, 8);
   PutLe(a, 0x38, s.initializedSize == UINT64_MAX ? s.dataSize : s.initializedSize, 8);
-  std::memcpy(a.data() + 0x40, s.runList.data(), s.runList.size());
+  if (!s.runList.empty()) std::memcpy(a.data() + 0x40, s.runList.data(), s.runList.size());
   return a;
 }
 
