@@ -38,6 +38,24 @@ int ResolveImagePartition(DiskTable& table, const std::string& image, int number
   return err::kSuccess;
 }
 
+int AddPartitionedImage(DiskTable& table, const std::string& image, int& driveIndex,
+                        std::string* reason) {
+  driveIndex = -1;
+  PartitionTable parts;
+  std::string why;
+  int rc = ReadImagePartitionTable(image, parts, why);
+  if (rc == 0 && parts.scheme == PartitionScheme::kNone) {
+    why = "the image holds no partition table (an image of a single volume is scanned whole)";
+    rc = err::kInvalidParameter;
+  }
+  if (rc != 0) {
+    if (reason) *reason = image + ": " + why;
+    return rc;
+  }
+  driveIndex = table.Add(image);
+  return err::kSuccess;
+}
+
 int ResolveImagePartition(const std::string& image, int number, int& driveIndex,
                           uint64_t& startSector, uint64_t& sectorCount, std::string* reason) {
   return ResolveImagePartition(DiskTable::System(), image, number, driveIndex, startSector,

@@ -18,6 +18,14 @@ class DiskTable;
 int ResolveImagePartition(DiskTable& table, const std::string& image, int number,
                           int& driveIndex, uint64_t& startSector, uint64_t& sectorCount,
                           std::string* reason = nullptr);
+// Adds an image of a whole disk to `table` so that its partitions are
+// enumerated and scanned like a real disk's. Returns 0 with its index; 87
+// when the image holds no partition table (an image of a single volume
+// stays a plain image and is not added); 13 when the table is inconsistent;
+// or the error of opening it. `reason` as above.
+int AddPartitionedImage(DiskTable& table, const std::string& image, int& driveIndex,
+                        std::string* reason = nullptr);
+
 // The same on DiskTable::System().
 int ResolveImagePartition(const std::string& image, int number, int& driveIndex,
                           uint64_t& startSector, uint64_t& sectorCount,

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "disk/crc32.h"
@@ -435,6 +437,80 @@ TEST(ImagePartitionTest, ResolvesPartitionToADiskRangeWithTheSameBytes) {
                                   &reason),
             err::kFileNotFound);
   EXPECT_EQ(table.Size(), 2u);
+
+  // Only images that hold a table become disks.
+  EXPECT_EQ(AddPartitionedImage(table, image.string(), drive), 0);
+  EXPECT_EQ(drive, 1);
+  EXPECT_EQ(AddPartitionedImage(table, plain.string(), drive, &reason), err::kInvalidParameter);
+  EXPECT_EQ(drive, -1);
+  EXPECT_EQ(table.Size(), 2u);
+}
+
+// Random tables and EBR chains: every answer is a table whose entries lie on
+// the disk without overlapping, or a refusal with a reason. Run under the
+// sanitizers, this also shows that no field is used unchecked.
+TEST(PartitionTableTest, RandomTablesNeverEscapeTheDisk) {
+  TempDir dir;
+  const fs::path image = dir / "r.img";
+  const uint64_t kDisk = 4096;
+  std::mt19937 rng(20261210);
+  auto pick = [&](uint32_t below) { return static_cast<uint32_t>(rng() % below); };
+  int accepted = 0, refused = 0, withLogicals = 0;
+  for (int round = 0; round < 400; ++round) {
+    MakeSparse(image, kDisk);
+    const uint8_t types[] = {0x00, 0x00, 0x00, 0x07, 0x0c, 0x05, 0x0f, 0x83, 0xEE};
+    // Mostly small, plausible numbers, now and then anything at all.
+    auto number = [&](uint32_t scale) { return pick(8) ? pick(scale) : static_cast<uint32_t>(rng()); };
+    auto randomEntries = [&] {
+      std::vector<RawEntry> entries;
+      for (int i = 0; i < 4; ++i)
+        entries.push_back({types[pick(9)], number(kDisk), number(kDisk / 4),
+                           static_cast<uint8_t>(pick(16) ? (pick(2) ? 0 : 0x80) : pick(256))});
+      return entries;
+    };
+    // Extended boot records go where the entries point, so chains get walked.
+    std::vector<uint64_t> ebrAt;
+    auto follow = [&](const std::vector<RawEntry>& entries, uint64_t base) {
+      for (const auto& e : entries)
+        if (e.type == 0x05 || e.type == 0x0f) ebrAt.push_back(base + e.start);
+    };
+    const auto primary = randomEntries();
+    WriteAt(image, 0, MbrSector(primary));
+    follow(primary, 0);
+    const uint64_t extStart = ebrAt.empty() ? 0 : ebrAt.front();
+    for (size_t i = 0; i < ebrAt.size() && i < 12; ++i) {
+      if (ebrAt[i] >= kDisk) continue;
+      auto entries = randomEntries();
+      if (pick(4)) entries[0] = {0x07, 1 + pick(63), 1 + pick(300)};
+      entries[1] = {static_cast<uint8_t>(pick(3) ? 0x05 : 0x00), number(kDisk / 4), 1 + pick(400)};
+      WriteAt(image, ebrAt[i] * 512, MbrSector(entries));
+      follow({entries[1]}, extStart);
+    }
+    PartitionTable table;
+    std::string reason;
+    const int rc = ReadImagePartitionTable(image.string(), table, reason);
+    if (rc != 0) {
+      ++refused;
+      EXPECT_FALSE(reason.empty());
+      EXPECT_TRUE(table.entries.empty());
+      continue;
+    }
+    ++accepted;
+    if (std::any_of(table.entries.begin(), table.entries.end(),
+                    [](const PartitionEntry& e) { return e.logical; }))
+      ++withLogicals;
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    for (const auto& e : table.entries) {
+      ASSERT_GT(e.sectorCount, 0u);
+      ASSERT_LE(e.startSector + e.sectorCount, kDisk);
+      spans.push_back({e.startSector, e.startSector + e.sectorCount});
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); ++i) ASSERT_LE(spans[i - 1].second, spans[i].first);
+  }
+  EXPECT_GT(accepted, 0);
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(withLogicals, 0);
 }
 
 }  // namespace
