@@ -101,7 +101,7 @@ int RunRecover(const RecoverOptions& options) {
 
   ProgressLine line(false);
   if (options.scan.quiet) line = ProgressLine(true);
-  Progress progress{&line};
+  Progress progress{&line, 0, 0, {}, 0};
   progress.total = records.size();
   engine.SetCallbacks(nullptr, OnFileProgress, &progress, 100);
 

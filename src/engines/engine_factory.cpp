@@ -6,6 +6,7 @@
 #include "disk/sector_source.h"
 #include "disk/volume_flush.h"
 #include "engines/fast_ext_recovery.h"
+#include "engines/fat/fast_fat_recovery.h"
 
 namespace qm {
 
@@ -34,6 +35,8 @@ bool ClassifyAt(const SectorSource& source, uint64_t startSector, uint64_t secto
 std::unique_ptr<IFileRecoveryParse> EngineFactory::MakeEngine(VolumeKind kind, bool deep) {
   if (deep) return nullptr;  // the combined deep engine is not part of this build yet
   switch (kind) {
+    case VolumeKind::kFat12_16:
+    case VolumeKind::kFat32: return std::make_unique<CFastFatRecovery>();
     case VolumeKind::kExt: return std::make_unique<CFastExtRecovery>();
     default: return nullptr;
   }
