@@ -124,4 +124,27 @@ void DiskTable::Reload() {
   paths_ = std::move(fresh);
 }
 
+bool DiskTable::Rescan(const fs::path& sysRoot) {
+  if (std::getenv("QUILLMARK_DISKS")) return false;
+  const std::vector<std::string> present = ListSysfsDisks(sysRoot);
+  auto contains = [](const std::vector<std::string>& list, const std::string& path) {
+    return std::find(list.begin(), list.end(), path) != list.end();
+  };
+  std::lock_guard lock(mutex_);
+  bool changed = false;
+  for (auto& path : paths_) {
+    if (path.rfind("/dev/", 0) == 0 && !contains(present, path)) {
+      path.clear();
+      changed = true;
+    }
+  }
+  for (const auto& path : present) {
+    if (!contains(paths_, path)) {
+      paths_.push_back(path);
+      changed = true;
+    }
+  }
+  return changed;
+}
+
 }  // namespace qm

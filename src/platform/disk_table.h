@@ -57,6 +57,12 @@ class DiskTable {
   int Add(const std::string& path);
   // Rebuilds the table from the environment or sysfs (after a device change).
   void Reload();
+  // Brings the table up to date after a device change without moving any
+  // disk to another index (an engine open on disk N keeps reading the same
+  // disk): a device that went away leaves an empty entry (PathOf gives ""),
+  // new devices are appended, and images added with Add stay. Nothing
+  // changes when QUILLMARK_DISKS fixes the table. True when anything changed.
+  bool Rescan(const std::filesystem::path& sysRoot = "/");
 
  private:
   static std::vector<std::string> FromEnvironmentOrSysfs();
