@@ -46,7 +46,7 @@ void PrintText(const VolumeEnumerator& e) {
                   r.kind == VolumeRecord::Kind::kVolume ? r.devicePath.c_str() : KindName(r.kind),
                   U(r.startSector), U(r.sectorCount));
       if (r.kind == VolumeRecord::Kind::kVolume) {
-        std::printf(" %-6s", r.fileSystemName.c_str());
+        std::printf(" %-6s", r.fileSystemName.empty() ? "-" : r.fileSystemName.c_str());
         if (!r.label.empty()) std::printf(" \"%s\"", r.label.c_str());
         std::printf(" %s", r.mountPoint.empty() ? "(not mounted)" : r.mountPoint.c_str());
       }
