@@ -195,6 +195,10 @@ ScanLogStore::ScanLogStore() : impl_(std::make_unique<Impl>()) {}
 ScanLogStore::~ScanLogStore() { CloseScanLog(); }
 
 int ScanLogStore::OpenScanLog(const std::string& baseName) {
+  // An absolute path names a log the user picked, wherever it lies; any
+  // other name must be a plain file name inside the scan folder.
+  const fs::path given(baseName);
+  if (given.is_absolute()) return OpenScanLogIn(given.parent_path(), given.filename().string());
   return OpenScanLogIn(GetScanHistory().CurrentScanFolder(), baseName);
 }
 

@@ -52,7 +52,8 @@ class ScanLogStore {
   ScanLogStore& operator=(const ScanLogStore&) = delete;
 
   // Opens (creating or appending to) the log in the current scan folder that
-  // the process's ScanHistory gives.
+  // the process's ScanHistory gives. An absolute path opens that log where it
+  // lies; a relative name holding a '/' is refused (123).
   int OpenScanLog(const std::string& baseName);
   // Same, in an explicit folder (created with its parents when missing).
   int OpenScanLogIn(const std::filesystem::path& folder, const std::string& baseName);

@@ -296,6 +296,11 @@ TEST_F(ScanLogStoreTest, OpenScanLogUsesTheCurrentScanFolder) {
   EXPECT_EQ(store.MainPath(), folder / "Fast_0_20261279 5");
   EXPECT_TRUE(fs::exists(folder / "Fast_0_20261279 5_Relation"));
   EXPECT_TRUE(fs::exists(folder / "Fast_0_20261279 5_DirInfo"));
+  // A log picked by its full path is opened where it lies.
+  ScanLogStore picked;
+  ASSERT_EQ(picked.OpenScanLog(Main().string()), 0);
+  EXPECT_EQ(picked.MainPath(), Main());
+  EXPECT_EQ(picked.OpenScanLog("../1/log"), err::kInvalidName);
 }
 
 TEST_F(ScanLogStoreTest, PartialRecordAtTheEndIsOverwrittenNotAppendedAfter) {
