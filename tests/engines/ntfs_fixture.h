@@ -29,7 +29,7 @@ inline std::vector<uint8_t> ResidentAttribute(uint32_t type, const std::vector<u
   return a;
 }
 
-struct NonResidentSpec {
+struct NonResidentFields {
   uint32_t type = 0x80;
   std::vector<uint8_t> runList;
   uint64_t dataSize = 0;
@@ -39,7 +39,7 @@ struct NonResidentSpec {
   uint8_t compressionUnit = 0;
 };
 
-inline std::vector<uint8_t> NonResidentAttribute(const NonResidentSpec& s) {
+inline std::vector<uint8_t> NonResidentAttribute(const NonResidentFields& s) {
   std::vector<uint8_t> a((0x40 + s.runList.size() + 1 + 7) / 8 * 8, 0);
   PutLe(a, 0, s.type, 4);
   PutLe(a, 4, a.size(), 4);

@@ -13,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <random>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -46,7 +45,9 @@ std::vector<Found> AllRecords(CFastNtfsRecovery& engine, bool withPaths = true) 
     Found f;
     EXPECT_EQ(log->ReadRecord(i, f.record), 0);
     std::string folder;
-    if (withPaths) EXPECT_EQ(engine.GetFullPath(f.record, folder), 0);
+    if (withPaths) {
+      EXPECT_EQ(engine.GetFullPath(f.record, folder), 0);
+    }
     f.path = folder + f.record.Name();
     out.push_back(f);
   }
@@ -68,13 +69,16 @@ std::map<std::string, uint32_t> FlsDeletedFiles(const fs::path& image, const std
   std::map<std::string, uint32_t> files;
   std::istringstream lines(out);
   std::string line;
-  const std::regex entry(R"(^[-r]/r \* (\d+)(-\d+-\d+)?(\(realloc\))?:\t(.*)$)");
-  std::smatch m;
+  // "r/r * 65-128-2:<TAB>path" or "-/r * 16:<TAB>path"
   while (std::getline(lines, line)) {
-    if (!std::regex_match(line, m, entry) || m[3].matched) continue;
-    const std::string path = m[4];
+    if (line.size() < 7 || (line.compare(0, 6, "r/r * ") != 0 && line.compare(0, 6, "-/r * ") != 0)) continue;
+    const size_t tab = line.find(":\t");
+    if (tab == std::string::npos) continue;
+    const std::string address = line.substr(6, tab - 6);
+    const std::string path = line.substr(tab + 2);
+    if (address.find("(realloc)") != std::string::npos) continue;
     if (path.rfind("$OrphanFiles/", 0) == 0 || path.find(':') != std::string::npos) continue;
-    files[path] = static_cast<uint32_t>(std::stoul(m[1]));
+    files[path] = static_cast<uint32_t>(std::stoul(address));
   }
   return files;
 }

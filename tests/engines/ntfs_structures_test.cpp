@@ -57,6 +57,8 @@ class SmallVolume {
     std::memcpy(image_.data() + cluster * 512, bytes.data(), bytes.size());
   }
 
+  void PutSector(uint64_t sector, const uint8_t* bytes) { std::memcpy(image_.data() + sector * 512, bytes, 512); }
+
   NtfsVolume& Open() {
     path_ = dir_ / "volume.img";
     WriteBytes(path_, std::string(image_.begin(), image_.end()));
@@ -171,6 +173,24 @@ TEST(NtfsRecordNumbers, MapThroughTheMftRuns) {
                                          {32, std::nullopt}}) {
     EXPECT_EQ(RecordNumberToSector(c.number, runs, g), c.sector) << "record " << c.number;
   }
+}
+
+TEST(NtfsRecordNumbers, RecordSplitOverTwoMftRunsIsJoined) {
+  // With 512-byte clusters a $MFT run can end in the middle of a record:
+  // record 12's first half is the last sector of run 1, its second half the
+  // first sector of run 2.
+  SmallVolume v;
+  const std::vector<uint8_t> record =
+      RecordBuilder(12).Add(ResidentAttribute(0x30, FileNameValue(5, u"split.txt"))).Build();
+  v.PutSector(500, record.data());
+  v.PutSector(900, record.data() + 512);
+  NtfsVolume& volume = v.Open();
+  volume.SetMftRuns({{25, 476, 476, false}, {10, 424, 900, false}});
+  std::vector<uint8_t> read;
+  ASSERT_EQ(volume.ReadMftRecord(12, read), 0);
+  const RecordSummary s = SummarizeRecord(read);
+  ASSERT_TRUE(s.hasName);
+  EXPECT_EQ(s.name, "split.txt");
 }
 
 TEST(NtfsGeometryTest, RecordSizeFromTheBootSectorWhenSane) {

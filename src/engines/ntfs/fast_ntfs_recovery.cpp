@@ -193,7 +193,13 @@ int CFastNtfsRecovery::ReadFileContent(const FoundFileRecord& record, const Cont
   if (record.isDirectory) return err::kInvalidParameter;
   if (record.fileSize == 0) return err::kSuccess;
   std::vector<uint8_t> fileRecord;
-  if (int rc = volume_.ReadFileRecord(record.anchorSector, fileRecord); rc != 0) return PublicCode(rc);
+  // By number where the number still maps to the anchor: that also reads a
+  // record split over two $MFT runs.
+  const uint64_t anchor = record.anchorSector;
+  const int rc = volume_.RecordNumberToSector(record.entryId) == anchor
+                     ? volume_.ReadMftRecord(record.entryId, fileRecord)
+                     : volume_.ReadFileRecord(anchor, fileRecord);
+  if (rc != 0) return PublicCode(rc);
   ntfs::RecordHeader header;
   if (!ntfs::ParseRecordHeader(fileRecord, header) || (header.flags & ntfs::kRecordInUse))
     return err::kInvalidData;
