@@ -1,0 +1,154 @@
+// scan, list and recover from the command line on a real FAT32 image made
+// with mkfs.fat and mtools, deletions done by mtools as a driver would.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "support/test_support.h"
+
+namespace qm {
+namespace {
+
+using test::Quote;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+int Cli(const std::string& args, std::string* output) {
+  return test::Run(std::string("QUILLMARK_DISKS= ") + Quote(QUILLMARK_CLI_PATH) + " " + args,
+                   output);
+}
+
+std::string Jpeg(size_t bytes, uint32_t seed) {
+  std::string head("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
+  return head + test::MakeContent(bytes, seed) + "\xFF\xD9";
+}
+
+// Compares a recovered file with what was written, without dumping the bytes.
+::testing::AssertionResult SameBytes(const fs::path& path, const std::string& expected) {
+  if (!fs::exists(path)) return ::testing::AssertionFailure() << path << " was not recovered";
+  const std::string got = test::ReadBytes(path);
+  if (got == expected) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << path << " differs: " << got.size() << " bytes, expected "
+                                       << expected.size();
+}
+
+class CliRecover : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = (dir_ / "sample.img").string();
+    test::FatImageBuilder fat(image_, 32, 65536);
+    ASSERT_TRUE(fat.Create());
+    files_["Beach at sunset.jpg"] = Jpeg(70000, 1);
+    files_["IMG_0042.JPG"] = Jpeg(9000, 2);
+    files_["Tax return.pdf"] = "%PDF-1.4\n" + test::MakeContent(30000, 3);
+    files_["notes.txt"] = std::string(5000, 'n');
+    files_["keep.txt"] = "still here";
+    ASSERT_TRUE(fat.AddFile("Photos/Holiday/Beach at sunset.jpg", files_["Beach at sunset.jpg"]));
+    ASSERT_TRUE(fat.AddFile("Photos/IMG_0042.JPG", files_["IMG_0042.JPG"]));
+    ASSERT_TRUE(fat.AddFile("Documents/Tax return.pdf", files_["Tax return.pdf"]));
+    ASSERT_TRUE(fat.AddFile("Documents/notes.txt", files_["notes.txt"]));
+    ASSERT_TRUE(fat.AddFile("Documents/keep.txt", files_["keep.txt"]));
+    ASSERT_TRUE(fat.DeleteTree("Photos/Holiday"));
+    ASSERT_TRUE(fat.Delete("Photos/IMG_0042.JPG"));
+    ASSERT_TRUE(fat.Delete("Documents/Tax return.pdf"));
+    ASSERT_TRUE(fat.Delete("Documents/notes.txt"));
+  }
+
+  TempDir dir_;
+  std::string image_;
+  std::map<std::string, std::string> files_;
+};
+
+TEST_F(CliRecover, ScanListAndRecoverFindTheDeletedFiles) {
+  std::string out;
+  ASSERT_EQ(Cli("scan " + Quote(image_) + " --json", &out), 0) << out;
+  EXPECT_NE(out.find("\"photo\":2"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"document\":2"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"scanFolder\""), std::string::npos) << out;
+
+  ASSERT_EQ(Cli("list " + Quote(image_) + " --json", &out), 0) << out;
+  EXPECT_NE(out.find("\"path\":\"Photos/Holiday/Beach at sunset.jpg\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"path\":\"Documents/Tax return.pdf\""), std::string::npos) << out;
+  EXPECT_EQ(out.find("keep.txt"), std::string::npos) << "a live file was reported\n" << out;
+
+  ASSERT_EQ(Cli("list " + Quote(image_) + " --category photo", &out), 0) << out;
+  EXPECT_NE(out.find("jpg (2)"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Tax return"), std::string::npos) << out;
+
+  const fs::path dest = dir_ / "out";
+  ASSERT_EQ(Cli("recover " + Quote(image_) + " --out " + Quote(dest.string()), &out), 0) << out;
+  EXPECT_NE(out.find("Recovered 4 files"), std::string::npos) << out;
+  EXPECT_TRUE(SameBytes(dest / "photo" / "Beach at sunset.jpg", files_["Beach at sunset.jpg"]));
+  EXPECT_TRUE(SameBytes(dest / "photo" / "!mg_0042.jpg", files_["IMG_0042.JPG"]));
+  EXPECT_TRUE(SameBytes(dest / "document" / "Tax return.pdf", files_["Tax return.pdf"]));
+  EXPECT_TRUE(SameBytes(dest / "document" / "!otes.txt", files_["notes.txt"]));
+
+  // Again into the same folder: nothing is overwritten, names are numbered.
+  ASSERT_EQ(Cli("recover " + Quote(image_) + " --out " + Quote(dest.string()) +
+                    " --ext pdf --quiet",
+                &out),
+            0)
+      << out;
+  EXPECT_TRUE(SameBytes(dest / "document" / "Tax return(1).pdf", files_["Tax return.pdf"]));
+  EXPECT_FALSE(fs::exists(dest / "photo" / "!mg_0042(1).jpg"));
+}
+
+TEST_F(CliRecover, KeepPathsAndAnEarlierScanLog) {
+  std::string out;
+  ASSERT_EQ(Cli("scan " + Quote(image_), &out), 0) << out;
+  const std::string marker = "Scan log folder: ";
+  const auto at = out.find(marker);
+  ASSERT_NE(at, std::string::npos) << out;
+  const std::string folder = out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
+
+  const fs::path dest = dir_ / "paths";
+  ASSERT_EQ(Cli("recover " + Quote(image_) + " --log " + Quote(folder) + " --keep-paths --category photo --out " +
+                    Quote(dest.string()),
+                &out),
+            0)
+      << out;
+  EXPECT_TRUE(SameBytes(dest / "Photos" / "Holiday" / "Beach at sunset.jpg", files_["Beach at sunset.jpg"]));
+  EXPECT_TRUE(SameBytes(dest / "Photos" / "!mg_0042.jpg", files_["IMG_0042.JPG"]));
+  EXPECT_FALSE(fs::exists(dest / "Documents"));
+
+  EXPECT_EQ(Cli("list " + Quote(image_) + " --log " + Quote((dir_ / "nothing").string()), &out), 1);
+  EXPECT_NE(out.find("holds no scan log"), std::string::npos) << out;
+  EXPECT_EQ(Cli("list " + Quote(image_) + " --category pictures", &out), 2);
+}
+
+// A destination on the disk being recovered is refused unless forced.
+TEST(CliRecoverGuard, RefusesADestinationOnTheSourceDisk) {
+  if (::geteuid() != 0 || !test::HaveTool("losetup") || !test::HaveTool("mkfs.ext4"))
+    GTEST_SKIP() << "needs root, losetup and mkfs.ext4";
+  TempDir dir;
+  const std::string image = (dir / "ext.img").string();
+  ASSERT_EQ(test::Run("truncate -s 32M " + Quote(image) +
+                      " && PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F " + Quote(image)),
+            0);
+  std::string loop;
+  if (test::Run("losetup -f --show " + Quote(image), &loop) != 0) GTEST_SKIP() << loop;
+  loop.erase(loop.find_last_not_of("\n") + 1);
+  const fs::path mnt = dir / "mnt";
+  fs::create_directories(mnt);
+  if (::mount(loop.c_str(), mnt.c_str(), "ext4", 0, nullptr) != 0) {
+    test::Run("losetup -d " + Quote(loop));
+    GTEST_SKIP() << "ext4 cannot be mounted here";
+  }
+  std::string out;
+  const int refused = Cli("recover " + Quote(loop) + " --out " + Quote((mnt / "rescued").string()), &out);
+  const int forced =
+      Cli("recover " + Quote(loop) + " --force --out " + Quote((mnt / "rescued").string()), nullptr);
+  const int elsewhere =
+      Cli("recover " + Quote(loop) + " --out " + Quote((dir / "rescued").string()), nullptr);
+  ::umount(mnt.c_str());
+  test::Run("losetup -d " + Quote(loop));
+  EXPECT_EQ(refused, 1) << out;
+  EXPECT_NE(out.find("the disk being recovered"), std::string::npos) << out;
+  EXPECT_EQ(forced, 0);
+  EXPECT_EQ(elsewhere, 0);
+}
+
+}  // namespace
+}  // namespace qm
