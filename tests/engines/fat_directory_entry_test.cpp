@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "engines/fat/fat_directory_entry.h"
+#include "fat_test_image.h"
 #include "platform/filetime.h"
+#include "support/test_support.h"
 
 namespace qm {
 namespace {
@@ -189,6 +191,36 @@ TEST(FatDirectorySector, Blocks) {
   };
   for (const Case& k : cases)
     EXPECT_EQ(IsDirectorySector(k.bytes.data(), k.bytes.size()), k.directory) << k.what;
+}
+
+// Sectors written by mtools: a root directory with a volume label, a long
+// name and a folder passes; a folder's first cluster opens with "."/"..";
+// file content is not a directory.
+TEST(FatDirectorySector, RealSectors) {
+  if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "no dosfstools/mtools";
+  test::TempDir dir;
+  test::FatImageBuilder b(dir / "real.img", 16, 16384, 1);
+  ASSERT_TRUE(b.Create());
+  ASSERT_TRUE(b.AddFile("Long Name File.txt", test::MakeContent(600, 1)));
+  ASSERT_TRUE(b.MakeDir("SUB"));
+  test::FatTestImage image(b.image());
+  ASSERT_TRUE(image.ok());
+  const FatGeometry& g = image.geometry();
+  auto sector = [&](size_t offset) {
+    std::vector<uint8_t> bytes(512);
+    for (size_t i = 0; i < 512; ++i) bytes[i] = image.Byte(offset + i);
+    return bytes;
+  };
+  const auto root = sector(g.RootDirOffset());
+  EXPECT_TRUE(IsDirectorySector(root.data(), root.size()));
+  const size_t sub = image.FindEntry("SUB        ");
+  const size_t file = image.FindEntry("LONGNA~1TXT");
+  ASSERT_NE(sub, std::string::npos);
+  ASSERT_NE(file, std::string::npos);
+  const auto subStart = sector(image.ClusterOffset(image.EntryCluster(sub)));
+  EXPECT_TRUE(IsDotClusterStart(subStart.data(), subStart.data() + 32));
+  const auto content = sector(image.ClusterOffset(image.EntryCluster(file)));
+  EXPECT_FALSE(IsDirectorySector(content.data(), content.size()));
 }
 
 }  // namespace
