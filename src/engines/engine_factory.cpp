@@ -7,6 +7,7 @@
 #include "disk/volume_flush.h"
 #include "engines/fast_ext_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
+#include "engines/ntfs/fast_ntfs_recovery.h"
 
 namespace qm {
 
@@ -35,6 +36,7 @@ bool ClassifyAt(const SectorSource& source, uint64_t startSector, uint64_t secto
 std::unique_ptr<IFileRecoveryParse> EngineFactory::MakeEngine(VolumeKind kind, bool deep) {
   if (deep) return nullptr;  // the combined deep engine is not part of this build yet
   switch (kind) {
+    case VolumeKind::kNtfs: return std::make_unique<CFastNtfsRecovery>();
     case VolumeKind::kFat12_16:
     case VolumeKind::kFat32: return std::make_unique<CFastFatRecovery>();
     case VolumeKind::kExt: return std::make_unique<CFastExtRecovery>();
