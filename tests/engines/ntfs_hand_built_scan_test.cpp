@@ -146,6 +146,18 @@ TEST(NtfsHandBuiltScan, RecordParserAndFolderChains) {
   const fs::path out = dir / "out" / "root.txt";
   ASSERT_EQ(engine.RecoverItem(root, out.string(), 0), 0);
   EXPECT_EQ(ReadBytes(out), "hello");
+  std::string preview;
+  uint32_t size = 0;
+  EXPECT_EQ(engine.ExtractForPreview(lost, preview, nullptr, &size, nullptr, nullptr), err::kWriteFault);
+
+  // A stored log opened by name answers like the scan that wrote it.
+  CFastNtfsRecovery reopened;
+  ASSERT_EQ(reopened.OpenImage((dir / "hand.img").string(), 3), 0);
+  ASSERT_EQ(reopened.Scan(engine.log()->MainPath().filename().c_str()), 0);
+  EXPECT_EQ(reopened.RecordCount(), engine.RecordCount());
+  list.clear();
+  ASSERT_EQ(reopened.ListChildren(&d, 1, list), 0);
+  EXPECT_EQ(Names(list), std::set<std::string>{"in-d-long.txt"});
 }
 
 }  // namespace

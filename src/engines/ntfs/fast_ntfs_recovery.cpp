@@ -10,6 +10,8 @@ namespace qm {
 
 namespace {
 
+constexpr uint32_t kMaxPreviewClusterBytes = 104857600;
+
 // The NTFS-internal codes (no file record, attribute not found, no resident
 // data) mean "this volume's structures do not say" to a caller. Any other
 // value, a callback's stopping value included, passes unchanged.
@@ -172,6 +174,9 @@ int CFastNtfsRecovery::ExtractForPreview(const FoundFileRecord& record, std::str
                                          PreviewProgressFn progress, void* user) {
   outPath.clear();
   if (!open_) return err::kInvalidHandle;
+  // No NTFS cluster comes near this; a record claiming one (a lost folder's
+  // "no cluster chain" marker) has nothing to preview.
+  if (record.clusterBytes > kMaxPreviewClusterBytes) return err::kWriteFault;
   return extractor_.ExtractForPreview(record, outPath, buffer, bufferSize, progress, user);
 }
 
