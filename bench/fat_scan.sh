@@ -20,6 +20,9 @@ WORK=${3:-/var/tmp/quillmark-fat-bench}
 FILES=${FILES:-50000}
 FOLDERS=${FOLDERS:-100}
 IMAGE="$WORK/volume.img"
+# Where recovered files and copies go; a tmpfs (OUT=/dev/shm/...) keeps disk
+# write-back out of the recovery figures.
+OUT=${OUT:-$WORK}
 export PATH="$PATH:/sbin:/usr/sbin"
 export MTOOLS_SKIP_CHECK=1
 
@@ -27,7 +30,7 @@ for tool in mkfs.fat mcopy mdel fls python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 2; }
 done
 [ -x "$CLI" ] || { echo "no quillmark-cli at $CLI" >&2; exit 2; }
-mkdir -p "$WORK"
+mkdir -p "$WORK" "$OUT"
 
 make_image() {
   echo "building $IMAGE ($FILES files in $FOLDERS folders)..." >&2
@@ -109,14 +112,15 @@ report fls
 bytes=$(du -sb --apparent-size "$WORK/deleted" | cut -f1)
 cat "$IMAGE" > /dev/null
 for run in $(seq "$RUNS"); do
-  rm -rf "$WORK/out" "$WORK/copy" "$WORK/logs"
+  rm -rf "$OUT/out" "$OUT/copy" "$WORK/logs"
   mkdir -p "$WORK/logs"
-  QUILLMARK_DATA_DIR="$WORK/logs" timed "$CLI" recover "$IMAGE" --out "$WORK/out" --quiet >> "$WORK/recover.txt"
+  QUILLMARK_DATA_DIR="$WORK/logs" timed "$CLI" recover "$IMAGE" --out "$OUT/out" --quiet >> "$WORK/recover.txt"
   find "$WORK/deleted" -type f -exec cat {} + > /dev/null
-  timed cp -r "$WORK/deleted" "$WORK/copy" >> "$WORK/cp.txt"
+  timed cp -r "$WORK/deleted" "$OUT/copy" >> "$WORK/cp.txt"
 done
 report recover
 report cp
 echo "bytes of deleted files: $bytes"
-recovered=$(find "$WORK/out" -type f | wc -l)
+recovered=$(find "$OUT/out" -type f | wc -l)
 echo "files recovered in the last run: $recovered"
+rm -rf "$OUT/out" "$OUT/copy"
