@@ -215,10 +215,26 @@ int CFastFatRecovery::WalkFolder(uint32_t folderId) {
   return err::kSuccess;
 }
 
+namespace {
+// The entry test wants the archive or folder attribute on every file, but
+// backup tools and some cameras clear the archive bit; such a file is still
+// a file. It passes when it would pass with the bit set.
+bool IsFileWithoutArchiveBit(const uint8_t* entry, size_t available) {
+  if (available < kFatEntryBytes) return false;
+  const uint8_t attributes = entry[11];
+  if (attributes & (fatattr::kArchive | fatattr::kDirectory | fatattr::kVolumeLabel | 0xC0))
+    return false;
+  uint8_t withArchive[kFatEntryBytes];
+  std::memcpy(withArchive, entry, kFatEntryBytes);
+  withArchive[11] = static_cast<uint8_t>(attributes | fatattr::kArchive);
+  return IsDirectoryEntry(withArchive, kFatEntryBytes);
+}
+}  // namespace
+
 void CFastFatRecovery::HandleEntry(const uint8_t* entry, size_t available, uint64_t anchorSector,
                                    uint32_t folderId, uint32_t depth, bool inheritedDeleted,
                                    LongNameCollector& longName) {
-  if (!IsDirectoryEntry(entry, available)) {
+  if (!IsDirectoryEntry(entry, available) && !IsFileWithoutArchiveBit(entry, available)) {
     longName.Clear();
     return;
   }
@@ -242,7 +258,8 @@ void CFastFatRecovery::HandleEntry(const uint8_t* entry, size_t available, uint6
   if (name.empty()) name = ShortName(e);
   if (e.attributes & fatattr::kDirectory) {
     AddFolder(e, name, anchorSector, folderId, depth, deleted || inheritedDeleted);
-  } else if ((e.attributes & fatattr::kArchive) && (deleted || inheritedDeleted)) {
+  } else if (!(e.attributes & fatattr::kVolumeLabel) && (deleted || inheritedDeleted)) {
+    // Any deleted file counts, archive bit or not.
     AddFile(e, name, anchorSector, folderId, depth);
   }
 }
