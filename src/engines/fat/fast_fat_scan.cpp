@@ -47,7 +47,8 @@ std::string ShortName(const FatDirEntry& e) {
   std::string text = Cp437ToUtf8(reinterpret_cast<const uint8_t*>(name.data()), name.size());
   if (extLength > 0) {
     const std::string ext = lower(e.ext, extLength);
-    text += "." + Cp437ToUtf8(reinterpret_cast<const uint8_t*>(ext.data()), ext.size());
+    text += '.';
+    text += Cp437ToUtf8(reinterpret_cast<const uint8_t*>(ext.data()), ext.size());
   }
   return text;
 }
