@@ -152,9 +152,15 @@ uint32_t NtfsMftScanner::ContentOk(Bytes record, const std::string& name) {
   signatures_.sectorSize = bps;
   if (stream.resident) {
     if (stream.residentBytes.empty()) return 0;
+    // Resident bytes live inside the MFT record, at no sector of their own:
+    // the tests that read on from the file's start must find nothing to read.
+    const SectorSource* source = signatures_.source;
+    signatures_.source = nullptr;
     signatures_.startSector = signatures_.currentSector = 0;
-    return CheckContentByExtension(stream.residentBytes.data(), stream.residentBytes.size(), extension,
-                                   signatures_) != 0;
+    const int ok = CheckContentByExtension(stream.residentBytes.data(),
+                                           stream.residentBytes.size(), extension, signatures_);
+    signatures_.source = source;
+    return ok != 0;
   }
   if (stream.runs.empty() || stream.runs.front().sparse) return 1;
   const uint64_t sector =
