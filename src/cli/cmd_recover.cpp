@@ -99,8 +99,7 @@ int RunRecover(const RecoverOptions& options) {
   const fs::path root = fs::absolute(options.out);
   const int baseSeparators = CountSeparators(root.string());
 
-  ProgressLine line(false);
-  if (options.scan.quiet) line = ProgressLine(true);
+  ProgressLine line(options.scan.quiet);
   Progress progress{&line, 0, 0, {}, 0};
   progress.total = records.size();
   engine.SetCallbacks(nullptr, OnFileProgress, &progress, 100);
@@ -117,6 +116,10 @@ int RunRecover(const RecoverOptions& options) {
     const int rc = engine.RecoverItem(r, destination, baseSeparators);
     ++progress.index;
     if (rc == err::kCancelled) {
+      // The file being copied when the user cancelled is incomplete; it must
+      // not sit among the recovered files looking whole.
+      std::error_code removeError;
+      fs::remove(destination, removeError);
       cancelled = true;
       break;
     }
