@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "engines/extraction/destination_names.h"
 #include "platform/errors.h"
 
 namespace qm {
@@ -16,12 +15,8 @@ constexpr uint32_t kContentRunBytes = 0x100000;
 
 }  // namespace
 
-CFastFatRecovery::CFastFatRecovery()
-    : extractor_(static_cast<ContentReader&>(*this), static_cast<FolderLister&>(*this)) {}
-
-CFastFatRecovery::~CFastFatRecovery() {
-  if (log_) log_->CloseScanLog();
-}
+CFastFatRecovery::CFastFatRecovery() = default;
+CFastFatRecovery::~CFastFatRecovery() = default;
 
 uint32_t CFastFatRecovery::RootId() const {
   return volume_.geometry().IsFat32() ? volume_.geometry().rootCluster : 0;
@@ -57,51 +52,6 @@ int CFastFatRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64_t se
   return FinishOpen(rc, volumeLetter);
 }
 
-int CFastFatRecovery::SetCallbacks(ScanProgressFn scanProgress, FileProgressFn fileProgress,
-                                   void* user, int scale) {
-  scanProgress_ = scanProgress;
-  fileProgress_ = fileProgress;
-  user_ = user;
-  scale_ = scale;
-  extractor_.SetFileProgress(fileProgress, user);
-  return err::kSuccess;
-}
-
-int CFastFatRecovery::ListChildren(const FoundFileRecord* folder, uint32_t depth,
-                                   std::vector<FoundFileRecord>& out) {
-  if (folder == nullptr && depth != 0) return err::kInvalidParameter;
-  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
-  const uint64_t key = folder ? DirectoryKey(depth, folder->entryId) : DirectoryKey(0, RootId());
-  return log_->ListChildren(key, out);
-}
-
-int CFastFatRecovery::CountFiles(const FoundFileRecord* folder, uint32_t depth, uint32_t* count) {
-  if (count == nullptr || (folder == nullptr && depth != 0)) return err::kInvalidParameter;
-  *count = 0;
-  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
-  const uint64_t key = folder ? DirectoryKey(depth, folder->entryId) : DirectoryKey(0, RootId());
-  return log_->CountFiles(key, *count);
-}
-
-uint64_t CFastFatRecovery::RecordCount() { return log_ ? log_->RecordCount() : 0; }
-
-int CFastFatRecovery::GetFullPath(const FoundFileRecord& record, std::string& path) {
-  path.clear();
-  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
-  std::vector<FoundFileRecord> chain;
-  if (int rc = log_->AncestorChain(record, chain); rc != 0) return rc;
-  // Each name is one path component, whatever a damaged volume put in it.
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-    path += SafeFileName(it->Name()) + "/";
-  return err::kSuccess;
-}
-
-int CFastFatRecovery::RecoverItem(const FoundFileRecord& record, const std::string& destination,
-                                  int /*baseSeparators*/) {
-  if (!open_) return err::kInvalidHandle;
-  return extractor_.RecoverItem(record, destination);
-}
-
 int CFastFatRecovery::NextFreeExtent(uint64_t* start, uint64_t* length) {
   if (start == nullptr || length == nullptr) return 1;
   *length = 0;
@@ -111,40 +61,9 @@ int CFastFatRecovery::NextFreeExtent(uint64_t* start, uint64_t* length) {
   return 1;
 }
 
-int CFastFatRecovery::SetListProgress(ListProgressFn callback, void* user) {
-  listProgress_ = callback;
-  listUser_ = user;
-  if (log_ && log_->IsOpen()) log_->SetListProgress(callback, user);
-  return err::kSuccess;
-}
-
-int CFastFatRecovery::ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) {
-  if (!log_ || !log_->IsOpen()) return 0;
-  return log_->ListByCategory(filter, out);
-}
-
 int CFastFatRecovery::BuildClusterBitmap() {
   if (open_) bitmap_.Build(volume_);
   return err::kSuccess;
-}
-
-int CFastFatRecovery::ExtractForPreview(const FoundFileRecord& record, std::string& outPath,
-                                        uint8_t* buffer, uint32_t* bufferSize,
-                                        PreviewProgressFn progress, void* user) {
-  outPath.clear();
-  if (!open_) return err::kInvalidHandle;
-  if (record.clusterBytes > kMaxClusterBytes) return err::kWriteFault;
-  return extractor_.ExtractForPreview(record, outPath, buffer, bufferSize, progress, user);
-}
-
-int CFastFatRecovery::ListFolder(const FoundFileRecord& folder, uint32_t depth,
-                                 std::vector<FoundFileRecord>& out) {
-  return ListChildren(&folder, depth, out);
-}
-
-int CFastFatRecovery::FolderDepth(const FoundFileRecord& folder, uint32_t& depth) {
-  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
-  return FolderDepthFromLog(*log_, folder, depth);
 }
 
 // Content of a file: its cluster chain from entryId, contiguous clusters read

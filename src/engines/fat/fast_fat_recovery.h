@@ -17,21 +17,16 @@
 #include <vector>
 
 #include "disk/sector_source.h"
-#include "engines/extraction/content_reader.h"
-#include "engines/extraction/file_extractor.h"
 #include "engines/fat/fat_cluster_bitmap.h"
 #include "engines/fat/fat_volume.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/scan_log_engine.h"
 #include "engines/signatures/signature_catalogue.h"
-#include "results/scan_log_store.h"
 
 namespace qm {
 
 struct FatDirEntry;
 
-class CFastFatRecovery : public IFileRecoveryParse,
-                         private ContentReader,
-                         private FolderLister {
+class CFastFatRecovery : public ScanLogEngine {
  public:
   CFastFatRecovery();
   ~CFastFatRecovery() override;
@@ -39,30 +34,14 @@ class CFastFatRecovery : public IFileRecoveryParse,
   int OpenImage(const std::string& imagePath, uint16_t volumeLetter) override;
   int OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
                uint16_t volumeLetter) override;
-  int SetCallbacks(ScanProgressFn scanProgress, FileProgressFn fileProgress, void* user,
-                   int scale) override;
   int Scan(const char* scanLogName) override;
-  int ListChildren(const FoundFileRecord* folder, uint32_t depth,
-                   std::vector<FoundFileRecord>& out) override;
-  int CountFiles(const FoundFileRecord* folder, uint32_t depth, uint32_t* count) override;
-  uint64_t RecordCount() override;
-  int GetFullPath(const FoundFileRecord& record, std::string& path) override;
-  // Folder contents are found by the folder's own depth in the scanned tree,
-  // so baseSeparators is not needed.
-  int RecoverItem(const FoundFileRecord& record, const std::string& destination,
-                  int baseSeparators) override;
   int NextFreeExtent(uint64_t* start, uint64_t* length) override;
-  int SetListProgress(ListProgressFn callback, void* user) override;
-  int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) override;
   int BuildClusterBitmap() override;
-  int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
-                        uint32_t* bufferSize, PreviewProgressFn progress, void* user) override;
+  // FAT32 files the root under its first cluster, FAT12/16 under 0.
+  uint32_t RootId() const override;
 
   // Read access for tests and the deep scan.
   const FatVolume& volume() const { return volume_; }
-  const ScanLogStore* log() const { return log_.get(); }
-  // The directory id under which the root's records are filed.
-  uint32_t RootId() const;
 
  private:
   // A folder met during the walk, keyed by its first cluster.
@@ -102,30 +81,16 @@ class CFastFatRecovery : public IFileRecoveryParse,
   int ReportProgress(int step, int64_t secondsLeft);
   int PeriodicProgress();
 
-  // ContentReader / FolderLister for the extractor.
   int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
-  int ListFolder(const FoundFileRecord& folder, uint32_t depth,
-                 std::vector<FoundFileRecord>& out) override;
-  int FolderDepth(const FoundFileRecord& folder, uint32_t& depth) override;
 
-  bool open_ = false;
   uint64_t partitionStartPending_ = 0;
   uint64_t partitionSectorsPending_ = 0;
   uint16_t volumeLetter_ = 0;
   SectorSource source_;
   FatVolume volume_;
   FatClusterBitmap bitmap_;
-  std::unique_ptr<ScanLogStore> log_;
   SignatureScanContext signatureContext_;
-  FileExtractor extractor_;
   std::vector<uint8_t> workBuffer_;
-
-  ScanProgressFn scanProgress_ = nullptr;
-  FileProgressFn fileProgress_ = nullptr;
-  void* user_ = nullptr;
-  int scale_ = 100;
-  ListProgressFn listProgress_ = nullptr;
-  void* listUser_ = nullptr;
 
   // State of one scan.
   std::map<uint32_t, FolderInfo> folders_;

@@ -76,16 +76,10 @@ int CFastFatRecovery::Scan(const char* scanLogName) {
   queue_.clear();
   filesFound_ = 0;
   stopResult_ = 0;
-  if (log_) log_->CloseScanLog();
-  log_ = std::make_unique<ScanLogStore>();
-  if (scanLogName != nullptr) {
-    int rc = log_->OpenScanLog(scanLogName);
-    if (rc == 0 && listProgress_) log_->SetListProgress(listProgress_, listUser_);
-    return rc;
-  }
+  NewLog();
+  if (scanLogName != nullptr) return OpenLog(scanLogName);
   const std::string baseName = MakeLogBaseName("Fast_", volume_.partitionStart(), LocalNow());
-  if (int rc = log_->OpenScanLog(baseName); rc != 0) return rc;
-  if (listProgress_) log_->SetListProgress(listProgress_, listUser_);
+  if (int rc = OpenLog(baseName); rc != 0) return rc;
 
   scanStarted_ = Clock::now();
   lastReport_ = scanStarted_;

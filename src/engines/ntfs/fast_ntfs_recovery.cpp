@@ -1,6 +1,5 @@
 #include "engines/ntfs/fast_ntfs_recovery.h"
 
-#include "engines/extraction/destination_names.h"
 #include "engines/ntfs/ntfs_data_reader.h"
 #include "engines/ntfs/ntfs_mft_scanner.h"
 #include "platform/errors.h"
@@ -9,8 +8,6 @@
 namespace qm {
 
 namespace {
-
-constexpr uint32_t kMaxPreviewClusterBytes = 104857600;
 
 // The NTFS-internal codes (no file record, attribute not found, no resident
 // data) mean "this volume's structures do not say" to a caller. Any other
@@ -22,12 +19,10 @@ int PublicCode(int rc) {
 
 }  // namespace
 
-CFastNtfsRecovery::CFastNtfsRecovery()
-    : extractor_(static_cast<ContentReader&>(*this), static_cast<FolderLister&>(*this)) {}
+CFastNtfsRecovery::CFastNtfsRecovery() = default;
+CFastNtfsRecovery::~CFastNtfsRecovery() = default;
 
-CFastNtfsRecovery::~CFastNtfsRecovery() {
-  if (log_) log_->CloseScanLog();
-}
+uint32_t CFastNtfsRecovery::RootId() const { return ntfs::kRootDirectoryRecord; }
 
 int CFastNtfsRecovery::FinishOpen(int rc, uint64_t startSector, uint64_t sectorCount,
                                   uint32_t deviceSectorSize, uint16_t volumeLetter) {
@@ -79,25 +74,13 @@ int CFastNtfsRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64_t s
   return FinishOpen(rc, startSector, sectorCount, sectorSize, volumeLetter);
 }
 
-int CFastNtfsRecovery::SetCallbacks(ScanProgressFn scanProgress, FileProgressFn fileProgress,
-                                    void* user, int scale) {
-  scanProgress_ = scanProgress;
-  fileProgress_ = fileProgress;
-  user_ = user;
-  scale_ = scale;
-  extractor_.SetFileProgress(fileProgress, user);
-  return err::kSuccess;
-}
-
 int CFastNtfsRecovery::Scan(const char* scanLogName) {
-  log_ = std::make_unique<ScanLogStore>();
-  if (listProgress_) log_->SetListProgress(listProgress_, listUser_);
-  if (scanLogName != nullptr) return log_->OpenScanLog(scanLogName);
+  NewLog();
+  if (scanLogName != nullptr) return OpenLog(scanLogName);
   if (!open_) return err::kInvalidHandle;
   const std::string base =
       MakeLogBaseName("Fast_", volume_.geometry().volumeStartSector, LocalNow());
-  if (int rc = log_->OpenScanLog(base); rc != 0) return rc;
-  if (listProgress_) log_->SetListProgress(listProgress_, listUser_);
+  if (int rc = OpenLog(base); rc != 0) return rc;
 
   ntfs::NtfsMftScanner scanner(volume_, *log_, signatureContext_, volumeLetter_);
   scanner.SetProgress(scanProgress_, user_, scale_);
@@ -105,41 +88,6 @@ int CFastNtfsRecovery::Scan(const char* scanLogName) {
   parentRecordReads_ = scanner.parentRecordReads();
   const int flushed = log_->FlushScanLog();
   return rc != 0 ? rc : flushed;
-}
-
-int CFastNtfsRecovery::ListChildren(const FoundFileRecord* folder, uint32_t depth,
-                                    std::vector<FoundFileRecord>& out) {
-  if (folder == nullptr && depth != 0) return err::kInvalidParameter;
-  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
-  const uint64_t key =
-      folder ? DirectoryKey(depth, folder->entryId) : DirectoryKey(0, ntfs::kRootDirectoryRecord);
-  return log_->ListChildren(key, out);
-}
-
-int CFastNtfsRecovery::CountFiles(const FoundFileRecord* folder, uint32_t depth, uint32_t* count) {
-  if (count == nullptr || (folder == nullptr && depth != 0)) return err::kInvalidParameter;
-  *count = 0;
-  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
-  const uint64_t key =
-      folder ? DirectoryKey(depth, folder->entryId) : DirectoryKey(0, ntfs::kRootDirectoryRecord);
-  return log_->CountFiles(key, *count);
-}
-
-uint64_t CFastNtfsRecovery::RecordCount() { return log_ ? log_->RecordCount() : 0; }
-
-int CFastNtfsRecovery::GetFullPath(const FoundFileRecord& record, std::string& path) {
-  path.clear();
-  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
-  std::vector<FoundFileRecord> chain;
-  if (int rc = log_->AncestorChain(record, chain); rc != 0) return rc;
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += SafeFileName(it->Name()) + "/";
-  return err::kSuccess;
-}
-
-int CFastNtfsRecovery::RecoverItem(const FoundFileRecord& record, const std::string& destination,
-                                   int /*baseSeparators*/) {
-  if (!open_) return err::kInvalidHandle;
-  return extractor_.RecoverItem(record, destination);
 }
 
 int CFastNtfsRecovery::NextFreeExtent(uint64_t* start, uint64_t* length) {
@@ -152,42 +100,9 @@ int CFastNtfsRecovery::NextFreeExtent(uint64_t* start, uint64_t* length) {
   return 1;
 }
 
-int CFastNtfsRecovery::SetListProgress(ListProgressFn callback, void* user) {
-  listProgress_ = callback;
-  listUser_ = user;
-  if (log_ && log_->IsOpen()) log_->SetListProgress(callback, user);
-  return err::kSuccess;
-}
-
-int CFastNtfsRecovery::ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) {
-  if (!log_ || !log_->IsOpen()) return 0;
-  return log_->ListByCategory(filter, out);
-}
-
 int CFastNtfsRecovery::BuildClusterBitmap() {
   if (!open_) return err::kInvalidHandle;
   return PublicCode(bitmap_.Build(volume_));
-}
-
-int CFastNtfsRecovery::ExtractForPreview(const FoundFileRecord& record, std::string& outPath,
-                                         uint8_t* buffer, uint32_t* bufferSize,
-                                         PreviewProgressFn progress, void* user) {
-  outPath.clear();
-  if (!open_) return err::kInvalidHandle;
-  // No NTFS cluster comes near this; a record claiming one (a lost folder's
-  // "no cluster chain" marker) has nothing to preview.
-  if (record.clusterBytes > kMaxPreviewClusterBytes) return err::kWriteFault;
-  return extractor_.ExtractForPreview(record, outPath, buffer, bufferSize, progress, user);
-}
-
-int CFastNtfsRecovery::ListFolder(const FoundFileRecord& folder, uint32_t depth,
-                                  std::vector<FoundFileRecord>& out) {
-  return ListChildren(&folder, depth, out);
-}
-
-int CFastNtfsRecovery::FolderDepth(const FoundFileRecord& folder, uint32_t& depth) {
-  if (!log_ || !log_->IsOpen()) return err::kInvalidHandle;
-  return FolderDepthFromLog(*log_, folder, depth);
 }
 
 // A file's content is located again from its record at recovery time. A

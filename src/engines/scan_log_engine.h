@@ -1,0 +1,74 @@
+// ScanLogEngine: what every engine that keeps its results in one scan log
+// has in common. Browsing (listing, counting, paths, category listings) is
+// served from the log, and recovery and preview go through the shared
+// extractor; an engine adds only how it opens its volume, scans it, and
+// finds a file's bytes again.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engines/extraction/content_reader.h"
+#include "engines/extraction/file_extractor.h"
+#include "engines/file_recovery_parse.h"
+#include "results/scan_log_store.h"
+
+namespace qm {
+
+class ScanLogEngine : public IFileRecoveryParse,
+                      protected ContentReader,
+                      protected FolderLister {
+ public:
+  ScanLogEngine();
+  ~ScanLogEngine() override;
+
+  int SetCallbacks(ScanProgressFn scanProgress, FileProgressFn fileProgress, void* user,
+                   int scale) override;
+  int ListChildren(const FoundFileRecord* folder, uint32_t depth,
+                   std::vector<FoundFileRecord>& out) override;
+  int CountFiles(const FoundFileRecord* folder, uint32_t depth, uint32_t* count) override;
+  uint64_t RecordCount() override;
+  int GetFullPath(const FoundFileRecord& record, std::string& path) override;
+  // Folder contents are found by the folder's own depth in the scanned tree,
+  // so baseSeparators is not needed.
+  int RecoverItem(const FoundFileRecord& record, const std::string& destination,
+                  int baseSeparators) override;
+  int SetListProgress(ListProgressFn callback, void* user) override;
+  int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) override;
+  int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
+                        uint32_t* bufferSize, PreviewProgressFn progress, void* user) override;
+
+  const ScanLogStore* log() const { return log_.get(); }
+  // The directory id under which the root's records are filed.
+  virtual uint32_t RootId() const = 0;
+
+ protected:
+  // Replaces the log with a fresh, closed store that carries the listing
+  // progress callback once it is opened.
+  ScanLogStore& NewLog();
+  // Opens the log by name (re-opening an earlier scan) or by base name.
+  int OpenLog(const std::string& name);
+
+  int ListFolder(const FoundFileRecord& folder, uint32_t depth,
+                 std::vector<FoundFileRecord>& out) override;
+  int FolderDepth(const FoundFileRecord& folder, uint32_t& depth) override;
+
+  bool open_ = false;
+  std::unique_ptr<ScanLogStore> log_;
+  FileExtractor extractor_;
+
+  ScanProgressFn scanProgress_ = nullptr;
+  FileProgressFn fileProgress_ = nullptr;
+  void* user_ = nullptr;
+  int scale_ = 100;
+  ListProgressFn listProgress_ = nullptr;
+  void* listUser_ = nullptr;
+
+ private:
+  bool LogReady() const { return log_ && log_->IsOpen(); }
+  uint64_t KeyOf(const FoundFileRecord* folder, uint32_t depth) const;
+};
+
+}  // namespace qm
