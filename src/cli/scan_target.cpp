@@ -5,25 +5,18 @@
 
 #include <charconv>
 #include <filesystem>
-#include <fstream>
 
 #include "disk/image_partition.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"
 #include "platform/file_handle.h"
+#include "platform/sysfs_text.h"
 
 namespace qm::cli {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFirstLine(const fs::path& p) {
-  std::ifstream in(p);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
 
 bool ParseUnsigned(const std::string& text, uint64_t& value) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);

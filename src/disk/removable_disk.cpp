@@ -2,18 +2,13 @@
 
 #include <fstream>
 
+#include "platform/sysfs_text.h"
+
 namespace qm {
 
 namespace fs = std::filesystem;
 
 namespace {
-std::string FirstLine(const fs::path& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
 // /sys/block/sdb links to the device's place in the device tree, e.g.
 // ../devices/pci0000:00/0000:00:14.0/usb2/2-1/.../block/sdb or
 // ../devices/platform/.../mmc_host/mmc0/mmc0:aaaa/block/mmcblk0.
@@ -46,10 +41,10 @@ bool IsRemovableDisk(const fs::path& sysRoot, const std::string& sysName) {
   const fs::path entry = sysRoot / "sys" / "block" / sysName;
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(entry, ec))) return false;
-  if (FirstLine(entry / "removable") == "1") return true;
+  if (ReadFirstLine(entry / "removable") == "1") return true;
   if (sysName.rfind("mmcblk", 0) == 0) return true;
   if (OnUsbOrMmcBus(entry)) return true;
-  return UdevSaysUsbOrMmc(sysRoot, FirstLine(entry / "dev"));
+  return UdevSaysUsbOrMmc(sysRoot, ReadFirstLine(entry / "dev"));
 }
 
 }  // namespace qm

@@ -2,36 +2,29 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
+
+#include "platform/sysfs_text.h"
 
 namespace qm {
 
 namespace fs = std::filesystem;
 
 namespace {
-std::string FirstLine(const fs::path& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\n')) line.pop_back();
-  return line;
-}
-
 uint64_t Number(const fs::path& path) {
-  const std::string text = FirstLine(path);
+  const std::string text = ReadFirstLine(path);
   uint64_t value = 0;
   std::from_chars(text.data(), text.data() + text.size(), value);
   return value;
 }
 
 std::string Model(const fs::path& entry, const std::string& name) {
-  if (name.rfind("loop", 0) == 0) return FirstLine(entry / "loop" / "backing_file");
+  if (name.rfind("loop", 0) == 0) return ReadFirstLine(entry / "loop" / "backing_file");
   const fs::path device = entry / "device";
-  std::string vendor = FirstLine(device / "vendor");
+  std::string vendor = ReadFirstLine(device / "vendor");
   // virtio devices give their PCI vendor number here, which names nobody.
   if (vendor.rfind("0x", 0) == 0) vendor.clear();
-  std::string model = FirstLine(device / "model");
-  if (model.empty()) model = FirstLine(device / "name");  // MMC/SD cards
+  std::string model = ReadFirstLine(device / "model");
+  if (model.empty()) model = ReadFirstLine(device / "name");  // MMC/SD cards
   if (vendor.empty()) return model;
   return model.empty() ? vendor : vendor + " " + model;
 }
@@ -49,7 +42,7 @@ bool ReadSysfsDisk(const fs::path& sysRoot, const std::string& name, SysfsDisk& 
     disk.sectorSize = static_cast<uint32_t>(logical);
   const uint64_t ratio = disk.sectorSize / 512;
   disk.sectors = Number(entry / "size") / ratio;
-  disk.devNumber = FirstLine(entry / "dev");
+  disk.devNumber = ReadFirstLine(entry / "dev");
   disk.model = Model(entry, name);
   for (const auto& sub : fs::directory_iterator(entry, ec)) {
     std::error_code subEc;
@@ -59,7 +52,7 @@ bool ReadSysfsDisk(const fs::path& sysRoot, const std::string& name, SysfsDisk& 
     part.number = static_cast<int>(Number(sub.path() / "partition"));
     part.startSector = Number(sub.path() / "start") / ratio;
     part.sectorCount = Number(sub.path() / "size") / ratio;
-    part.devNumber = FirstLine(sub.path() / "dev");
+    part.devNumber = ReadFirstLine(sub.path() / "dev");
     disk.partitions.push_back(part);
   }
   std::sort(disk.partitions.begin(), disk.partitions.end(),

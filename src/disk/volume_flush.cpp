@@ -8,19 +8,13 @@
 #include <system_error>
 
 #include "platform/file_handle.h"
+#include "platform/sysfs_text.h"
 
 namespace qm {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFirstLine(const fs::path& p) {
-  std::ifstream in(p);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
 
 // Mount points whose device number ("major:minor") matches, with the octal
 // escapes of mountinfo (\040 for a space) decoded.

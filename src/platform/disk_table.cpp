@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <system_error>
 
 #include "platform/errors.h"
+#include "platform/sysfs_text.h"
 
 namespace qm {
 
@@ -37,12 +37,6 @@ bool IsWholeDiskName(const std::string& name) {
          starts("hd") || starts("loop");
 }
 
-std::string ReadLine(const fs::path& p) {
-  std::ifstream in(p);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
 }  // namespace
 
 std::vector<std::string> ListSysfsDisks(const fs::path& sysRoot) {
@@ -52,7 +46,7 @@ std::vector<std::string> ListSysfsDisks(const fs::path& sysRoot) {
     std::string name = entry.path().filename().string();
     if (!IsWholeDiskName(name)) continue;
     // A loop device without a backing file holds nothing to scan.
-    if (name.rfind("loop", 0) == 0 && ReadLine(entry.path() / "loop" / "backing_file").empty())
+    if (name.rfind("loop", 0) == 0 && ReadFirstLine(entry.path() / "loop" / "backing_file").empty())
       continue;
     names.push_back(name);
   }
