@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   libblkid-dev libudev-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  dosfstools mtools ntfs-3g sleuthkit fdisk e2fsprogs util-linux zip
+  dosfstools mtools ntfs-3g sleuthkit fdisk e2fsprogs util-linux zip time
 )
 
 missing=()
