@@ -118,6 +118,33 @@ TEST_F(CliRecover, KeepPathsAndAnEarlierScanLog) {
   EXPECT_EQ(Cli("list " + Quote(image_) + " --category pictures", &out), 2);
 }
 
+TEST(CliRecoverNtfs, AnNtfsImageIsScannedAndRecoveredTheSameWay) {
+  if (!test::CanMountFuse()) GTEST_SKIP() << "needs root, /dev/fuse and ntfs-3g";
+  TempDir dir;
+  const fs::path image = dir / "ntfs.img";
+  const std::string big = test::MakeContent(300000, 21);
+  const std::string small = "a resident note";
+  {
+    test::NtfsImageBuilder ntfs(image, 32);
+    ASSERT_TRUE(ntfs.Create());
+    ASSERT_TRUE(ntfs.Mount());
+    ASSERT_TRUE(ntfs.AddFile("Projects/Q4/report.bin", big));
+    ASSERT_TRUE(ntfs.AddFile("Projects/note.txt", small));
+    ASSERT_TRUE(ntfs.AddFile("live.txt", "live"));
+    ASSERT_TRUE(ntfs.Delete("Projects"));
+    ASSERT_TRUE(ntfs.Unmount());
+  }
+  std::string out;
+  ASSERT_EQ(Cli("probe " + Quote(image.string()), &out), 0) << out;
+  EXPECT_NE(out.find("File system: NTFS"), std::string::npos) << out;
+  const fs::path dest = dir / "out";
+  ASSERT_EQ(Cli("recover " + Quote(image.string()) + " --keep-paths --out " + Quote(dest.string()), &out), 0)
+      << out;
+  EXPECT_TRUE(SameBytes(dest / "Projects" / "Q4" / "report.bin", big));
+  EXPECT_TRUE(SameBytes(dest / "Projects" / "note.txt", small));
+  EXPECT_FALSE(fs::exists(dest / "live.txt"));
+}
+
 // A destination on the disk being recovered is refused unless forced.
 TEST(CliRecoverGuard, RefusesADestinationOnTheSourceDisk) {
   if (::geteuid() != 0 || !test::HaveTool("losetup") || !test::HaveTool("mkfs.ext4"))
