@@ -56,7 +56,15 @@ int ResolveBlockDevice(const std::string& path, ScanTarget& target, std::string&
     target.startSector = start512 / per;
     target.sectorCount = size512 / per;
   } else {
+    // A whole disk holding one file system (no partition table): the
+    // volume is the whole disk.
     target.devicePath = canonical.string();
+    FileHandle disk;
+    DiskInfo info;
+    if (disk.OpenReadOnly(diskPath) == 0 && QueryDiskInfo(disk, info) == 0) {
+      target.sectorSize = info.sectorSize;
+      target.sectorCount = info.lengthBytes / info.sectorSize;
+    }
   }
   target.kind = ScanTarget::Kind::kDisk;
   target.path = diskPath;
@@ -84,7 +92,10 @@ int ParseSource(const std::string& text, ScanTarget& target, std::string& messag
       return rc;
     }
     DiskInfo info;
-    if (QueryDiskInfo(handle, info) == 0) target.sectorSize = info.sectorSize;
+    if (QueryDiskInfo(handle, info) == 0) {
+      target.sectorSize = info.sectorSize;
+      target.sectorCount = info.lengthBytes / info.sectorSize;
+    }
     target.isBlockDevice = handle.IsBlockDevice();
     return err::kSuccess;
   }

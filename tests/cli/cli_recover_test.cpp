@@ -118,6 +118,17 @@ TEST_F(CliRecover, KeepPathsAndAnEarlierScanLog) {
   EXPECT_EQ(Cli("list " + Quote(image_) + " --category pictures", &out), 2);
 }
 
+TEST_F(CliRecover, ADiskTableEntryScansLikeTheImageItHolds) {
+  std::string fromImage, fromDisk;
+  ASSERT_EQ(Cli("list " + Quote(image_) + " --json", &fromImage), 0) << fromImage;
+  ASSERT_EQ(test::Run("QUILLMARK_DISKS=" + Quote(image_) + " " + Quote(QUILLMARK_CLI_PATH) +
+                          " list disk:0 --json",
+                      &fromDisk),
+            0)
+      << fromDisk;
+  EXPECT_EQ(fromDisk, fromImage);
+}
+
 TEST(CliRecoverNtfs, AnNtfsImageIsScannedAndRecoveredTheSameWay) {
   if (!test::CanMountFuse()) GTEST_SKIP() << "needs root, /dev/fuse and ntfs-3g";
   TempDir dir;
@@ -143,6 +154,14 @@ TEST(CliRecoverNtfs, AnNtfsImageIsScannedAndRecoveredTheSameWay) {
   EXPECT_TRUE(SameBytes(dest / "Projects" / "Q4" / "report.bin", big));
   EXPECT_TRUE(SameBytes(dest / "Projects" / "note.txt", small));
   EXPECT_FALSE(fs::exists(dest / "live.txt"));
+
+  // The same volume standing in as a whole disk of the disk table.
+  ASSERT_EQ(test::Run("QUILLMARK_DISKS=" + Quote(image.string()) + " " +
+                          Quote(QUILLMARK_CLI_PATH) + " list disk:0 --json",
+                      &out),
+            0)
+      << out;
+  EXPECT_NE(out.find("\"path\":\"Projects/Q4/report.bin\""), std::string::npos) << out;
 }
 
 // A destination on the disk being recovered is refused unless forced.
