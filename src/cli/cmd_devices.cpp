@@ -7,7 +7,7 @@
 #include "cli/command_registry.h"
 #include "cli/progress_line.h"
 #include "cli/scan_session.h"
-#include "disk/volume_enumerator.h"
+#include "disk/volumes/volume_enumerator.h"
 #include "platform/errors.h"
 
 namespace qm::cli {

@@ -6,9 +6,9 @@
 
 #include "cli/command_registry.h"
 #include "cli/progress_line.h"
-#include "disk/file_system_probe.h"
-#include "disk/partition_table.h"
+#include "disk/partitions/partition_table.h"
 #include "disk/sector_source.h"
+#include "disk/volumes/file_system_probe.h"
 #include "platform/errors.h"
 
 namespace qm::cli {

@@ -6,7 +6,7 @@
 #include <charconv>
 #include <filesystem>
 
-#include "disk/image_partition.h"
+#include "disk/partitions/image_partition.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"
 #include "platform/file_handle.h"

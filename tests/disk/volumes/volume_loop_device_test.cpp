@@ -9,8 +9,8 @@
 #include <chrono>
 #include <fstream>
 
-#include "disk/device_watch.h"
-#include "disk/volume_enumerator.h"
+#include "disk/volumes/volume_enumerator.h"
+#include "disk/watch/device_watch.h"
 #include "platform/disk_table.h"
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "disk/block_event_filter.h"
+#include "disk/watch/block_event_filter.h"
 
 #include <fstream>
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "disk/disk_record.h"
-#include "disk/volume_record.h"
+#include "disk/volumes/disk_record.h"
+#include "disk/volumes/volume_record.h"
 #include "platform/disk_table.h"
 
 namespace qm {

@@ -1,11 +1,11 @@
-#include "disk/gpt_table.h"
+#include "disk/partitions/gpt_table.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "disk/crc32.h"
-#include "disk/le_bytes.h"
+#include "disk/partitions/crc32.h"
+#include "disk/partitions/le_bytes.h"
 #include "disk/sector_source.h"
 #include "platform/errors.h"
 #include "platform/text.h"

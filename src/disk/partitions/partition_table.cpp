@@ -1,10 +1,10 @@
-#include "disk/partition_table.h"
+#include "disk/partitions/partition_table.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "disk/gpt_table.h"
-#include "disk/mbr_table.h"
+#include "disk/partitions/gpt_table.h"
+#include "disk/partitions/mbr_table.h"
 #include "disk/sector_source.h"
 #include "platform/errors.h"
 

@@ -1,10 +1,10 @@
-#include "disk/mbr_table.h"
+#include "disk/partitions/mbr_table.h"
 
 #include <cstring>
 #include <set>
 #include <vector>
 
-#include "disk/le_bytes.h"
+#include "disk/partitions/le_bytes.h"
 #include "disk/sector_source.h"
 #include "platform/errors.h"
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "disk/removable_disk.h"
-#include "disk/volume_enumerator.h"
+#include "disk/volumes/removable_disk.h"
+#include "disk/volumes/volume_enumerator.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"
 #include "support/test_support.h"

@@ -1,4 +1,4 @@
-#include "disk/file_system_probe.h"
+#include "disk/volumes/file_system_probe.h"
 
 #include <blkid/blkid.h>
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "disk/block_event_filter.h"
-#include "disk/device_change_debouncer.h"
+#include "disk/watch/block_event_filter.h"
+#include "disk/watch/device_change_debouncer.h"
 
 struct udev;
 struct udev_monitor;

@@ -1,15 +1,15 @@
-#include "disk/volume_enumerator.h"
+#include "disk/volumes/volume_enumerator.h"
 
 #include <sys/statvfs.h>
 
 #include <algorithm>
 
-#include "disk/file_system_probe.h"
-#include "disk/mount_table.h"
-#include "disk/partition_table.h"
-#include "disk/removable_disk.h"
+#include "disk/partitions/partition_table.h"
 #include "disk/sector_source.h"
-#include "disk/sysfs_disk.h"
+#include "disk/volumes/file_system_probe.h"
+#include "disk/volumes/mount_table.h"
+#include "disk/volumes/removable_disk.h"
+#include "disk/volumes/sysfs_disk.h"
 #include "platform/errors.h"
 
 namespace qm {

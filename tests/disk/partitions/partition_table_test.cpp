@@ -8,9 +8,9 @@
 #include <random>
 #include <sstream>
 
-#include "disk/crc32.h"
-#include "disk/image_partition.h"
-#include "disk/partition_table.h"
+#include "disk/partitions/crc32.h"
+#include "disk/partitions/image_partition.h"
+#include "disk/partitions/partition_table.h"
 #include "disk/sector_source.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"

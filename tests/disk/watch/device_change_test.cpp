@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "disk/block_event_filter.h"
-#include "disk/device_change_debouncer.h"
+#include "disk/watch/block_event_filter.h"
+#include "disk/watch/device_change_debouncer.h"
 #include "support/test_support.h"
 
 namespace qm {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/partition_table.h"
+#include "disk/partitions/partition_table.h"
 
 namespace qm {
 

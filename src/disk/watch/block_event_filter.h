@@ -12,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "disk/device_change_debouncer.h"
+#include "disk/watch/device_change_debouncer.h"
 
 namespace qm {
 

@@ -1,6 +1,6 @@
-#include "disk/image_partition.h"
+#include "disk/partitions/image_partition.h"
 
-#include "disk/partition_table.h"
+#include "disk/partitions/partition_table.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"
 

@@ -1,4 +1,4 @@
-#include "disk/crc32.h"
+#include "disk/partitions/crc32.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "disk/sysfs_disk.h"
+#include "disk/volumes/sysfs_disk.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "disk/removable_disk.h"
+#include "disk/volumes/removable_disk.h"
 
 #include <fstream>
 

@@ -1,4 +1,4 @@
-#include "disk/device_change_debouncer.h"
+#include "disk/watch/device_change_debouncer.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "disk/mount_table.h"
+#include "disk/volumes/mount_table.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "disk/device_watch.h"
+#include "disk/watch/device_watch.h"
 
 #include <libudev.h>
 #include <poll.h>
