@@ -3,41 +3,38 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "platform/byte_order.h"
+
 namespace qm {
 
 namespace {
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-uint64_t U64(const uint8_t* p) { return U32(p) | (uint64_t{U32(p + 4)} << 32); }
 
 bool HasBootSignature(const uint8_t* d) { return d[510] == 0x55 && d[511] == 0xAA; }
 bool IsPowerOfTwoUpTo128(uint8_t v) { return v != 0 && v <= 128 && (v & (v - 1)) == 0; }
 
 // FAT32 BPB: "FAT32   " at 82, FAT size in the 32-bit field at 36.
 bool PassesFat32Test(const uint8_t* d) {
-  return std::memcmp(d + 82, "FAT32   ", 8) == 0 && d[16] != 0 && U32(d + 32) != 0 &&
-         IsPowerOfTwoUpTo128(d[13]) && U32(d + 36) != 0 && HasBootSignature(d);
+  return std::memcmp(d + 82, "FAT32   ", 8) == 0 && d[16] != 0 && Le32(d + 32) != 0 &&
+         IsPowerOfTwoUpTo128(d[13]) && Le32(d + 36) != 0 && HasBootSignature(d);
 }
 
 // FAT12/16 BPB: FAT size in the 16-bit field at 22.
 bool PassesFat16Test(const uint8_t* d) {
-  return d[16] != 0 && (U16(d + 19) != 0 || U32(d + 32) != 0) && IsPowerOfTwoUpTo128(d[13]) &&
-         U16(d + 22) != 0 && HasBootSignature(d);
+  return d[16] != 0 && (Le16(d + 19) != 0 || Le32(d + 32) != 0) && IsPowerOfTwoUpTo128(d[13]) &&
+         Le16(d + 22) != 0 && HasBootSignature(d);
 }
 }  // namespace
 
 bool IsNtfsBootSector(const uint8_t* d, size_t length) {
   if (length < 512) return false;
   if (std::memcmp(d + 3, "NTFS    ", 8) != 0) return false;
-  if ((U16(d + 11) & 0x1FF) != 0) return false;
-  if (U16(d + 14) != 0) return false;
+  if ((Le16(d + 11) & 0x1FF) != 0) return false;
+  if (Le16(d + 14) != 0) return false;
   switch (d[13]) {
     case 1: case 2: case 4: case 8: case 16: case 32: case 64: break;
     default: return false;
   }
-  if (U64(d + 40) == 0) return false;
+  if (Le64(d + 40) == 0) return false;
   for (int offset : {16, 17, 18, 19, 20, 22, 23, 32, 33, 34, 35})
     if (d[offset] != 0) return false;
   return HasBootSignature(d);
@@ -56,19 +53,19 @@ bool IsBitLockerVolume(const uint8_t* d, size_t length) {
 
 bool IsFatBootSector(const uint8_t* d, size_t length, VolumeKind* kind) {
   if (length < 512 || IsBitLockerVolume(d, length)) return false;
-  const uint16_t bytesPerSector = U16(d + 11);
+  const uint16_t bytesPerSector = Le16(d + 11);
   if (bytesPerSector == 0 || bytesPerSector % 512 != 0) return false;
   const uint8_t sectorsPerCluster = d[13];
   if (sectorsPerCluster == 0) return false;
-  uint32_t fatSize = U16(d + 22);
-  if (fatSize == 0) fatSize = U32(d + 36);
-  uint32_t totalSectors = U32(d + 32);
-  if (totalSectors == 0) totalSectors = U16(d + 19);
+  uint32_t fatSize = Le16(d + 22);
+  if (fatSize == 0) fatSize = Le32(d + 36);
+  uint32_t totalSectors = Le32(d + 32);
+  if (totalSectors == 0) totalSectors = Le16(d + 19);
   // Unsigned arithmetic as the FAT specification computes it: a hostile BPB
   // wraps around to a huge count, which the range test below refuses.
-  const uint32_t rootSectors = U16(d + 17) * 32u / bytesPerSector;
+  const uint32_t rootSectors = Le16(d + 17) * 32u / bytesPerSector;
   const uint32_t clusters =
-      (totalSectors - rootSectors - fatSize * d[16] - U16(d + 14)) / sectorsPerCluster;
+      (totalSectors - rootSectors - fatSize * d[16] - Le16(d + 14)) / sectorsPerCluster;
   if (clusters > 0xFFF4) {
     if (clusters > 0xFFFFFEF) return false;
     if (PassesFat32Test(d)) {
@@ -95,17 +92,17 @@ bool IsFatBootSector(const uint8_t* d, size_t length, VolumeKind* kind) {
 bool IsExtSuperblock(const uint8_t* data, size_t length) {
   if (length < 1024 + 88) return false;
   const uint8_t* sb = data + 1024;
-  if (U16(sb + 56) != 0xEF53) return false;
-  const uint32_t inodes = U32(sb + 0), blocks = U32(sb + 4);
-  const uint32_t blocksPerGroup = U32(sb + 32), inodesPerGroup = U32(sb + 40);
+  if (Le16(sb + 56) != 0xEF53) return false;
+  const uint32_t inodes = Le32(sb + 0), blocks = Le32(sb + 4);
+  const uint32_t blocksPerGroup = Le32(sb + 32), inodesPerGroup = Le32(sb + 40);
   if (inodes == 0 || blocks == 0 || blocksPerGroup == 0 || inodesPerGroup == 0) return false;
-  const uint32_t firstInode = U32(sb + 84);
+  const uint32_t firstInode = Le32(sb + 84);
   if (firstInode <= 2 || firstInode >= inodes) return false;
-  const uint32_t firstDataBlock = U32(sb + 20);
+  const uint32_t firstDataBlock = Le32(sb + 20);
   if (firstDataBlock > blocks - 1) return false;
   if ((blocks - firstDataBlock - 1) / blocksPerGroup != (inodes - 1) / inodesPerGroup)
     return false;
-  const uint32_t logBlockSize = U32(sb + 24);
+  const uint32_t logBlockSize = Le32(sb + 24);
   const bool oneKiB = logBlockSize == 0;
   return firstDataBlock == (oneKiB ? 1u : 0u);
 }

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "disk/partitions/crc32.h"
-#include "disk/partitions/le_bytes.h"
 #include "disk/sector_source.h"
+#include "platform/byte_order.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 

@@ -4,8 +4,8 @@
 #include <set>
 #include <vector>
 
-#include "disk/partitions/le_bytes.h"
 #include "disk/sector_source.h"
+#include "platform/byte_order.h"
 #include "platform/errors.h"
 
 namespace qm {

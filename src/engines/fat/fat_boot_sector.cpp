@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "platform/errors.h"
 
 namespace qm {
 
 namespace {
-
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -25,14 +21,14 @@ constexpr uint32_t kFat32MaxClusters = 0x0FFFFFF5;
 int ParseFatBootSector(const uint8_t* boot, size_t length, FatGeometry& g) {
   if (boot == nullptr || length < 512) return err::kInvalidData;
   g = FatGeometry{};
-  g.bytesPerSector = U16(boot + 11);
+  g.bytesPerSector = Le16(boot + 11);
   g.sectorsPerCluster = boot[13];
-  g.reservedSectors = U16(boot + 14);
+  g.reservedSectors = Le16(boot + 14);
   g.numberOfFats = boot[16];
-  g.rootEntries = U16(boot + 17);
-  const uint32_t total16 = U16(boot + 19);
-  const uint32_t fat16Size = U16(boot + 22);
-  const uint32_t total32 = U32(boot + 32);
+  g.rootEntries = Le16(boot + 17);
+  const uint32_t total16 = Le16(boot + 19);
+  const uint32_t fat16Size = Le16(boot + 22);
+  const uint32_t total32 = Le32(boot + 32);
 
   if (g.bytesPerSector < 512 || g.bytesPerSector > 4096 || !IsPowerOfTwo(g.bytesPerSector))
     return err::kInvalidData;
@@ -43,11 +39,11 @@ int ParseFatBootSector(const uint8_t* boot, size_t length, FatGeometry& g) {
   if (g.totalSectors == 0) return err::kInvalidData;
 
   const bool fat32 = fat16Size == 0;
-  g.fatSectors = fat32 ? U32(boot + 36) : fat16Size;
+  g.fatSectors = fat32 ? Le32(boot + 36) : fat16Size;
   if (g.fatSectors == 0) return err::kInvalidData;
   if (fat32) {
     g.rootEntries = 0;
-    g.rootCluster = U32(boot + 44) & 0x0FFFFFFF;
+    g.rootCluster = Le32(boot + 44) & 0x0FFFFFFF;
   } else {
     if (g.rootEntries == 0) return err::kInvalidData;
     // The FAT12/16 root directory sits between the FATs and cluster 2 and is

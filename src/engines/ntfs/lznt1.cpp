@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace qm::ntfs {
 
 namespace {
@@ -20,7 +22,7 @@ long DecompressChunk(const uint8_t* in, size_t inSize, uint8_t* dest, size_t lim
         continue;
       }
       if (ip + 2 > inSize) return -1;
-      const uint16_t token = static_cast<uint16_t>(in[ip] | (in[ip + 1] << 8));
+      const uint16_t token = Le16(&in[ip]);
       ip += 2;
       // The offset field widens by one bit each time the output position
       // passes a power of two from 16 on: 4 bits up to 16 bytes, 12 at 2048.
@@ -44,7 +46,7 @@ bool DecompressLznt1(std::span<const uint8_t> in, std::span<uint8_t> out) {
   size_t ip = 0;
   size_t op = 0;
   while (ip + 2 <= in.size() && op < out.size()) {
-    const uint16_t header = static_cast<uint16_t>(in[ip] | (in[ip + 1] << 8));
+    const uint16_t header = Le16(&in[ip]);
     if (header == 0) break;
     const size_t dataBytes = (header & 0x0FFF) + 1u;
     ip += 2;

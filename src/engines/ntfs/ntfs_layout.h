@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/byte_order.h"
+
 namespace qm::ntfs {
 
 using Bytes = std::span<const uint8_t>;
@@ -52,12 +54,6 @@ inline constexpr int kNoResidentData = -101;
 // The update sequence protects every 512-byte block of a multi-sector
 // structure, whatever the device's sector size.
 inline constexpr uint32_t kFixupStride = 512;
-
-inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-inline uint64_t Le64(const uint8_t* p) { return Le32(p) | (uint64_t{Le32(p + 4)} << 32); }
 
 inline bool Fits(Bytes b, size_t offset, size_t length) {
   return offset <= b.size() && length <= b.size() - offset;

@@ -22,7 +22,7 @@ int mp3_test(const uint8_t* data, size_t len, SignatureScanContext&) {
 // track chunk "MTrk" right after the 6-byte header.
 int mid_test(const uint8_t* data, size_t len, SignatureScanContext&) {
   if (len <= 15 || !HasAt(data, len, 0, "MThd"sv)) return kNoSignatureMatch;
-  return U32BE(data + 4) == 6 && HasAt(data, len, 14, "MTrk"sv) ? 13 : kNoSignatureMatch;
+  return Be32(data + 4) == 6 && HasAt(data, len, 14, "MTrk"sv) ? 13 : kNoSignatureMatch;
 }
 
 int ape_test(const uint8_t* data, size_t len, SignatureScanContext&) {

@@ -30,22 +30,22 @@ constexpr size_t kHeaderFieldsEnd = 52;  // through the first directory sector f
 uint32_t SectorShift(const uint8_t* header) {
   // Only the two sizes the format defines; anything else is read as the
   // common 512-byte layout.
-  return U16LE(header + 30) == 12 ? 12 : 9;
+  return Le16(header + 30) == 12 ? 12 : 9;
 }
 
 // Word's file information block opens with wIdent A5EC; an Excel workbook
 // stream with a BIFF8 BOF record (type 0809, length 16, version 0600).
 int ClassifyFirstStreamSector(const uint8_t* p) {
-  if (U16LE(p) == 0xA5EC) return kWord;
-  if (U16LE(p) == 0x0809 && U16LE(p + 2) == 0x0010 && U16LE(p + 4) == 0x0600) return kExcel;
+  if (Le16(p) == 0xA5EC) return kWord;
+  if (Le16(p) == 0x0809 && Le16(p + 2) == 0x0010 && Le16(p + 4) == 0x0600) return kExcel;
   return kNoSignatureMatch;
 }
 
 int ClassifyRootClassId(const uint8_t* entry) {
   const uint8_t* id = entry + 80;
-  const uint32_t d0 = U32LE(id);
+  const uint32_t d0 = Le32(id);
   // {000209xx-0000-0000-C000-000000000046}: the common tail of the Office ids.
-  const bool officeTail = U32LE(id + 4) == 0 && U32LE(id + 8) == 0xC0 && U32LE(id + 12) == 0x46000000;
+  const bool officeTail = Le32(id + 4) == 0 && Le32(id + 8) == 0xC0 && Le32(id + 12) == 0x46000000;
   if (officeTail && d0 == 0x00020906) return kWord;
   if (officeTail && (d0 == 0x00020820 || d0 == 0x00020810)) return kExcel;
   // {64818D10-4F9B-11CF-86EA-00AA00B929E8}: PowerPoint presentation.
@@ -56,7 +56,7 @@ int ClassifyRootClassId(const uint8_t* entry) {
 
 // Compares a directory entry's UTF-16LE name with an ASCII name, ignoring case.
 bool EntryNameIs(const uint8_t* entry, std::string_view name) {
-  const uint16_t nameBytes = U16LE(entry + 64);
+  const uint16_t nameBytes = Le16(entry + 64);
   if (nameBytes != (name.size() + 1) * 2) return false;
   for (size_t i = 0; i < name.size(); ++i) {
     if (entry[2 * i + 1] != 0) return false;
@@ -103,7 +103,7 @@ int doc_test(const uint8_t* data, size_t len, SignatureScanContext& context) {
   if (first == nullptr) return kGenericCompound;
   if (const int type = ClassifyFirstStreamSector(first); type != kNoSignatureMatch) return type;
 
-  const uint64_t directorySector = U32LE(data + 48);
+  const uint64_t directorySector = Le32(data + 48);
   const uint8_t* directory =
       ReadBytesFromStart(context, (directorySector + 1) << shift, sectorBytes);
   if (directory == nullptr) return kGenericCompound;

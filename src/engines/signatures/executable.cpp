@@ -21,10 +21,10 @@ constexpr uint16_t kLibrary = 0x2000;          // IMAGE_FILE_DLL
 
 int exe_test(const uint8_t* data, size_t len, SignatureScanContext&) {
   if (len < kHeaderBytes || !HasAt(data, len, 0, "MZ"sv)) return kNoSignatureMatch;
-  const uint32_t peOffset = U32LE(data + 60);
+  const uint32_t peOffset = Le32(data + 60);
   if (peOffset > kLastPeOffset || !HasAt(data, len, peOffset, "PE\x00\x00"sv))
     return kNoSignatureMatch;
-  const uint16_t characteristics = U16LE(data + peOffset + 22);
+  const uint16_t characteristics = Le16(data + peOffset + 22);
   if ((characteristics & kExecutableImage) == 0) return kNoSignatureMatch;
   if (characteristics & kSystemFile) return 43;
   if (characteristics & kLibrary) return 42;

@@ -24,7 +24,7 @@ int gif_test(const uint8_t* data, size_t len, SignatureScanContext&) {
 int bmp_test(const uint8_t* data, size_t len, SignatureScanContext&) {
   if (len < 40) return kNoSignatureMatch;
   if (!HasAt(data, len, 0, "BM"sv) && !HasAt(data, len, 0, "BA"sv)) return kNoSignatureMatch;
-  return U32LE(data + 6) == 0 && U32LE(data + 14) == 40 ? 29 : kNoSignatureMatch;
+  return Le32(data + 6) == 0 && Le32(data + 14) == 40 ? 29 : kNoSignatureMatch;
 }
 
 // SOI followed by an APP0 "JFIF" or an APP1 "Exif" segment; the identifier
@@ -59,15 +59,15 @@ int tif_test(const uint8_t* data, size_t len, SignatureScanContext&) {
 // the end of the previous image.
 int ico_test(const uint8_t* data, size_t len, SignatureScanContext&) {
   if (len < 16 || !HasAt(data, len, 0, "\x00\x00\x01\x00"sv)) return kNoSignatureMatch;
-  const uint16_t count = U16LE(data + 4);
+  const uint16_t count = Le16(data + 4);
   if (count == 0) return kNoSignatureMatch;
   const uint64_t directoryEnd = uint64_t{count} * 16 + 6;
   if (directoryEnd > len) return kNoSignatureMatch;
   uint64_t expected = directoryEnd;
   for (uint16_t i = 0; i < count; ++i) {
     const uint8_t* entry = data + 6 + size_t{i} * 16;
-    if (entry[3] != 0 || U32LE(entry + 12) != expected) return kNoSignatureMatch;
-    expected += U32LE(entry + 8);
+    if (entry[3] != 0 || Le32(entry + 12) != expected) return kNoSignatureMatch;
+    expected += Le32(entry + 8);
   }
   return 46;
 }

@@ -37,13 +37,13 @@ int pst_test(const uint8_t* data, size_t len, SignatureScanContext&) {
 // begin when they are stored first.
 int ttf_test(const uint8_t* data, size_t len, SignatureScanContext&) {
   if (len < 16 || !HasAt(data, len, 0, "\x00\x01\x00\x00"sv)) return kNoSignatureMatch;
-  const uint16_t numTables = U16BE(data + 4);
+  const uint16_t numTables = Be16(data + 4);
   if (numTables == 0) return kNoSignatureMatch;
-  if (U16BE(data + 6) == 0 || U16BE(data + 8) == 0 || U16BE(data + 10) == 0)
+  if (Be16(data + 6) == 0 || Be16(data + 8) == 0 || Be16(data + 10) == 0)
     return kNoSignatureMatch;
   const size_t afterRecords = 12 + size_t{16} * numTables;
   if (afterRecords + 4 > len) return kNoSignatureMatch;
-  return U32BE(data + afterRecords) == 0x00010000 ? 45 : kNoSignatureMatch;
+  return Be32(data + afterRecords) == 0x00010000 ? 45 : kNoSignatureMatch;
 }
 
 }  // namespace qm::sig

@@ -50,7 +50,7 @@ Outcome ExamineHeaders(const uint8_t* buf, size_t have, size_t examineEnd, int* 
       continue;
     }
     if (nameAt > have) continue;
-    const size_t nameLength = std::min<size_t>(U16LE(buf + lengthAt), have - nameAt);
+    const size_t nameLength = std::min<size_t>(Le16(buf + lengthAt), have - nameAt);
     *type = ClassifyPartName(buf + nameAt, nameLength);
     if (*type != kNoSignatureMatch) return Outcome::kFound;
   }

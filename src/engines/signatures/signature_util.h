@@ -8,18 +8,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/byte_order.h"
+
 #include "engines/signatures/signature_catalogue.h"
 
 namespace qm::sig {
-
-inline uint16_t U16LE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t U32LE(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-inline uint16_t U16BE(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-inline uint32_t U32BE(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
 
 // True when `bytes` sits at `offset` and lies wholly inside the buffer.
 inline bool HasAt(const uint8_t* data, size_t len, size_t offset, std::string_view bytes) {
