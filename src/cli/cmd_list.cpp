@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <set>
 #include <sstream>
 
 #include "cli/command_registry.h"
@@ -22,10 +21,8 @@ struct ListOptions {
   bool json = false;
 };
 
-void PrintJson(IFileRecoveryParse& engine, const FoundFileRecord& r) {
+void PrintJson(const FoundFileRecord& r, const std::string& folder) {
   const std::string name = r.Name();
-  std::string folder;
-  engine.GetFullPath(r, folder);
   std::printf(
       "{\"name\":\"%s\",\"path\":\"%s\",\"size\":%llu,\"isDirectory\":%s,\"isDeleted\":%s,"
       "\"contentOk\":%s,\"engineKind\":%u,\"entryId\":%u,\"anchorSector\":%llu,"
@@ -46,44 +43,19 @@ std::string Marks(const FoundFileRecord& r) {
 }
 
 int ListTree(IFileRecoveryParse& engine, bool json) {
-  // Depth-first for display: a folder's contents right under it.
-  struct Frame {
-    std::vector<FoundFileRecord> items;
-    size_t next = 0;
-    uint32_t depth;
-  };
-  std::vector<Frame> stack(1);
-  stack[0].depth = 0;
-  if (int rc = engine.ListChildren(nullptr, 0, stack[0].items); rc != 0) return rc;
-  std::set<uint64_t> seen;
-  while (!stack.empty()) {
-    Frame& top = stack.back();
-    if (top.next >= top.items.size()) {
-      stack.pop_back();
-      continue;
-    }
-    const FoundFileRecord r = top.items[top.next++];
-    const uint32_t depth = top.depth;
+  return WalkTree(engine, [&](const FoundFileRecord& r, uint32_t depth, const std::string& folder) {
     if (json) {
-      PrintJson(engine, r);
-    } else {
-      std::string indent(depth * 2, ' ');
-      if (r.isDirectory)
-        std::printf("%s%s/%s\n", indent.c_str(), r.Name().c_str(), Marks(r).c_str());
-      else
-        std::printf("%s%s  %s  %s%s\n", indent.c_str(), r.Name().c_str(),
-                    FormatBytes(r.fileSize).c_str(), FileTimeToIso(r.writeTime).c_str(),
-                    Marks(r).c_str());
+      PrintJson(r, folder);
+      return;
     }
-    if (r.isDirectory && depth < 4096 &&
-        seen.insert((uint64_t{depth + 1} << 32) | r.entryId).second) {
-      Frame child;
-      child.depth = depth + 1;
-      engine.ListChildren(&r, depth + 1, child.items);
-      stack.push_back(std::move(child));
-    }
-  }
-  return 0;
+    const std::string indent(depth * 2, ' ');
+    if (r.isDirectory)
+      std::printf("%s%s/%s\n", indent.c_str(), r.Name().c_str(), Marks(r).c_str());
+    else
+      std::printf("%s%s  %s  %s%s\n", indent.c_str(), r.Name().c_str(),
+                  FormatBytes(r.fileSize).c_str(), FileTimeToIso(r.writeTime).c_str(),
+                  Marks(r).c_str());
+  });
 }
 
 int RunList(const ListOptions& options) {
@@ -113,12 +85,12 @@ int RunList(const ListOptions& options) {
   for (const auto& [extension, group] : GroupByExtension(records)) {
     if (!options.json) std::printf("%s (%zu)\n", extension.c_str(), group.size());
     for (const auto& r : group) {
-      if (options.json) {
-        PrintJson(engine, r);
-        continue;
-      }
       std::string folder;
       engine.GetFullPath(r, folder);
+      if (options.json) {
+        PrintJson(r, folder);
+        continue;
+      }
       std::printf("  %s%s  %s  %s%s\n", folder.c_str(), r.Name().c_str(),
                   FormatBytes(r.fileSize).c_str(), FileTimeToIso(r.writeTime).c_str(),
                   Marks(r).c_str());

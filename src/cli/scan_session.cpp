@@ -1,7 +1,6 @@
 #include "cli/scan_session.h"
 
 #include <cstdio>
-#include <deque>
 #include <set>
 
 #include "cli/command_registry.h"
@@ -111,32 +110,35 @@ int ScanSession::Open(const ScanOptions& options) {
 
 int WalkTree(IFileRecoveryParse& engine,
              const std::function<void(const FoundFileRecord&, uint32_t, const std::string&)>& visit) {
-  struct Pending {
-    FoundFileRecord folder;
-    uint32_t depth;  // the depth of the folder's children
-    std::string path;
+  // Depth first with an explicit stack: a folder's contents come right after
+  // it, and no depth of nesting can exhaust the call stack.
+  struct Frame {
+    std::vector<FoundFileRecord> items;
+    size_t next = 0;
+    uint32_t depth = 0;  // the depth the items lie at
+    std::string path;    // their folder path
   };
-  std::vector<FoundFileRecord> children;
-  if (int rc = engine.ListChildren(nullptr, 0, children); rc != 0) return rc;
-  std::deque<Pending> queue;
+  std::vector<Frame> stack(1);
+  if (int rc = engine.ListChildren(nullptr, 0, stack[0].items); rc != 0) return rc;
   std::set<uint64_t> seen;
-  auto take = [&](const std::vector<FoundFileRecord>& list, uint32_t depth, const std::string& path) {
-    for (const auto& child : list) {
-      visit(child, depth, path);
-      if (child.isDirectory == 0) continue;
-      const uint64_t key = (uint64_t{depth + 1} << 32) | child.entryId;
-      if (depth + 1 > 4096 || !seen.insert(key).second) continue;
-      queue.push_back({child, depth + 1, path + SafeFileName(child.Name()) + "/"});
-    }
-  };
-  take(children, 0, "");
   int result = 0;
-  while (!queue.empty()) {
-    Pending next = std::move(queue.front());
-    queue.pop_front();
-    children.clear();
-    if (int rc = engine.ListChildren(&next.folder, next.depth, children); rc != 0) result = rc;
-    take(children, next.depth, next.path);
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next >= top.items.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const FoundFileRecord record = top.items[top.next++];
+    const uint32_t depth = top.depth;
+    visit(record, depth, top.path);
+    if (record.isDirectory == 0 || depth + 1 > 4096 ||
+        !seen.insert((uint64_t{depth + 1} << 32) | record.entryId).second)
+      continue;
+    Frame child;
+    child.depth = depth + 1;
+    child.path = top.path + SafeFileName(record.Name()) + "/";
+    if (int rc = engine.ListChildren(&record, child.depth, child.items); rc != 0) result = rc;
+    stack.push_back(std::move(child));  // `top` is not used past this point
   }
   return result;
 }

@@ -35,7 +35,8 @@ class ScanSession {
   std::filesystem::path scanFolder_;
 };
 
-// Visits every record of the scanned tree, parents before children. `depth`
+// Visits every record of the scanned tree depth first, each folder's
+// contents right after the folder. `depth`
 // is the directory depth the record lies at (root entries: 0); `folder` is
 // its folder path ("" in the root, else "a/b/"). A folder met twice (a loop
 // in a damaged volume) is not entered again.
