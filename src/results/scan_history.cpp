@@ -200,6 +200,21 @@ int ScanHistory::RemoveFolderTree(const fs::path& folder) const {
   return ec ? ErrorFromErrno(ec.value()) : err::kSuccess;
 }
 
+bool ScanHistory::MatchLocked(std::vector<HistoryEntry>::iterator entry, bool stillSame,
+                              HistoryEntry* found) {
+  // A stale entry (the volume or image changed since), or one whose folder
+  // lies outside the ScanLog folder (a damaged or foreign index), is never
+  // resumed: it is dropped with its logs.
+  if (!stillSame || !IsInsideScanLog(entry->Folder())) {
+    DropEntryLocked(entry);
+    return false;
+  }
+  matched_ = true;
+  matchedFolder_ = entry->Folder();
+  if (found) *found = *entry;
+  return true;
+}
+
 bool ScanHistory::FindHistoryForVolume(int32_t driveNumber, uint64_t volumeStart,
                                        uint64_t volumeSectors, uint64_t volumeBytes,
                                        HistoryEntry* found) {
@@ -210,16 +225,7 @@ bool ScanHistory::FindHistoryForVolume(int32_t driveNumber, uint64_t volumeStart
     return SameVolume(e, driveNumber, volumeStart, volumeSectors);
   });
   if (it == entries_.end()) return false;
-  // An entry whose folder lies outside the ScanLog folder (a damaged or
-  // foreign index) is never resumed: the logs would be written there.
-  if (it->volumeBytes != volumeBytes || !IsInsideScanLog(it->Folder())) {
-    DropEntryLocked(it);
-    return false;
-  }
-  matched_ = true;
-  matchedFolder_ = it->Folder();
-  if (found) *found = *it;
-  return true;
+  return MatchLocked(it, it->volumeBytes == volumeBytes, found);
 }
 
 bool ScanHistory::FindHistoryForImage(const std::string& imagePath, HistoryEntry* found) {
@@ -231,16 +237,7 @@ bool ScanHistory::FindHistoryForImage(const std::string& imagePath, HistoryEntry
   auto it = std::find_if(entries_.begin(), entries_.end(),
                          [&](const HistoryEntry& e) { return e.ImagePath() == imagePath; });
   if (it == entries_.end()) return false;
-  // An entry whose folder lies outside the ScanLog folder (a damaged or
-  // foreign index) is never resumed: the logs would be written there.
-  if (it->imageTime != imageTime || !IsInsideScanLog(it->Folder())) {
-    DropEntryLocked(it);
-    return false;
-  }
-  matched_ = true;
-  matchedFolder_ = it->Folder();
-  if (found) *found = *it;
-  return true;
+  return MatchLocked(it, it->imageTime == imageTime, found);
 }
 
 int ScanHistory::SaveHistoryEntry(int32_t driveNumber, uint64_t volumeStart,

@@ -81,6 +81,8 @@ class ScanHistory {
   int SaveLocked() const;
   int DeleteLocked(const std::filesystem::path& folder);
   int DropEntryLocked(std::vector<HistoryEntry>::iterator entry);
+  // Resumes from `entry` when it still describes the source, else drops it.
+  bool MatchLocked(std::vector<HistoryEntry>::iterator entry, bool stillSame, HistoryEntry* found);
   int RemoveFolderTree(const std::filesystem::path& folder) const;
   bool IsInsideScanLog(const std::filesystem::path& folder) const;
   bool IsDeletableFolder(const std::filesystem::path& folder) const;

@@ -6,6 +6,19 @@
 
 namespace qm {
 
+namespace {
+// The partition table of a whole-disk image; an image of a single volume has
+// none and is refused (87), since it is scanned whole.
+int ReadTableOfImage(const std::string& image, PartitionTable& parts, std::string& why) {
+  int rc = ReadImagePartitionTable(image, parts, why);
+  if (rc == 0 && parts.scheme == PartitionScheme::kNone) {
+    why = "the image holds no partition table (an image of a single volume is scanned whole)";
+    rc = err::kInvalidParameter;
+  }
+  return rc;
+}
+}  // namespace
+
 int ResolveImagePartition(DiskTable& table, const std::string& image, int number,
                           int& driveIndex, uint64_t& startSector, uint64_t& sectorCount,
                           std::string* reason) {
@@ -14,11 +27,7 @@ int ResolveImagePartition(DiskTable& table, const std::string& image, int number
   sectorCount = 0;
   PartitionTable parts;
   std::string why;
-  int rc = ReadImagePartitionTable(image, parts, why);
-  if (rc == 0 && parts.scheme == PartitionScheme::kNone) {
-    why = "the image holds no partition table (an image of a single volume is scanned whole)";
-    rc = err::kInvalidParameter;
-  }
+  int rc = ReadTableOfImage(image, parts, why);
   if (rc == 0) {
     rc = err::kInvalidParameter;
     why = "the image has no partition " + std::to_string(number);
@@ -43,11 +52,7 @@ int AddPartitionedImage(DiskTable& table, const std::string& image, int& driveIn
   driveIndex = -1;
   PartitionTable parts;
   std::string why;
-  int rc = ReadImagePartitionTable(image, parts, why);
-  if (rc == 0 && parts.scheme == PartitionScheme::kNone) {
-    why = "the image holds no partition table (an image of a single volume is scanned whole)";
-    rc = err::kInvalidParameter;
-  }
+  int rc = ReadTableOfImage(image, parts, why);
   if (rc != 0) {
     if (reason) *reason = image + ": " + why;
     return rc;
