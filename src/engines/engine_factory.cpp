@@ -45,29 +45,51 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::MakeEngine(VolumeKind kind, b
 }
 
 std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForPartition(
-    int driveIndex, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter, bool deep) {
+    int driveIndex, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter, bool deep,
+    int* error) {
+  int ignored = 0;
+  int& rc = error ? *error : ignored;
   SectorSource source;
-  if (source.OpenPhysicalDriveSource(driveIndex) != 0) return nullptr;
+  if ((rc = source.OpenPhysicalDriveSource(driveIndex)) != 0) return nullptr;
   const uint32_t sectorSize = source.info().sectorSize ? source.info().sectorSize : 512;
   // Cached writes of a mounted volume must reach the disk before a raw read.
   FlushVolumeAt(source.path(), startSector, sectorSize);
   VolumeKind kind = VolumeKind::kUnknown;
-  if (!ClassifyAt(source, startSector, sectorCount, sectorSize, kind)) return nullptr;
+  if (!ClassifyAt(source, startSector, sectorCount, sectorSize, kind)) {
+    rc = err::kReadFault;
+    return nullptr;
+  }
   source.Close();
   auto engine = MakeEngine(kind, deep);
-  if (engine) engine->OpenDisk(driveIndex, startSector, sectorCount, volumeLetter);
+  if (!engine) {
+    rc = err::kInvalidParameter;
+    return nullptr;
+  }
+  // An engine that cannot open its volume is of no use to the caller; its
+  // own result says why (a sector size it cannot read, a damaged boot sector).
+  if ((rc = engine->OpenDisk(driveIndex, startSector, sectorCount, volumeLetter)) != 0)
+    return nullptr;
   return engine;
 }
 
 std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForImage(
-    const std::string& imagePath, uint16_t imageTag, bool deep) {
+    const std::string& imagePath, uint16_t imageTag, bool deep, int* error) {
+  int ignored = 0;
+  int& rc = error ? *error : ignored;
   SectorSource source;
-  if (source.OpenImageSource(imagePath) != 0) return nullptr;
+  if ((rc = source.OpenImageSource(imagePath)) != 0) return nullptr;
   VolumeKind kind = VolumeKind::kUnknown;
-  if (!ClassifyAt(source, 0, 0, 512, kind)) return nullptr;
+  if (!ClassifyAt(source, 0, 0, 512, kind)) {
+    rc = err::kReadFault;
+    return nullptr;
+  }
   source.Close();
   auto engine = MakeEngine(kind, deep);
-  if (engine) engine->OpenImage(imagePath, imageTag);
+  if (!engine) {
+    rc = err::kInvalidParameter;
+    return nullptr;
+  }
+  if ((rc = engine->OpenImage(imagePath, imageTag)) != 0) return nullptr;
   return engine;
 }
 

@@ -14,15 +14,17 @@ namespace qm {
 class EngineFactory {
  public:
   // Drive `driveIndex` of the system disk table, the volume at startSector.
-  // Null when the drive cannot be read, or a quick scan meets an unknown
-  // file system (or an engine that this build does not have yet).
-  static std::unique_ptr<IFileRecoveryParse> CreateEngineForPartition(int driveIndex,
-                                                                      uint64_t startSector,
-                                                                      uint64_t sectorCount,
-                                                                      uint16_t volumeLetter,
-                                                                      bool deep);
+  // Null when the drive cannot be read, a quick scan meets an unknown file
+  // system (or an engine that this build does not have yet), or the engine
+  // refuses to open the volume. `error`, when given, receives 0 or why:
+  // the source's open error, 30 when nothing could be read, 87 when no
+  // engine fits, else the engine's own open result.
+  static std::unique_ptr<IFileRecoveryParse> CreateEngineForPartition(
+      int driveIndex, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter,
+      bool deep, int* error = nullptr);
   static std::unique_ptr<IFileRecoveryParse> CreateEngineForImage(const std::string& imagePath,
-                                                                  uint16_t imageTag, bool deep);
+                                                                  uint16_t imageTag, bool deep,
+                                                                  int* error = nullptr);
 
   // The class the factory picks for a volume kind and scan mode; null when
   // there is none. Exposed so the choice can be tested on its own.

@@ -69,6 +69,11 @@ class IFileRecoveryParse {
   virtual int ExtractForPreview(const FoundFileRecord& record, std::string& outPath,
                                 uint8_t* buffer, uint32_t* bufferSize,
                                 PreviewProgressFn progress, void* user) = 0;
+  // Not a slot: problems the last open or scan met without being stopped by
+  // them (damaged metadata, a volume running past the end of its source,
+  // unreadable ranges), each as one sentence for the user. Empty when none.
+  virtual std::vector<std::string> ScanWarnings() const { return {}; }
+
   // 14: closes the source and the scan log.
   virtual ~IFileRecoveryParse() = default;
 };
