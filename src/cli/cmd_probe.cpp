@@ -10,6 +10,7 @@
 #include "cli/scan_target.h"
 #include "disk/sector_source.h"
 #include "engines/volume_classifier.h"
+#include "platform/byte_order.h"
 #include "platform/errors.h"
 
 namespace qm::cli {
@@ -54,6 +55,12 @@ int RunProbe(const std::string& sourceText) {
   std::printf("File system: %s\n", VolumeKindName(kind));
   if (kind == VolumeKind::kUnknown && IsBitLockerVolume(head.data(), uint64_t{got} * sectorSize))
     std::printf("Note: the volume is BitLocker-encrypted; only a deep scan can look at it.\n");
+  // FAT allows logical sectors of up to 32 KiB; the quick scan reads up to 4 KiB.
+  const bool fat = kind == VolumeKind::kFat12_16 || kind == VolumeKind::kFat32;
+  if (const uint16_t fatSector = Le16(head.data() + 11); fat && fatSector > 4096)
+    std::printf("Note: the volume uses sectors of %u bytes; a quick scan reads FAT volumes with "
+                "sectors of up to 4096 bytes.\n",
+                fatSector);
   // An image file need not be a whole number of sectors: its exact length is
   // what the user compares with the original.
   std::error_code error;

@@ -57,6 +57,10 @@ TEST(EngineFactory, FatWithSectorsAbove4KibIsRefusedAsNotSupported) {
   EXPECT_EQ(EngineFactory::CreateEngineForImage(image.string(), 1, false, &error), nullptr);
   EXPECT_EQ(error, err::kNotSupported);
   EXPECT_EQ(ErrorText(error), "Operation not supported");
+  std::string probe;
+  ASSERT_EQ(test::Run(test::Quote(QUILLMARK_CLI_PATH) + " probe " + test::Quote(image.string()), &probe), 0)
+      << probe;
+  EXPECT_NE(probe.find("sectors of 8192 bytes"), std::string::npos) << probe;
 }
 
 TEST(EngineFactory, PartitionsAreClassifiedAtTheirStartSector) {
