@@ -92,6 +92,11 @@ TEST_F(PartitionCliTest, PartitionsListsTheTableOrSaysWhyNot) {
   EXPECT_NE(out.find("1 of 2 partitions cannot be used"), std::string::npos) << out;
   EXPECT_NE(Cli("list -q " + Quote(d.disk.string() + "@1"), &out), 0) << out;
   EXPECT_NE(out.find("partition 1 cannot be used"), std::string::npos) << out;
+  // devices offers the logical partition and says why partition 1 is not.
+  ASSERT_EQ(Cli("devices", &out, "QUILLMARK_DISKS=" + Quote(d.disk.string())), 0) << out;
+  EXPECT_NE(out.find(d.disk.string() + "@5"), std::string::npos) << out;
+  EXPECT_EQ(out.find(d.disk.string() + "@1"), std::string::npos) << out;
+  EXPECT_NE(out.find("partition 1: it runs past the end of the disk"), std::string::npos) << out;
   EXPECT_EQ(Cli("partitions " + Quote((dir_ / "missing.img").string()), &out), 1);
   EXPECT_EQ(Cli("partitions", &out), 2);
 }
