@@ -36,7 +36,9 @@ TEST(EngineFactory, UnknownOrUnreadableSourcesGiveNoQuickEngine) {
   EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "zeros.img").string(), 1, false), nullptr);
   EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "missing.img").string(), 1, false), nullptr);
   test::WriteBytes(dir / "empty.img", "");
-  EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "empty.img").string(), 1, false), nullptr);
+  int error = -1;
+  EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "empty.img").string(), 1, false, &error), nullptr);
+  EXPECT_EQ(error, err::kInvalidParameter);
   EXPECT_EQ(EngineFactory::CreateEngineForPartition(100000, 0, 0, 1, false), nullptr);
 }
 
@@ -61,6 +63,13 @@ TEST(EngineFactory, FatWithSectorsAbove4KibIsRefusedAsNotSupported) {
   ASSERT_EQ(test::Run(test::Quote(QUILLMARK_CLI_PATH) + " probe " + test::Quote(image.string()), &probe), 0)
       << probe;
   EXPECT_NE(probe.find("sectors of 8192 bytes"), std::string::npos) << probe;
+  std::string scan;
+  EXPECT_EQ(test::Run("QUILLMARK_DATA_DIR=" + test::Quote((dir / "data").string()) + " " +
+                          test::Quote(QUILLMARK_CLI_PATH) + " scan " + test::Quote(image.string()),
+                      &scan),
+            1);
+  EXPECT_NE(scan.find("cannot open " + image.string() + ": Operation not supported"), std::string::npos)
+      << scan;
 }
 
 TEST(EngineFactory, PartitionsAreClassifiedAtTheirStartSector) {
