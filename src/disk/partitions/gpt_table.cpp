@@ -175,10 +175,12 @@ int ParseGpt(const SectorSource& source, PartitionTable& table, std::string& rea
 
   uint64_t lastUsable = header.lastUsable;
   if (lastUsable >= diskSectors) {
-    const uint64_t madeFor = std::max(header.lastUsable + 1, std::max(header.myLba, header.alternateLba) + 1);
-    table.AddNote("the table was made for a disk of at least " + std::to_string(madeFor) +
-                  " sectors but this one has " + std::to_string(diskSectors) +
-                  " (an image cut short?): partitions past its end cannot be used");
+    // The backup header sits in the last sector of the disk the table was
+    // written for.
+    const uint64_t reach = std::max({header.lastUsable, header.myLba, header.alternateLba});
+    table.AddNote("the table was made for a disk that reaches sector " + std::to_string(reach) +
+                  " but this one has " + std::to_string(diskSectors) +
+                  " sectors (an image cut short?): partitions past its end cannot be used");
     lastUsable = diskSectors - 1;
   }
 
