@@ -68,7 +68,10 @@ int RunPartitions(const std::string& image) {
       std::printf("     cannot be used: %s\n", e.problem.c_str());
     }
   }
-  if (unusable > 0)
+  if (unusable > 0 && static_cast<size_t>(unusable) == table.entries.size())
+    std::printf("None of the partitions can be used (see above); a deep scan can still search "
+                "the whole image for files by their content.\n");
+  else if (unusable > 0)
     std::printf("%d of %zu partitions cannot be used (see above); the others can be scanned as "
                 "%s@N.\n",
                 unusable, table.entries.size(), image.c_str());
