@@ -19,10 +19,14 @@ const char* KindName(VolumeRecord::Kind kind) {
   switch (kind) {
     case VolumeRecord::Kind::kGap: return "unallocated";
     case VolumeRecord::Kind::kEmptyDisk: return "empty-disk";
+    case VolumeRecord::Kind::kUnreadableDisk: return "unreadable";
     case VolumeRecord::Kind::kVolume: break;
   }
   return "volume";
 }
+
+// A byte count, or null where nothing reported it.
+std::string KnownBytes(bool known, uint64_t bytes) { return known ? std::to_string(bytes) : "null"; }
 
 void PrintText(const VolumeEnumerator& e) {
   if (e.disks().empty()) std::printf("No disks found.\n");
@@ -32,11 +36,14 @@ void PrintText(const VolumeEnumerator& e) {
     if (disk.sectors > 0)
       std::printf("  %s (%llu sectors of %u bytes)", FormatBytes(disk.sectors * disk.sectorSize).c_str(),
                   U(disk.sectors), disk.sectorSize);
-    else
+    else if (disk.openError == 0)
       std::printf("  no medium");
     std::printf("  %s\n", disk.isImage ? "image" : disk.removable ? "removable" : "fixed");
-    if (disk.openError != 0)
-      std::printf("  cannot be read: %s\n", ErrorText(disk.openError).c_str());
+    if (disk.openError != 0) {
+      const std::string hint = DiskOpenHint(disk.openError);
+      std::printf("  cannot be read: %s%s%s\n", ErrorText(disk.openError).c_str(),
+                  hint.empty() ? "" : "; ", hint.c_str());
+    }
     if (!disk.tableProblem.empty())
       std::printf("  partition table not used: %s\n", disk.tableProblem.c_str());
     const auto it = e.volumes().find(number);
@@ -50,8 +57,11 @@ void PrintText(const VolumeEnumerator& e) {
         if (!r.label.empty()) std::printf(" \"%s\"", r.label.c_str());
         std::printf(" %s", r.mountPoint.empty() ? "(not mounted)" : r.mountPoint.c_str());
       }
-      std::printf("  total %s  used %s  free %s\n", FormatBytes(r.totalBytes).c_str(),
-                  FormatBytes(r.usedBytes).c_str(), FormatBytes(r.freeBytes).c_str());
+      if (r.usageKnown)
+        std::printf("  total %s  used %s  free %s\n", FormatBytes(r.totalBytes).c_str(),
+                    FormatBytes(r.usedBytes).c_str(), FormatBytes(r.freeBytes).c_str());
+      else
+        std::printf("  total %s\n", FormatBytes(r.totalBytes).c_str());
     }
   }
 }
@@ -75,13 +85,14 @@ void PrintJson(const VolumeEnumerator& e) {
         std::printf("%s\n {\"tag\":%u,\"kind\":\"%s\",\"device\":\"%s\",\"partition\":%d,"
                     "\"typeCode\":%u,\"startSector\":%llu,\"sectorCount\":%llu,"
                     "\"fileSystem\":\"%s\",\"label\":\"%s\",\"uuid\":\"%s\",\"mountPoint\":\"%s\","
-                    "\"totalBytes\":%llu,\"usedBytes\":%llu,\"freeBytes\":%llu}",
+                    "\"totalBytes\":%llu,\"usedBytes\":%s,\"freeBytes\":%s}",
                     firstVolume ? "" : ",", r.letter, KindName(r.kind),
                     JsonEscape(r.devicePath).c_str(), r.partitionNumber, r.typeCode,
                     U(r.startSector), U(r.sectorCount), JsonEscape(r.fileSystemName).c_str(),
                     JsonEscape(r.label).c_str(), JsonEscape(r.uuid).c_str(),
-                    JsonEscape(r.mountPoint).c_str(), U(r.totalBytes), U(r.usedBytes),
-                    U(r.freeBytes));
+                    JsonEscape(r.mountPoint).c_str(), U(r.totalBytes),
+                    KnownBytes(r.usageKnown, r.usedBytes).c_str(),
+                    KnownBytes(r.usageKnown, r.freeBytes).c_str());
         firstVolume = false;
       }
     }

@@ -30,18 +30,29 @@ int RunPartitions(const std::string& image) {
     return kExitError;
   }
   if (table.scheme == PartitionScheme::kNone) {
-    std::printf("%s holds no partition table: it is scanned as one volume.\n", image.c_str());
-    return kExitOk;
+    FileSystemInfo whole;
+    if (ProbeFileSystem(source.handle().fd(), 0, source.totalSectors() * table.sectorSize, whole)) {
+      std::printf("%s holds no partition table: it is one %s volume%s%s%s, scanned whole.\n",
+                  image.c_str(), whole.name.c_str(), whole.label.empty() ? "" : " (\"",
+                  whole.label.c_str(), whole.label.empty() ? "" : "\")");
+      return kExitOk;
+    }
+    std::printf("%s holds no partition table and no file system that could be recognised.\n"
+                "A deep scan can still search it for files by their content.\n",
+                image.c_str());
+    return kExitError;
   }
   std::printf("%s: %s partition table, %llu sectors of %u bytes\n", image.c_str(),
               SchemeName(table.scheme), U(table.diskSectors), table.sectorSize);
   if (!table.note.empty()) std::printf("Note: %s\n", table.note.c_str());
+  int unusable = 0;
   std::printf("%-4s %-12s %-12s %-12s %-10s %-8s %s\n", "#", "start", "sectors", "size", "type",
               "fs", "label / name");
   for (const PartitionEntry& e : table.entries) {
     FileSystemInfo fs;
-    ProbeFileSystem(source.handle().fd(), e.startSector * table.sectorSize,
-                    e.sectorCount * table.sectorSize, fs);
+    if (e.usable())
+      ProbeFileSystem(source.handle().fd(), e.startSector * table.sectorSize,
+                      e.sectorCount * table.sectorSize, fs);
     char type[48];
     if (table.scheme == PartitionScheme::kMbr)
       std::snprintf(type, sizeof type, "0x%02X%s", e.typeByte, e.logical ? " (logical)" : "");
@@ -52,7 +63,18 @@ int RunPartitions(const std::string& image) {
     std::printf("%-4d %-12llu %-12llu %-12s %-10s %-8s %s\n", e.number, U(e.startSector),
                 U(e.sectorCount), FormatBytes(e.sectorCount * table.sectorSize).c_str(), type,
                 fs.name.empty() ? "-" : fs.name.c_str(), names.c_str());
+    if (!e.usable()) {
+      ++unusable;
+      std::printf("     cannot be used: %s\n", e.problem.c_str());
+    }
   }
+  if (unusable > 0 && static_cast<size_t>(unusable) == table.entries.size())
+    std::printf("None of the partitions can be used (see above); a deep scan can still search "
+                "the whole image for files by their content.\n");
+  else if (unusable > 0)
+    std::printf("%d of %zu partitions cannot be used (see above); the others can be scanned as "
+                "%s@N.\n",
+                unusable, table.entries.size(), image.c_str());
   return kExitOk;
 }
 

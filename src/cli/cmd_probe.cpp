@@ -1,6 +1,7 @@
 // quillmark-cli probe SOURCE: which file system starts at the source, and how big it is.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "cli/scan_target.h"
 #include "disk/sector_source.h"
 #include "engines/volume_classifier.h"
+#include "platform/byte_order.h"
 #include "platform/errors.h"
 
 namespace qm::cli {
@@ -25,8 +27,9 @@ int RunProbe(const std::string& sourceText) {
   int rc = target.kind == ScanTarget::Kind::kImage ? source.OpenImageSource(target.path)
                                                  : source.OpenPhysicalDriveSource(target.driveIndex);
   if (rc != 0) {
-    std::fprintf(stderr, "quillmark-cli: cannot open %s: %s\n", target.path.c_str(),
-                 ErrorText(rc).c_str());
+    const std::string hint = target.kind == ScanTarget::Kind::kImage ? "" : DiskOpenHint(rc);
+    std::fprintf(stderr, "quillmark-cli: cannot open %s: %s%s%s\n", target.path.c_str(),
+                 ErrorText(rc).c_str(), hint.empty() ? "" : "; ", hint.c_str());
     return kExitError;
   }
   const uint32_t sectorSize = target.kind == ScanTarget::Kind::kImage ? 512 : target.sectorSize;
@@ -52,9 +55,26 @@ int RunProbe(const std::string& sourceText) {
   std::printf("File system: %s\n", VolumeKindName(kind));
   if (kind == VolumeKind::kUnknown && IsBitLockerVolume(head.data(), uint64_t{got} * sectorSize))
     std::printf("Note: the volume is BitLocker-encrypted; only a deep scan can look at it.\n");
-  std::printf("Size: %llu bytes (%s), %llu sectors of %u bytes\n",
-              static_cast<unsigned long long>(bytes), FormatBytes(bytes).c_str(),
+  // FAT allows logical sectors of up to 32 KiB; the quick scan reads up to 4 KiB.
+  const bool fat = kind == VolumeKind::kFat12_16 || kind == VolumeKind::kFat32;
+  if (const uint16_t fatSector = Le16(head.data() + 11); fat && fatSector > 4096)
+    std::printf("Note: the volume uses sectors of %u bytes; a quick scan reads FAT volumes with "
+                "sectors of up to 4096 bytes.\n",
+                fatSector);
+  // An image file need not be a whole number of sectors: its exact length is
+  // what the user compares with the original.
+  std::error_code error;
+  const uint64_t fileBytes = target.kind == ScanTarget::Kind::kImage
+                                 ? std::filesystem::file_size(target.path, error)
+                                 : bytes;
+  const uint64_t exact = error ? bytes : fileBytes;
+  std::printf("Size: %llu bytes (%s), %llu sectors of %u bytes",
+              static_cast<unsigned long long>(exact), FormatBytes(exact).c_str(),
               static_cast<unsigned long long>(sectors), sectorSize);
+  if (exact > bytes)
+    std::printf(" and %llu bytes more (not a whole sector)",
+                static_cast<unsigned long long>(exact - bytes));
+  std::printf("\n");
   return kExitOk;
 }
 

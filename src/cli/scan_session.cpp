@@ -56,13 +56,19 @@ int ScanSession::Open(const ScanOptions& options) {
     std::fprintf(stderr, "quillmark-cli: %s\n", message.c_str());
     return kExitError;
   }
+  int openError = 0;
   engine_ = target_.kind == ScanTarget::Kind::kImage
-                ? EngineFactory::CreateEngineForImage(target_.path, kSourceTag, options.deep)
+                ? EngineFactory::CreateEngineForImage(target_.path, kSourceTag, options.deep,
+                                                      &openError)
                 : EngineFactory::CreateEngineForPartition(target_.driveIndex, target_.startSector,
                                                           target_.sectorCount, kSourceTag,
-                                                          options.deep);
+                                                          options.deep, &openError);
   if (!engine_) {
-    if (options.deep)
+    // 87: no engine fits the volume; anything else is why it could not be opened.
+    if (openError != 0 && openError != err::kInvalidParameter)
+      std::fprintf(stderr, "quillmark-cli: cannot open %s: %s\n", options.source.c_str(),
+                   ErrorText(openError).c_str());
+    else if (options.deep)
       std::fprintf(stderr,
                    "quillmark-cli: deep scans (formatted or damaged volumes, signature carving) "
                    "are not available in this version; try a quick scan without --deep\n");

@@ -8,27 +8,29 @@
 #include "engines/fast_ext_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
+#include "platform/errors.h"
 
 namespace qm {
 
 namespace {
 
 // Reads the first 16 KiB of the volume (less when the volume is smaller) and
-// classifies it. False when nothing could be read.
-bool ClassifyAt(const SectorSource& source, uint64_t startSector, uint64_t sectorCount,
-                uint32_t sectorSize, VolumeKind& kind) {
+// classifies it. Returns 0; 87 when the source holds no sector there (an
+// empty or too short image: no engine fits it); or the read error.
+int ClassifyAt(const SectorSource& source, uint64_t startSector, uint64_t sectorCount,
+               uint32_t sectorSize, VolumeKind& kind) {
   uint64_t want = kClassifyBytes / sectorSize;
   if (want == 0) want = 1;
   if (sectorCount != 0) want = std::min(want, sectorCount);
-  if (startSector >= source.totalSectors()) return false;
+  if (startSector >= source.totalSectors()) return err::kInvalidParameter;
   want = std::min<uint64_t>(want, source.totalSectors() - startSector);
   std::vector<uint8_t> buffer(std::max<size_t>(kClassifyBytes, want * sectorSize), 0);
   uint32_t got = 0;
   int rc = source.ReadSectors(static_cast<uint32_t>(want), buffer.data(), startSector, sectorSize,
                               &got);
-  if (rc != 0 || got == 0) return false;
+  if (rc != 0 || got == 0) return rc != 0 ? rc : err::kReadFault;
   kind = ClassifyVolume(buffer.data(), uint64_t{got} * sectorSize);
-  return true;
+  return err::kSuccess;
 }
 
 }  // namespace
@@ -55,10 +57,7 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForPartition(
   // Cached writes of a mounted volume must reach the disk before a raw read.
   FlushVolumeAt(source.path(), startSector, sectorSize);
   VolumeKind kind = VolumeKind::kUnknown;
-  if (!ClassifyAt(source, startSector, sectorCount, sectorSize, kind)) {
-    rc = err::kReadFault;
-    return nullptr;
-  }
+  if ((rc = ClassifyAt(source, startSector, sectorCount, sectorSize, kind)) != 0) return nullptr;
   source.Close();
   auto engine = MakeEngine(kind, deep);
   if (!engine) {
@@ -79,10 +78,7 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForImage(
   SectorSource source;
   if ((rc = source.OpenImageSource(imagePath)) != 0) return nullptr;
   VolumeKind kind = VolumeKind::kUnknown;
-  if (!ClassifyAt(source, 0, 0, 512, kind)) {
-    rc = err::kReadFault;
-    return nullptr;
-  }
+  if ((rc = ClassifyAt(source, 0, 0, 512, kind)) != 0) return nullptr;
   source.Close();
   auto engine = MakeEngine(kind, deep);
   if (!engine) {

@@ -17,8 +17,9 @@ class EngineFactory {
   // Null when the drive cannot be read, a quick scan meets an unknown file
   // system (or an engine that this build does not have yet), or the engine
   // refuses to open the volume. `error`, when given, receives 0 or why:
-  // the source's open error, 30 when nothing could be read, 87 when no
-  // engine fits, else the engine's own open result.
+  // the source's open error, the read error when its start could not be
+  // read, 87 when no engine fits (an empty source included), else the
+  // engine's own open result.
   static std::unique_ptr<IFileRecoveryParse> CreateEngineForPartition(
       int driveIndex, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter,
       bool deep, int* error = nullptr);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "engines/ntfs/ntfs_geometry.h"
 #include "platform/byte_order.h"
 
 namespace qm {
@@ -30,11 +31,11 @@ bool IsNtfsBootSector(const uint8_t* d, size_t length) {
   if (std::memcmp(d + 3, "NTFS    ", 8) != 0) return false;
   if ((Le16(d + 11) & 0x1FF) != 0) return false;
   if (Le16(d + 14) != 0) return false;
-  switch (d[13]) {
-    case 1: case 2: case 4: case 8: case 16: case 32: case 64: break;
-    default: return false;
-  }
   if (Le64(d + 40) == 0) return false;
+  // Every cluster size the engine reads is taken, from one sector up to the
+  // 2 MiB written as a negative shift count; the geometry reader decides.
+  ntfs::NtfsGeometry geometry;
+  if (!ntfs::ParseNtfsGeometry(ntfs::Bytes(d, length), 0, geometry)) return false;
   for (int offset : {16, 17, 18, 19, 20, 22, 23, 32, 33, 34, 35})
     if (d[offset] != 0) return false;
   return HasBootSignature(d);

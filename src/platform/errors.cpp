@@ -42,45 +42,54 @@ int ErrorFromErrno(int e) {
 
 int LastError() { return ErrorFromErrno(errno); }
 
+// Codes with an errno twin read as strerror(3) words them on Linux, so that
+// messages look like those of every other tool on the system; the others
+// say what happened in the same plain style.
 std::string ErrorText(int code) {
   switch (code) {
-    case err::kSuccess: return "The operation completed successfully.";
-    case err::kInvalidFunction: return "Incorrect function.";
-    case err::kFileNotFound: return "The system cannot find the file specified.";
-    case err::kPathNotFound: return "The system cannot find the path specified.";
-    case err::kTooManyOpenFiles: return "The system cannot open the file: too many open files.";
-    case err::kAccessDenied: return "Access is denied.";
-    case err::kInvalidHandle: return "The handle is invalid.";
-    case err::kNotEnoughMemory: return "Not enough memory resources are available to process this command.";
-    case err::kInvalidData: return "The data is invalid.";
-    case err::kOutOfMemory: return "Not enough memory resources are available to complete this operation.";
-    case err::kNotReady: return "The device is not ready.";
-    case err::kCrc: return "Data error (cyclic redundancy check): the device reported an I/O error.";
-    case err::kSeek: return "The drive cannot locate a specific area or track on the disk.";
-    case err::kWriteFault: return "The system cannot write to the specified device.";
-    case err::kReadFault: return "The system cannot read from the specified device.";
-    case err::kGenFailure: return "A device attached to the system is not functioning.";
-    case err::kSharingViolation: return "The process cannot access the file because it is being used by another process.";
-    case err::kHandleEof: return "Reached the end of the file.";
-    case err::kHandleDiskFull: return "The file is too large for the destination file system.";
-    case err::kNotSupported: return "The request is not supported.";
-    case err::kFileExists: return "The file exists.";
-    case err::kCannotMake: return "The directory or file cannot be created.";
-    case err::kInvalidParameter: return "The parameter is incorrect.";
-    case err::kBrokenPipe: return "The pipe has been ended.";
-    case err::kDiskFull: return "There is not enough space on the disk.";
-    case err::kInsufficientBuffer: return "The data area passed to a system call is too small.";
-    case err::kInvalidName: return "The filename, directory name, or volume label syntax is incorrect.";
-    case err::kDirNotEmpty: return "The directory is not empty.";
-    case err::kBusy: return "The requested resource is in use.";
-    case err::kAlreadyExists: return "Cannot create a file when that file already exists.";
-    case err::kFilenameTooLong: return "The filename or extension is too long.";
-    case err::kDirectory: return "The directory name is invalid.";
-    case err::kNoUnicodeTranslation: return "No mapping for the Unicode character exists in the target multi-byte code page.";
-    case err::kDeviceRemoved: return "The device has been removed.";
-    case err::kCancelled: return "The operation was cancelled by the user.";
-    default: return "Unknown error " + std::to_string(code) + ".";
+    case err::kSuccess: return "Success";
+    case err::kInvalidFunction: return "Operation not supported on this kind of file";
+    case err::kFileNotFound: return "No such file or directory";
+    case err::kPathNotFound: return "Not a directory";
+    case err::kTooManyOpenFiles: return "Too many open files";
+    case err::kAccessDenied: return "Permission denied";
+    case err::kInvalidHandle: return "Bad file descriptor";
+    case err::kNotEnoughMemory: return "Cannot allocate memory";
+    case err::kInvalidData: return "The data on the disk is damaged or not in the expected format";
+    case err::kOutOfMemory: return "Cannot allocate memory";
+    case err::kNotReady: return "No such device, or no medium in it";
+    case err::kCrc: return "Input/output error";
+    case err::kSeek: return "Illegal seek";
+    case err::kWriteFault: return "Input/output error while writing";
+    case err::kReadFault: return "Input/output error while reading";
+    case err::kGenFailure: return "The operation failed for a reason the system did not give";
+    case err::kSharingViolation: return "Text file busy";
+    case err::kHandleEof: return "Unexpected end of file";
+    case err::kHandleDiskFull: return "File too large";
+    case err::kNotSupported: return "Operation not supported";
+    case err::kFileExists: return "File exists";
+    case err::kCannotMake: return "Cannot create the file or folder";
+    case err::kInvalidParameter: return "Invalid argument";
+    case err::kBrokenPipe: return "Broken pipe";
+    case err::kDiskFull: return "No space left on device";
+    case err::kInsufficientBuffer: return "Buffer too small for the data";
+    case err::kInvalidName: return "Invalid file or folder name";
+    case err::kDirNotEmpty: return "Directory not empty";
+    case err::kBusy: return "Device or resource busy";
+    case err::kAlreadyExists: return "File exists";
+    case err::kFilenameTooLong: return "File name too long";
+    case err::kDirectory: return "Is a directory";
+    case err::kNoUnicodeTranslation: return "Invalid or incomplete multibyte or wide character";
+    case err::kDeviceRemoved: return "The device was removed";
+    case err::kCancelled: return "Cancelled by the user";
+    default: return "Unknown error " + std::to_string(code);
   }
+}
+
+std::string DiskOpenHint(int code) {
+  if (code != err::kAccessDenied) return {};
+  return "reading a disk needs root (run with sudo) or membership of the group that owns it, "
+         "usually \"disk\"";
 }
 
 }  // namespace qm

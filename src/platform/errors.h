@@ -3,7 +3,7 @@
 // The core reports failures with the numeric codes that its callers compare
 // against (0 success, 87 invalid parameter, 30 read fault, ...). On Linux the
 // underlying failures arrive as errno values; this file maps them onto those
-// codes and gives each code a readable English text.
+// codes and gives each code the text a Linux user knows for it.
 #pragma once
 
 #include <string>
@@ -55,7 +55,13 @@ int ErrorFromErrno(int errnoValue);
 // ErrorFromErrno(errno), for use right after a failing system call.
 int LastError();
 
-// A readable English sentence for a code, e.g. "Access is denied.".
+// Readable English text for a code, worded as strerror(3) words the errno
+// the code stands for ("Permission denied"); no final full stop, so that it
+// fits after "cannot open FILE: ".
 std::string ErrorText(int code);
+
+// What a user can do about a code met while opening a disk, or an empty
+// string: for "Permission denied", how to get read access to a disk.
+std::string DiskOpenHint(int code);
 
 }  // namespace qm

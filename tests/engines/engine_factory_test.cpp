@@ -5,6 +5,7 @@
 
 #include "engines/fast_ext_recovery.h"
 #include "platform/disk_table.h"
+#include "platform/errors.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -35,8 +36,40 @@ TEST(EngineFactory, UnknownOrUnreadableSourcesGiveNoQuickEngine) {
   EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "zeros.img").string(), 1, false), nullptr);
   EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "missing.img").string(), 1, false), nullptr);
   test::WriteBytes(dir / "empty.img", "");
-  EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "empty.img").string(), 1, false), nullptr);
+  int error = -1;
+  EXPECT_EQ(EngineFactory::CreateEngineForImage((dir / "empty.img").string(), 1, false, &error), nullptr);
+  EXPECT_EQ(error, err::kInvalidParameter);
   EXPECT_EQ(EngineFactory::CreateEngineForPartition(100000, 0, 0, 1, false), nullptr);
+}
+
+// FAT allows sectors of up to 32 KiB; this program reads up to 4 KiB. Such
+// a volume is still FAT, and the open error says the layout is not supported
+// instead of blaming a handle or calling the data damaged.
+TEST(EngineFactory, FatWithSectorsAbove4KibIsRefusedAsNotSupported) {
+  if (!test::HaveTool("mkfs.fat")) GTEST_SKIP() << "mkfs.fat missing";
+  TempDir dir;
+  const auto image = dir / "fat8k.img";
+  std::string output;
+  ASSERT_EQ(test::Run("PATH=$PATH:/sbin:/usr/sbin mkfs.fat -S 8192 -C " +
+                          test::Quote(image.string()) + " 4096",
+                      &output),
+            0)
+      << output;
+  int error = -1;
+  EXPECT_EQ(EngineFactory::CreateEngineForImage(image.string(), 1, false, &error), nullptr);
+  EXPECT_EQ(error, err::kNotSupported);
+  EXPECT_EQ(ErrorText(error), "Operation not supported");
+  std::string probe;
+  ASSERT_EQ(test::Run(test::Quote(QUILLMARK_CLI_PATH) + " probe " + test::Quote(image.string()), &probe), 0)
+      << probe;
+  EXPECT_NE(probe.find("sectors of 8192 bytes"), std::string::npos) << probe;
+  std::string scan;
+  EXPECT_EQ(test::Run("QUILLMARK_DATA_DIR=" + test::Quote((dir / "data").string()) + " " +
+                          test::Quote(QUILLMARK_CLI_PATH) + " scan " + test::Quote(image.string()),
+                      &scan),
+            1);
+  EXPECT_NE(scan.find("cannot open " + image.string() + ": Operation not supported"), std::string::npos)
+      << scan;
 }
 
 TEST(EngineFactory, PartitionsAreClassifiedAtTheirStartSector) {

@@ -238,9 +238,17 @@ std::vector<Case> Cases() {
       {"gif upper-case sixth byte", "gif", Fixture(32).put(0, "GIF89A"), 49, 49},
       {"bmp", "bmp", Fixture(64).put(0, "BM").le32(2, 70).le32(10, 54).le32(14, 40), 29, 29, 40},
       {"bmp core header", "bmp", Fixture(64).put(0, "BM").le32(2, 70).le32(10, 26).le32(14, 12), 49, 49},
-      {"jpg jfif", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xE0\x00\x10JFIF\0"sv), 10, 10, 16},
-      {"jpg exif", "jpeg", Fixture(32).put(0, "\xFF\xD8\xFF\xE1\x1F\xFE" "Exif\0\0"sv), 10, 10, 16},
-      {"jpg exif in app0", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xE0\x00\x10" "Exif\0"sv), 49, 49},
+      {"jpg jfif", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xE0\x00\x10JFIF\0"sv).put(20, "\xFF\xDB"sv), 10, 10, 6},
+      {"jpg exif", "jpeg", Fixture(32).put(0, "\xFF\xD8\xFF\xE1\x1F\xFE" "Exif\0\0"sv), 10, 10, 6},
+      {"jpg quantization table first", "jpg", Fixture(80).put(0, "\xFF\xD8\xFF\xDB\x00\x43"sv).put(71, "\xFF\xC0"sv), 10, 10, 6},
+      {"jpg comment first", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xFE\x00\x05hi\x00\xFF\xDB"sv), 10, 10, 6},
+      {"jpg adobe app14", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xEE\x00\x0E" "Adobe"sv).put(18, "\xFF\xDB"sv), 10, 10, 6},
+      {"jpg huffman table first", "jpe", Fixture(32).put(0, "\xFF\xD8\xFF\xC4\x01\xA2"sv).put(4 + 0x1A2, "\xFF\xDB"sv), 10, 10, 6},
+      {"jpg frame header first", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x08\x00\x08\x01\x01\x11\x00\xFF\xC4"sv), 10, 10, 6},
+      {"jpg quantization table too short", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xDB\x00\x10"sv), 49, 49},
+      {"jpg segment length below its own size", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xE0\x00\x01"sv), 49, 49},
+      {"jpg scan before any table", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xDA\x00\x08"sv), 49, 49},
+      {"jpg arithmetic conditioning first", "jpg", Fixture(32).put(0, "\xFF\xD8\xFF\xCC\x00\x04"sv), 49, 49},
       {"png", "png", Fixture(32).put(0, "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR"sv), 30, 30, 8},
       {"psd", "psd", Fixture(64).put(0, "8BPS\0\x01"sv), 28, 28, 40},
       {"tiff big-endian", "tif", Fixture(16).put(0, "MM\0\x2A"sv), 32, 32, 4},
@@ -412,6 +420,31 @@ TEST(SignatureContentCheck, CompoundFiles) {
     EXPECT_EQ(CheckContentByExtension(sector.data(), sector.size(), c.passes, context), 1);
     for (std::string_view ext : c.fails)
       EXPECT_EQ(CheckContentByExtension(sector.data(), sector.size(), ext, context), 0) << ext;
+  }
+}
+
+// A picture under another picture format's extension still holds a picture;
+// text or another kind of file under a picture extension does not.
+TEST(SignatureContentCheck, PicturesUnderAnotherPictureExtension) {
+  const Bytes png = FirstSector(Fixture(32).put(0, "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR"sv));
+  const Bytes jpeg = FirstSector(Fixture(32).put(0, "\xFF\xD8\xFF\xDB\x00\x43"sv).put(71, "\xFF\xC0"sv));
+  const Bytes text = FirstSector(Fixture(Bytes(kSector, 'a')).put(0, "Dear Sir,\n"));
+  const Bytes pdf = FirstSector(Fixture(16).put(0, "%PDF-1.7"));
+  const struct {
+    const char* name;
+    const Bytes& sector;
+    std::string_view extension;
+    int expect;
+  } cases[] = {
+      {"png named ico", png, "ico", 1},   {"jpeg named png", jpeg, "png", 1},
+      {"png named jpg", png, "JPG", 1},   {"text named jpg", text, "jpg", 0},
+      {"text named ico", text, "ico", 0}, {"pdf named gif", pdf, "gif", 0},
+      {"png named pdf", png, "pdf", 0},   {"jpeg named doc", jpeg, "doc", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SignatureScanContext context;
+    EXPECT_EQ(CheckContentByExtension(c.sector.data(), c.sector.size(), c.extension, context), c.expect);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engines/engine_factory.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -97,6 +98,32 @@ TEST(VolumeClassifier, RecognisesRealFileSystems) {
     std::string head = test::ReadBytes(dir / "v.img").substr(0, kClassifyBytes);
     EXPECT_EQ(ClassifyVolume(reinterpret_cast<const uint8_t*>(head.data()), head.size()), c.kind)
         << c.command;
+  }
+}
+
+// mkntfs writes clusters up to 64 KiB as a sector count (128 sectors is
+// 0x80) and larger ones as a negative shift count (0xF8 for 128 KiB, 0xF4
+// for 2 MiB): every size is NTFS, and the factory opens every one.
+TEST(VolumeClassifier, NtfsOfEveryClusterSize) {
+  if (!test::HaveTool("mkntfs")) GTEST_SKIP() << "mkntfs missing";
+  TempDir dir;
+  const auto image = dir / "ntfs.img";
+  for (int clusterBytes : {512, 4096, 65536, 131072, 2097152}) {
+    SCOPED_TRACE(clusterBytes);
+    std::filesystem::remove(image);
+    std::string output;
+    ASSERT_EQ(test::Run("truncate -s 32M " + test::Quote(image.string()) +
+                            " && PATH=$PATH:/sbin:/usr/sbin mkntfs -q -F -Q -c " +
+                            std::to_string(clusterBytes) + " " + test::Quote(image.string()),
+                        &output),
+              0)
+        << output;
+    const std::string head = test::ReadBytes(image).substr(0, kClassifyBytes);
+    EXPECT_EQ(ClassifyVolume(reinterpret_cast<const uint8_t*>(head.data()), head.size()),
+              VolumeKind::kNtfs);
+    int error = -1;
+    EXPECT_NE(EngineFactory::CreateEngineForImage(image.string(), 1, false, &error), nullptr);
+    EXPECT_EQ(error, 0);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace qm {
 namespace {
@@ -22,8 +23,23 @@ TEST(Errors, EveryCodeHasReadableText) {
     EXPECT_FALSE(text.empty());
     EXPECT_EQ(text.find("Unknown"), std::string::npos) << code;
   }
-  EXPECT_EQ(ErrorText(5), "Access is denied.");
   EXPECT_NE(ErrorText(99999).find("99999"), std::string::npos);
+}
+
+TEST(Errors, OnlyPermissionProblemsGetTheDiskAccessHint) {
+  EXPECT_NE(DiskOpenHint(err::kAccessDenied).find("sudo"), std::string::npos);
+  EXPECT_NE(DiskOpenHint(err::kAccessDenied).find("\"disk\""), std::string::npos);
+  EXPECT_EQ(DiskOpenHint(err::kFileNotFound), "");
+}
+
+// A code that stands for an errno reads exactly as strerror words it.
+TEST(Errors, TextsOfErrnoTwinsAreStrerrorWording) {
+  for (int e : {ENOENT, EACCES, EPERM, EIO, ENOSPC, EEXIST, EINVAL, EISDIR, ENOTEMPTY, EBUSY,
+                ENAMETOOLONG, EMFILE, ENOMEM, ENOTDIR, EFBIG, ESPIPE, EPIPE, EBADF, EILSEQ}) {
+    // EPERM and EACCES share one code, worded as EACCES.
+    const int code = ErrorFromErrno(e);
+    EXPECT_EQ(ErrorText(code), std::strerror(e == EPERM ? EACCES : e)) << e;
+  }
 }
 
 }  // namespace

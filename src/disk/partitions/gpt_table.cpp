@@ -1,5 +1,6 @@
 #include "disk/partitions/gpt_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -16,6 +17,7 @@ namespace {
 
 struct GptHeader {
   uint64_t myLba = 0;
+  uint64_t alternateLba = 0;
   uint64_t firstUsable = 0;
   uint64_t lastUsable = 0;
   uint64_t entriesLba = 0;
@@ -55,6 +57,7 @@ int ReadHeader(const SectorSource& source, uint64_t lba, GptHeader& h, std::stri
     return err::kInvalidData;
   }
   h.myLba = Le64(s + 24);
+  h.alternateLba = Le64(s + 32);
   h.firstUsable = Le64(s + 40);
   h.lastUsable = Le64(s + 48);
   h.entriesLba = Le64(s + 72);
@@ -65,7 +68,9 @@ int ReadHeader(const SectorSource& source, uint64_t lba, GptHeader& h, std::stri
     why = "the header names sector " + std::to_string(h.myLba) + " as its own";
     return err::kInvalidData;
   }
-  if (h.firstUsable > h.lastUsable || h.lastUsable >= diskSectors || h.firstUsable < 2) {
+  // A usable area that runs past the end is what a disk image cut short
+  // looks like: the partitions that still lie on it are read.
+  if (h.firstUsable > h.lastUsable || h.firstUsable >= diskSectors || h.firstUsable < 2) {
     why = "usable area " + std::to_string(h.firstUsable) + "-" + std::to_string(h.lastUsable) +
           " does not fit a disk of " + std::to_string(diskSectors) + " sectors";
     return err::kInvalidData;
@@ -164,8 +169,19 @@ int ParseGpt(const SectorSource& source, PartitionTable& table, std::string& rea
                std::to_string(backupLba) + ": " + backupWhy;
       return err::kInvalidData;
     }
-    table.note = "the primary GPT header is damaged (" + primaryWhy +
-                 "); the backup header in sector " + std::to_string(backupLba) + " was used";
+    table.AddNote("the primary GPT header is damaged (" + primaryWhy +
+                  "); the backup header in sector " + std::to_string(backupLba) + " was used");
+  }
+
+  uint64_t lastUsable = header.lastUsable;
+  if (lastUsable >= diskSectors) {
+    // The backup header sits in the last sector of the disk the table was
+    // written for.
+    const uint64_t reach = std::max({header.lastUsable, header.myLba, header.alternateLba});
+    table.AddNote("the table was made for a disk that reaches sector " + std::to_string(reach) +
+                  " but this one has " + std::to_string(diskSectors) +
+                  " sectors (an image cut short?): partitions past its end cannot be used");
+    lastUsable = diskSectors - 1;
   }
 
   std::vector<TableExtent> extents;
@@ -174,24 +190,26 @@ int ParseGpt(const SectorSource& source, PartitionTable& table, std::string& rea
     if (IsZero(e, 16)) continue;  // unused entry
     const uint64_t first = Le64(e + 32);
     const uint64_t last = Le64(e + 40);
-    const std::string what = "partition " + std::to_string(i + 1);
-    if (last < first) {
-      reason = what + " ends (sector " + std::to_string(last) + ") before it starts (sector " +
-               std::to_string(first) + ")";
-      return err::kInvalidData;
-    }
     PartitionEntry entry;
     entry.number = static_cast<int>(i + 1);
     entry.startSector = first;
-    entry.sectorCount = last - first + 1;
+    entry.sectorCount = last >= first ? last - first + 1 : 0;
     entry.typeGuid = GuidText(e);
     entry.typeByte = MbrTypeForGptType(entry.typeGuid);
     entry.name = Utf16LeBytesToUtf8(e + 56, 36);
+    TableExtent extent{first, entry.sectorCount,
+                       "partition " + std::to_string(i + 1) + " (sectors " +
+                           std::to_string(first) + "-" + std::to_string(last) + ")",
+                       {}};
+    if (last < first)
+      extent.problem = "it ends (sector " + std::to_string(last) + ") before it starts (sector " +
+                       std::to_string(first) + ")";
     table.entries.push_back(entry);
-    extents.push_back({first, entry.sectorCount,
-                       what + " (sectors " + std::to_string(first) + "-" + std::to_string(last) + ")"});
+    extents.push_back(std::move(extent));
   }
-  return CheckExtents(std::move(extents), header.firstUsable, header.lastUsable, reason);
+  MarkExtentProblems(extents, header.firstUsable, lastUsable, diskSectors);
+  for (size_t i = 0; i < extents.size(); ++i) table.entries[i].problem = extents[i].problem;
+  return err::kSuccess;
 }
 
 }  // namespace qm

@@ -32,8 +32,9 @@ inline constexpr uint32_t kGptEntryMaxSize = 4096;
 inline constexpr uint64_t kGptMaxArrayBytes = 1u << 20;
 
 // Reads the GPT of `source`, falling back to the backup header when the
-// primary one fails its checks (and saying so in table.note). Returns 0,
-// 13 with `reason` when neither header holds, or a read error.
+// primary one fails its checks (and saying so in table.note). Entries that
+// cannot be used are kept with their problem. Returns 0, or 13 with
+// `reason` when neither header holds.
 int ParseGpt(const SectorSource& source, PartitionTable& table, std::string& reason);
 
 // Canonical text of a GUID stored in the mixed-endian GPT layout.

@@ -33,6 +33,11 @@ int ResolveImagePartition(DiskTable& table, const std::string& image, int number
     why = "the image has no partition " + std::to_string(number);
     for (const auto& entry : parts.entries) {
       if (entry.number != number) continue;
+      if (!entry.usable()) {
+        rc = err::kInvalidData;
+        why = "partition " + std::to_string(number) + " cannot be used: " + entry.problem;
+        break;
+      }
       startSector = entry.startSector;
       sectorCount = entry.sectorCount;
       rc = err::kSuccess;

@@ -12,7 +12,8 @@ class DiskTable;
 // already there keeps its index) and gives the place of partition `number`
 // (the number `quillmark-cli partitions` shows) as a disk index with start
 // and sector count, ready for OpenDisk. Returns 0; 2/3/5 when the image
-// cannot be opened; 13 when its table is inconsistent; 87 when it holds no
+// cannot be opened; 13 when its table has no usable header or the entry of
+// that number cannot be used (the reason says why); 87 when it holds no
 // partition table or no partition of that number. `reason` (optional) gets
 // a sentence for the user on failure.
 int ResolveImagePartition(DiskTable& table, const std::string& image, int number,

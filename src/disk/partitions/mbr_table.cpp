@@ -61,99 +61,128 @@ SectorZeroKind ClassifySectorZero(const uint8_t* sector, size_t size) {
 
 namespace {
 
-// Walks the EBR chain of the extended partition [extStart, extStart+extCount).
-int ReadLogicalPartitions(const SectorSource& source, uint64_t extStart, uint64_t extCount,
-                          std::vector<PartitionEntry>& entries, std::string& reason) {
-  const uint32_t sectorSize = source.info().sectorSize;
-  const uint64_t extEnd = extStart + extCount;  // one past the last sector
-  std::vector<uint8_t> ebr(sectorSize);
+// The extents a table claims, each with the entry it stands for (-1 for an
+// extended boot record or the extended partition itself).
+struct Claims {
   std::vector<TableExtent> extents;
+  std::vector<int> owners;
+  void Add(TableExtent extent, int owner) {
+    extents.push_back(std::move(extent));
+    owners.push_back(owner);
+  }
+  // Hands the problems found to the entries; those of structures that are
+  // no entry become notes of the table.
+  void Apply(PartitionTable& table) const {
+    for (size_t i = 0; i < extents.size(); ++i) {
+      if (extents[i].problem.empty()) continue;
+      if (owners[i] >= 0)
+        table.entries[static_cast<size_t>(owners[i])].problem = extents[i].problem;
+      else
+        table.AddNote(extents[i].what + " cannot be used: " + extents[i].problem);
+    }
+  }
+};
+
+// Walks the EBR chain of the extended partition [extStart, extLast]. Where
+// the chain breaks (a loop, a record outside the extended partition, a
+// missing signature, a read error) the logical partitions found so far are
+// kept and a note says where it broke.
+void ReadLogicalPartitions(const SectorSource& source, uint64_t extStart, uint64_t extLast,
+                           PartitionTable& table) {
+  const uint32_t sectorSize = source.info().sectorSize;
+  std::vector<uint8_t> ebr(sectorSize);
+  Claims claims;
   std::set<uint64_t> visited;
   uint64_t ebrSector = extStart;
   int number = 5;
+  const std::string rest = "; the logical partitions before it are kept";
   for (;;) {
+    const std::string record = "the extended boot record in sector " + std::to_string(ebrSector);
     if (static_cast<int>(visited.size()) >= kMaxLogicalPartitions) {
-      reason = "the chain of logical partitions holds more than " +
-               std::to_string(kMaxLogicalPartitions) + " entries";
-      return err::kInvalidData;
+      table.AddNote("the chain of logical partitions holds more than " +
+                    std::to_string(kMaxLogicalPartitions) + " entries; the rest is not read");
+      break;
     }
     if (!visited.insert(ebrSector).second) {
-      reason = "the chain of logical partitions loops back to sector " + std::to_string(ebrSector);
-      return err::kInvalidData;
+      table.AddNote("the chain of logical partitions loops back to sector " +
+                    std::to_string(ebrSector) + rest);
+      break;
     }
-    if (ebrSector < extStart || ebrSector >= extEnd) {
-      reason = "an extended boot record in sector " + std::to_string(ebrSector) +
-               " lies outside the extended partition";
-      return err::kInvalidData;
+    if (ebrSector < extStart || ebrSector > extLast) {
+      table.AddNote("the chain of logical partitions points to sector " +
+                    std::to_string(ebrSector) + ", outside the extended partition" + rest);
+      break;
     }
     uint32_t got = 0;
-    if (int rc = source.ReadSectors(1, ebr.data(), ebrSector, sectorSize, &got); rc != 0)
-      return rc;
+    if (int rc = source.ReadSectors(1, ebr.data(), ebrSector, sectorSize, &got); rc != 0) {
+      table.AddNote(record + " could not be read (" + ErrorText(rc) + ")" + rest);
+      break;
+    }
     if (!HasSignature(ebr.data())) {
       // An extended partition that holds no logical partition yet.
-      if (ebrSector == extStart) break;
-      reason = "the extended boot record in sector " + std::to_string(ebrSector) +
-               " has no 55 AA signature";
-      return err::kInvalidData;
+      if (ebrSector != extStart) table.AddNote(record + " has no 55 AA signature" + rest);
+      break;
     }
-    extents.push_back({ebrSector, 1, "the extended boot record in sector " + std::to_string(ebrSector)});
+    claims.Add({ebrSector, 1, record, {}}, -1);
 
     const RawEntry data = EntryAt(ebr.data(), 0);
     if (data.type != 0 && data.sectorCount != 0) {
-      const std::string what = "logical partition " + std::to_string(number);
-      if (data.firstLba == 0) {
-        reason = what + " starts in its own extended boot record";
-        return err::kInvalidData;
-      }
       PartitionEntry entry;
       entry.number = number++;
       entry.startSector = ebrSector + data.firstLba;
       entry.sectorCount = data.sectorCount;
       entry.typeByte = data.type;
       entry.logical = true;
-      entries.push_back(entry);
-      extents.push_back({entry.startSector, entry.sectorCount,
-                         what + " (" + Range(entry.startSector, entry.sectorCount) + ")"});
+      TableExtent extent{entry.startSector, entry.sectorCount,
+                         "logical partition " + std::to_string(entry.number) + " (" +
+                             Range(entry.startSector, entry.sectorCount) + ")",
+                         {}};
+      if (data.firstLba == 0) extent.problem = "it starts in its own extended boot record";
+      table.entries.push_back(entry);
+      claims.Add(std::move(extent), static_cast<int>(table.entries.size() - 1));
     }
     const RawEntry link = EntryAt(ebr.data(), 1);
     if (!IsExtendedPartitionType(link.type) || link.firstLba == 0) break;
     ebrSector = extStart + link.firstLba;
   }
-  if (extents.empty()) return err::kSuccess;
-  if (CheckExtents(std::move(extents), extStart, extEnd - 1, reason) != 0) {
-    reason += " (inside the extended partition, " + Range(extStart, extCount) + ")";
-    return err::kInvalidData;
-  }
-  return err::kSuccess;
+  MarkExtentProblems(claims.extents, extStart, extLast, source.totalSectors());
+  for (TableExtent& e : claims.extents)
+    if (e.problem.find("outside the usable") != std::string::npos)
+      e.problem = "it lies outside the extended partition (" +
+                  Range(extStart, extLast - extStart + 1) + ")";
+  claims.Apply(table);
 }
 
 }  // namespace
 
-int ParseMbr(const SectorSource& source, const uint8_t* sector0,
-             std::vector<PartitionEntry>& entries, std::string& reason) {
-  entries.clear();
+void ParseMbr(const SectorSource& source, const uint8_t* sector0, PartitionTable& table) {
+  table.entries.clear();
   const uint64_t diskSectors = source.totalSectors();
-  std::vector<TableExtent> extents;
-  bool haveExtended = false;
-  uint64_t extStart = 0;
-  uint64_t extCount = 0;
+  Claims claims;
+  int extendedSlot = -1;
   for (int slot = 0; slot < kMbrPrimaryEntries; ++slot) {
     const RawEntry e = EntryAt(sector0, slot);
     if (e.type == 0 || e.sectorCount == 0) continue;
     const std::string what = "partition " + std::to_string(slot + 1);
-    if (e.firstLba == 0) {
-      reason = what + " starts in sector 0, which holds the partition table";
-      return err::kInvalidData;
-    }
-    extents.push_back({e.firstLba, e.sectorCount, what + " (" + Range(e.firstLba, e.sectorCount) + ")"});
+    TableExtent extent{e.firstLba, e.sectorCount, what + " (" + Range(e.firstLba, e.sectorCount) + ")", {}};
+    if (e.firstLba == 0) extent.problem = "it starts in sector 0, which holds the partition table";
     if (IsExtendedPartitionType(e.type)) {
-      if (haveExtended) {
-        reason = "the table holds more than one extended partition";
-        return err::kInvalidData;
+      if (extendedSlot >= 0) {
+        table.AddNote(what + " is a second extended partition and is not read (a table holds one)");
+        continue;
       }
-      haveExtended = true;
-      extStart = e.firstLba;
-      extCount = e.sectorCount;
+      extendedSlot = static_cast<int>(claims.extents.size());
+      extent.what = what + ", the extended partition";
+      // Logical partitions that still lie on the disk are read even when
+      // the extended partition runs past its end; it is checked for
+      // overlaps as far as it reaches.
+      if (e.firstLba != 0 && e.firstLba < diskSectors &&
+          extent.count - 1 > diskSectors - 1 - extent.start) {
+        table.AddNote(extent.what + " runs past the end of the disk; the logical partitions on "
+                      "the disk are read");
+        extent.count = diskSectors - extent.start;
+      }
+      claims.Add(std::move(extent), -1);
       continue;
     }
     PartitionEntry entry;
@@ -161,15 +190,15 @@ int ParseMbr(const SectorSource& source, const uint8_t* sector0,
     entry.startSector = e.firstLba;
     entry.sectorCount = e.sectorCount;
     entry.typeByte = e.type;
-    entries.push_back(entry);
+    table.entries.push_back(entry);
+    claims.Add(std::move(extent), static_cast<int>(table.entries.size() - 1));
   }
-  if (diskSectors < 2) {
-    reason = "the disk is too small to hold partitions";
-    return err::kInvalidData;
-  }
-  if (int rc = CheckExtents(std::move(extents), 1, diskSectors - 1, reason); rc != 0) return rc;
-  if (haveExtended) return ReadLogicalPartitions(source, extStart, extCount, entries, reason);
-  return err::kSuccess;
+  MarkExtentProblems(claims.extents, 1, diskSectors - 1, diskSectors);
+  claims.Apply(table);
+  if (extendedSlot < 0) return;
+  const TableExtent& ext = claims.extents[static_cast<size_t>(extendedSlot)];
+  if (ext.start == 0 || ext.start >= diskSectors) return;
+  ReadLogicalPartitions(source, ext.start, ext.start + ext.count - 1, table);
 }
 
 }  // namespace qm

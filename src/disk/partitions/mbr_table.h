@@ -40,8 +40,8 @@ SectorZeroKind ClassifySectorZero(const uint8_t* sector, size_t size);
 bool IsExtendedPartitionType(uint8_t type);
 
 // Reads the primary entries of `sector0` and the logical partitions of the
-// extended chain. Returns 0, 13 with `reason`, or a read error.
-int ParseMbr(const SectorSource& source, const uint8_t* sector0,
-             std::vector<PartitionEntry>& entries, std::string& reason);
+// extended chain into `table`. Entries that cannot be used are kept with
+// their problem; where the chain breaks, a note says so.
+void ParseMbr(const SectorSource& source, const uint8_t* sector0, PartitionTable& table);
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #include "disk/partitions/partition_table.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "disk/partitions/gpt_table.h"
@@ -19,27 +20,45 @@ const char* SchemeName(PartitionScheme scheme) {
   return "none";
 }
 
-int CheckExtents(std::vector<TableExtent> extents, uint64_t firstUsable, uint64_t lastUsable,
-                 std::string& reason) {
-  for (const auto& e : extents) {
+void MarkExtentProblems(std::vector<TableExtent>& extents, uint64_t firstUsable,
+                        uint64_t lastUsable, uint64_t diskSectors) {
+  for (TableExtent& e : extents) {
+    if (!e.problem.empty()) continue;
     // Written so that no sum can wrap: start and count come from the table.
-    if (e.count == 0 || e.start < firstUsable || e.start > lastUsable ||
-        e.count - 1 > lastUsable - e.start) {
-      reason = e.what + " lies outside the usable sectors " + std::to_string(firstUsable) + "-" +
-               std::to_string(lastUsable);
-      return err::kInvalidData;
+    if (e.count == 0) {
+      e.problem = "it holds no sectors";
+    } else if (e.start < diskSectors && e.count - 1 > diskSectors - 1 - e.start) {
+      e.problem = "it runs past the end of the disk (it needs " + std::to_string(e.count) +
+                  " sectors from sector " + std::to_string(e.start) + ", the disk has " +
+                  std::to_string(diskSectors) + ")";
+    } else if (e.start < firstUsable || e.start > lastUsable ||
+               e.count - 1 > lastUsable - e.start) {
+      e.problem = "it lies outside the usable sectors " + std::to_string(firstUsable) + "-" +
+                  std::to_string(lastUsable);
     }
   }
-  std::sort(extents.begin(), extents.end(),
-            [](const TableExtent& a, const TableExtent& b) { return a.start < b.start; });
-  for (size_t i = 1; i < extents.size(); ++i) {
-    const TableExtent& before = extents[i - 1];
-    if (extents[i].start <= before.start + before.count - 1) {
-      reason = before.what + " overlaps " + extents[i].what;
-      return err::kInvalidData;
+  std::vector<size_t> order;
+  for (size_t i = 0; i < extents.size(); ++i)
+    if (extents[i].problem.empty()) order.push_back(i);
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return extents[a].start < extents[b].start; });
+  // Neither of two overlapping extents can be trusted to hold what it
+  // claims: both are marked. `reach` is the sound extent that ends last.
+  size_t reach = SIZE_MAX;
+  std::vector<std::string> overlaps(extents.size());
+  for (size_t i : order) {
+    if (reach != SIZE_MAX) {
+      const TableExtent& before = extents[reach];
+      if (extents[i].start <= before.start + before.count - 1) {
+        overlaps[i] = "it overlaps " + before.what;
+        if (overlaps[reach].empty()) overlaps[reach] = "it overlaps " + extents[i].what;
+      }
+      if (extents[i].start + extents[i].count <= before.start + before.count) continue;
     }
+    reach = i;
   }
-  return err::kSuccess;
+  for (size_t i = 0; i < extents.size(); ++i)
+    if (!overlaps[i].empty()) extents[i].problem = overlaps[i];
 }
 
 int ReadPartitionTable(const SectorSource& source, PartitionTable& table, std::string& reason) {
@@ -60,7 +79,7 @@ int ReadPartitionTable(const SectorSource& source, PartitionTable& table, std::s
       return err::kSuccess;
     case SectorZeroKind::kMbr:
       table.scheme = PartitionScheme::kMbr;
-      rc = ParseMbr(source, sector0.data(), table.entries, reason);
+      ParseMbr(source, sector0.data(), table);
       break;
     case SectorZeroKind::kProtectiveMbr:
       table.scheme = PartitionScheme::kGpt;
@@ -69,6 +88,7 @@ int ReadPartitionTable(const SectorSource& source, PartitionTable& table, std::s
   }
   if (rc != 0) {
     table.entries.clear();
+    table.note.clear();
     return rc;
   }
   std::sort(table.entries.begin(), table.entries.end(),

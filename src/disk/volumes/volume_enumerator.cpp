@@ -49,7 +49,11 @@ VolumeRecord NewFreeSpace(VolumeRecord::Kind kind, int disk, uint64_t start, uin
                           uint32_t sectorSize) {
   VolumeRecord r = NewVolume(disk, -1, start, count);
   r.kind = kind;
-  r.totalBytes = r.freeBytes = count * sectorSize;
+  r.totalBytes = count * sectorSize;
+  if (kind != VolumeRecord::Kind::kUnreadableDisk) {
+    r.freeBytes = r.totalBytes;
+    r.usageKnown = true;
+  }
   return r;
 }
 
@@ -67,9 +71,20 @@ void ApplyFileSystem(const SectorSource& source, uint32_t sectorSize, VolumeReco
   if (uint8_t code = TypeCodeForFileSystem(info.name); code != 0) r.typeCode = code;
 }
 
+// The entries that cannot be used and what the reader worked around, in one
+// line for the disk's row; empty for a sound table.
+std::string TableProblems(const PartitionTable& table) {
+  std::string text;
+  for (const auto& e : table.entries)
+    if (!e.usable())
+      text += (text.empty() ? "" : "; ") + ("partition " + std::to_string(e.number) + ": " + e.problem);
+  if (!table.note.empty()) text += (text.empty() ? "" : "; ") + table.note;
+  return text;
+}
+
 const PartitionEntry* EntryStartingAt(const PartitionTable& table, uint64_t start) {
   for (const auto& e : table.entries)
-    if (e.startSector == start) return &e;
+    if (e.usable() && e.startSector == start) return &e;
   return nullptr;
 }
 
@@ -77,13 +92,17 @@ const PartitionEntry* EntryStartingAt(const PartitionTable& table, uint64_t star
 
 void VolumeEnumerator::FillCapacity(VolumeRecord& r, uint32_t sectorSize) const {
   r.totalBytes = r.sectorCount * sectorSize;
-  r.freeBytes = 0;
+  r.freeBytes = r.usedBytes = 0;
+  r.usageKnown = false;
+  // Only a mounted file system knows its free space; an unmounted one would
+  // need its allocation map read, which listing disks must not do.
   struct statvfs st {};
   if (!r.mountPoint.empty() && ::statvfs(UnderRoot(r.mountPoint).c_str(), &st) == 0) {
     r.totalBytes = uint64_t{st.f_blocks} * st.f_frsize;
     r.freeBytes = uint64_t{st.f_bfree} * st.f_frsize;
+    r.usedBytes = r.totalBytes >= r.freeBytes ? r.totalBytes - r.freeBytes : 0;
+    r.usageKnown = true;
   }
-  r.usedBytes = r.totalBytes >= r.freeBytes ? r.totalBytes - r.freeBytes : 0;
 }
 
 void VolumeEnumerator::AddDisk(int number, const std::string& path, const MountTable& mounts) {
@@ -119,10 +138,15 @@ void VolumeEnumerator::AddDisk(int number, const std::string& path, const MountT
   if (open && disk.sectors > 0) {
     std::string why;
     const int rc = ReadPartitionTable(source, table, why);
-    if (rc != 0)
+    if (rc != 0) {
       disk.tableProblem = why.empty() ? ErrorText(rc) : why;
-    else
-      haveTable = table.scheme != PartitionScheme::kNone;
+    } else {
+      disk.tableProblem = TableProblems(table);
+      // A table none of whose entries can be used is no better than none:
+      // the disk is offered whole.
+      haveTable = std::any_of(table.entries.begin(), table.entries.end(),
+                              [](const PartitionEntry& e) { return e.usable(); });
+    }
   }
 
   std::vector<VolumeRecord> records;
@@ -139,6 +163,7 @@ void VolumeEnumerator::AddDisk(int number, const std::string& path, const MountT
     }
   } else if (haveTable) {
     for (const auto& e : table.entries) {
+      if (!e.usable()) continue;
       VolumeRecord r = NewVolume(number, e.number, e.startSector, e.sectorCount);
       r.devicePath = path + "@" + std::to_string(e.number);
       r.typeCode = e.typeByte;
@@ -211,8 +236,10 @@ int VolumeEnumerator::EnumerateVolumes() {
   for (const auto& [number, disk] : disks_) {
     if (number > kMaxProbedDisk) break;
     if (volumes_.count(number) || disk.sectors == 0) continue;
-    volumes_[number].push_back(
-        NewFreeSpace(VolumeRecord::Kind::kEmptyDisk, number, 0, disk.sectors, disk.sectorSize));
+    // A disk we could not open may hold anything: it must not pass for empty.
+    const auto kind = disk.openError != 0 ? VolumeRecord::Kind::kUnreadableDisk
+                                          : VolumeRecord::Kind::kEmptyDisk;
+    volumes_[number].push_back(NewFreeSpace(kind, number, 0, disk.sectors, disk.sectorSize));
     volumes_[number].back().devicePath = disk.path;
   }
   uint16_t position = 1;

@@ -1,6 +1,7 @@
-// One scannable place on a disk: a volume, a stretch of unallocated space
-// between volumes, or a disk that holds no volume at all. Copied by value to
-// the front ends.
+// One place on a disk: a volume, a stretch of unallocated space between
+// volumes, a disk that holds no volume at all, or a disk that cannot be read
+// (shown so that it does not pass for an empty one). Copied by value to the
+// front ends.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 namespace qm {
 
 struct VolumeRecord {
-  enum class Kind { kVolume, kGap, kEmptyDisk };
+  enum class Kind { kVolume, kGap, kEmptyDisk, kUnreadableDisk };
 
   // The placeholder every record starts with; the enumerator replaces it by
   // the record's 1-based position in the full list (Linux has no letters).
@@ -21,11 +22,14 @@ struct VolumeRecord {
   uint8_t typeCode = 0;
   int32_t diskNumber = -1;
   int32_t partitionNumber = -1;
-  // File-system capacity and free space when mounted; otherwise the
-  // partition length and 0. For gaps and empty disks free = total.
+  // File-system capacity when mounted, else the partition length. Used and
+  // free space are known only where a mounted file system reports them, and
+  // for gaps and empty disks (all free); elsewhere both are 0 and
+  // usageKnown is false.
   uint64_t totalBytes = 0;
   uint64_t usedBytes = 0;
   uint64_t freeBytes = 0;
+  bool usageKnown = false;
   uint64_t startSector = 0;  // in sectors of the disk
   uint64_t sectorCount = 0;
   std::string fileSystemName;  // "NTFS", "FAT32", "FAT", "exFAT", "ext4", ...

@@ -30,8 +30,10 @@ int ParseFatBootSector(const uint8_t* boot, size_t length, FatGeometry& g) {
   const uint32_t fat16Size = Le16(boot + 22);
   const uint32_t total32 = Le32(boot + 32);
 
-  if (g.bytesPerSector < 512 || g.bytesPerSector > 4096 || !IsPowerOfTwo(g.bytesPerSector))
-    return err::kInvalidData;
+  if (g.bytesPerSector < 512 || !IsPowerOfTwo(g.bytesPerSector)) return err::kInvalidData;
+  // Larger sectors are valid FAT (up to 32 KiB) but no driver writes them and
+  // this reader does not take them: say so rather than call the volume damaged.
+  if (g.bytesPerSector > 4096) return err::kNotSupported;
   if (g.sectorsPerCluster > 128 || !IsPowerOfTwo(g.sectorsPerCluster)) return err::kInvalidData;
   if (g.reservedSectors == 0 || g.numberOfFats == 0) return err::kInvalidData;
   g.clusterBytes = g.sectorsPerCluster * g.bytesPerSector;

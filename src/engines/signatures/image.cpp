@@ -1,5 +1,4 @@
-// Picture formats: GIF, BMP, JPEG (JFIF and Exif), PNG, Photoshop, TIFF and
-// Windows icons.
+// Picture formats: GIF, BMP, JPEG, PNG, Photoshop, TIFF and Windows icons.
 #include "engines/signatures/signature_families.h"
 #include "engines/signatures/signature_util.h"
 
@@ -27,13 +26,36 @@ int bmp_test(const uint8_t* data, size_t len, SignatureScanContext&) {
   return Le32(data + 6) == 0 && Le32(data + 14) == 40 ? 29 : kNoSignatureMatch;
 }
 
-// SOI followed by an APP0 "JFIF" or an APP1 "Exif" segment; the identifier
-// sits after the segment marker and its 2-byte length.
+namespace {
+
+// Smallest length field (which counts its own two bytes) a first segment of
+// this marker can carry, or 0 for a marker no encoder writes right after SOI.
+// DQT holds at least one 64-entry table with its precision/id byte, DHT the
+// 16 code-length counts and its class/id byte, SOFn the 6 frame header bytes
+// and one 3-byte component.
+uint16_t FirstSegmentMinimum(uint8_t marker) {
+  if (marker >= 0xE0 && marker <= 0xEF) return 2;  // APP0..APP15 (JFIF, Exif, ICC, Adobe)
+  if (marker == 0xFE) return 2;                    // COM
+  if (marker == 0xDB) return 2 + 65;               // DQT
+  if (marker == 0xC4) return 2 + 17;               // DHT
+  // SOF0..SOF15 except DHT (C4), JPG (C8, reserved) and DAC (CC).
+  if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC8 && marker != 0xCC) return 2 + 9;
+  return 0;
+}
+
+}  // namespace
+
+// SOI (FF D8), then the first segment: FF, its marker and a big-endian length.
+// Cameras and encoders open with an APPn (JFIF, Exif, Adobe), a quantization
+// table, a Huffman table, a frame header or a comment. What follows the first
+// segment is not looked at: a photo wrongly refused here is hidden as
+// overwritten, which costs more than a false start in carving. Only a few
+// byte compares: the deep scan runs this on every sector.
 int jpg_test(const uint8_t* data, size_t len, SignatureScanContext&) {
-  if (len <= 15) return kNoSignatureMatch;
-  if (HasAt(data, len, 0, "\xFF\xD8\xFF\xE0"sv) && HasAt(data, len, 6, "JFIF"sv)) return 10;
-  if (HasAt(data, len, 0, "\xFF\xD8\xFF\xE1"sv) && HasAt(data, len, 6, "Exif"sv)) return 10;
-  return kNoSignatureMatch;
+  if (len < 6 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF) return kNoSignatureMatch;
+  const uint16_t minimum = FirstSegmentMinimum(data[3]);
+  if (minimum == 0 || Be16(data + 4) < minimum) return kNoSignatureMatch;
+  return 10;
 }
 
 int png_test(const uint8_t* data, size_t len, SignatureScanContext&) {
@@ -70,6 +92,20 @@ int ico_test(const uint8_t* data, size_t len, SignatureScanContext&) {
     expected += Le32(entry + 8);
   }
   return 46;
+}
+
+// Pictures are often saved under another picture format's extension (a PNG
+// named .ico, a JPEG named .png): any picture signature shows the first
+// sector still holds a picture.
+bool IsPicture(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  for (SignatureTest test : {gif_test, bmp_test, jpg_test, png_test, psd_test, tif_test, ico_test})
+    if (test(data, len, context) != kNoSignatureMatch) return true;
+  return false;
+}
+
+bool IsPictureTest(SignatureTest test) {
+  return test == gif_test || test == bmp_test || test == jpg_test || test == png_test ||
+         test == psd_test || test == tif_test || test == ico_test;
 }
 
 }  // namespace qm::sig

@@ -153,7 +153,8 @@ int CheckContentByExtension(const uint8_t* data, size_t length, std::string_view
     return EqualsNoCase(e.extension, extension);
   });
   if (entry == table.end()) return 1;
-  return entry->test(data, length, context) == entry->typeId ? 1 : 0;
+  if (entry->test(data, length, context) == entry->typeId) return 1;
+  return IsPictureTest(entry->test) && IsPicture(data, length, context) ? 1 : 0;
 }
 
 std::string_view ExtensionOfType(int typeId) {

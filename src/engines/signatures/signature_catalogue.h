@@ -102,7 +102,9 @@ const SignatureFirstByteIndex& SignatureIndex();
 int IdentifyType(const uint8_t* data, size_t len, SignatureScanContext& context);
 
 // 1 when the bytes carry the signature that `extension` promises (or when the
-// table does not know the extension), else 0. `data` is a file's first sector
+// table does not know the extension), else 0. A picture extension is kept
+// by any picture signature: only a first sector that holds no picture at all
+// marks a photo as overwritten. `data` is a file's first sector
 // at context.startSector.
 int CheckContentByExtension(const uint8_t* data, size_t length, std::string_view extension,
                             SignatureScanContext& context);

@@ -44,6 +44,9 @@ int png_test(const uint8_t* data, size_t len, SignatureScanContext& context);
 int psd_test(const uint8_t* data, size_t len, SignatureScanContext& context);
 int tif_test(const uint8_t* data, size_t len, SignatureScanContext& context);
 int ico_test(const uint8_t* data, size_t len, SignatureScanContext& context);
+// True when any of the picture tests above matches.
+bool IsPicture(const uint8_t* data, size_t len, SignatureScanContext& context);
+bool IsPictureTest(SignatureTest test);
 
 // compound_file.cpp: every compound file (fla), and the office classification
 int fla_test(const uint8_t* data, size_t len, SignatureScanContext& context);

@@ -72,18 +72,31 @@ TEST_F(PartitionCliTest, PartitionsListsTheTableOrSaysWhyNot) {
   EXPECT_NE(out.find("(logical)"), std::string::npos) << out;
 
   ASSERT_EQ(Cli("partitions " + Quote(d.volume.string()), &out), 0) << out;
-  EXPECT_NE(out.find("no partition table"), std::string::npos) << out;
+  EXPECT_NE(out.find("no partition table: it is one FAT32 volume (\"QMVOL\")"), std::string::npos) << out;
+  const fs::path blank = dir_ / "blank.img";
+  test::WriteBytes(blank, std::string(64 * 1024, '\0'));
+  EXPECT_EQ(Cli("partitions " + Quote(blank.string()), &out), 1);
+  EXPECT_NE(out.find("no partition table and no file system"), std::string::npos) << out;
 
-  // Partition 1 made to run past the end of the image.
+  // Partition 1 made to run past the end of the image: it is marked, the
+  // logical partition 5 is still listed for use, and IMAGE@1 is refused.
   {
     std::fstream f(d.disk, std::ios::binary | std::ios::in | std::ios::out);
     f.seekp(446 + 12);
     const uint32_t huge = 0x7FFFFFFF;
     f.write(reinterpret_cast<const char*>(&huge), 4);
   }
-  EXPECT_EQ(Cli("partitions " + Quote(d.disk.string()), &out), 1);
-  EXPECT_NE(out.find("partition 1"), std::string::npos) << out;
-  EXPECT_NE(out.find("outside"), std::string::npos) << out;
+  EXPECT_EQ(Cli("partitions " + Quote(d.disk.string()), &out), 0) << out;
+  EXPECT_NE(out.find("cannot be used: it runs past the end of the disk"), std::string::npos) << out;
+  EXPECT_NE(out.find("5    92160        8000"), std::string::npos) << out;
+  EXPECT_NE(out.find("1 of 2 partitions cannot be used"), std::string::npos) << out;
+  EXPECT_NE(Cli("list -q " + Quote(d.disk.string() + "@1"), &out), 0) << out;
+  EXPECT_NE(out.find("partition 1 cannot be used"), std::string::npos) << out;
+  // devices offers the logical partition and says why partition 1 is not.
+  ASSERT_EQ(Cli("devices", &out, "QUILLMARK_DISKS=" + Quote(d.disk.string())), 0) << out;
+  EXPECT_NE(out.find(d.disk.string() + "@5"), std::string::npos) << out;
+  EXPECT_EQ(out.find(d.disk.string() + "@1"), std::string::npos) << out;
+  EXPECT_NE(out.find("partition 1: it runs past the end of the disk"), std::string::npos) << out;
   EXPECT_EQ(Cli("partitions " + Quote((dir_ / "missing.img").string()), &out), 1);
   EXPECT_EQ(Cli("partitions", &out), 2);
 }
@@ -97,11 +110,18 @@ TEST_F(PartitionCliTest, DevicesShowsImagesStandingInForDisks) {
   EXPECT_NE(out.find(d.disk.string() + "@1"), std::string::npos) << out;
   EXPECT_NE(out.find("QMVOL"), std::string::npos) << out;
   EXPECT_NE(out.find("Disk 1: " + d.volume.string()), std::string::npos) << out;
+  // Neither volume is mounted: nothing reports their used and free space.
+  const size_t row = out.find(d.disk.string() + "@1");
+  ASSERT_NE(row, std::string::npos);
+  const std::string volumeRow = out.substr(row, out.find('\n', row) - row);
+  EXPECT_EQ(volumeRow.find("used"), std::string::npos) << volumeRow;
+  EXPECT_EQ(volumeRow.find("free"), std::string::npos) << volumeRow;
 
   ASSERT_EQ(Cli("devices --json", &out, env), 0) << out;
   for (const std::string& part :
        {std::string("\"startSector\":2048,\"sectorCount\":80000,\"fileSystem\":\"FAT32\",\"label\":\"QMVOL\""),
         std::string("\"device\":\"" + d.disk.string() + "@1\""), std::string("\"kind\":\"unallocated\""),
+        std::string("\"mountPoint\":\"\",\"totalBytes\":40960000,\"usedBytes\":null,\"freeBytes\":null"),
         std::string("\"image\":true")})
     EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
   if (test::HaveTool("python3")) {

@@ -207,38 +207,65 @@ struct MbrCase {
   const char* name;
   std::vector<RawEntry> primary;
   std::vector<Ebr> ebrs;
-  const char* reasonPart;  // nullptr: accepted
+  std::vector<int> usable;                           // numbers of the entries kept usable
+  std::vector<std::pair<int, const char*>> marked;   // number, part of its problem
+  const char* notePart = nullptr;                    // part of the table's note
+  std::vector<uint64_t> usableStarts = {};           // when given: where the usable ones start
 };
 
-TEST(PartitionTableTest, InconsistentMbrTablesAreRefusedWithAReason) {
+// One damaged entry, or a broken chain of logical partitions, costs only
+// itself: the sound entries stay usable, the others say why not.
+TEST(PartitionTableTest, DamagedMbrEntriesAreMarkedAndTheSoundOnesKept) {
   const uint64_t kDisk = 20000;
+  const RawEntry sound{0x83, 8000, 100};
   const std::vector<MbrCase> cases = {
-      {"overlapping primaries", {{0x07, 100, 1000}, {0x0c, 1000, 500}}, {}, "overlaps"},
-      {"entry past the end", {{0x07, 100, 1000}, {0x07, 19000, 1001}}, {}, "outside"},
-      {"entry in sector 0", {{0x07, 0, 100}}, {}, "sector 0"},
-      {"u32 end wraps", {{0x07, 0xFFFFFF00u, 0x200}}, {}, "outside"},
-      {"two extended", {{0x05, 100, 100}, {0x0f, 300, 100}}, {}, "more than one extended"},
+      {"overlapping primaries", {{0x07, 100, 1000}, {0x0c, 1000, 500}, sound}, {}, {3},
+       {{1, "overlaps partition 2"}, {2, "overlaps partition 1"}}},
+      {"entry past the end", {{0x07, 100, 1000}, {0x07, 19000, 1001}}, {}, {1},
+       {{2, "runs past the end of the disk"}}},
+      {"fourth entry in sector 0", {{0x0c, 63, 900}, {}, {}, {0x07, 0, 100}}, {}, {1},
+       {{4, "sector 0"}}},
+      {"u32 end wraps", {{0x07, 0xFFFFFF00u, 0x200}, sound}, {}, {2}, {{1, "outside"}}},
+      {"two extended", {{0x05, 100, 100}, {0x0f, 300, 100}, sound}, {}, {3}, {},
+       "second extended partition"},
       {"logical outside extended",
-       {{0x05, 1000, 1000}},
+       {{0x05, 1000, 1000}, sound},
        {{1000, {{0x07, 100, 5000}}}},
-       "outside"},
+       {2},
+       {{5, "outside the extended partition"}}},
       {"logical overlaps next EBR",
-       {{0x05, 1000, 4000}},
+       {{0x05, 1000, 4000}, sound},
        {{1000, {{0x07, 64, 2000}, {0x05, 1500, 1000}}}, {2500, {{0x07, 64, 100}}}},
-       "overlaps"},
-      {"EBR chain loops",
+       {2},
+       {{5, "overlaps the extended boot record in sector 2500"}, {6, "overlaps"}},
+       "the extended boot record in sector 2500 cannot be used"},
+      {"EBR chain leaves the extended partition",
        {{0x05, 1000, 4000}},
        {{1000, {{0x07, 64, 100}, {0x05, 1000, 1000}}}, {2000, {{0x07, 64, 100}, {0x05, 0x7FFFFFFF, 1}}}},
-       "outside"},
+       {5, 6},
+       {},
+       "outside the extended partition"},
       {"EBR chain loops back",
-       {{0x05, 1000, 4000}},
+       {{0x0c, 63, 900}, {0x05, 1000, 4000}},
        {{1000, {{0x07, 64, 100}, {0x05, 1000, 1000}}}, {2000, {{0x07, 64, 100}, {0x05, 1000, 1}}}},
-       "loops back"},
-      {"EBR without signature", {{0x05, 1000, 4000}}, {{1000, {{0x07, 64, 100}, {0x05, 1000, 100}}}}, "55 AA"},
+       {1, 5, 6},
+       {},
+       "loops back to sector 2000"},
+      {"EBR without signature", {{0x05, 1000, 4000}}, {{1000, {{0x07, 64, 100}, {0x05, 1000, 100}}}},
+       {5}, {}, "55 AA"},
       {"sound table with two logicals",
        {{0x0c, 63, 900}, {0x05, 1000, 4000}},
        {{1000, {{0x07, 64, 100}, {0x05, 1000, 1000}}}, {2000, {{0x83, 64, 100}}}},
-       nullptr},
+       {1, 5, 6},
+       {},
+       nullptr,
+       {63, 1064, 2064}},
+      {"extended partition past the end",
+       {{0x0c, 63, 900}, {0x05, 1000, 40000}},
+       {{1000, {{0x07, 64, 100}, {0x05, 1000, 1000}}}, {2000, {{0x83, 64, 100}}}},
+       {1, 5, 6},
+       {},
+       "runs past the end of the disk; the logical partitions on the disk are read"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -249,20 +276,33 @@ TEST(PartitionTableTest, InconsistentMbrTablesAreRefusedWithAReason) {
     for (const auto& ebr : c.ebrs) WriteAt(image, ebr.sector * 512, MbrSector(ebr.entries));
     PartitionTable table;
     std::string reason;
-    const int rc = ReadImagePartitionTable(image.string(), table, reason);
-    if (c.reasonPart == nullptr) {
-      ASSERT_EQ(rc, 0) << reason;
-      ASSERT_EQ(table.entries.size(), 3u);
-      EXPECT_EQ(table.entries[1].number, 5);
-      EXPECT_EQ(table.entries[1].startSector, 1064u);
-      EXPECT_EQ(table.entries[2].number, 6);
-      EXPECT_EQ(table.entries[2].startSector, 2064u);
-      EXPECT_EQ(table.entries[2].typeByte, 0x83);
-      continue;
+    ASSERT_EQ(ReadImagePartitionTable(image.string(), table, reason), 0) << reason;
+    EXPECT_EQ(table.scheme, PartitionScheme::kMbr);
+    std::vector<int> usable;
+    std::vector<uint64_t> starts;
+    for (const auto& e : table.entries) {
+      if (e.usable()) {
+        usable.push_back(e.number);
+        starts.push_back(e.startSector);
+        EXPECT_LE(e.startSector + e.sectorCount, kDisk) << e.number;
+      }
     }
-    EXPECT_EQ(rc, err::kInvalidData);
-    EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
-    EXPECT_TRUE(table.entries.empty());
+    EXPECT_EQ(usable, c.usable);
+    if (!c.usableStarts.empty()) {
+      EXPECT_EQ(starts, c.usableStarts);
+    }
+    for (const auto& [number, part] : c.marked) {
+      const auto e = std::find_if(table.entries.begin(), table.entries.end(),
+                                  [&](const PartitionEntry& p) { return p.number == number; });
+      ASSERT_NE(e, table.entries.end()) << number;
+      EXPECT_NE(e->problem.find(part), std::string::npos) << number << ": " << e->problem;
+    }
+    EXPECT_EQ(table.entries.size(), c.usable.size() + c.marked.size());
+    if (c.notePart) {
+      EXPECT_NE(table.note.find(c.notePart), std::string::npos) << table.note;
+    } else {
+      EXPECT_EQ(table.note, "");
+    }
   }
 }
 
@@ -339,11 +379,7 @@ TEST(PartitionTableTest, HostileGptFieldsAreRangeChecked) {
       {"huge entry count", {.entryCount = 0x10000000, .parts = {{100, 200}}}, "more than a partition table holds"},
       {"entry size below 128", {.entrySize = 64, .parts = {{100, 200}}}, "entry size 64"},
       {"entry size not a power of two", {.entrySize = 200, .parts = {{100, 200}}}, "entry size 200"},
-      {"last usable past the disk", {.lastUsable = kDisk + 5, .parts = {{100, 200}}}, "usable area"},
-      {"partition outside usable area", {.parts = {{100, 4090}}}, "outside"},
-      {"partition ends before it starts", {.parts = {{300, 200}}}, "before it starts"},
-      {"overlapping partitions", {.parts = {{100, 300}, {300, 400}}}, "overlaps"},
-      {"64-bit end wraps", {.parts = {{100, ~uint64_t{0}}}}, "outside"},
+      {"first usable past the disk", {.firstUsable = kDisk + 5, .lastUsable = kDisk + 9, .parts = {{100, 200}}}, "usable area"},
       {"sound table", {.parts = {{100, 300}, {301, 400}}}, nullptr},
   };
   for (const auto& c : cases) {
@@ -366,6 +402,41 @@ TEST(PartitionTableTest, HostileGptFieldsAreRangeChecked) {
   }
 }
 
+// Entries a header holds but the disk cannot: each is marked, the partition
+// beside it (sectors 3000-3099) stays usable.
+TEST(PartitionTableTest, DamagedGptEntriesAreMarkedAndTheSoundOnesKept) {
+  const uint64_t kDisk = 4096;
+  const struct {
+    const char* name;
+    GptSpec spec;
+    std::vector<std::pair<int, const char*>> marked;  // entry number, part of its problem
+  } cases[] = {
+      {"partition outside usable area", {.parts = {{3000, 3099}, {100, 4090}}}, {{2, "outside the usable sectors"}}},
+      {"partition ends before it starts", {.parts = {{3000, 3099}, {300, 200}}}, {{2, "before it starts"}}},
+      {"overlapping partitions", {.parts = {{3000, 3099}, {100, 300}, {300, 400}}},
+       {{2, "overlaps partition 3"}, {3, "overlaps partition 2"}}},
+      {"64-bit end wraps", {.parts = {{3000, 3099}, {100, ~uint64_t{0}}}}, {{2, "runs past the end"}}},
+      {"last usable past the disk", {.lastUsable = kDisk + 5, .parts = {{3000, 3099}, {4000, kDisk + 2}}},
+       {{2, "runs past the end of the disk"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const fs::path image = dir / "g.img";
+    WriteGpt(image, kDisk, c.spec);
+    PartitionTable table;
+    std::string reason;
+    ASSERT_EQ(ReadImagePartitionTable(image.string(), table, reason), 0) << reason;
+    ASSERT_EQ(table.entries.size(), c.spec.parts.size());
+    EXPECT_TRUE(table.entries[0].usable()) << table.entries[0].problem;
+    EXPECT_EQ(table.entries[0].startSector, 3000u);
+    for (const auto& [number, part] : c.marked) {
+      const PartitionEntry& e = table.entries[static_cast<size_t>(number - 1)];
+      EXPECT_NE(e.problem.find(part), std::string::npos) << number << ": " << e.problem;
+    }
+  }
+}
+
 TEST(PartitionTableTest, PrimaryHeaderWithItsArrayInTheUsableAreaFallsBack) {
   TempDir dir;
   const fs::path image = dir / "g.img";
@@ -380,14 +451,28 @@ TEST(PartitionTableTest, PrimaryHeaderWithItsArrayInTheUsableAreaFallsBack) {
   EXPECT_EQ(table.entries[0].startSector, 100u);
 }
 
-TEST(PartitionTableTest, TruncatedImagesAreRefusedOrFallBack) {
+TEST(PartitionTableTest, TruncatedImagesKeepThePartitionsStillInside) {
   TempDir dir;
   const fs::path image = dir / "gpt.img";
-  ASSERT_TRUE(Sfdisk(image, 40960, "label: gpt\nstart=2048, size=30000\n"));
-  // Cut inside the partition: the primary header no longer fits, nor the backup.
-  fs::resize_file(image, 20000 * 512);
+  // 64 MiB with three partitions, cut to 48 MiB: the first two still lie
+  // wholly inside, the third no longer does.
+  ASSERT_TRUE(Sfdisk(image, 131072,
+                     "label: gpt\nstart=2048, size=40000\nstart=43008, size=40000\n"
+                     "start=88064, size=40000\n"));
+  fs::resize_file(image, 98304 * 512);
   PartitionTable table;
   std::string reason;
+  ASSERT_EQ(ReadImagePartitionTable(image.string(), table, reason), 0) << reason;
+  EXPECT_NE(table.note.find("cut short"), std::string::npos) << table.note;
+  ASSERT_EQ(table.entries.size(), 3u);
+  EXPECT_TRUE(table.entries[0].usable()) << table.entries[0].problem;
+  EXPECT_TRUE(table.entries[1].usable()) << table.entries[1].problem;
+  EXPECT_EQ(table.entries[1].startSector, 43008u);
+  EXPECT_NE(table.entries[2].problem.find("runs past the end of the disk"), std::string::npos)
+      << table.entries[2].problem;
+
+  // Cut before the first usable sector: nothing of the table can be used.
+  fs::resize_file(image, 20 * 512);
   EXPECT_EQ(ReadImagePartitionTable(image.string(), table, reason), err::kInvalidData);
   EXPECT_FALSE(reason.empty());
   // Less than one sector: no table, no crash.
@@ -428,6 +513,19 @@ TEST(ImagePartitionTest, ResolvesPartitionToADiskRangeWithTheSameBytes) {
   EXPECT_NE(reason.find("no partition 3"), std::string::npos) << reason;
   EXPECT_EQ(drive, -1);
 
+  // An entry that runs past the end is refused with its reason; the sound
+  // one beside it still resolves.
+  const fs::path cut = dir / "cut.img";
+  ASSERT_TRUE(Sfdisk(cut, 40960, "label: dos\nstart=2048, size=4096, type=c\nstart=8192, size=30000, type=7\n"));
+  fs::resize_file(cut, 20000 * 512);
+  EXPECT_EQ(ResolveImagePartition(table, cut.string(), 2, drive, start, count, &reason),
+            err::kInvalidData);
+  EXPECT_NE(reason.find("partition 2 cannot be used: it runs past the end"), std::string::npos) << reason;
+  EXPECT_EQ(drive, -1);
+  ASSERT_EQ(ResolveImagePartition(table, cut.string(), 1, drive, start, count, &reason), 0) << reason;
+  EXPECT_EQ(start, 2048u);
+  EXPECT_EQ(table.Size(), 3u);
+
   const fs::path plain = dir / "plain.img";
   MakeSparse(plain, 100);
   EXPECT_EQ(ResolveImagePartition(table, plain.string(), 1, drive, start, count, &reason),
@@ -436,18 +534,18 @@ TEST(ImagePartitionTest, ResolvesPartitionToADiskRangeWithTheSameBytes) {
   EXPECT_EQ(ResolveImagePartition(table, (dir / "missing.img").string(), 1, drive, start, count,
                                   &reason),
             err::kFileNotFound);
-  EXPECT_EQ(table.Size(), 2u);
+  EXPECT_EQ(table.Size(), 3u);
 
   // Only images that hold a table become disks.
   EXPECT_EQ(AddPartitionedImage(table, image.string(), drive), 0);
   EXPECT_EQ(drive, 1);
   EXPECT_EQ(AddPartitionedImage(table, plain.string(), drive, &reason), err::kInvalidParameter);
   EXPECT_EQ(drive, -1);
-  EXPECT_EQ(table.Size(), 2u);
+  EXPECT_EQ(table.Size(), 3u);
 }
 
-// Random tables and EBR chains: every answer is a table whose entries lie on
-// the disk without overlapping, or a refusal with a reason. Run under the
+// Random tables and EBR chains: every answer is a table whose usable entries
+// lie on the disk without overlapping, or a refusal with a reason. Run under the
 // sanitizers, this also shows that no field is used unchecked.
 TEST(PartitionTableTest, RandomTablesNeverEscapeTheDisk) {
   TempDir dir;
@@ -455,7 +553,7 @@ TEST(PartitionTableTest, RandomTablesNeverEscapeTheDisk) {
   const uint64_t kDisk = 4096;
   std::mt19937 rng(20261210);
   auto pick = [&](uint32_t below) { return static_cast<uint32_t>(rng() % below); };
-  int accepted = 0, refused = 0, withLogicals = 0;
+  int accepted = 0, refused = 0, withLogicals = 0, withMarked = 0;
   for (int round = 0; round < 400; ++round) {
     MakeSparse(image, kDisk);
     const uint8_t types[] = {0x00, 0x00, 0x00, 0x07, 0x0c, 0x05, 0x0f, 0x83, 0xEE};
@@ -500,17 +598,24 @@ TEST(PartitionTableTest, RandomTablesNeverEscapeTheDisk) {
                     [](const PartitionEntry& e) { return e.logical; }))
       ++withLogicals;
     std::vector<std::pair<uint64_t, uint64_t>> spans;
+    bool marked = false;
     for (const auto& e : table.entries) {
+      if (!e.usable()) {
+        marked = true;
+        continue;
+      }
       ASSERT_GT(e.sectorCount, 0u);
       ASSERT_LE(e.startSector + e.sectorCount, kDisk);
       spans.push_back({e.startSector, e.startSector + e.sectorCount});
     }
     std::sort(spans.begin(), spans.end());
     for (size_t i = 1; i < spans.size(); ++i) ASSERT_LE(spans[i - 1].second, spans[i].first);
+    withMarked += marked;
   }
   EXPECT_GT(accepted, 0);
   EXPECT_GT(refused, 0);
   EXPECT_GT(withLogicals, 0);
+  EXPECT_GT(withMarked, 0);
 }
 
 }  // namespace
