@@ -6,6 +6,7 @@
 
 #include <map>
 
+#include "engines/fat_test_image.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -93,6 +94,38 @@ TEST_F(CliRecover, ScanListAndRecoverFindTheDeletedFiles) {
       << out;
   EXPECT_TRUE(SameBytes(dest / "document" / "Tax return(1).pdf", files_["Tax return.pdf"]));
   EXPECT_FALSE(fs::exists(dest / "photo" / "!mg_0042(1).jpg"));
+}
+
+TEST_F(CliRecover, AFileThatCannotBeReadWholeIsKeptAsPartialAndCountedFailed) {
+  // The deleted notes.txt now starts in the volume's last cluster: its
+  // content ends there, long before its size.
+  {
+    test::FatTestImage image(image_);
+    ASSERT_TRUE(image.ok());
+    const size_t entry = image.FindEntry("\xE5OTES   TXT");
+    ASSERT_NE(entry, std::string::npos);
+    const uint32_t last = image.geometry().LastCluster();
+    const uint32_t clusterBytes = image.geometry().clusterBytes;
+    ASSERT_LT(clusterBytes, files_["notes.txt"].size());
+    for (uint32_t i = 0; i < clusterBytes; ++i)
+      image.Byte(image.ClusterOffset(last) + i) = image.Byte(image.ClusterOffset(image.EntryCluster(entry)) + i);
+    image.SetEntryCluster(entry, last);
+    image.Save();
+  }
+  std::string out;
+  const fs::path dest = dir_ / "out";
+  EXPECT_EQ(Cli("recover " + Quote(image_) + " --out " + Quote(dest.string()) + " --quiet", &out), 1)
+      << out;
+  EXPECT_NE(out.find("Recovered 3 files"), std::string::npos) << out;
+  EXPECT_NE(out.find("0 damaged with unreadable parts; 1 failed"), std::string::npos) << out;
+  EXPECT_NE(out.find("failed: " + (dest / "document" / "!otes.txt").string()), std::string::npos) << out;
+  EXPECT_NE(out.find("kept in " + (dest / "document" / "!otes.txt.partial").string()), std::string::npos)
+      << out;
+  EXPECT_FALSE(fs::exists(dest / "document" / "!otes.txt"));
+  const std::string partial = test::ReadBytes(dest / "document" / "!otes.txt.partial");
+  EXPECT_FALSE(partial.empty());
+  EXPECT_EQ(partial, files_["notes.txt"].substr(0, partial.size()));
+  EXPECT_TRUE(SameBytes(dest / "document" / "Tax return.pdf", files_["Tax return.pdf"]));
 }
 
 TEST_F(CliRecover, KeepPathsAndAnEarlierScanLog) {
