@@ -60,18 +60,27 @@ const CLI::Validator kSectorNumber(
     },
     "SECTORS");
 
-void ReportUnreadable(const DriveCopyJob& job) {
+// Sector numbers are given from the start of SOURCE, as --start takes them.
+void ReportUnreadable(const DriveCopyJob& job, uint64_t sourceStart, const std::string& source) {
   uint64_t total = 0;
   for (const SectorRange& r : job.unreadable) total += r.count;
-  std::fprintf(stderr, "quillmark-cli: %s could not be read and %s written as zeros:\n",
-               SectorsText(total, job.sectorSize).c_str(), total == 1 ? "is" : "are");
-  for (const SectorRange& r : job.unreadable) {
+  std::fprintf(stderr,
+               "quillmark-cli: %s of %s could not be read and %s written as zeros; the image is "
+               "complete otherwise. Unreadable:\n",
+               SectorsText(total, job.sectorSize).c_str(), source.c_str(),
+               total == 1 ? "is" : "are");
+  // A disk failing all over could give millions of ranges.
+  constexpr size_t kListed = 100;
+  for (size_t i = 0; i < job.unreadable.size() && i < kListed; ++i) {
+    const SectorRange r{job.unreadable[i].first - sourceStart, job.unreadable[i].count};
     if (r.count == 1)
       std::fprintf(stderr, "  sector %llu\n", static_cast<unsigned long long>(r.first));
     else
       std::fprintf(stderr, "  sectors %llu-%llu\n", static_cast<unsigned long long>(r.first),
                    static_cast<unsigned long long>(r.first + r.count - 1));
   }
+  if (job.unreadable.size() > kListed)
+    std::fprintf(stderr, "  and %zu more ranges\n", job.unreadable.size() - kListed);
 }
 
 int RunImage(const ImageOptions& options) {
@@ -127,7 +136,7 @@ int RunImage(const ImageOptions& options) {
   if (rc == err::kReadFault && !job.unreadable.empty()) {
     std::printf("Copied %s to %s\n", SectorsText(job.sectorCount, job.sectorSize).c_str(),
                 options.out.c_str());
-    ReportUnreadable(job);
+    ReportUnreadable(job, target.startSector, options.source);
     return kExitError;
   }
   if (rc != 0) {

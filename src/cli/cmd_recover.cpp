@@ -52,13 +52,17 @@ int OnFileProgress(void* user, int step, int scale, int error, const char*) {
 
 // "bytes 4096-8191, 12288-12799" (file offsets, last byte included).
 std::string UnreadableText(const std::vector<ByteRange>& ranges) {
+  constexpr size_t kListed = 20;
   uint64_t total = 0;
   std::string list;
-  for (const ByteRange& r : ranges) {
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const ByteRange& r = ranges[i];
     total += r.length;
+    if (i >= kListed) continue;
     if (!list.empty()) list += ", ";
     list += std::to_string(r.offset) + "-" + std::to_string(r.offset + r.length - 1);
   }
+  if (ranges.size() > kListed) list += " and " + std::to_string(ranges.size() - kListed) + " more";
   return FormatBytes(total) + " could not be read (bytes " + list + ") and " +
          (total == 1 ? "is" : "are");
 }

@@ -111,7 +111,9 @@ TEST(CliBasics, ImageOfADiskWithBadSectorsFillsThemAndListsThem) {
                     " --quiet",
                 &out),
             1);
-  EXPECT_NE(out.find("16 sectors of 512 bytes (8.0 KiB) could not be read"), std::string::npos) << out;
+  EXPECT_NE(out.find("16 sectors of 512 bytes (8.0 KiB) of " + device.path() + " could not be read"),
+            std::string::npos)
+      << out;
   EXPECT_NE(out.find("sectors 16-23\n  sectors 1000-1007"), std::string::npos) << out;
   std::string expected = bytes;
   expected.replace(16 * 512, 8 * 512, 8 * 512, '\0');

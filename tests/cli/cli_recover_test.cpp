@@ -7,6 +7,7 @@
 #include <map>
 
 #include "engines/fat_test_image.h"
+#include "support/faulty_device.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -126,6 +127,34 @@ TEST_F(CliRecover, AFileThatCannotBeReadWholeIsKeptAsPartialAndCountedFailed) {
   EXPECT_FALSE(partial.empty());
   EXPECT_EQ(partial, files_["notes.txt"].substr(0, partial.size()));
   EXPECT_TRUE(SameBytes(dest / "document" / "Tax return.pdf", files_["Tax return.pdf"]));
+}
+
+TEST_F(CliRecover, AFileWithUnreadableSectorsIsWrittenWithZerosAndCountedDamaged) {
+  const std::string& pdf = files_["Tax return.pdf"];
+  const std::string bytes = test::ReadBytes(image_);
+  const size_t at = bytes.find(pdf.substr(10000, 64));
+  ASSERT_NE(at, std::string::npos);
+  const uint64_t badSector = at / 512;
+  const size_t fileOffset = 10000 - at % 512;
+  test::FaultyDevice device;
+  std::string why;
+  if (!device.Create(image_, {{badSector, 1}}, why)) GTEST_SKIP() << why;
+
+  std::string out;
+  const fs::path dest = dir_ / "out";
+  EXPECT_EQ(Cli("recover " + Quote(device.path()) + " --out " + Quote(dest.string()) + " --quiet", &out), 1)
+      << out;
+  EXPECT_NE(out.find("Recovered 3 files"), std::string::npos) << out;
+  EXPECT_NE(out.find("1 damaged with unreadable parts; 0 failed"), std::string::npos) << out;
+  const fs::path damaged = dest / "document" / "Tax return.pdf";
+  EXPECT_NE(out.find("damaged: " + damaged.string() + ": 512 B could not be read (bytes " +
+                     std::to_string(fileOffset) + "-" + std::to_string(fileOffset + 511) + ")"),
+            std::string::npos)
+      << out;
+  std::string expected = pdf;
+  expected.replace(fileOffset, 512, 512, '\0');
+  EXPECT_TRUE(SameBytes(damaged, expected));
+  EXPECT_TRUE(SameBytes(dest / "document" / "!otes.txt", files_["notes.txt"]));
 }
 
 TEST_F(CliRecover, KeepPathsAndAnEarlierScanLog) {

@@ -1,8 +1,12 @@
-// A block device that gives real I/O errors at chosen sectors: the image is
-// attached to a loop device and mapped through device-mapper, with "error"
-// targets over the bad ranges and "linear" targets over the rest. Needs root
-// and a kernel with device-mapper; Create() says why when it cannot be made.
+// A source that gives real I/O errors at chosen sectors, for tests of
+// unreadable sectors. Where the kernel has device-mapper, the image goes
+// through a loop device and a table of "linear" and "error" targets; else,
+// where FUSE can be mounted, it is served by the faulty-file-fs test tool,
+// which fails reads of the bad sectors with EIO. Needs root either way;
+// Create() says why when neither can be made, and the test skips.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -23,14 +27,21 @@ class FaultyDevice {
   FaultyDevice(const FaultyDevice&) = delete;
   FaultyDevice& operator=(const FaultyDevice&) = delete;
 
-  // False with `why` set when the machine cannot make one (tests skip then).
+  // False with `why` set when the machine cannot make one.
   bool Create(const std::filesystem::path& image, const std::vector<Range>& bad, std::string& why);
-  // /dev/mapper/<name>, readable like an image file.
+  // The device or file to read, like an image file.
   const std::string& path() const { return path_; }
 
  private:
+  bool CreateMapped(const std::filesystem::path& image, const std::vector<Range>& bad,
+                    std::string& why);
+  bool CreateServed(const std::filesystem::path& image, const std::vector<Range>& bad,
+                    std::string& why);
+
   std::string loop_;
   std::string name_;
+  std::string mountPoint_;
+  pid_t server_ = -1;
   std::string path_;
 };
 
