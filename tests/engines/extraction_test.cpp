@@ -39,7 +39,12 @@ class MemoryEngine : public ContentReader, public FolderLister {
     children_[DirectoryKey(parentKeyDepth, parentId)].push_back(r);
     return r;
   }
-  void FailAfter(uint32_t id, size_t bytes) { failAfter_[id] = bytes; }
+  // The content ends after `bytes`, with `error` (0: a reader that does not
+  // say why).
+  void FailAfter(uint32_t id, size_t bytes, int error = err::kReadFault) {
+    failAfter_[id] = bytes;
+    failError_[id] = error;
+  }
   // Bytes [offset, offset + length) of the file cannot be read from the disk.
   void Unreadable(uint32_t id, size_t offset, size_t length) { unreadable_[id] = {offset, length}; }
 
@@ -56,7 +61,7 @@ class MemoryEngine : public ContentReader, public FolderLister {
       const size_t n = std::min<size_t>(3, limit - at);
       if (int rc = sink(reinterpret_cast<const uint8_t*>(data.data()) + at, n); rc != 0) return rc;
     }
-    return limit < data.size() ? err::kReadFault : 0;
+    return limit < data.size() ? failError_[id] : 0;
   }
   int ListFolder(const FoundFileRecord& folder, uint32_t depth,
                  std::vector<FoundFileRecord>& out) override {
@@ -90,6 +95,7 @@ class MemoryEngine : public ContentReader, public FolderLister {
   std::map<uint32_t, uint32_t> depths_;
   std::map<uint32_t, std::string> contents_;
   std::map<uint32_t, size_t> failAfter_;
+  std::map<uint32_t, int> failError_;
   std::map<uint32_t, ByteRange> unreadable_;
 };
 
@@ -265,6 +271,12 @@ TEST(FileExtractor, FailedFileIsReportedAndTheFolderGoesOn) {
   EXPECT_EQ(extractor.problems().at(0).keptPath, (dir / "top" / "broken.bin(1).partial").string());
   EXPECT_EQ(extractor.RecoverItem(unread, dir / "single.bin"), err::kReadFault);
   EXPECT_FALSE(fs::exists(dir / "single.bin"));
+  // Content that ends short without an error is a failure all the same.
+  const FoundFileRecord quiet = engine.AddFile(1, 10, 103, "quiet.bin", "cut short");
+  engine.FailAfter(103, 3, 0);
+  EXPECT_EQ(extractor.RecoverItem(quiet, dir / "quiet.bin"), err::kHandleEof);
+  EXPECT_FALSE(fs::exists(dir / "quiet.bin"));
+  EXPECT_EQ(test::ReadBytes(dir / "quiet.bin.partial"), "cut");
 }
 
 TEST(FileExtractor, CancelStopsTheFolder) {

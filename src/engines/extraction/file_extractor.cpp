@@ -203,6 +203,8 @@ int FileExtractor::CopyFile(const FoundFileRecord& record, const fs::path& desti
   // A stop asked for after the last byte was written leaves a whole file.
   const bool whole = written == size && (rc == 0 || (rc < 0 && writeError == 0));
   if (!whole) {
+    // A reader that ends early without saying why still leaves a short file.
+    if (rc == 0) rc = err::kHandleEof;
     out.Close();
     const fs::path kept = SetAside(path, written);
     problems_.push_back({path.string(), kept.string(), rc, std::move(unreadable), written});
