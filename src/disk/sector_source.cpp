@@ -102,6 +102,10 @@ int SectorSource::ReadPieceBySector(uint64_t offset, unsigned char* out, uint64_
     const int rc = handle_.ReadAt(offset + at, out + at, sectorSize, got);
     if (rc != 0) {
       if (SourceIsGone(rc)) return rc;
+      // An unplugged disk may answer with plain I/O errors: every sector
+      // would then be tried one by one to its end. Its size tells.
+      uint64_t bytesNow = 0;
+      if (handle_.Size(bytesNow) != 0 || bytesNow < info_.lengthBytes) return err::kNotReady;
       RememberBad(offset + at, sectorSize);
       return err::kReadFault;
     }
