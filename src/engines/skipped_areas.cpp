@@ -23,7 +23,10 @@ std::string SkippedAreas::Sentence(std::string_view what, std::string_view whats
     if (i > 0) text += ", ";
     const SectorRange& r = ranges_[i];
     text += std::to_string(r.first);
-    if (r.count > 1) text += "-" + std::to_string(r.first + r.count - 1);
+    if (r.count > 1) {
+      text += '-';
+      text += std::to_string(r.first + r.count - 1);
+    }
   }
   if (ranges_.size() > kListedRanges)
     text += " and " + std::to_string(ranges_.size() - kListedRanges) + " more ranges";

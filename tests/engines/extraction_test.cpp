@@ -158,7 +158,7 @@ TEST(DestinationNames, SafeFileNameKeepsEveryNameOneComponent) {
       {std::string(259, '\x80'), "\x80"},
       {std::string(259, '\xBF') + ".jpg", "\xBF.jpg"},
       {std::string(120, 'a') + std::string(200, '\x9F') + ".png", "\x9F.png"},
-      {"x" + Repeat("\xC3\xA9", 150) + ".txt", "\xC3\xA9.txt"},
+      {Repeat("x", 1).append(Repeat("\xC3\xA9", 150)).append(".txt"), "\xC3\xA9.txt"},
   };
   for (const LongCase& c : longCases) {
     const std::string safe = SafeFileName(c.name);
@@ -284,7 +284,7 @@ TEST(FileExtractor, CancelStopsTheFolder) {
   MemoryEngine engine;
   const FoundFileRecord top = engine.AddFolder(0, 2, 10, "top");
   for (uint32_t i = 0; i < 5; ++i)
-    engine.AddFile(1, 10, 100 + i, "f" + std::to_string(i) + ".txt", "data");
+    engine.AddFile(1, 10, 100 + i, std::string("f").append(std::to_string(i)).append(".txt"), "data");
   FileExtractor extractor(engine, engine);
   ProgressLog progress;
   progress.cancelAfter = 2;

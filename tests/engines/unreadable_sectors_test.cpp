@@ -85,6 +85,14 @@ std::string WithZeros(std::string bytes, size_t offset, size_t length) {
   return bytes.replace(offset, length, length, '\0');
 }
 
+// "R120.TXT": 8.3 names, so that every entry is one directory slot.
+std::string ShortName(char letter, int number) {
+  std::string name(1, letter);
+  name += std::to_string(number);
+  name += ".TXT";
+  return name;
+}
+
 class UnreadableFat : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -93,12 +101,12 @@ class UnreadableFat : public ::testing::Test {
     test::FatImageBuilder fat(dir_ / "fat16.img", 16, 16384, 1);
     ASSERT_TRUE(fat.Create());
     for (int i = 0; i < 40; ++i) {
-      const std::string name = "R" + std::to_string(100 + i) + ".TXT";
+      const std::string name = ShortName('R', 100 + i);
       ASSERT_TRUE(fat.AddFile(name, "root file " + name));
       rootNames_.insert(name);
     }
     for (int i = 0; i < 50; ++i) {
-      const std::string name = "S" + std::to_string(200 + i) + ".TXT";
+      const std::string name = ShortName('S', 200 + i);
       ASSERT_TRUE(fat.AddFile("SUB/" + name, "sub file " + name));
       subNames_.insert(name);
     }
