@@ -50,6 +50,23 @@ int OnFileProgress(void* user, int step, int scale, int error, const char*) {
   return 0;
 }
 
+// "bytes 4096-8191, 12288-12799" (file offsets, last byte included).
+std::string UnreadableText(const std::vector<ByteRange>& ranges) {
+  constexpr size_t kListed = 20;
+  uint64_t total = 0;
+  std::string list;
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const ByteRange& r = ranges[i];
+    total += r.length;
+    if (i >= kListed) continue;
+    if (!list.empty()) list += ", ";
+    list += std::to_string(r.offset) + "-" + std::to_string(r.offset + r.length - 1);
+  }
+  if (ranges.size() > kListed) list += " and " + std::to_string(ranges.size() - kListed) + " more";
+  return FormatBytes(total) + " could not be read (bytes " + list + ") and " +
+         (total == 1 ? "is" : "are");
+}
+
 int RunRecover(const RecoverOptions& options) {
   std::vector<std::string> categories;
   std::string message;
@@ -104,44 +121,62 @@ int RunRecover(const RecoverOptions& options) {
   progress.total = records.size();
   engine.SetCallbacks(nullptr, OnFileProgress, &progress, 100);
 
-  uint64_t recovered = 0, failed = 0, bytes = 0;
+  uint64_t recovered = 0, damaged = 0, failed = 0, bytes = 0;
   bool cancelled = false;
   for (const auto& r : records) {
     const std::string name = SafeFileName(r.Name());
     fs::path folder = options.keepPaths ? root / SafeFolderPath(engine, r)
                                         : root / CategoryOfName(r.Name());
-    const std::string destination = UniqueDestinationPath(folder / name).string();
+    // The engine takes the next free "name(n)" when this one is taken.
+    const std::string destination = (folder / name).string();
     progress.current = name;
     progress.lastError = 0;
     const int rc = engine.RecoverItem(r, destination, baseSeparators);
     ++progress.index;
     if (rc == err::kCancelled) {
-      // The file being copied when the user cancelled is incomplete; it must
-      // not sit among the recovered files looking whole.
-      std::error_code removeError;
-      fs::remove(destination, removeError);
       cancelled = true;
       break;
     }
-    if (rc != 0) {
-      line.Finish();
+    const std::vector<RecoveryProblem> problems = engine.RecoveryProblems();
+    if (rc == 0 && problems.empty()) {
+      ++recovered;
+      bytes += r.fileSize;
+      continue;
+    }
+    line.Finish();
+    if (problems.empty()) {
       std::fprintf(stderr, "failed: %s: %s\n", destination.c_str(), ErrorText(rc).c_str());
       ++failed;
       continue;
     }
-    ++recovered;
-    bytes += r.fileSize;
+    for (const RecoveryProblem& problem : problems) {
+      if (problem.damaged()) {
+        ++damaged;
+        bytes += problem.bytesWritten;
+        std::fprintf(stderr, "damaged: %s: %s written as zeros\n", problem.keptPath.c_str(),
+                     UnreadableText(problem.unreadable).c_str());
+        continue;
+      }
+      ++failed;
+      std::fprintf(stderr, "failed: %s: %s", problem.intendedPath.c_str(),
+                   ErrorText(problem.error).c_str());
+      if (!problem.keptPath.empty())
+        std::fprintf(stderr, " (the %s read are kept in %s)",
+                     FormatBytes(problem.bytesWritten).c_str(), problem.keptPath.c_str());
+      std::fprintf(stderr, "\n");
+    }
   }
   line.Finish();
   engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
-  std::printf("Recovered %llu files (%s) into %s; %llu failed\n",
-              static_cast<unsigned long long>(recovered), FormatBytes(bytes).c_str(),
-              root.c_str(), static_cast<unsigned long long>(failed));
+  std::printf("Recovered %llu %s (%s) into %s; %llu damaged with unreadable parts; %llu failed\n",
+              static_cast<unsigned long long>(recovered), recovered == 1 ? "file" : "files",
+              FormatBytes(bytes).c_str(), root.c_str(), static_cast<unsigned long long>(damaged),
+              static_cast<unsigned long long>(failed));
   if (cancelled) {
     std::fprintf(stderr, "quillmark-cli: recovery cancelled\n");
     return kExitCancelled;
   }
-  return failed ? kExitError : kExitOk;
+  return failed || damaged ? kExitError : kExitOk;
 }
 
 RegisterCommand reg{"recover", [](CLI::App& app) {

@@ -24,16 +24,22 @@ bool SameFile(const FileHandle& a, const std::filesystem::path& b) {
          sa.st_ino == sb.st_ino;
 }
 
-int CopyFromSource(DriveCopyJob& job, SectorSource& source, uint64_t startSector,
-                   uint64_t sectorCount, const std::filesystem::path& imagePath, void* user) {
+}  // namespace
+
+int CopySectorsToFile(DriveCopyJob& job, const SectorSource& source, uint64_t startSector,
+                      uint64_t sectorCount, const std::filesystem::path& imagePath, void* user) {
   job.user = user;
   job.startSector = startSector;
   job.sectorSize = source.info().sectorSize ? source.info().sectorSize : 512;
   const uint32_t sectorSize = job.sectorSize;
   // Disks report their own sector size; an image counts in 512-byte sectors.
+  job.sourceBytes = source.info().lengthBytes;
+  job.unreadable.clear();
   const uint64_t available = source.info().lengthBytes / sectorSize;
   if (sectorCount == 0) {
-    if (startSector > available) return err::kInvalidParameter;
+    // "To the end" from the end or beyond is a range past the end.
+    if (startSector > available || (startSector == available && startSector != 0))
+      return err::kInvalidParameter;
     sectorCount = available - startSector;
   }
   job.sectorCount = sectorCount;
@@ -43,7 +49,10 @@ int CopyFromSource(DriveCopyJob& job, SectorSource& source, uint64_t startSector
   if (SameFile(source.handle(), imagePath)) return err::kInvalidParameter;
 
   FileHandle destination;
-  if (int rc = destination.OpenReadWrite(imagePath); rc != 0) return rc;
+  if (int rc = job.replaceExisting ? destination.OpenReadWrite(imagePath)
+                                   : destination.CreateExclusive(imagePath);
+      rc != 0)
+    return rc;
 
   const int64_t startMs = NowMs();
   int64_t lastEstimateMs = startMs;
@@ -56,22 +65,17 @@ int CopyFromSource(DriveCopyJob& job, SectorSource& source, uint64_t startSector
   int rc = err::kSuccess;
   while (done < total) {
     const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(pieceBytes, total - done));
-    uint32_t sectorsRead = 0;
-    rc = source.ReadSectors(piece / sectorSize, buffer.data(), startSector + done / sectorSize,
-                            sectorSize, &sectorsRead);
-    if (sectorsRead > 0) {
-      if (int writeRc = destination.WriteAt(done, buffer.data(), uint64_t{sectorsRead} * sectorSize);
-          writeRc != 0) {
-        rc = writeRc;
-        break;
-      }
-      done += uint64_t{sectorsRead} * sectorSize;
-    }
-    if (rc != 0) break;
-    if (sectorsRead == 0) {
-      rc = err::kReadFault;
+    const uint32_t sectors = piece / sectorSize;
+    rc = source.ReadSectorsFilling(sectors, buffer.data(), startSector + done / sectorSize, sectorSize,
+                                   job.unreadable);
+    // A bad sector is written as zeros and the copy goes on; anything else
+    // (a disk that has gone) ends it.
+    if (rc != 0 && rc != err::kReadFault) break;
+    if (int writeRc = destination.WriteAt(done, buffer.data(), piece); writeRc != 0) {
+      rc = writeRc;
       break;
     }
+    done += piece;
     const int64_t now = NowMs();
     if (now - lastEstimateMs >= 5000) {
       int64_t seconds = (now - startMs) / 1000;
@@ -89,19 +93,19 @@ int CopyFromSource(DriveCopyJob& job, SectorSource& source, uint64_t startSector
       }
     }
   }
+  if (rc == err::kReadFault) rc = err::kSuccess;
   // An older, longer image at this path must not keep a stale tail: it
   // would later be scanned as part of the volume.
   if (rc == err::kSuccess) rc = destination.Truncate(total);
+  if (rc == err::kSuccess && !job.unreadable.empty()) rc = err::kReadFault;
   return rc;
 }
-
-}  // namespace
 
 int CopyDriveToFile(DriveCopyJob& job, int driveIndex, uint64_t startSector, uint64_t sectorCount,
                     const std::filesystem::path& imagePath, void* user) {
   SectorSource source;
   if (int rc = source.OpenPhysicalDriveSource(driveIndex); rc != 0) return rc;
-  return CopyFromSource(job, source, startSector, sectorCount, imagePath, user);
+  return CopySectorsToFile(job, source, startSector, sectorCount, imagePath, user);
 }
 
 int CopySourceToFile(DriveCopyJob& job, const std::string& sourcePath, uint64_t startSector,
@@ -109,7 +113,7 @@ int CopySourceToFile(DriveCopyJob& job, const std::string& sourcePath, uint64_t 
   SectorSource source;
   DiskTable single({sourcePath});
   if (int rc = source.OpenPhysicalDriveSource(single, 0); rc != 0) return rc;
-  return CopyFromSource(job, source, startSector, sectorCount, imagePath, user);
+  return CopySectorsToFile(job, source, startSector, sectorCount, imagePath, user);
 }
 
 }  // namespace qm

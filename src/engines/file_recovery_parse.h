@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/extraction/recovery_problem.h"
 #include "platform/errors.h"
 #include "results/found_file_record.h"
 #include "results/scan_log_store.h"
@@ -73,6 +74,9 @@ class IFileRecoveryParse {
   // them (damaged metadata, a volume running past the end of its source,
   // unreadable ranges), each as one sentence for the user. Empty when none.
   virtual std::vector<std::string> ScanWarnings() const { return {}; }
+  // Not a slot: the files of the last RecoverItem that did not come out
+  // whole (damaged, kept as NAME.partial, or not written), with why.
+  virtual std::vector<RecoveryProblem> RecoveryProblems() const { return {}; }
 
   // 14: closes the source and the scan log.
   virtual ~IFileRecoveryParse() = default;

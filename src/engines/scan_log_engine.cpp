@@ -30,6 +30,7 @@ int ScanLogEngine::SetCallbacks(ScanProgressFn scanProgress, FileProgressFn file
 
 ScanLogStore& ScanLogEngine::NewLog() {
   if (log_) log_->CloseScanLog();
+  warnings_.clear();
   log_ = std::make_unique<ScanLogStore>();
   return *log_;
 }

@@ -35,6 +35,8 @@ class ScanLogEngine : public IFileRecoveryParse,
   // so baseSeparators is not needed.
   int RecoverItem(const FoundFileRecord& record, const std::string& destination,
                   int baseSeparators) override;
+  std::vector<RecoveryProblem> RecoveryProblems() const override { return extractor_.problems(); }
+  std::vector<std::string> ScanWarnings() const override { return warnings_; }
   int SetListProgress(ListProgressFn callback, void* user) override;
   int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) override;
   int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
@@ -46,8 +48,10 @@ class ScanLogEngine : public IFileRecoveryParse,
 
  protected:
   // Replaces the log with a fresh, closed store that carries the listing
-  // progress callback once it is opened.
+  // progress callback once it is opened; the warnings of an earlier scan go.
   ScanLogStore& NewLog();
+  // A problem the scan met without being stopped by it, as one sentence.
+  void AddScanWarning(std::string sentence) { warnings_.push_back(std::move(sentence)); }
   // Opens the log by name (re-opening an earlier scan) or by base name.
   int OpenLog(const std::string& name);
 
@@ -65,6 +69,7 @@ class ScanLogEngine : public IFileRecoveryParse,
   int scale_ = 100;
   ListProgressFn listProgress_ = nullptr;
   void* listUser_ = nullptr;
+  std::vector<std::string> warnings_;
 
  private:
   bool LogReady() const { return log_ && log_->IsOpen(); }

@@ -39,6 +39,11 @@ int FileHandle::OpenReadWrite(const std::filesystem::path& path, int mode) {
   return OpenWith(path, O_RDWR | O_CREAT, mode, fd_);
 }
 
+int FileHandle::CreateExclusive(const std::filesystem::path& path, int mode) {
+  Close();
+  return OpenWith(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, mode, fd_);
+}
+
 int FileHandle::CreateForWrite(const std::filesystem::path& path, int mode) {
   Close();
   return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC, mode, fd_);

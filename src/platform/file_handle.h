@@ -35,6 +35,10 @@ class FileHandle {
   int OpenReadOnly(const std::filesystem::path& path);
   // Opens (creating when absent, never truncating) a file for reading and writing.
   int OpenReadWrite(const std::filesystem::path& path, int mode = 0644);
+  // Creates a new file for reading and writing; fails with 183 when anything,
+  // even a dangling symbolic link, already has that name, so nothing put
+  // there by someone else is overwritten or followed.
+  int CreateExclusive(const std::filesystem::path& path, int mode = 0644);
   // Creates or truncates a file for writing.
   int CreateForWrite(const std::filesystem::path& path, int mode = 0644);
 

@@ -2,6 +2,9 @@
 // commands that need no scan engine.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "support/faulty_device.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -58,7 +61,7 @@ TEST(CliBasics, BadSourcesAndUsageGiveClearMessagesAndExitCodes) {
   }
 }
 
-TEST(CliBasics, ImageCopiesARangeAndRefusesOneBeyondTheEnd) {
+TEST(CliBasics, ImageCopiesARangeAndRefusesBadRangesAndExistingFiles) {
   TempDir dir;
   const auto source = dir / "src.img";
   test::WriteBytes(source, test::MakeContent(4096 * 512, 11));
@@ -70,16 +73,58 @@ TEST(CliBasics, ImageCopiesARangeAndRefusesOneBeyondTheEnd) {
       << out;
   EXPECT_EQ(test::ReadBytes(dir / "a.img"),
             test::ReadBytes(source).substr(100 * 512, 1000 * 512));
-  EXPECT_EQ(Cli("image " + Quote(source.string()) + " --out " + Quote((dir / "b.img").string()) +
-                    " --start 4000 --count 200",
+  // Bad ranges and existing files: each refused with a reason, and
+  // nothing written.
+  const std::string a = Quote((dir / "a.img").string());
+  const std::string src = "image " + Quote(source.string());
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string says;
+  };
+  const Case cases[] = {
+      {src + " --out " + Quote((dir / "b.img").string()) + " --start 4000 --count 200", 1,
+       "which holds 4096 sectors of 512 bytes (2.0 MiB)"},
+      {src + " --out " + Quote((dir / "b.img").string()) + " --start 4096", 1,
+       "which holds 4096 sectors of 512 bytes (2.0 MiB)"},
+      {src + " --out " + Quote((dir / "b.img").string()) + " --start -5", 2, "--start"},
+      {src + " --out " + Quote((dir / "b.img").string()) + " --count -1", 2, "--count"},
+      {src + " --out " + Quote((dir / "nowhere" / "c.img").string()), 1,
+       "No such file or directory"},
+      {src + " --out " + a, 1, "already exists"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Cli(c.args, &out), c.exitCode) << c.args << "\n" << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << c.args << "\n" << out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "b.img"));
+  EXPECT_EQ(test::ReadBytes(dir / "a.img").size(), 1000u * 512);
+  // --force overwrites, and leaves no stale tail.
+  ASSERT_EQ(Cli(src + " --out " + a + " --count 10 --force --quiet", &out), 0) << out;
+  EXPECT_EQ(test::ReadBytes(dir / "a.img"), test::ReadBytes(source).substr(0, 10 * 512));
+}
+
+TEST(CliBasics, ImageOfADiskWithBadSectorsFillsThemAndListsThem) {
+  TempDir dir;
+  const auto source = dir / "src.img";
+  const std::string bytes = test::MakeContent(2048 * 512, 12);
+  test::WriteBytes(source, bytes);
+  test::FaultyDevice device;
+  std::string why;
+  if (!device.Create(source, {{16, 8}, {1000, 8}}, why)) GTEST_SKIP() << why;
+  std::string out;
+  EXPECT_EQ(Cli("image " + Quote(device.path()) + " --out " + Quote((dir / "copy.img").string()) +
+                    " --quiet",
                 &out),
             1);
-  EXPECT_NE(out.find("Invalid argument"), std::string::npos) << out;
-  EXPECT_EQ(Cli("image " + Quote(source.string()) + " --out " +
-                    Quote((dir / "nowhere" / "c.img").string()),
-                &out),
-            1);
-  EXPECT_NE(out.find("does not exist"), std::string::npos) << out;
+  EXPECT_NE(out.find("16 sectors of 512 bytes (8.0 KiB) of " + device.path() + " could not be read"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("sectors 16-23\n  sectors 1000-1007"), std::string::npos) << out;
+  std::string expected = bytes;
+  expected.replace(16 * 512, 8 * 512, 8 * 512, '\0');
+  expected.replace(1000 * 512, 8 * 512, 8 * 512, '\0');
+  EXPECT_EQ(test::ReadBytes(dir / "copy.img"), expected);
 }
 
 }  // namespace

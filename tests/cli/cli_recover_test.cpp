@@ -6,6 +6,8 @@
 
 #include <map>
 
+#include "engines/fat_test_image.h"
+#include "support/faulty_device.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -93,6 +95,66 @@ TEST_F(CliRecover, ScanListAndRecoverFindTheDeletedFiles) {
       << out;
   EXPECT_TRUE(SameBytes(dest / "document" / "Tax return(1).pdf", files_["Tax return.pdf"]));
   EXPECT_FALSE(fs::exists(dest / "photo" / "!mg_0042(1).jpg"));
+}
+
+TEST_F(CliRecover, AFileThatCannotBeReadWholeIsKeptAsPartialAndCountedFailed) {
+  // The deleted notes.txt now starts in the volume's last cluster: its
+  // content ends there, long before its size.
+  {
+    test::FatTestImage image(image_);
+    ASSERT_TRUE(image.ok());
+    const size_t entry = image.FindEntry("\xE5OTES   TXT");
+    ASSERT_NE(entry, std::string::npos);
+    const uint32_t last = image.geometry().LastCluster();
+    const uint32_t clusterBytes = image.geometry().clusterBytes;
+    ASSERT_LT(clusterBytes, files_["notes.txt"].size());
+    for (uint32_t i = 0; i < clusterBytes; ++i)
+      image.Byte(image.ClusterOffset(last) + i) = image.Byte(image.ClusterOffset(image.EntryCluster(entry)) + i);
+    image.SetEntryCluster(entry, last);
+    image.Save();
+  }
+  std::string out;
+  const fs::path dest = dir_ / "out";
+  EXPECT_EQ(Cli("recover " + Quote(image_) + " --out " + Quote(dest.string()) + " --quiet", &out), 1)
+      << out;
+  EXPECT_NE(out.find("Recovered 3 files"), std::string::npos) << out;
+  EXPECT_NE(out.find("0 damaged with unreadable parts; 1 failed"), std::string::npos) << out;
+  EXPECT_NE(out.find("failed: " + (dest / "document" / "!otes.txt").string()), std::string::npos) << out;
+  EXPECT_NE(out.find("kept in " + (dest / "document" / "!otes.txt.partial").string()), std::string::npos)
+      << out;
+  EXPECT_FALSE(fs::exists(dest / "document" / "!otes.txt"));
+  const std::string partial = test::ReadBytes(dest / "document" / "!otes.txt.partial");
+  EXPECT_FALSE(partial.empty());
+  EXPECT_EQ(partial, files_["notes.txt"].substr(0, partial.size()));
+  EXPECT_TRUE(SameBytes(dest / "document" / "Tax return.pdf", files_["Tax return.pdf"]));
+}
+
+TEST_F(CliRecover, AFileWithUnreadableSectorsIsWrittenWithZerosAndCountedDamaged) {
+  const std::string& pdf = files_["Tax return.pdf"];
+  const std::string bytes = test::ReadBytes(image_);
+  const size_t at = bytes.find(pdf.substr(10000, 64));
+  ASSERT_NE(at, std::string::npos);
+  const uint64_t badSector = at / 512;
+  const size_t fileOffset = 10000 - at % 512;
+  test::FaultyDevice device;
+  std::string why;
+  if (!device.Create(image_, {{badSector, 1}}, why)) GTEST_SKIP() << why;
+
+  std::string out;
+  const fs::path dest = dir_ / "out";
+  EXPECT_EQ(Cli("recover " + Quote(device.path()) + " --out " + Quote(dest.string()) + " --quiet", &out), 1)
+      << out;
+  EXPECT_NE(out.find("Recovered 3 files"), std::string::npos) << out;
+  EXPECT_NE(out.find("1 damaged with unreadable parts; 0 failed"), std::string::npos) << out;
+  const fs::path damaged = dest / "document" / "Tax return.pdf";
+  EXPECT_NE(out.find("damaged: " + damaged.string() + ": 512 B could not be read (bytes " +
+                     std::to_string(fileOffset) + "-" + std::to_string(fileOffset + 511) + ")"),
+            std::string::npos)
+      << out;
+  std::string expected = pdf;
+  expected.replace(fileOffset, 512, 512, '\0');
+  EXPECT_TRUE(SameBytes(damaged, expected));
+  EXPECT_TRUE(SameBytes(dest / "document" / "!otes.txt", files_["notes.txt"]));
 }
 
 TEST_F(CliRecover, KeepPathsAndAnEarlierScanLog) {

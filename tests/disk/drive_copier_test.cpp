@@ -19,6 +19,7 @@ TEST(DriveCopier, CopiesARangeByteExactLikeDdAndTruncatesALongerImage) {
   test::WriteBytes(out, std::string(2000 * 512, 'S'));  // an older, longer image
 
   DriveCopyJob job;
+  job.replaceExisting = true;
   ASSERT_EQ(CopySourceToFile(job, disk.string(), 37, 300, out, nullptr), 0);
   ASSERT_EQ(test::Run("dd if=" + test::Quote(disk.string()) + " of=" +
                       test::Quote((dir / "dd.img").string()) +
@@ -71,8 +72,10 @@ TEST(DriveCopier, ReportsReadFaultsAndRefusesBadRanges) {
     return 0;
   };
   EXPECT_EQ(CopySourceToFile(job, disk.string(), 0, 0, dir / "out.img", &shrink), err::kReadFault);
-  // The sectors that did arrive are in the image.
-  EXPECT_EQ(test::ReadBytes(dir / "out.img").substr(0, 200 * 512), std::string(200 * 512, 'z'));
+  // The sectors that did arrive are in the image, the lost tail as zeros.
+  const std::string copied = test::ReadBytes(dir / "out.img");
+  EXPECT_EQ(copied, std::string(200 * 512, 'z') + std::string(824 * 512, '\0'));
+  EXPECT_EQ(job.unreadable, (std::vector<SectorRange>{{200, 824}}));
 
   DriveCopyJob plain;
   EXPECT_EQ(CopySourceToFile(plain, disk.string(), 150, 51, dir / "o2.img", nullptr),
@@ -84,6 +87,53 @@ TEST(DriveCopier, ReportsReadFaultsAndRefusesBadRanges) {
   EXPECT_EQ(test::ReadBytes(disk).size(), 200u * 512);
   EXPECT_NE(CopySourceToFile(plain, disk.string(), 0, 10, dir / "no-such-dir" / "x.img", nullptr),
             0);
+}
+
+TEST(DriveCopier, UnreadableSectorsBecomeZerosAndTheCopyGoesOn) {
+  TempDir dir;
+  const auto disk = dir / "disk.img";
+  const std::string bytes = test::MakeContent(600 * 512, 5);
+  test::WriteBytes(disk, bytes);
+  SectorSource source;
+  ASSERT_EQ(source.OpenImageSource(disk), 0);
+  // One lone bad sector inside a 64 KiB piece, and a run crossing two pieces.
+  source.MarkUnreadable(3, 1, 512);
+  source.MarkUnreadable(120, 20, 512);
+
+  DriveCopyJob job;
+  EXPECT_EQ(CopySectorsToFile(job, source, 0, 0, dir / "out.img", nullptr), err::kReadFault);
+  EXPECT_EQ(job.unreadable, (std::vector<SectorRange>{{3, 1}, {120, 20}}));
+  std::string expected = bytes;
+  expected.replace(3 * 512, 512, std::string(512, '\0'));
+  expected.replace(120 * 512, 20 * 512, std::string(20 * 512, '\0'));
+  EXPECT_EQ(test::ReadBytes(dir / "out.img"), expected);
+
+  // A range starting after the bad sectors copies cleanly.
+  DriveCopyJob tail;
+  EXPECT_EQ(CopySectorsToFile(tail, source, 140, 100, dir / "tail.img", nullptr), 0);
+  EXPECT_TRUE(tail.unreadable.empty());
+  EXPECT_EQ(test::ReadBytes(dir / "tail.img"), bytes.substr(140 * 512, 100 * 512));
+}
+
+TEST(DriveCopier, AnExistingFileOrLinkIsLeftAloneUnlessReplacing) {
+  TempDir dir;
+  const auto disk = dir / "disk.img";
+  test::WriteBytes(disk, test::MakeContent(64 * 512, 9));
+  const auto precious = dir / "notes.txt";
+  test::WriteBytes(precious, "keep me");
+  const auto link = dir / "link.img";
+  const auto target = dir / "elsewhere.img";
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+
+  DriveCopyJob job;
+  EXPECT_EQ(CopySourceToFile(job, disk.string(), 0, 0, precious, nullptr), err::kAlreadyExists);
+  EXPECT_EQ(test::ReadBytes(precious), "keep me");
+  EXPECT_EQ(CopySourceToFile(job, disk.string(), 0, 0, link, nullptr), err::kAlreadyExists);
+  EXPECT_FALSE(std::filesystem::exists(target));
+
+  job.replaceExisting = true;
+  EXPECT_EQ(CopySourceToFile(job, disk.string(), 0, 0, precious, nullptr), 0);
+  EXPECT_EQ(test::ReadBytes(precious), test::ReadBytes(disk));
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
+#include "engines/extraction/recovery_problem.h"
 #include "results/found_file_record.h"
 #include "results/scan_log_store.h"
 
@@ -24,8 +26,29 @@ class ContentReader {
   // Streams the record's content in file order, never more than fileSize
   // bytes in all. 0 when all fileSize bytes were delivered; otherwise the
   // sink's stopping value or an error code (pieces already delivered stay
-  // delivered; 38 when the content ends before fileSize).
+  // delivered; 38 when the content ends before fileSize). Sectors that
+  // cannot be read do not stop it: they are delivered as zeros and noted
+  // with NoteUnreadable.
   virtual int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) = 0;
+
+  // The parts of the content delivered since the last call that were
+  // zeros standing in for unreadable sectors, in file order; clears them.
+  std::vector<ByteRange> TakeUnreadable() { return std::exchange(unreadable_, {}); }
+
+ protected:
+  // For ReadFileContent: `length` bytes from `offset` of the file could not
+  // be read and went out as zeros.
+  void NoteUnreadable(uint64_t offset, uint64_t length) {
+    if (length == 0) return;
+    if (!unreadable_.empty() && unreadable_.back().offset + unreadable_.back().length == offset) {
+      unreadable_.back().length += length;
+      return;
+    }
+    unreadable_.push_back({offset, length});
+  }
+
+ private:
+  std::vector<ByteRange> unreadable_;
 };
 
 class FolderLister {

@@ -1,6 +1,11 @@
 #include "engines/extraction/file_extractor.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <set>
@@ -9,6 +14,7 @@
 #include "engines/extraction/destination_names.h"
 #include "platform/errors.h"
 #include "platform/file_handle.h"
+#include "platform/filetime.h"
 #include "platform/user_folders.h"
 #include "results/categories.h"
 
@@ -45,6 +51,32 @@ int Percent(uint64_t part, uint64_t whole) {
   return whole == 0 ? 100 : static_cast<int>(part * 100 / whole);
 }
 
+// Moves `from` to `to` unless something already has that name.
+bool RenameNoReplace(const fs::path& from, const fs::path& to) {
+  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+// The record's times as the file's access and modification times; a time
+// the record does not have (0) is left as the kernel set it.
+void RestoreTimes(const FileHandle& file, const FoundFileRecord& record) {
+  const uint64_t access = record.accessTime;
+  const uint64_t write = record.writeTime;
+  if (access == 0 && write == 0) return;
+  auto toTimespec = [](uint64_t fileTime) {
+    timespec ts{};
+    if (fileTime < kFileTimeUnixEpoch) {
+      ts.tv_nsec = UTIME_OMIT;
+      return ts;
+    }
+    const uint64_t sinceUnix = fileTime - kFileTimeUnixEpoch;
+    ts.tv_sec = static_cast<time_t>(sinceUnix / 10000000);
+    ts.tv_nsec = static_cast<long>(sinceUnix % 10000000 * 100);
+    return ts;
+  };
+  const timespec times[2] = {toTimespec(access), toTimespec(write)};
+  ::futimens(file.fd(), times);
+}
+
 struct PendingFolder {
   FoundFileRecord record;
   uint32_t depth;
@@ -66,6 +98,7 @@ int FileExtractor::ReportFile(int step, int error, const fs::path& path) {
 }
 
 int FileExtractor::RecoverItem(const FoundFileRecord& record, const fs::path& destination) {
+  problems_.clear();
   if (destination.empty()) return err::kInvalidParameter;
   if (record.isDirectory) return RecoverFolder(record, destination);
   if (int rc = EnsureFolder(destination.parent_path()); rc != 0) return rc;
@@ -97,22 +130,15 @@ int FileExtractor::RecoverFolder(const FoundFileRecord& record, const fs::path& 
       if (child.isDirectory) {
         std::error_code ec;
         fs::path dir = target;
+        // Only a real folder is entered: a file or a link of that name is
+        // left alone and the folder gets a name of its own.
         if (fs::exists(fs::symlink_status(dir, ec)) && !fs::is_directory(fs::symlink_status(dir, ec)))
-          dir = UniqueDestinationPath(dir);
+          dir = namer_.Next(dir);
         if (!dir.empty()) fs::create_directory(dir, ec);
         pending.push_back({child, folder.depth + 1, dir.empty() ? target : dir});
         continue;
       }
-      // Several deleted versions of one name often share a folder: none
-      // may overwrite another.
-      const fs::path unique = UniqueDestinationPath(target);
-      int rc;
-      if (unique.empty()) {
-        rc = err::kAlreadyExists;
-        if (int stop = ReportFile(100, rc, target); stop != 0) return stop;
-      } else {
-        rc = CopyFile(child, unique);
-      }
+      const int rc = CopyFile(child, target);
       if (rc < 0) return rc;
       if (rc != 0) result = rc;
     }
@@ -120,17 +146,49 @@ int FileExtractor::RecoverFolder(const FoundFileRecord& record, const fs::path& 
   return result;
 }
 
+int FileExtractor::CreateDestination(const fs::path& wanted, FileHandle& out, fs::path& created) {
+  created = wanted;
+  int rc = out.CreateExclusive(created);
+  // Several deleted versions of one name often share a folder, and anything
+  // may appear there meanwhile: none of it is overwritten or followed.
+  while (rc == err::kAlreadyExists) {
+    created = namer_.Next(wanted);
+    if (created.empty()) return err::kAlreadyExists;
+    rc = out.CreateExclusive(created);
+  }
+  return rc;
+}
+
+fs::path FileExtractor::SetAside(const fs::path& path, uint64_t written) {
+  std::error_code ec;
+  if (written > 0) {
+    const fs::path partial = path.string() + ".partial";
+    for (fs::path to = partial; !to.empty(); to = namer_.Next(partial)) {
+      if (RenameNoReplace(path, to)) return to;
+      if (errno != EEXIST) break;
+    }
+  }
+  fs::remove(path, ec);
+  return {};
+}
+
 int FileExtractor::CopyFile(const FoundFileRecord& record, const fs::path& destination) {
   FileHandle out;
-  if (int rc = out.CreateForWrite(destination); rc != 0) {
+  fs::path path;
+  if (int rc = CreateDestination(destination, out, path); rc != 0) {
+    problems_.push_back({destination.string(), {}, rc, {}, 0});
     if (int stop = ReportFile(100, rc, destination); stop != 0) return stop;
     return rc;
   }
   const uint64_t size = record.fileSize;
-  if (size == 0) return ReportFile(100, 0, destination);
+  if (size == 0) {
+    RestoreTimes(out, record);
+    return ReportFile(100, 0, path);
+  }
 
   uint64_t written = 0;
   int writeError = 0;
+  reader_.TakeUnreadable();
   int rc = reader_.ReadFileContent(record, [&](const uint8_t* data, size_t length) -> int {
     length = static_cast<size_t>(std::min<uint64_t>(length, size - written));
     if (int wrc = out.WriteAt(written, data, length); wrc != 0) {
@@ -138,13 +196,28 @@ int FileExtractor::CopyFile(const FoundFileRecord& record, const fs::path& desti
       return wrc;
     }
     written += length;
-    return ReportFile(Percent(written, size), 0, destination);
+    return ReportFile(Percent(written, size), 0, path);
   });
   if (writeError != 0) rc = writeError;
-  if (rc > 0) {
-    if (int stop = ReportFile(100, rc, destination); stop != 0) return stop;
+  std::vector<ByteRange> unreadable = reader_.TakeUnreadable();
+  // A stop asked for after the last byte was written leaves a whole file.
+  const bool whole = written == size && (rc == 0 || (rc < 0 && writeError == 0));
+  if (!whole) {
+    // A reader that ends early without saying why still leaves a short file.
+    if (rc == 0) rc = err::kHandleEof;
+    out.Close();
+    const fs::path kept = SetAside(path, written);
+    problems_.push_back({path.string(), kept.string(), rc, std::move(unreadable), written});
+    if (rc > 0) {
+      if (int stop = ReportFile(100, rc, kept.empty() ? path : kept); stop != 0) return stop;
+    }
+    return rc;
   }
-  return rc;
+  RestoreTimes(out, record);
+  if (unreadable.empty() || rc < 0) return rc;
+  problems_.push_back({path.string(), path.string(), err::kCrc, std::move(unreadable), written});
+  if (int stop = ReportFile(100, err::kCrc, path); stop != 0) return stop;
+  return err::kCrc;
 }
 
 int FileExtractor::ExtractForPreview(const FoundFileRecord& record, std::string& outPath,
@@ -190,7 +263,7 @@ int FileExtractor::ExtractForPreview(const FoundFileRecord& record, std::string&
   std::error_code ec;
   fs::remove(target, ec);
   FileHandle out;
-  if (int rc = out.CreateForWrite(target, 0600); rc != 0) {
+  if (int rc = out.CreateExclusive(target, 0600); rc != 0) {
     report(0, rc);
     return rc;
   }

@@ -66,6 +66,27 @@ int CFastFatRecovery::BuildClusterBitmap() {
   return err::kSuccess;
 }
 
+// The rest of a run whose read stopped at an unreadable sector, with zeros
+// for every sector that cannot be read; those are noted as parts of the file.
+int CFastFatRecovery::FillUnreadable(uint64_t offset, uint32_t bytes, const FoundFileRecord& record,
+                                     uint64_t remaining, uint32_t& got) {
+  const uint32_t sectorSize = volume_.deviceSectorSize();
+  const uint64_t first = volume_.AbsoluteSector(offset);
+  std::vector<SectorRange> bad;
+  const int rc = source_.ReadSectorsFilling((bytes - got) / sectorSize, workBuffer_.data() + got,
+                                            first + got / sectorSize, sectorSize, bad);
+  if (rc != 0 && rc != err::kReadFault) return rc;
+  got = bytes;
+  const uint64_t fileSize = record.fileSize;
+  const uint64_t runStart = fileSize - remaining;
+  for (const SectorRange& r : bad) {
+    const uint64_t at = runStart + (r.first - first) * sectorSize;
+    if (at >= fileSize) break;
+    NoteUnreadable(at, std::min<uint64_t>(r.count * sectorSize, fileSize - at));
+  }
+  return err::kSuccess;
+}
+
 // Content of a file: its cluster chain from entryId, contiguous clusters read
 // together. Where the chain stops at a free cluster before fileSize bytes
 // (a deleted file laid around live data), the file goes on in the next free
@@ -117,7 +138,9 @@ int CFastFatRecovery::ReadFileContent(const FoundFileRecord& record, const Conte
     }
     uint32_t got = 0;
     const uint32_t bytes = count * clusterBytes;
-    int rc = volume_.ReadBytes(g.ClusterOffset(cluster), bytes, workBuffer_.data(), got);
+    const uint64_t offset = g.ClusterOffset(cluster);
+    int rc = volume_.ReadBytes(offset, bytes, workBuffer_.data(), got);
+    if (rc == err::kReadFault && got < bytes) rc = FillUnreadable(offset, bytes, record, remaining, got);
     const uint32_t use = static_cast<uint32_t>(std::min<uint64_t>(got, remaining));
     if (use > 0) {
       if (int stop = sink(workBuffer_.data(), use); stop != 0) return stop;

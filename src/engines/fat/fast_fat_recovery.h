@@ -20,6 +20,7 @@
 #include "engines/fat/fat_cluster_bitmap.h"
 #include "engines/fat/fat_volume.h"
 #include "engines/scan_log_engine.h"
+#include "engines/skipped_areas.h"
 #include "engines/signatures/signature_catalogue.h"
 
 namespace qm {
@@ -42,6 +43,7 @@ class CFastFatRecovery : public ScanLogEngine {
 
   // Read access for tests and the deep scan.
   const FatVolume& volume() const { return volume_; }
+  const SectorSource& source() const { return source_; }
 
  private:
   // A folder met during the walk, keyed by its first cluster.
@@ -82,6 +84,8 @@ class CFastFatRecovery : public ScanLogEngine {
   int PeriodicProgress();
 
   int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
+  int FillUnreadable(uint64_t offset, uint32_t bytes, const FoundFileRecord& record,
+                     uint64_t remaining, uint32_t& got);
 
   uint64_t partitionStartPending_ = 0;
   uint64_t partitionSectorsPending_ = 0;
@@ -91,6 +95,8 @@ class CFastFatRecovery : public ScanLogEngine {
   FatClusterBitmap bitmap_;
   SignatureScanContext signatureContext_;
   std::vector<uint8_t> workBuffer_;
+  // Directory areas the last walk could not read.
+  SkippedAreas skipped_;
 
   // State of one scan.
   std::map<uint32_t, FolderInfo> folders_;

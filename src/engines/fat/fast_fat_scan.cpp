@@ -84,8 +84,11 @@ int CFastFatRecovery::Scan(const char* scanLogName) {
   scanStarted_ = Clock::now();
   lastReport_ = scanStarted_;
   periodicStep_ = 0;
+  skipped_.Clear();
   int result = ReportProgress(1, -1);
   if (result == 0) result = WalkAll();
+  if (!skipped_.empty())
+    AddScanWarning(skipped_.Sentence("directory block", "directory blocks"));
   const int flushed = log_->FlushScanLog();
   if (result == 0) result = flushed;
   return result;
@@ -163,7 +166,25 @@ int CFastFatRecovery::WalkFolder(uint32_t folderId) {
     uint32_t got = 0;
     int rc = volume_.ReadBytes(g.RootDirOffset(), g.RootDirBytes(), buffer.data(), got);
     if (rc == err::kInvalidParameter) rc = err::kReadFault;  // the volume ends before its root
+    // Unreadable sectors of the root cost only the entries in them.
+    const uint32_t sectorSize = volume_.deviceSectorSize();
+    const uint64_t rootSector = volume_.AbsoluteSector(g.RootDirOffset());
+    std::vector<SectorRange> bad;
+    if (rc == err::kReadFault && got < g.RootDirBytes() &&
+        source_.ReadSectorsFilling((g.RootDirBytes() - got) / sectorSize, buffer.data() + got,
+                                   rootSector + got / sectorSize, sectorSize, bad) == err::kReadFault) {
+      got = g.RootDirBytes();
+      rc = err::kSuccess;
+      for (const SectorRange& r : bad) skipped_.Add(r.first, r.count);
+    }
+    size_t nextBad = 0;
     for (size_t off = 0; off + kFatEntryBytes <= got; off += kFatEntryBytes) {
+      const uint64_t sector = rootSector + off / sectorSize;
+      while (nextBad < bad.size() && bad[nextBad].first + bad[nextBad].count <= sector) ++nextBad;
+      if (nextBad < bad.size() && bad[nextBad].first <= sector) {
+        longName.Clear();
+        continue;
+      }
       if (buffer[off] == 0) break;
       HandleEntry(buffer.data() + off, got - off,
                   volume_.AbsoluteSector(g.RootDirOffset() + off), folderId, depth,
@@ -181,8 +202,18 @@ int CFastFatRecovery::WalkFolder(uint32_t folderId) {
     if (!g.IsDataCluster(cluster) || !chain.insert(cluster).second) break;
     uint32_t got = 0;
     if (int rc = volume_.ReadBytes(g.ClusterOffset(cluster), g.clusterBytes, buffer.data(), got);
-        rc != 0)
-      return rc == err::kInvalidParameter ? err::kReadFault : rc;  // past the end of the source
+        rc != 0) {
+      if (rc != err::kReadFault) return rc == err::kInvalidParameter ? err::kReadFault : rc;  // past the end of the source
+      // An unreadable cluster costs only the entries in it; the chain
+      // comes from the FAT and goes on.
+      skipped_.Add(volume_.AbsoluteSector(g.ClusterOffset(cluster)),
+                   g.clusterBytes / volume_.deviceSectorSize());
+      longName.Clear();
+      uint32_t next = 0;
+      if (!volume_.NextInChain(cluster, next) || next == cluster) break;
+      cluster = next;
+      continue;
+    }
     const bool opensFolder = IsDotClusterStart(buffer.data(), buffer.data() + kFatEntryBytes);
     // A sub-folder starts with its "." and ".." entries; a cluster without
     // them is not (or no longer) this folder. Further on, a cluster that

@@ -86,6 +86,8 @@ int CFastNtfsRecovery::Scan(const char* scanLogName) {
   scanner.SetProgress(scanProgress_, user_, scale_);
   int rc = scanner.Run();
   parentRecordReads_ = scanner.parentRecordReads();
+  if (!scanner.skipped().empty())
+    AddScanWarning(scanner.skipped().Sentence("MFT record", "MFT records"));
   const int flushed = log_->FlushScanLog();
   return rc != 0 ? rc : flushed;
 }
@@ -125,7 +127,10 @@ int CFastNtfsRecovery::ReadFileContent(const FoundFileRecord& record, const Cont
     return err::kInvalidData;
   ntfs::DataStream stream;
   if (volume_.LocateData(fileRecord, stream) != 0) return err::kInvalidData;
-  return ntfs::StreamData(volume_, stream, record.fileSize, sink);
+  std::vector<ByteRange> unreadable;
+  const int streamed = ntfs::StreamData(volume_, stream, record.fileSize, sink, &unreadable);
+  for (const ByteRange& r : unreadable) NoteUnreadable(r.offset, r.length);
+  return streamed;
 }
 
 }  // namespace qm

@@ -22,8 +22,10 @@ uint64_t SaturatingMul(uint64_t a, uint64_t b) {
 
 class StreamWriter {
  public:
-  StreamWriter(const DataStream& stream, uint64_t total, const ContentSink& sink)
-      : initialized_(std::min(stream.initializedSize, total)), total_(total), sink_(sink) {}
+  StreamWriter(const DataStream& stream, uint64_t total, const ContentSink& sink,
+               std::vector<ByteRange>* unreadable)
+      : initialized_(std::min(stream.initializedSize, total)), total_(total), sink_(sink),
+        unreadable_(unreadable) {}
 
   uint64_t position() const { return position_; }
   uint64_t remaining() const { return total_ - position_; }
@@ -41,22 +43,41 @@ class StreamWriter {
     return length ? sink_(data, static_cast<size_t>(length)) : 0;
   }
 
+  // `length` bytes from `offset` past the current position are zeros that
+  // stand in for unreadable sectors.
+  void NoteUnreadable(uint64_t offset, uint64_t length) {
+    if (unreadable_ == nullptr || offset >= remaining()) return;
+    const uint64_t at = position_ + offset;
+    length = std::min(length, remaining() - offset);
+    if (!unreadable_->empty() && unreadable_->back().offset + unreadable_->back().length == at)
+      unreadable_->back().length += length;
+    else
+      unreadable_->push_back({at, length});
+  }
+
  private:
   uint64_t initialized_;
   uint64_t total_;
   const ContentSink& sink_;
+  std::vector<ByteRange>* unreadable_;
   uint64_t position_ = 0;
 };
 
-int ReadClusters(const NtfsVolume& volume, uint64_t lcn, uint64_t clusters, uint8_t* out) {
+// Reads clusters with zeros for unreadable sectors; `damaged` is set when
+// there were any.
+int ReadClusters(const NtfsVolume& volume, uint64_t lcn, uint64_t clusters, uint8_t* out,
+                 bool& damaged) {
   const NtfsGeometry& g = volume.geometry();
   const uint64_t spc = static_cast<uint32_t>(g.sectorsPerCluster);
   const uint64_t sectors = SaturatingMul(clusters, spc);
   const uint64_t first = SaturatingMul(lcn, spc);
   if (sectors > UINT32_MAX || first > UINT64_MAX - g.volumeStartSector) return err::kInvalidParameter;
-  uint32_t got = 0;
-  return volume.source()->ReadSectors(static_cast<uint32_t>(sectors), out, g.volumeStartSector + first,
-                                      static_cast<uint32_t>(g.bytesPerSector), &got);
+  std::vector<SectorRange> bad;
+  const int rc = volume.source()->ReadSectorsFilling(static_cast<uint32_t>(sectors), out,
+                                                     g.volumeStartSector + first,
+                                                     static_cast<uint32_t>(g.bytesPerSector), bad);
+  if (rc == err::kReadFault) damaged = true;
+  return rc == err::kReadFault ? 0 : rc;
 }
 
 int StreamPlain(const NtfsVolume& volume, const DataStream& stream, StreamWriter& out) {
@@ -75,10 +96,11 @@ int StreamPlain(const NtfsVolume& volume, const DataStream& stream, StreamWriter
         std::memset(buffer.data(), 0, static_cast<size_t>(step));
       } else {
         if (firstSector > UINT64_MAX - g.volumeStartSector - offset / bps) return err::kInvalidParameter;
-        uint32_t got = 0;
-        const int rc = volume.source()->ReadSectors(
-            sectors, buffer.data(), g.volumeStartSector + firstSector + offset / bps, bps, &got);
-        if (rc != 0) return rc;
+        const uint64_t readStart = g.volumeStartSector + firstSector + offset / bps;
+        std::vector<SectorRange> bad;
+        const int rc = volume.source()->ReadSectorsFilling(sectors, buffer.data(), readStart, bps, bad);
+        if (rc != 0 && rc != err::kReadFault) return rc;
+        for (const SectorRange& r : bad) out.NoteUnreadable((r.first - readStart) * bps, r.count * bps);
       }
       if (int rc = out.Deliver(buffer.data(), step); rc != 0) return rc;
       offset += step;
@@ -137,15 +159,22 @@ int StreamCompressed(const NtfsVolume& volume, const DataStream& stream, StreamW
     uint64_t onDisk = 0;
     uint64_t mapped = 0;
     bool anySparse = false;
+    bool damaged = false;
     for (const DataRun& piece : pieces) {
       mapped += piece.clusterCount;
       anySparse |= piece.sparse;
       if (piece.sparse) continue;
-      const int rc = ReadClusters(volume, piece.lcn, piece.clusterCount, stored.data() + onDisk * clusterBytes);
+      const int rc = ReadClusters(volume, piece.lcn, piece.clusterCount,
+                                  stored.data() + onDisk * clusterBytes, damaged);
       if (rc != 0) return rc;
       onDisk += piece.clusterCount;
     }
-    if (!anySparse) {
+    if (damaged && anySparse) {
+      // Compressed data with a hole in it does not decode: the unit is lost.
+      std::fill(unit.begin(), unit.end(), 0);
+      out.NoteUnreadable(0, mapped * clusterBytes);
+    } else if (!anySparse) {
+      if (damaged) out.NoteUnreadable(0, mapped * clusterBytes);
       std::memcpy(unit.data(), stored.data(), unit.size());
     } else if (onDisk == 0) {
       std::fill(unit.begin(), unit.end(), 0);
@@ -160,7 +189,7 @@ int StreamCompressed(const NtfsVolume& volume, const DataStream& stream, StreamW
 }  // namespace
 
 int StreamData(const NtfsVolume& volume, const DataStream& stream, uint64_t byteCount,
-               const ContentSink& sink) {
+               const ContentSink& sink, std::vector<ByteRange>* unreadable) {
   if (byteCount == 0) return 0;
   if (stream.resident) {
     const uint64_t length = std::min<uint64_t>(byteCount, stream.residentBytes.size());
@@ -169,7 +198,7 @@ int StreamData(const NtfsVolume& volume, const DataStream& stream, uint64_t byte
   }
   if (stream.flags & kAttrFlagEncrypted) return err::kNotSupported;
   if (!volume.source()) return err::kInvalidHandle;
-  StreamWriter out(stream, byteCount, sink);
+  StreamWriter out(stream, byteCount, sink, unreadable);
   if ((stream.flags & kAttrFlagCompressed) && stream.compressionUnit != 0)
     return StreamCompressed(volume, stream, out);
   return StreamPlain(volume, stream, out);

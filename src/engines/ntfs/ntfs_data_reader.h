@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "engines/extraction/content_reader.h"
 #include "engines/ntfs/ntfs_volume.h"
@@ -22,7 +23,10 @@ inline constexpr uint32_t kContentStepBytes = 0x10000;
 // 38 when the runs end before byteCount; 13 for compressed data that does not
 // decode or a compression unit that is out of range; 50 for an encrypted
 // stream, whose stored bytes are ciphertext and no file's content.
+// Unreadable sectors go out as zeros and, when `unreadable` is given, are
+// appended to it as byte ranges of the stream (a compressed unit with an
+// unreadable sector goes out as zeros whole).
 int StreamData(const NtfsVolume& volume, const DataStream& stream, uint64_t byteCount,
-               const ContentSink& sink);
+               const ContentSink& sink, std::vector<ByteRange>* unreadable = nullptr);
 
 }  // namespace qm::ntfs

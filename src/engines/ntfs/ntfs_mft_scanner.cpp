@@ -76,11 +76,19 @@ int NtfsMftScanner::MftPass() {
         ParseDeletedRecord(single, static_cast<uint32_t>(number), *sector);
       ++number;
     } else {
-      uint32_t got = 0;
-      const int rc = volume_.source()->ReadSectors(static_cast<uint32_t>(count * spr), chunk.data(),
-                                                   *sector, static_cast<uint32_t>(g.bytesPerSector), &got);
-      if (rc != 0) return rc;
+      // An unreadable record is skipped; the pass goes on with the next.
+      std::vector<SectorRange> bad;
+      const int rc = volume_.source()->ReadSectorsFilling(static_cast<uint32_t>(count * spr), chunk.data(),
+                                                          *sector, static_cast<uint32_t>(g.bytesPerSector), bad);
+      if (rc != 0 && rc != err::kReadFault) return rc;
+      size_t nextBad = 0;
       for (uint64_t i = 0; i < count; ++i) {
+        const uint64_t first = *sector + i * spr;
+        while (nextBad < bad.size() && bad[nextBad].first + bad[nextBad].count <= first) ++nextBad;
+        if (nextBad < bad.size() && bad[nextBad].first < first + spr) {
+          skipped_.Add(first, spr);
+          continue;
+        }
         ParseDeletedRecord(MutableBytes(chunk.data() + i * recordSize, recordSize),
                            static_cast<uint32_t>(number + i), *sector + i * spr);
       }

@@ -17,6 +17,7 @@
 
 #include "engines/file_recovery_parse.h"
 #include "engines/ntfs/ntfs_file_name.h"
+#include "engines/skipped_areas.h"
 #include "engines/ntfs/ntfs_volume.h"
 #include "engines/signatures/signature_catalogue.h"
 #include "results/scan_log_store.h"
@@ -50,6 +51,8 @@ class NtfsMftScanner {
   // Folder records read to follow parent chains (each at most once).
   uint64_t parentRecordReads() const { return parentRecordReads_; }
   const std::vector<uint32_t>& pendingDirectories() const { return pending_; }
+  // Records of the $MFT that could not be read and were skipped.
+  const SkippedAreas& skipped() const { return skipped_; }
 
  private:
   struct FolderNode {
@@ -89,6 +92,7 @@ class NtfsMftScanner {
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point lastEstimate_;
   int64_t secondsLeft_ = -1;
+  SkippedAreas skipped_;
 };
 
 }  // namespace qm::ntfs
