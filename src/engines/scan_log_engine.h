@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,8 @@ class ScanLogEngine : public IFileRecoveryParse,
   int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) override;
   int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
                         uint32_t* bufferSize, PreviewProgressFn progress, void* user) override;
+  void SetReadStop(std::stop_token stop) override;
+  void SetIncludeDamaged(bool include) override;
 
   const ScanLogStore* log() const { return log_.get(); }
   // The directory id under which the root's records are filed.
@@ -48,7 +52,8 @@ class ScanLogEngine : public IFileRecoveryParse,
   // Replaces the log with a fresh, closed store that carries the listing
   // progress callback once it is opened.
   ScanLogStore& NewLog();
-  // Opens the log by name (re-opening an earlier scan) or by base name.
+  // Opens the log by name (re-opening an earlier scan) or by base name, in
+  // the scan folder of the context.
   int OpenLog(const std::string& name);
 
   int ListFolder(const FoundFileRecord& folder, uint32_t depth,
@@ -56,7 +61,9 @@ class ScanLogEngine : public IFileRecoveryParse,
   int FolderDepth(const FoundFileRecord& folder, uint32_t& depth) override;
 
   bool open_ = false;
-  std::unique_ptr<ScanLogStore> log_;
+  // Only the scan thread replaces it (under logMutex_); readers on other
+  // threads hold their own reference for the length of a call.
+  std::shared_ptr<ScanLogStore> log_;
   FileExtractor extractor_;
 
   ScanProgressFn scanProgress_ = nullptr;
@@ -67,7 +74,13 @@ class ScanLogEngine : public IFileRecoveryParse,
   void* listUser_ = nullptr;
 
  private:
-  bool LogReady() const { return log_ && log_->IsOpen(); }
+  // The current log for a reader; null when none is open.
+  std::shared_ptr<ScanLogStore> ReadableLog() const;
+  std::stop_token ReadStop() const;
+
+  mutable std::mutex logMutex_;
+  std::stop_token readStop_;
+  bool includeDamaged_ = false;
   uint64_t KeyOf(const FoundFileRecord* folder, uint32_t depth) const;
 };
 

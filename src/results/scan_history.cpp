@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -124,19 +125,53 @@ fs::path ScanHistory::CurrentScanFolder() const {
   return NumberedFolder(folderCounter_);
 }
 
+uint64_t ScanHistory::StoredCounterLocked() const {
+  FileHandle file;
+  uint64_t counter = 0;
+  size_t got = 0;
+  if (file.OpenReadOnly(scanLogFolder_ / kIndexName) != 0 ||
+      file.ReadAt(0, &counter, sizeof counter, got) != 0 || got != sizeof counter)
+    return 0;
+  return counter;
+}
+
 fs::path ScanHistory::StartNewScanFolder() {
   std::lock_guard lock(mutex_);
-  ++folderCounter_;
   matched_ = false;
   matchedFolder_.clear();
-  fs::path folder = NumberedFolder(folderCounter_);
-  DeleteLocked(folder);
+  // Another process may have started folders since this index was loaded.
+  folderCounter_ = std::max(folderCounter_, StoredCounterLocked());
+  std::error_code ec;
+  fs::create_directories(scanLogFolder_, ec);
+  fs::path folder;
+  // A number whose folder still exists holds a kept scan (or something the
+  // user put there): it is skipped, never emptied. mkdir claims the number,
+  // so two scans started at once never share a folder.
+  for (int tries = 0; tries < 100000; ++tries) {
+    ++folderCounter_;
+    folder = NumberedFolder(folderCounter_);
+    const fs::path bare(WithoutTrailingSlash(folder.string()));
+    if (fs::exists(fs::symlink_status(bare, ec))) continue;
+    // An entry left for a folder that is gone must not be resumed into the new scan.
+    auto stale = std::find_if(entries_.begin(), entries_.end(), [&](const HistoryEntry& e) {
+      return SameFolder(e.Folder(), folder.string());
+    });
+    if (stale != entries_.end()) entries_.erase(stale);
+    if (::mkdir(bare.c_str(), 0700) == 0) break;
+    if (errno != EEXIST) break;  // the caller's own open reports why
+  }
+  SaveLocked();
   return folder;
 }
 
 void ScanHistory::ReleaseScanFolder() {
   std::lock_guard lock(mutex_);
-  if (folderCounter_ > 0) --folderCounter_;
+  if (folderCounter_ == 0) return;
+  const fs::path bare(WithoutTrailingSlash(NumberedFolder(folderCounter_).string()));
+  // Only an empty folder is given back; one that holds anything is kept.
+  if (::rmdir(bare.c_str()) != 0 && errno != ENOENT) return;
+  --folderCounter_;
+  SaveLocked();
 }
 
 bool ScanHistory::IsInsideScanLog(const fs::path& folder) const {
