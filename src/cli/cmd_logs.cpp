@@ -1,4 +1,5 @@
 // quillmark-cli logs: the kept scans, and removing them.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <memory>
@@ -83,8 +84,10 @@ int RunLogs(const LogsOptions& options) {
                 TerminalSafe(s.info.kind).c_str(), TerminalSafe(s.info.engine).c_str(),
                 files.c_str(), FormatBytes(s.bytesOnDisk).c_str(), TerminalSafe(source).c_str());
   }
-  std::printf("(* the scan did not run to its end)\n"
-              "Use one with 'list SOURCE --log N' or 'recover SOURCE --log N'; "
+  if (std::any_of(scans.begin(), scans.end(),
+                  [](const session::KeptScan& s) { return s.hasInfo && !s.info.finished; }))
+    std::printf("(* the scan did not run to its end)\n");
+  std::printf("Use one with 'list SOURCE --log N' or 'recover SOURCE --log N'; "
               "remove with 'logs --remove N' or 'logs --remove all'.\n");
   return kExitOk;
 }

@@ -23,7 +23,7 @@ struct ScanLogStore::Impl {
   // Guards everything below. The writer fills a reserved slot without it;
   // that slot is only shown to other threads once the writer calls in again.
   mutable std::mutex mutex;
-  std::thread::id writer;  // the thread that opened the log
+  std::thread::id writer;  // the thread of the latest writing call
   uint64_t published = 0;  // records other threads may read
 
   FileHandle mainFile;
@@ -66,8 +66,12 @@ struct ScanLogStore::Impl {
   std::vector<bool> hasOwner;      // [index]
 
   bool IsOpen() const { return mainFile.IsOpen(); }
-  // Every record reserved before the writer's current call is complete.
-  void PublishReserved() { published = recordCount; }
+  // Called at the start of every writer call: every record reserved before
+  // it is complete, and the caller is the writer.
+  void PublishReserved() {
+    published = recordCount;
+    writer = std::this_thread::get_id();
+  }
   // The records a reader on this thread may see: all of them on the
   // writer's own thread, the published ones on any other.
   uint64_t VisibleRecords() const {

@@ -8,8 +8,8 @@
 // A directory key is depth * 2^32 + directory id (the folder's entryId); the
 // smallest key present stands for the root.
 //
-// Threads: one writer (the thread that opened the log: ReserveRecord,
-// AddRelation, FlushScanLog, CloseScanLog) and any number of readers
+// Threads: one writer (ReserveRecord, AddRelation, FlushScanLog, CloseScanLog,
+// called from one thread at a time) and any number of readers
 // (ListChildren, CountFiles, AncestorChain, ListByCategory, ReadRecord,
 // RecordCount) at the same time. Readers never write to the files; a reader
 // on another thread sees the records the writer had finished when it last
