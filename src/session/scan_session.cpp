@@ -32,6 +32,7 @@ std::string NoEngineText(const std::string& what, int error, bool deep) {
     return what + " holds no FAT or NTFS file system that a quick scan can read (check with "
                   "'quillmark-cli probe' and 'quillmark-cli partitions')";
   if (error == err::kReadFault) return what + " could not be read: " + ErrorText(error);
+  if (error == err::kAccessDenied) return CannotOpenText(what, error);
   return what + " cannot be opened as a volume: " + ErrorText(error);
 }
 

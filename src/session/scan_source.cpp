@@ -156,7 +156,8 @@ int ParseSource(const std::string& text, DiskTable& disks, ScanSource& target,
     return rc;
   }
   if (st.st_size < 512) {
-    message = text + " is " + std::to_string(st.st_size) + " bytes long: too short to hold a volume";
+    message = text + " is " + std::to_string(st.st_size) + (st.st_size == 1 ? " byte" : " bytes") +
+              " long: too short to hold a volume";
     return err::kInvalidData;
   }
   target.kind = ScanSource::Kind::kImage;
