@@ -83,7 +83,7 @@ class ScanLogStore {
   int CountFiles(uint64_t directoryKey, uint32_t& count, std::stop_token stop = {});
   // Folder records from the record's parent up to (not including) the root.
   int AncestorChain(const FoundFileRecord& record, std::vector<FoundFileRecord>& out);
-  // 1 when the main file could be read, else 0.
+  // 1 when the main file could be read, else 0; err::kCancelled once stopped.
   int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out,
                      std::stop_token stop = {});
   // Reads record `recordIndex` (1-based). 0, 87 or an OS error.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stop_token>
 #include <thread>
 
 #include "platform/user_folders.h"
@@ -81,6 +82,14 @@ TEST(ConcurrentScans, TwoScansAndAListerShareNothingButTheHistory) {
     EXPECT_EQ(count, expected[i]) << images[i];
     EXPECT_EQ(sessions[i].volumes()[0].info.filesFound, expected[i]);
   }
+  // A listing the user gave up on stops.
+  std::stop_source stop;
+  engines[0]->SetReadStop(stop.get_token());
+  stop.request_stop();
+  std::vector<FoundFileRecord> records;
+  uint32_t count = 0;
+  EXPECT_EQ(engines[0]->ListByCategory("*.txt", records), err::kCancelled);
+  EXPECT_EQ(engines[0]->CountFiles(nullptr, 0, &count), err::kCancelled);
 }
 
 }  // namespace
