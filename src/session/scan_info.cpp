@@ -59,6 +59,10 @@ bool ScanInfo::SameVolume(const ScanInfo& other, std::string& why) const {
           std::to_string(startSector) + ")";
     return false;
   }
+  if (deviceId != other.deviceId) {
+    why = "another disk is at " + path + " now";
+    return false;
+  }
   if (sourceBytes != other.sourceBytes || imageTime != other.imageTime) {
     why = path + " has changed since that scan";
     return false;
@@ -77,6 +81,7 @@ int WriteScanInfo(const fs::path& folder, const ScanInfo& info) {
        << "sectorCount=" << info.sectorCount << "\n"
        << "sourceBytes=" << info.sourceBytes << "\n"
        << "imageTime=" << info.imageTime << "\n"
+       << "deviceId=" << Escape(info.deviceId) << "\n"
        << "filesFound=" << info.filesFound << "\n"
        << "finished=" << (info.finished ? 1 : 0) << "\n";
   const std::string bytes = text.str();
@@ -115,6 +120,7 @@ bool ReadScanInfo(const fs::path& folder, ScanInfo& info) {
     else if (key == "sectorCount") info.sectorCount = ToNumber(value);
     else if (key == "sourceBytes") info.sourceBytes = ToNumber(value);
     else if (key == "imageTime") info.imageTime = ToNumber(value);
+    else if (key == "deviceId") info.deviceId = value;
     else if (key == "filesFound") info.filesFound = ToNumber(value);
     else if (key == "finished") info.finished = value == "1";
   }

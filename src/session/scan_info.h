@@ -20,12 +20,13 @@ struct ScanInfo {
   uint64_t sectorCount = 0; // 0 = to the end
   uint64_t sourceBytes = 0; // size of the image or disk
   uint64_t imageTime = 0;   // modification time of an image file (FILETIME), else 0
+  std::string deviceId;     // what sysfs tells of a disk (serial, model, loop file); "" for images
   uint64_t filesFound = 0;
   bool finished = false;    // the scan ran to its end
 
   // True when `other` describes the same volume in the same state: same
-  // file or device, start, sector count, size and (for files) modification
-  // time. `why` says what differs.
+  // file or device, start, sector count, size, (for files) modification
+  // time and (for disks) the disk's identity. `why` says what differs.
   bool SameVolume(const ScanInfo& other, std::string& why) const;
 };
 

@@ -10,6 +10,7 @@
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/errors.h"
 #include "platform/filetime.h"
+#include "platform/sysfs_text.h"
 #include "session/scan_folders.h"
 
 namespace qm::session {
@@ -22,6 +23,18 @@ std::string EngineName(const IFileRecoveryParse& engine) {
   if (dynamic_cast<const CFastFatRecovery*>(&engine)) return "FAT";
   if (dynamic_cast<const CFastNtfsRecovery*>(&engine)) return "NTFS";
   return "other";
+}
+
+// What sysfs says about the disk behind a device node: a disk swapped for
+// another of the same size under the same name is then told apart.
+std::string DeviceIdentity(const fs::path& device) {
+  const fs::path sys = fs::path("/sys/class/block") / device.filename();
+  std::string id;
+  for (const char* file : {"wwid", "device/serial", "device/model", "loop/backing_file"}) {
+    const std::string value = ReadFirstLine(sys / file);
+    if (!value.empty()) id += (id.empty() ? "" : "|") + value;
+  }
+  return id;
 }
 
 std::string NoEngineText(const std::string& what, int error, bool deep) {
@@ -69,6 +82,7 @@ ScanInfo ScanSession::IdentityOf(int partitionNumber, uint64_t start, uint64_t c
       DiskInfo disk;
       if (device.OpenReadOnly(source_.path) == 0 && QueryDiskInfo(device, disk) == 0)
         info.sourceBytes = disk.lengthBytes;
+      info.deviceId = DeviceIdentity(info.path);
     }
   }
   return info;

@@ -53,6 +53,7 @@ TEST(ScanInfo, RoundTripsAndTellsWhichVolumeDiffers) {
       {[](ScanInfo& i) { i.sectorCount = 1; }, "another volume"},
       {[](ScanInfo& i) { i.sourceBytes += 512; }, "has changed"},
       {[](ScanInfo& i) { i.imageTime += 1; }, "has changed"},
+      {[](ScanInfo& i) { i.deviceId = "WD-1234|USB stick"; }, "another disk is at"},
   };
   for (const auto& c : cases) {
     ScanInfo other = Volume();
