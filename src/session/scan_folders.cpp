@@ -67,10 +67,10 @@ std::vector<KeptScan> ListKeptScans(const ScanHistory& history) {
   return scans;
 }
 
-int ResolveLogFolder(const ScanHistory& history, const std::string& spec, fs::path& folder,
+int ResolveLogFolder(const ScanHistory& history, const std::string& given, fs::path& folder,
                      std::string& message) {
   uint64_t number = 0;
-  if (spec == "last") {
+  if (given == "last") {
     const auto scans = ListKeptScans(history);
     auto it = std::find_if(scans.rbegin(), scans.rend(),
                            [](const KeptScan& s) { return !FindLogIn(s.folder).empty(); });
@@ -81,19 +81,19 @@ int ResolveLogFolder(const ScanHistory& history, const std::string& spec, fs::pa
     folder = it->folder;
     return err::kSuccess;
   }
-  if (ParseNumber(spec, number)) {
+  if (ParseNumber(given, number)) {
     folder = history.ScanLogPath() / std::to_string(number);
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-      message = "there is no scan " + spec + " (see 'quillmark-cli logs')";
+      message = "there is no scan " + given + " (see 'quillmark-cli logs')";
       return err::kFileNotFound;
     }
     return err::kSuccess;
   }
   std::error_code ec;
-  folder = fs::absolute(spec, ec);
+  folder = fs::absolute(given, ec);
   if (ec) {
-    message = "cannot use the folder " + spec;
+    message = "cannot use the folder " + given;
     return err::kInvalidParameter;
   }
   return err::kSuccess;

@@ -30,7 +30,7 @@ std::vector<KeptScan> ListKeptScans(const ScanHistory& history);
 // Turns what the user gave for --log into a folder: a number (a folder of
 // the ScanLog folder), "last" (the newest kept scan that holds a log), or an
 // absolute or relative path. 0, or an error code with `message`.
-int ResolveLogFolder(const ScanHistory& history, const std::string& spec,
+int ResolveLogFolder(const ScanHistory& history, const std::string& given,
                      std::filesystem::path& folder, std::string& message);
 
 // Removes kept scan `number` through the history's safety rules. 0, 2 when

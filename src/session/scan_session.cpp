@@ -192,9 +192,9 @@ int ScanSession::Scan(size_t index, ScanProgressFn progress, void* user, std::st
   return rc;
 }
 
-int ScanSession::Reopen(const std::string& spec, std::string& message) {
+int ScanSession::Reopen(const std::string& given, std::string& message) {
   fs::path folder;
-  if (int rc = ResolveLogFolder(history_, spec, folder, message); rc != 0) return rc;
+  if (int rc = ResolveLogFolder(history_, given, folder, message); rc != 0) return rc;
   const fs::path log = FindLogIn(folder);
   if (log.empty()) {
     message = folder.string() + " holds no scan log";
