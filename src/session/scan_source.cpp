@@ -82,10 +82,12 @@ int ResolveBlockDevice(const std::string& path, DiskTable& disks, ScanSource& ta
 
 std::string CannotOpenText(const std::string& path, int error) {
   std::string text = "cannot open " + path + ": " + ErrorText(error);
-  if (error == err::kAccessDenied)
-    text += "; reading a disk needs its owner's rights: run the command with sudo, or join the "
-            "disk group (sudo usermod -aG disk $USER, then log in again)";
-  return text;
+  if (error != err::kAccessDenied) return text;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    return text + "; check the file's permissions (ls -l " + path + "), or run the command with sudo";
+  return text + "; reading a disk needs its owner's rights: run the command with sudo, or join "
+                "the disk group (sudo usermod -aG disk $USER, then log in again)";
 }
 
 int ParseSource(const std::string& text, DiskTable& disks, ScanSource& target,

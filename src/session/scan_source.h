@@ -34,7 +34,8 @@ struct ScanSource {
 int ParseSource(const std::string& text, DiskTable& disks, ScanSource& source,
                 std::string& message);
 
-// "cannot open PATH: REASON", with how to get access when it was refused.
+// "cannot open PATH: REASON", with how to get access when it was refused
+// (for a disk: sudo or the disk group; for a file: its permissions).
 std::string CannotOpenText(const std::string& path, int error);
 
 }  // namespace qm::session

@@ -70,6 +70,11 @@ TEST(CannotOpenText, SaysHowToGetPermissionOnlyWhenItWasRefused) {
   EXPECT_NE(refused.find("disk group"), std::string::npos) << refused;
   EXPECT_EQ(session::CannotOpenText("/dev/sdz", err::kFileNotFound).find("sudo"),
             std::string::npos);
+  test::TempDir dir;
+  test::WriteBytes(dir / "mine.img", "x");
+  const std::string file = session::CannotOpenText((dir / "mine.img").string(), err::kAccessDenied);
+  EXPECT_NE(file.find("check the file's permissions"), std::string::npos) << file;
+  EXPECT_EQ(file.find("disk group"), std::string::npos) << file;
 }
 
 // A fake sysfs: sda with partition sda2, sdb and sdc whole, dm-0 (LVM) on
