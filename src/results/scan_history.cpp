@@ -1,6 +1,7 @@
 #include "results/scan_history.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,24 @@ bool SameVolume(const HistoryEntry& e, int32_t driveNumber, uint64_t volumeStart
   return e.driveNumber == driveNumber && e.volumeStart == volumeStart &&
          e.volumeSectors == volumeSectors;
 }
+
+// An exclusive flock on a folder, held for the object's lifetime; nothing
+// is locked when the folder cannot be opened.
+class FolderLock {
+ public:
+  explicit FolderLock(const fs::path& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_;
+};
 
 void SyncFolder(const fs::path& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -331,6 +350,9 @@ int ScanHistory::SaveLocked() const {
   fs::create_directories(scanLogFolder_, ec);
   const fs::path index = scanLogFolder_ / kIndexName;
   const fs::path temp = scanLogFolder_ / kIndexTempName;
+  // Two processes (two terminals, the desktop application) may save at
+  // once: the lock on the folder keeps them from writing one config.tmp.
+  FolderLock lock(scanLogFolder_);
 
   std::vector<uint8_t> bytes(kHistoryHeaderSize + entries_.size() * kHistoryEntrySize);
   std::memcpy(bytes.data(), &folderCounter_, kHistoryHeaderSize);
