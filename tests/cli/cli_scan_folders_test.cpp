@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/terminal_text.h"
+#include "session/scan_folders.h"
+#include "session/scan_info.h"
 #include "session/session_fixture.h"
 #include "support/test_support.h"
 
@@ -76,6 +78,29 @@ TEST_F(CliScanFolders, ScansAreKeptApartAndReopenedOnlyForTheirOwnSource) {
   EXPECT_FALSE(fs::exists(ScanLog() / "2"));
   ASSERT_EQ(Cli("logs", &out), 0) << out;
   EXPECT_NE(out.find("No kept scans"), std::string::npos) << out;
+}
+
+TEST_F(CliScanFolders, ScansStartedAtOnceEachGetAFolderOfTheirOwn) {
+  const std::string scan = "QUILLMARK_DISKS= " + Quote(QUILLMARK_CLI_PATH) + " scan -q ";
+  std::string out;
+  ASSERT_EQ(test::Run("(" + scan + Quote(a_) + " & " + scan + Quote(b_) + " & " + scan + Quote(a_) +
+                          " & wait) >/dev/null",
+                      &out),
+                0)
+      << out;
+  // Each folder holds one whole scan: its files and their one folder, nothing doubled.
+  int ofA = 0;
+  for (const char* n : {"1", "2", "3"}) {
+    session::ScanInfo info;
+    ASSERT_TRUE(session::ReadScanInfo(ScanLog() / n, info)) << n;
+    EXPECT_TRUE(info.finished) << n;
+    ofA += info.source == a_;
+    const fs::path log = session::FindLogIn(ScanLog() / n);
+    ASSERT_FALSE(log.empty()) << n;
+    EXPECT_EQ(fs::file_size(log), (info.filesFound + 1) * 346) << n;
+  }
+  EXPECT_EQ(ofA, 2);
+  EXPECT_FALSE(fs::exists(ScanLog() / "4"));
 }
 
 TEST_F(CliScanFolders, AWholeDiskImageIsScannedAndRecoveredPartitionByPartition) {
