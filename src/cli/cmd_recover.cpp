@@ -9,12 +9,13 @@
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
 #include "cli/record_filter.h"
-#include "cli/same_disk.h"
 #include "cli/scan_session.h"
 #include "engines/extraction/destination_names.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 #include "results/categories.h"
+#include "session/same_disk.h"
+#include "session/tree_walk.h"
 
 namespace qm::cli {
 namespace {
@@ -78,23 +79,36 @@ int RunRecover(const RecoverOptions& options) {
 
   ScanSession session;
   if (int rc = session.Open(options.scan); rc != kExitOk) return rc;
-  IFileRecoveryParse& engine = session.engine();
 
-  if (session.target().isBlockDevice && !options.force) {
-    const std::string sourceDisk = DiskOfDevice(session.target().path);
-    if (!sourceDisk.empty() && DiskHoldingPath(options.out) == sourceDisk) {
+  if (session.source().isBlockDevice && !options.force) {
+    const std::string sourceDisk = session::SharedDisk(session.source().path, options.out);
+    if (!sourceDisk.empty()) {
       std::fprintf(stderr,
                    "quillmark-cli: %s lies on /dev/%s, the disk being recovered; writing there "
                    "could overwrite the files you want back. Choose a folder on another disk "
                    "(or pass --force).\n",
-                   options.out.c_str(), sourceDisk.c_str());
+                   TerminalSafe(options.out).c_str(), sourceDisk.c_str());
       return kExitError;
     }
   }
 
-  std::vector<FoundFileRecord> records;
-  engine.ListByCategory(CategoryFilterText({}), records);
-  std::erase_if(records, [&](const FoundFileRecord& r) {
+  // Every volume's files, each with the engine that reads it and its folder
+  // under --out ("partition N/" when a whole disk is recovered).
+  struct Item {
+    IFileRecoveryParse* engine;
+    std::string volumeFolder;
+    FoundFileRecord record;
+  };
+  std::vector<Item> records;
+  for (session::ScanVolume& volume : session.volumes()) {
+    std::vector<FoundFileRecord> found;
+    volume.engine->ListByCategory(CategoryFilterText({}), found);
+    for (const FoundFileRecord& r : found)
+      records.push_back({volume.engine.get(), ScanSession::VolumeFolder(volume), r});
+  }
+  std::erase_if(records, [&](const Item& item) {
+    const FoundFileRecord& r = item.record;
+    if (r.contentOk == 0 && !options.scan.includeDamaged) return true;
     const std::string name = r.Name();
     if (!categories.empty() &&
         std::find(categories.begin(), categories.end(), CategoryOfName(name)) == categories.end())
@@ -119,14 +133,18 @@ int RunRecover(const RecoverOptions& options) {
   ProgressLine line(options.scan.quiet);
   Progress progress{&line, 0, 0, {}, 0};
   progress.total = records.size();
-  engine.SetCallbacks(nullptr, OnFileProgress, &progress, 100);
+  for (session::ScanVolume& volume : session.volumes())
+    volume.engine->SetCallbacks(nullptr, OnFileProgress, &progress, 100);
 
   uint64_t recovered = 0, damaged = 0, failed = 0, bytes = 0;
   bool cancelled = false;
-  for (const auto& r : records) {
+  for (const Item& item : records) {
+    IFileRecoveryParse& engine = *item.engine;
+    const FoundFileRecord& r = item.record;
     const std::string name = SafeFileName(r.Name());
-    fs::path folder = options.keepPaths ? root / SafeFolderPath(engine, r)
-                                        : root / CategoryOfName(r.Name());
+    const fs::path base = root / item.volumeFolder;
+    fs::path folder = options.keepPaths ? base / session::SafeFolderPath(engine, r)
+                                        : base / CategoryOfName(r.Name());
     // The engine takes the next free "name(n)" when this one is taken.
     const std::string destination = (folder / name).string();
     progress.current = name;
@@ -145,7 +163,7 @@ int RunRecover(const RecoverOptions& options) {
     }
     line.Finish();
     if (problems.empty()) {
-      std::fprintf(stderr, "failed: %s: %s\n", destination.c_str(), ErrorText(rc).c_str());
+      std::fprintf(stderr, "failed: %s: %s\n", TerminalSafe(destination).c_str(), ErrorText(rc).c_str());
       ++failed;
       continue;
     }
@@ -153,24 +171,26 @@ int RunRecover(const RecoverOptions& options) {
       if (problem.damaged()) {
         ++damaged;
         bytes += problem.bytesWritten;
-        std::fprintf(stderr, "damaged: %s: %s written as zeros\n", problem.keptPath.c_str(),
+        std::fprintf(stderr, "damaged: %s: %s written as zeros\n", TerminalSafe(problem.keptPath).c_str(),
                      UnreadableText(problem.unreadable).c_str());
         continue;
       }
       ++failed;
-      std::fprintf(stderr, "failed: %s: %s", problem.intendedPath.c_str(),
+      std::fprintf(stderr, "failed: %s: %s", TerminalSafe(problem.intendedPath).c_str(),
                    ErrorText(problem.error).c_str());
       if (!problem.keptPath.empty())
         std::fprintf(stderr, " (the %s read are kept in %s)",
-                     FormatBytes(problem.bytesWritten).c_str(), problem.keptPath.c_str());
+                     FormatBytes(problem.bytesWritten).c_str(),
+                     TerminalSafe(problem.keptPath).c_str());
       std::fprintf(stderr, "\n");
     }
   }
   line.Finish();
-  engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
-  std::printf("Recovered %llu %s (%s) into %s; %llu damaged with unreadable parts; %llu failed\n",
-              static_cast<unsigned long long>(recovered), recovered == 1 ? "file" : "files",
-              FormatBytes(bytes).c_str(), root.c_str(), static_cast<unsigned long long>(damaged),
+  for (session::ScanVolume& volume : session.volumes())
+    volume.engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
+  std::printf("Recovered %s (%s) into %s; %llu damaged with unreadable parts; %llu failed\n",
+              CountOf(recovered, "file", "files").c_str(), FormatBytes(bytes).c_str(),
+              TerminalSafe(root.string()).c_str(), static_cast<unsigned long long>(damaged),
               static_cast<unsigned long long>(failed));
   if (cancelled) {
     std::fprintf(stderr, "quillmark-cli: recovery cancelled\n");
@@ -183,7 +203,7 @@ RegisterCommand reg{"recover", [](CLI::App& app) {
                       auto* sub = app.add_subcommand("recover", "Recover found files into a folder");
                       auto o = std::make_shared<RecoverOptions>();
                       sub->add_option("SOURCE", o->scan.source,
-                                      "image file, block device (/dev/sdb1) or disk:N")
+                                      "image file, block device (/dev/sdb, /dev/sdb1), disk:N or IMAGE@N")
                           ->required();
                       sub->add_option("--out,-o", o->out, "destination folder")->required();
                       sub->add_flag("--deep", o->scan.deep, "deep scan");
@@ -193,7 +213,10 @@ RegisterCommand reg{"recover", [](CLI::App& app) {
                       sub->add_flag("--keep-paths", o->keepPaths,
                                     "recreate the folder paths instead of category folders");
                       sub->add_option("--log", o->scan.logFolder,
-                                      "use the scan log in this folder instead of scanning");
+                                      "use a kept scan instead of scanning: its number (see "
+                                      "'logs'), 'last', or its folder");
+                      sub->add_flag("--include-damaged", o->scan.includeDamaged,
+                                    "also recover files whose content was overwritten");
                       sub->add_flag("--force", o->force,
                                     "allow a destination on the disk being recovered");
                       sub->add_flag("--quiet,-q", o->scan.quiet, "no progress bar");

@@ -6,7 +6,9 @@
 #include "cli/command_registry.h"
 #include "cli/progress_line.h"
 #include "cli/scan_session.h"
+#include "cli/terminal_text.h"
 #include "results/categories.h"
+#include "session/tree_walk.h"
 
 namespace qm::cli {
 namespace {
@@ -16,60 +18,92 @@ struct ScanCommandOptions {
   bool json = false;
 };
 
+struct Summary {
+  std::map<std::string, uint64_t> perCategory;
+  uint64_t files = 0, folders = 0, bytes = 0, damaged = 0;
+};
+
+// What a listing shows by default, and how many damaged files it leaves out.
+Summary Summarize(IFileRecoveryParse& engine) {
+  Summary s;
+  for (const char* name : kCategoryNames) s.perCategory[name] = 0;
+  engine.SetIncludeDamaged(true);
+  session::WalkTree(engine, [&](const FoundFileRecord& r, uint32_t, const std::string&) {
+    if (r.isDirectory) {
+      ++s.folders;
+    } else if (r.contentOk == 0) {
+      ++s.damaged;
+    } else {
+      ++s.files;
+      s.bytes += r.fileSize;
+      ++s.perCategory[CategoryOfName(r.Name())];
+    }
+  });
+  engine.SetIncludeDamaged(false);
+  return s;
+}
+
+void PrintJson(const ScanCommandOptions& options, const session::ScanVolume& volume,
+               const Summary& s, uint64_t records) {
+  std::printf("{\"source\":\"%s\",", JsonEscape(options.scan.source).c_str());
+  if (volume.partitionNumber) std::printf("\"partition\":%d,", volume.partitionNumber);
+  std::printf("\"scanFolder\":\"%s\",\"fileSystem\":\"%s\",\"records\":%llu,\"files\":%llu,"
+              "\"folders\":%llu,\"bytes\":%llu,\"damaged\":%llu,\"hidden\":%llu,\"categories\":{",
+              JsonEscape(volume.scanFolder.string()).c_str(),
+              JsonEscape(volume.info.engine).c_str(), static_cast<unsigned long long>(records),
+              static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.folders),
+              static_cast<unsigned long long>(s.bytes), static_cast<unsigned long long>(s.damaged),
+              static_cast<unsigned long long>(s.damaged));
+  bool first = true;
+  for (const char* name : kCategoryNames) {
+    std::printf("%s\"%s\":%llu", first ? "" : ",", name,
+                static_cast<unsigned long long>(s.perCategory.at(name)));
+    first = false;
+  }
+  std::printf("},\"warnings\":[");
+  first = true;
+  for (const std::string& warning : volume.warnings) {
+    std::printf("%s\"%s\"", first ? "" : ",", JsonEscape(warning).c_str());
+    first = false;
+  }
+  std::printf("]}\n");
+}
+
+void PrintText(const session::ScanVolume& volume, const Summary& s) {
+  if (volume.partitionNumber) std::printf("Partition %d (%s):\n", volume.partitionNumber,
+                                          volume.info.engine.c_str());
+  std::printf("Scan log folder: %s\n", TerminalSafe(volume.scanFolder.string()).c_str());
+  std::printf("Found %s (%s) in %s\n", CountOf(s.files, "file", "files").c_str(),
+              FormatBytes(s.bytes).c_str(), CountOf(s.folders, "folder", "folders").c_str());
+  for (const char* name : kCategoryNames)
+    std::printf("  %-9s %llu\n", name, static_cast<unsigned long long>(s.perCategory.at(name)));
+  if (s.damaged != 0)
+    std::printf("%s hidden as damaged (their content was overwritten since they were deleted); "
+                "add --include-damaged to list or recover them anyway\n",
+                CountOf(s.damaged, "file", "files").c_str());
+}
+
 int RunScan(const ScanCommandOptions& options) {
   ScanSession session;
   if (int rc = session.Open(options.scan); rc != kExitOk) return rc;
-  IFileRecoveryParse& engine = session.engine();
-
-  std::map<std::string, uint64_t> perCategory;
-  for (const char* name : kCategoryNames) perCategory[name] = 0;
-  uint64_t files = 0, folders = 0, damaged = 0, bytes = 0;
-  WalkTree(engine, [&](const FoundFileRecord& r, uint32_t, const std::string&) {
-    if (r.isDirectory) {
-      ++folders;
-      return;
-    }
-    ++files;
-    bytes += r.fileSize;
-    ++perCategory[CategoryOfName(r.Name())];
-    if (r.contentOk == 0) ++damaged;
-  });
-  // Damaged photos are never listed; they are what the log holds beyond the tree.
-  const uint64_t total = engine.RecordCount();
-  const uint64_t hidden = total > files + folders ? total - files - folders : 0;
-
-  if (options.json) {
-    std::printf("{\"source\":\"%s\",\"scanFolder\":\"%s\",\"records\":%llu,\"files\":%llu,"
-                "\"folders\":%llu,\"bytes\":%llu,\"damaged\":%llu,\"hidden\":%llu,\"categories\":{",
-                JsonEscape(options.scan.source).c_str(),
-                JsonEscape(session.scanFolder().string()).c_str(),
-                static_cast<unsigned long long>(total), static_cast<unsigned long long>(files),
-                static_cast<unsigned long long>(folders), static_cast<unsigned long long>(bytes),
-                static_cast<unsigned long long>(damaged), static_cast<unsigned long long>(hidden));
-    bool first = true;
-    for (const char* name : kCategoryNames) {
-      std::printf("%s\"%s\":%llu", first ? "" : ",", name,
-                  static_cast<unsigned long long>(perCategory[name]));
-      first = false;
-    }
-    std::printf("}}\n");
-    return kExitOk;
+  bool nothingAndWarned = true;
+  for (session::ScanVolume& volume : session.volumes()) {
+    const Summary s = Summarize(*volume.engine);
+    if (options.json)
+      PrintJson(options, volume, s, volume.engine->RecordCount());
+    else
+      PrintText(volume, s);
+    if (s.files + s.damaged != 0 || volume.warnings.empty()) nothingAndWarned = false;
   }
-  std::printf("Scan log folder: %s\n", session.scanFolder().c_str());
-  std::printf("Found %llu files (%s) in %llu folders\n", static_cast<unsigned long long>(files),
-              FormatBytes(bytes).c_str(), static_cast<unsigned long long>(folders));
-  for (const char* name : kCategoryNames)
-    std::printf("  %-9s %llu\n", name, static_cast<unsigned long long>(perCategory[name]));
-  std::printf("Damaged (content overwritten): %llu listed, %llu photos not shown\n",
-              static_cast<unsigned long long>(damaged), static_cast<unsigned long long>(hidden));
-  return kExitOk;
+  // Nothing found on a volume that could not be read properly is no result.
+  return nothingAndWarned ? kExitError : kExitOk;
 }
 
 RegisterCommand reg{"scan", [](CLI::App& app) {
                       auto* sub = app.add_subcommand("scan", "Scan a disk, partition or image for deleted files");
                       auto o = std::make_shared<ScanCommandOptions>();
                       sub->add_option("SOURCE", o->scan.source,
-                                      "image file, block device (/dev/sdb1) or disk:N")
+                                      "image file, block device (/dev/sdb, /dev/sdb1), disk:N or IMAGE@N")
                           ->required();
                       sub->add_flag("--deep", o->scan.deep, "deep scan (formatted or damaged volumes)");
                       sub->add_flag("--json", o->json, "print the summary as JSON");

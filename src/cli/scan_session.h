@@ -1,52 +1,43 @@
-// What scan, list and recover share: turn SOURCE into an opened engine and
-// either scan it or re-open an earlier scan's log, with a progress line.
+// What scan, list and recover share on the terminal: the core session with
+// a progress line, its failures printed, and each volume's place in the
+// output ("partition 2/" when a whole disk is scanned partition by partition).
 #pragma once
 
 #include <filesystem>
-#include <functional>
-#include <memory>
 #include <string>
+#include <vector>
 
-#include "cli/scan_target.h"
-#include "engines/file_recovery_parse.h"
+#include "cli/terminal_text.h"
+#include "session/scan_session.h"
 
 namespace qm::cli {
 
 struct ScanOptions {
   std::string source;
   bool deep = false;
-  std::string logFolder;  // re-open the scan log in this folder instead of scanning
+  std::string logFolder;  // --log: re-open that scan instead of scanning
   bool quiet = false;
+  bool includeDamaged = false;
 };
 
 class ScanSession {
  public:
-  // Returns an exit code (kExitOk when the engine is ready to browse);
-  // prints its own messages.
+  ScanSession();
+  // Opens the source and scans every volume in it, or re-opens --log.
+  // Returns an exit code; prints its own messages.
   int Open(const ScanOptions& options);
 
-  IFileRecoveryParse& engine() { return *engine_; }
-  const ScanTarget& target() const { return target_; }
-  const std::filesystem::path& scanFolder() const { return scanFolder_; }
+  std::vector<session::ScanVolume>& volumes() { return core_.volumes(); }
+  const session::ScanSource& source() const { return core_.source(); }
+  // Where a volume's files go in listings and under --out: "" for a source
+  // that is one volume, "partition N/" for each partition of a whole disk.
+  static std::string VolumeFolder(const session::ScanVolume& volume);
 
  private:
-  ScanTarget target_;
-  std::unique_ptr<IFileRecoveryParse> engine_;
-  std::filesystem::path scanFolder_;
+  session::ScanSession core_;
 };
 
-// Visits every record of the scanned tree depth first, each folder's
-// contents right after the folder. `depth`
-// is the directory depth the record lies at (root entries: 0); `folder` is
-// its folder path ("" in the root, else "a/b/"). A folder met twice (a loop
-// in a damaged volume) is not entered again.
-int WalkTree(IFileRecoveryParse& engine,
-             const std::function<void(const FoundFileRecord&, uint32_t depth,
-                                      const std::string& folder)>& visit);
-
-// "a/b/" of a record, each component made safe for the destination.
-std::string SafeFolderPath(IFileRecoveryParse& engine, const FoundFileRecord& record);
-
-std::string JsonEscape(const std::string& text);
+// Prints a volume's warnings to stderr, each on its own line.
+void PrintWarnings(const session::ScanVolume& volume);
 
 }  // namespace qm::cli

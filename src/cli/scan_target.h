@@ -1,28 +1,17 @@
-// What a SOURCE argument names: an image file, a whole disk or a partition.
+// The terminal tool names sources against the process's disk table.
 #pragma once
 
-#include <cstdint>
 #include <string>
+
+#include "platform/disk_table.h"
+#include "session/scan_source.h"
 
 namespace qm::cli {
 
-struct ScanTarget {
-  enum class Kind { kImage, kDisk };
-  Kind kind = Kind::kImage;
-  std::string text;      // as the user gave it
-  std::string path;      // image path, or the disk's device path
-  int driveIndex = -1;   // disk table entry (kDisk)
-  uint64_t startSector = 0;  // volume start in the disk's logical sectors
-  uint64_t sectorCount = 0;  // 0 = to the end of the disk
-  uint32_t sectorSize = 512;
-  bool isBlockDevice = false;
-  std::string devicePath;  // the partition's own device, when there is one
-};
+using ScanTarget = session::ScanSource;
 
-// Accepts an image path, a block device (/dev/sdb, /dev/sdb1: a partition
-// becomes its disk's table entry plus start and count from sysfs), disk:N,
-// or IMAGE@N (partition N of a partition table inside an image).
-// Returns 0 or an error code; `message` explains a failure.
-int ParseSource(const std::string& text, ScanTarget& target, std::string& message);
+inline int ParseSource(const std::string& text, ScanTarget& target, std::string& message) {
+  return session::ParseSource(text, DiskTable::System(), target, message);
+}
 
 }  // namespace qm::cli

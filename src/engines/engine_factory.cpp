@@ -48,11 +48,12 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::MakeEngine(VolumeKind kind, b
 
 std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForPartition(
     int driveIndex, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter, bool deep,
-    int* error) {
+    int* error, const EngineContext& context) {
   int ignored = 0;
   int& rc = error ? *error : ignored;
   SectorSource source;
-  if ((rc = source.OpenPhysicalDriveSource(driveIndex)) != 0) return nullptr;
+  const DiskTable& disks = context.diskTable ? *context.diskTable : DiskTable::System();
+  if ((rc = source.OpenPhysicalDriveSource(disks, driveIndex)) != 0) return nullptr;
   const uint32_t sectorSize = source.info().sectorSize ? source.info().sectorSize : 512;
   // Cached writes of a mounted volume must reach the disk before a raw read.
   FlushVolumeAt(source.path(), startSector, sectorSize);
@@ -66,13 +67,15 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForPartition(
   }
   // An engine that cannot open its volume is of no use to the caller; its
   // own result says why (a sector size it cannot read, a damaged boot sector).
+  engine->SetContext(context);
   if ((rc = engine->OpenDisk(driveIndex, startSector, sectorCount, volumeLetter)) != 0)
     return nullptr;
   return engine;
 }
 
 std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForImage(
-    const std::string& imagePath, uint16_t imageTag, bool deep, int* error) {
+    const std::string& imagePath, uint16_t imageTag, bool deep, int* error,
+    const EngineContext& context) {
   int ignored = 0;
   int& rc = error ? *error : ignored;
   SectorSource source;
@@ -85,6 +88,7 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForImage(
     rc = err::kInvalidParameter;
     return nullptr;
   }
+  engine->SetContext(context);
   if ((rc = engine->OpenImage(imagePath, imageTag)) != 0) return nullptr;
   return engine;
 }

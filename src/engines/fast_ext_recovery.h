@@ -12,7 +12,7 @@ class CFastExtRecovery : public IFileRecoveryParse {
  public:
   int OpenImage(const std::string&, uint16_t) override { return 0; }
   int OpenDisk(int driveIndex, uint64_t, uint64_t, uint16_t) override {
-    return source_.OpenPhysicalDriveSource(driveIndex);
+    return source_.OpenPhysicalDriveSource(Disks(), driveIndex);
   }
   int SetCallbacks(ScanProgressFn, FileProgressFn, void*, int) override { return 0; }
   int Scan(const char*) override { return 0; }

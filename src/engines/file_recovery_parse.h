@@ -8,13 +8,27 @@
 // user interface returns err::kCancelled (-9527) once the user cancelled.
 //
 // The virtual functions are declared in slot order 0..14.
+//
+// Threads. Open*, SetCallbacks, SetContext and Scan are called by one thread
+// (the scan worker), one after the other. While Scan runs on that thread,
+// any number of other threads may call ListChildren, CountFiles,
+// RecordCount, GetFullPath and ListByCategory: they see what the scan had
+// written when they started (folder by folder, as records are finished) and
+// never write to the scan log. They stop with err::kCancelled once the stop
+// token given to SetReadStop is asked to stop. RecoverItem,
+// ExtractForPreview, NextFreeExtent and BuildClusterBitmap read the volume
+// and must not overlap Scan or each other; run them once Scan has returned.
+// The destructor must not overlap any call.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "engines/extraction/recovery_problem.h"
+#include "platform/disk_table.h"
 #include "platform/errors.h"
 #include "results/found_file_record.h"
 #include "results/scan_log_store.h"
@@ -32,6 +46,16 @@ using ScanProgressFn = int (*)(void* user, int step, int scale, int64_t secondsL
 using FileProgressFn = int (*)(void* user, int step, int scale, int error, const char* path);
 using PreviewProgressFn = int (*)(void* user, int percent, int error);
 // ListProgressFn (user, percent, 0) is declared with the scan log store.
+
+// What an engine needs from its caller besides the volume: where a new
+// scan's log goes and which disk table OpenDisk's drive index refers to.
+// The session layer always gives both. Left empty, the engine falls back to
+// the process's scan history folder and the system disk table, which is
+// only sound when one scan runs at a time.
+struct EngineContext {
+  std::filesystem::path scanFolder;
+  const DiskTable* diskTable = nullptr;
+};
 
 class IFileRecoveryParse {
  public:
@@ -70,6 +94,13 @@ class IFileRecoveryParse {
   virtual int ExtractForPreview(const FoundFileRecord& record, std::string& outPath,
                                 uint8_t* buffer, uint32_t* bufferSize,
                                 PreviewProgressFn progress, void* user) = 0;
+  // Not a slot: give before OpenDisk and Scan.
+  virtual void SetContext(const EngineContext& context) { context_ = context; }
+  // Not a slot: whether listings show photos whose content failed its check
+  // (hidden by default: their first cluster now holds something else).
+  virtual void SetIncludeDamaged(bool include) { (void)include; }
+  // Not a slot: the token that stops the listing calls of other threads.
+  virtual void SetReadStop(std::stop_token stop) { (void)stop; }
   // Not a slot: problems the last open or scan met without being stopped by
   // them (damaged metadata, a volume running past the end of its source,
   // unreadable ranges), each as one sentence for the user. Empty when none.
@@ -80,6 +111,13 @@ class IFileRecoveryParse {
 
   // 14: closes the source and the scan log.
   virtual ~IFileRecoveryParse() = default;
+
+ protected:
+  const DiskTable& Disks() const {
+    return context_.diskTable ? *context_.diskTable : DiskTable::System();
+  }
+
+  EngineContext context_;
 };
 
 }  // namespace qm

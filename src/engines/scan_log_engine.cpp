@@ -1,7 +1,10 @@
 #include "engines/scan_log_engine.h"
 
+#include <utility>
+
 #include "engines/extraction/destination_names.h"
 #include "platform/errors.h"
+#include "results/scan_history.h"
 
 namespace qm {
 
@@ -29,15 +32,54 @@ int ScanLogEngine::SetCallbacks(ScanProgressFn scanProgress, FileProgressFn file
 }
 
 ScanLogStore& ScanLogEngine::NewLog() {
-  if (log_) log_->CloseScanLog();
-  warnings_.clear();
-  log_ = std::make_unique<ScanLogStore>();
-  return *log_;
+  auto fresh = std::make_shared<ScanLogStore>();
+  std::shared_ptr<ScanLogStore> old;
+  {
+    std::lock_guard lock(logMutex_);
+    old = std::exchange(log_, fresh);
+  }
+  {
+    std::lock_guard lock(warningsMutex_);
+    warnings_.clear();
+  }
+  // Closed here, on the writer's thread: a reader still holding the old log
+  // only finds it closed, and never ends up flushing it itself.
+  if (old) old->CloseScanLog();
+  return *fresh;
+}
+
+std::shared_ptr<ScanLogStore> ScanLogEngine::ReadableLog() const {
+  std::lock_guard lock(logMutex_);
+  if (!log_ || !log_->IsOpen()) return nullptr;
+  return log_;
+}
+
+std::stop_token ScanLogEngine::ReadStop() const {
+  std::lock_guard lock(logMutex_);
+  return readStop_;
+}
+
+void ScanLogEngine::SetIncludeDamaged(bool include) {
+  std::lock_guard lock(logMutex_);
+  includeDamaged_ = include;
+  if (log_) log_->SetIncludeDamaged(include);
+}
+
+void ScanLogEngine::SetReadStop(std::stop_token stop) {
+  std::lock_guard lock(logMutex_);
+  readStop_ = std::move(stop);
 }
 
 int ScanLogEngine::OpenLog(const std::string& name) {
   if (!log_) NewLog();
-  const int rc = log_->OpenScanLog(name);
+  const std::filesystem::path folder = context_.scanFolder.empty()
+                                           ? GetScanHistory().CurrentScanFolder()
+                                           : context_.scanFolder;
+  const int rc = log_->OpenScanLogIn(folder, name);
+  {
+    std::lock_guard lock(logMutex_);
+    log_->SetIncludeDamaged(includeDamaged_);
+  }
   if (rc == 0 && listProgress_) log_->SetListProgress(listProgress_, listUser_);
   return rc;
 }
@@ -49,24 +91,30 @@ uint64_t ScanLogEngine::KeyOf(const FoundFileRecord* folder, uint32_t depth) con
 int ScanLogEngine::ListChildren(const FoundFileRecord* folder, uint32_t depth,
                                 std::vector<FoundFileRecord>& out) {
   if (folder == nullptr && depth != 0) return err::kInvalidParameter;
-  if (!LogReady()) return err::kInvalidHandle;
-  return log_->ListChildren(KeyOf(folder, depth), out);
+  const auto log = ReadableLog();
+  if (!log) return err::kInvalidHandle;
+  return log->ListChildren(KeyOf(folder, depth), out, ReadStop());
 }
 
 int ScanLogEngine::CountFiles(const FoundFileRecord* folder, uint32_t depth, uint32_t* count) {
   if (count == nullptr || (folder == nullptr && depth != 0)) return err::kInvalidParameter;
   *count = 0;
-  if (!LogReady()) return err::kInvalidHandle;
-  return log_->CountFiles(KeyOf(folder, depth), *count);
+  const auto log = ReadableLog();
+  if (!log) return err::kInvalidHandle;
+  return log->CountFiles(KeyOf(folder, depth), *count, ReadStop());
 }
 
-uint64_t ScanLogEngine::RecordCount() { return log_ ? log_->RecordCount() : 0; }
+uint64_t ScanLogEngine::RecordCount() {
+  const auto log = ReadableLog();
+  return log ? log->RecordCount() : 0;
+}
 
 int ScanLogEngine::GetFullPath(const FoundFileRecord& record, std::string& path) {
   path.clear();
-  if (!LogReady()) return err::kInvalidHandle;
+  const auto log = ReadableLog();
+  if (!log) return err::kInvalidHandle;
   std::vector<FoundFileRecord> chain;
-  if (int rc = log_->AncestorChain(record, chain); rc != 0) return rc;
+  if (int rc = log->AncestorChain(record, chain); rc != 0) return rc;
   // Each name is one path component, whatever a damaged volume put in it.
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += SafeFileName(it->Name()) + "/";
   return err::kSuccess;
@@ -81,13 +129,14 @@ int ScanLogEngine::RecoverItem(const FoundFileRecord& record, const std::string&
 int ScanLogEngine::SetListProgress(ListProgressFn callback, void* user) {
   listProgress_ = callback;
   listUser_ = user;
-  if (LogReady()) log_->SetListProgress(callback, user);
+  if (const auto log = ReadableLog()) log->SetListProgress(callback, user);
   return err::kSuccess;
 }
 
 int ScanLogEngine::ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) {
-  if (!LogReady()) return 0;
-  return log_->ListByCategory(filter, out);
+  const auto log = ReadableLog();
+  if (!log) return 0;
+  return log->ListByCategory(filter, out, ReadStop());
 }
 
 int ScanLogEngine::ExtractForPreview(const FoundFileRecord& record, std::string& outPath,
@@ -105,8 +154,9 @@ int ScanLogEngine::ListFolder(const FoundFileRecord& folder, uint32_t depth,
 }
 
 int ScanLogEngine::FolderDepth(const FoundFileRecord& folder, uint32_t& depth) {
-  if (!LogReady()) return err::kInvalidHandle;
-  return FolderDepthFromLog(*log_, folder, depth);
+  const auto log = ReadableLog();
+  if (!log) return err::kInvalidHandle;
+  return FolderDepthFromLog(*log, folder, depth);
 }
 
 }  // namespace qm

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -36,11 +38,16 @@ class ScanLogEngine : public IFileRecoveryParse,
   int RecoverItem(const FoundFileRecord& record, const std::string& destination,
                   int baseSeparators) override;
   std::vector<RecoveryProblem> RecoveryProblems() const override { return extractor_.problems(); }
-  std::vector<std::string> ScanWarnings() const override { return warnings_; }
+  std::vector<std::string> ScanWarnings() const override {
+    std::lock_guard lock(warningsMutex_);
+    return warnings_;
+  }
   int SetListProgress(ListProgressFn callback, void* user) override;
   int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) override;
   int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
                         uint32_t* bufferSize, PreviewProgressFn progress, void* user) override;
+  void SetReadStop(std::stop_token stop) override;
+  void SetIncludeDamaged(bool include) override;
 
   const ScanLogStore* log() const { return log_.get(); }
   // The directory id under which the root's records are filed.
@@ -51,8 +58,12 @@ class ScanLogEngine : public IFileRecoveryParse,
   // progress callback once it is opened; the warnings of an earlier scan go.
   ScanLogStore& NewLog();
   // A problem the scan met without being stopped by it, as one sentence.
-  void AddScanWarning(std::string sentence) { warnings_.push_back(std::move(sentence)); }
-  // Opens the log by name (re-opening an earlier scan) or by base name.
+  void AddScanWarning(std::string sentence) {
+    std::lock_guard lock(warningsMutex_);
+    warnings_.push_back(std::move(sentence));
+  }
+  // Opens the log by name (re-opening an earlier scan) or by base name, in
+  // the scan folder of the context.
   int OpenLog(const std::string& name);
 
   int ListFolder(const FoundFileRecord& folder, uint32_t depth,
@@ -60,7 +71,9 @@ class ScanLogEngine : public IFileRecoveryParse,
   int FolderDepth(const FoundFileRecord& folder, uint32_t& depth) override;
 
   bool open_ = false;
-  std::unique_ptr<ScanLogStore> log_;
+  // Only the scan thread replaces it (under logMutex_); readers on other
+  // threads hold their own reference for the length of a call.
+  std::shared_ptr<ScanLogStore> log_;
   FileExtractor extractor_;
 
   ScanProgressFn scanProgress_ = nullptr;
@@ -69,10 +82,17 @@ class ScanLogEngine : public IFileRecoveryParse,
   int scale_ = 100;
   ListProgressFn listProgress_ = nullptr;
   void* listUser_ = nullptr;
-  std::vector<std::string> warnings_;
+  mutable std::mutex warningsMutex_;
+  std::vector<std::string> warnings_;  // guarded by warningsMutex_: read while a scan adds
 
  private:
-  bool LogReady() const { return log_ && log_->IsOpen(); }
+  // The current log for a reader; null when none is open.
+  std::shared_ptr<ScanLogStore> ReadableLog() const;
+  std::stop_token ReadStop() const;
+
+  mutable std::mutex logMutex_;
+  std::stop_token readStop_;
+  bool includeDamaged_ = false;
   uint64_t KeyOf(const FoundFileRecord* folder, uint32_t depth) const;
 };
 

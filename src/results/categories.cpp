@@ -86,7 +86,7 @@ bool CategoryFilter::Accepts(const FoundFileRecord& record) {
   const std::string_view raw = RawExtension(StoredName(record));
   auto it = cache_.find(std::string(raw));
   if (it == cache_.end()) it = cache_.emplace(std::string(raw), Decide(raw)).first;
-  if (it->second.photo && record.contentOk == 0) return false;
+  if (it->second.photo && record.contentOk == 0 && !includeDamaged_) return false;
   return it->second.listed;
 }
 

@@ -60,6 +60,8 @@ class CategoryFilter {
   CategoryFilter(std::string filter, uint64_t mainFileBytes);
   bool Accepts(const FoundFileRecord& record);
   bool WantsUnknownTypes() const { return wantUnknown_; }
+  // Damaged photos are left out unless asked for.
+  void IncludeDamagedPhotos(bool include) { includeDamaged_ = include; }
 
  private:
   struct Decision {
@@ -70,6 +72,7 @@ class CategoryFilter {
 
   std::string filter_;
   bool wantUnknown_;
+  bool includeDamaged_ = false;
   std::unordered_map<std::string, Decision> cache_;
 };
 

@@ -26,7 +26,7 @@ struct FoundFileRecord {
   uint16_t volumeLetter;       // tag the engine was opened with
   uint32_t engineKind;         // EngineKind
   uint32_t isDirectory;        // 1 folder, 0 file
-  uint32_t isDeleted;          // FAT quick scan folders: entry deleted or inside a deleted folder
+  uint32_t isDeleted;          // files: found deleted; FAT folders: deleted or inside a deleted one
   uint32_t contentOk;          // 0 when the first data sector fails its signature check
   uint32_t recordIndex;        // 1-based position in the main file
   uint32_t entryId;            // FAT first cluster, NTFS MFT record number, 0 for carved files

@@ -1,10 +1,12 @@
 #include "results/scan_history.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -39,6 +41,24 @@ bool SameVolume(const HistoryEntry& e, int32_t driveNumber, uint64_t volumeStart
   return e.driveNumber == driveNumber && e.volumeStart == volumeStart &&
          e.volumeSectors == volumeSectors;
 }
+
+// An exclusive flock on a folder, held for the object's lifetime; nothing
+// is locked when the folder cannot be opened.
+class FolderLock {
+ public:
+  explicit FolderLock(const fs::path& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_;
+};
 
 void SyncFolder(const fs::path& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -124,19 +144,53 @@ fs::path ScanHistory::CurrentScanFolder() const {
   return NumberedFolder(folderCounter_);
 }
 
+uint64_t ScanHistory::StoredCounterLocked() const {
+  FileHandle file;
+  uint64_t counter = 0;
+  size_t got = 0;
+  if (file.OpenReadOnly(scanLogFolder_ / kIndexName) != 0 ||
+      file.ReadAt(0, &counter, sizeof counter, got) != 0 || got != sizeof counter)
+    return 0;
+  return counter;
+}
+
 fs::path ScanHistory::StartNewScanFolder() {
   std::lock_guard lock(mutex_);
-  ++folderCounter_;
   matched_ = false;
   matchedFolder_.clear();
-  fs::path folder = NumberedFolder(folderCounter_);
-  DeleteLocked(folder);
+  // Another process may have started folders since this index was loaded.
+  folderCounter_ = std::max(folderCounter_, StoredCounterLocked());
+  std::error_code ec;
+  fs::create_directories(scanLogFolder_, ec);
+  fs::path folder;
+  // A number whose folder still exists holds a kept scan (or something the
+  // user put there): it is skipped, never emptied. mkdir claims the number,
+  // so two scans started at once never share a folder.
+  for (int tries = 0; tries < 100000; ++tries) {
+    ++folderCounter_;
+    folder = NumberedFolder(folderCounter_);
+    const fs::path bare(WithoutTrailingSlash(folder.string()));
+    if (fs::exists(fs::symlink_status(bare, ec))) continue;
+    // An entry left for a folder that is gone must not be resumed into the new scan.
+    auto stale = std::find_if(entries_.begin(), entries_.end(), [&](const HistoryEntry& e) {
+      return SameFolder(e.Folder(), folder.string());
+    });
+    if (stale != entries_.end()) entries_.erase(stale);
+    if (::mkdir(bare.c_str(), 0700) == 0) break;
+    if (errno != EEXIST) break;  // the caller's own open reports why
+  }
+  SaveLocked();
   return folder;
 }
 
 void ScanHistory::ReleaseScanFolder() {
   std::lock_guard lock(mutex_);
-  if (folderCounter_ > 0) --folderCounter_;
+  if (folderCounter_ == 0) return;
+  const fs::path bare(WithoutTrailingSlash(NumberedFolder(folderCounter_).string()));
+  // Only an empty folder is given back; one that holds anything is kept.
+  if (::rmdir(bare.c_str()) != 0 && errno != ENOENT) return;
+  --folderCounter_;
+  SaveLocked();
 }
 
 bool ScanHistory::IsInsideScanLog(const fs::path& folder) const {
@@ -296,6 +350,9 @@ int ScanHistory::SaveLocked() const {
   fs::create_directories(scanLogFolder_, ec);
   const fs::path index = scanLogFolder_ / kIndexName;
   const fs::path temp = scanLogFolder_ / kIndexTempName;
+  // Two processes (two terminals, the desktop application) may save at
+  // once: the lock on the folder keeps them from writing one config.tmp.
+  FolderLock lock(scanLogFolder_);
 
   std::vector<uint8_t> bytes(kHistoryHeaderSize + entries_.size() * kHistoryEntrySize);
   std::memcpy(bytes.data(), &folderCounter_, kHistoryHeaderSize);

@@ -39,10 +39,12 @@ class ScanHistory {
   // The matched entry's folder after a successful Find..., else the numbered
   // folder of the counter. Ends with a '/'.
   std::filesystem::path CurrentScanFolder() const;
-  // Moves to the next numbered folder, forgets the match and removes any
-  // entry and folder left from before under that number. Returns the folder.
+  // Moves to the next numbered folder whose folder does not exist yet,
+  // creates it, forgets the match and saves the counter in the index, so the
+  // next process never reuses the number. Returns the folder.
   std::filesystem::path StartNewScanFolder();
-  // Gives the current folder number back (a new scan that wrote nothing).
+  // Gives the current folder number back when its folder is still empty (a
+  // new scan that wrote nothing).
   void ReleaseScanFolder();
 
   // Removes the first entry whose folder is `folder` and deletes that folder
@@ -79,6 +81,7 @@ class ScanHistory {
   friend ScanHistory& GetScanHistory();
   void LoadLocked(std::filesystem::path scanLogFolder);
   int SaveLocked() const;
+  uint64_t StoredCounterLocked() const;
   int DeleteLocked(const std::filesystem::path& folder);
   int DropEntryLocked(std::vector<HistoryEntry>::iterator entry);
   // Resumes from `entry` when it still describes the source, else drops it.

@@ -12,6 +12,8 @@
 
 namespace qm {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 // Whole records per read: ~1 MiB, so the pass runs at the speed of a plain
@@ -21,22 +23,45 @@ constexpr size_t kMaxFilterBytes = 4096;
 
 }  // namespace
 
-int ScanLogStore::ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) {
+int ScanLogStore::ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out,
+                                 std::stop_token stop) {
   Impl& s = *impl_;
-  if (!s.IsOpen()) return 0;
   try {
-    s.Flush(false);
+    // What the file holds and the finished records still in the write
+    // buffer are taken under the lock; the long pass over the file runs
+    // without it, so the writer goes on meanwhile. Nothing is flushed: a
+    // reader never writes.
+    uint64_t storedBytes = 0;
+    std::vector<FoundFileRecord> buffered;
+    fs::path mainPath;
+    bool includeDamaged = false;
+    ListProgressFn progress = nullptr;
+    void* progressUser = nullptr;
+    {
+      std::lock_guard lock(s.mutex);
+      if (!s.IsOpen()) return 0;
+      storedBytes = s.storedRecords * kFoundFileRecordSize;
+      for (uint64_t index = s.storedRecords + 1; index <= s.VisibleRecords(); ++index)
+        buffered.push_back(*s.BufferedRecord(index));
+      mainPath = s.mainPath;
+      includeDamaged = s.includeDamaged;
+      progress = s.listProgress;
+      progressUser = s.listProgressUser;
+    }
     FileHandle file;
-    if (file.OpenReadOnly(s.mainPath) != 0) return 0;
+    if (file.OpenReadOnly(mainPath) != 0) return 0;
     uint64_t fileBytes = 0;
     if (file.Size(fileBytes) != 0) return 0;
+    const uint64_t wholeBytes = std::min(fileBytes, storedBytes);
     ::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    CategoryFilter category(CutUtf8(filter, kMaxFilterBytes), fileBytes);
-    const uint64_t wholeBytes = fileBytes / kFoundFileRecordSize * kFoundFileRecordSize;
+    CategoryFilter category(CutUtf8(filter, kMaxFilterBytes),
+                            wholeBytes + buffered.size() * kFoundFileRecordSize);
+    category.IncludeDamagedPhotos(includeDamaged);
     std::vector<uint8_t> block(kRecordsPerBlock * kFoundFileRecordSize);
     uint64_t offset = 0;
     while (offset < wholeBytes) {
+      if (stop.stop_requested()) return err::kCancelled;
       const size_t wanted = static_cast<size_t>(std::min<uint64_t>(block.size(), wholeBytes - offset));
       size_t got = 0;
       const int r = file.ReadAt(offset, block.data(), wanted, got);
@@ -47,13 +72,14 @@ int ScanLogStore::ListByCategory(const std::string& filter, std::vector<FoundFil
         if (category.Accepts(*record)) out.push_back(*record);
       }
       offset += records * kFoundFileRecordSize;
-      if (s.listProgress) {
-        const int answer = s.listProgress(s.listProgressUser,
-                                          static_cast<int>(offset * 100 / fileBytes), 0);
+      if (progress) {
+        const int answer = progress(progressUser, static_cast<int>(offset * 100 / wholeBytes), 0);
         if (answer != 0) return answer;
       }
       if (r != 0 || got < wanted) break;
     }
+    for (const FoundFileRecord& record : buffered)
+      if (category.Accepts(record)) out.push_back(record);
     SortForListing(out);
     return 1;
   } catch (const std::bad_alloc&) {

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
+#include <stop_token>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -17,6 +20,12 @@
 namespace qm {
 
 struct ScanLogStore::Impl {
+  // Guards everything below. The writer fills a reserved slot without it;
+  // that slot is only shown to other threads once the writer calls in again.
+  mutable std::mutex mutex;
+  std::thread::id writer;  // the thread of the latest writing call
+  uint64_t published = 0;  // records other threads may read
+
   FileHandle mainFile;
   FileHandle relationFile;
   FileHandle dirInfoFile;
@@ -30,6 +39,7 @@ struct ScanLogStore::Impl {
   uint64_t storedRecords = 0; // records handed to the main file
   int pendingError = 0;       // a buffer write that failed inside ReserveRecord
 
+  bool includeDamaged = false;
   ListProgressFn listProgress = nullptr;
   void* listProgressUser = nullptr;
 
@@ -56,6 +66,17 @@ struct ScanLogStore::Impl {
   std::vector<bool> hasOwner;      // [index]
 
   bool IsOpen() const { return mainFile.IsOpen(); }
+  // Called at the start of every writer call: every record reserved before
+  // it is complete, and the caller is the writer.
+  void PublishReserved() {
+    published = recordCount;
+    writer = std::this_thread::get_id();
+  }
+  // The records a reader on this thread may see: all of them on the
+  // writer's own thread, the published ones on any other.
+  uint64_t VisibleRecords() const {
+    return std::this_thread::get_id() == writer ? recordCount : published;
+  }
   void Reset();
 
   int Open(const std::filesystem::path& folder, const std::string& baseName);
@@ -76,7 +97,7 @@ struct ScanLogStore::Impl {
   // records before it are already appended. `keep` decides what is appended.
   template <typename Keep>
   int ReadInListOrder(const std::vector<uint32_t>& indices, std::vector<FoundFileRecord>& out,
-                      Keep keep) const;
+                      Keep keep, const std::stop_token& stop) const;
 
   int BuildRecordIndex();
   void NoteWritten(const uint8_t* records, size_t count);

@@ -31,7 +31,7 @@ const FoundFileRecord* ScanLogStore::Impl::BufferedRecord(uint64_t index) const 
 }
 
 int ScanLogStore::Impl::ReadRecord(uint64_t index, FoundFileRecord& out) const {
-  if (index == 0 || index > recordCount) return err::kInvalidParameter;
+  if (index == 0 || index > VisibleRecords()) return err::kInvalidParameter;
   if (const FoundFileRecord* buffered = BufferedRecord(index)) {
     std::memcpy(&out, buffered, kRecordSize);
     return err::kSuccess;
@@ -44,7 +44,8 @@ int ScanLogStore::Impl::ReadRecord(uint64_t index, FoundFileRecord& out) const {
 
 template <typename Keep>
 int ScanLogStore::Impl::ReadInListOrder(const std::vector<uint32_t>& indices,
-                                        std::vector<FoundFileRecord>& out, Keep keep) const {
+                                        std::vector<FoundFileRecord>& out, Keep keep,
+                                        const std::stop_token& stop) const {
   const size_t n = indices.size();
   // Visit the records in file order, in runs of nearby records, then hand
   // them out in list order.
@@ -58,6 +59,7 @@ int ScanLogStore::Impl::ReadInListOrder(const std::vector<uint32_t>& indices,
 
   size_t i = 0;
   while (i < n) {
+    if (stop.stop_requested()) return err::kCancelled;
     const uint64_t first = indices[order[i]];
     if (first > storedRecords) {  // still in the write buffer (or not a record)
       errors[order[i]] = ReadRecord(first, records[order[i]]);
@@ -115,7 +117,7 @@ int ScanLogStore::Impl::BuildRecordIndex() {
 
 uint32_t ScanLogStore::Impl::FolderRecordOf(uint32_t directoryId) const {
   if (auto it = folderById.find(directoryId); it != folderById.end()) return it->second;
-  for (uint64_t index = storedRecords + 1; index <= recordCount; ++index) {
+  for (uint64_t index = storedRecords + 1; index <= VisibleRecords(); ++index) {
     const FoundFileRecord* record = BufferedRecord(index);
     if (record->isDirectory != 0 && record->entryId == directoryId) {
       return static_cast<uint32_t>(index);
@@ -147,20 +149,25 @@ void ScanLogStore::Impl::NoteOwner(uint64_t key, uint32_t index) {
 }
 
 int ScanLogStore::ReadRecord(uint32_t recordIndex, FoundFileRecord& out) {
+  std::lock_guard lock(impl_->mutex);
   if (!impl_->IsOpen()) return err::kInvalidHandle;
   return impl_->ReadRecord(recordIndex, out);
 }
 
-int ScanLogStore::ListChildren(uint64_t directoryKey, std::vector<FoundFileRecord>& out) {
+int ScanLogStore::ListChildren(uint64_t directoryKey, std::vector<FoundFileRecord>& out,
+                               std::stop_token stop) {
   Impl& s = *impl_;
+  std::lock_guard lock(s.mutex);
   if (!s.IsOpen()) return err::kInvalidHandle;
   try {
-    if (int r = s.Flush(false); r != 0) return r;
     if (s.relations.empty()) return err::kSuccess;
     auto it = directoryKey == 0 ? s.relations.begin() : s.relations.find(directoryKey);
     if (it == s.relations.end()) return err::kSuccess;
     int r = s.ReadInListOrder(it->second, out,
-                              [](const FoundFileRecord& rec) { return !IsDamagedPhoto(rec); });
+                              [&](const FoundFileRecord& rec) {
+                                return s.includeDamaged || !IsDamagedPhoto(rec);
+                              },
+                              stop);
     SortForListing(out);
     return r;
   } catch (const std::bad_alloc&) {
@@ -168,12 +175,12 @@ int ScanLogStore::ListChildren(uint64_t directoryKey, std::vector<FoundFileRecor
   }
 }
 
-int ScanLogStore::CountFiles(uint64_t directoryKey, uint32_t& count) {
+int ScanLogStore::CountFiles(uint64_t directoryKey, uint32_t& count, std::stop_token stop) {
   Impl& s = *impl_;
+  std::lock_guard lock(s.mutex);
   count = 0;
   if (!s.IsOpen()) return err::kInvalidHandle;
   try {
-    if (int r = s.Flush(false); r != 0) return r;
     if (s.relations.empty()) return err::kSuccess;
     if (int r = s.BuildRecordIndex(); r != 0) return r;
     const uint64_t start = directoryKey == 0 ? s.relations.begin()->first : directoryKey;
@@ -182,17 +189,30 @@ int ScanLogStore::CountFiles(uint64_t directoryKey, uint32_t& count) {
     std::deque<uint64_t> queue{start};
     std::unordered_set<uint64_t> seen{start};
     uint64_t files = 0;
+    const uint64_t visible = s.VisibleRecords();
     while (!queue.empty()) {
+      if (stop.stop_requested()) return err::kCancelled;
       const uint64_t key = queue.front();
       queue.pop_front();
       auto it = s.relations.find(key);
       if (it == s.relations.end()) continue;
       const uint64_t childDepth = (key >> 32) + 1;
       for (uint32_t index : it->second) {
-        if (index == 0 || index > s.entryIds.size()) continue;
-        if (s.folderFlags[index - 1] != 0) {
-          const uint64_t child = DirectoryKey(static_cast<uint32_t>(childDepth),
-                                              s.entryIds[index - 1]);
+        if (index == 0 || index > visible) continue;
+        bool folder = false;
+        uint32_t entryId = 0;
+        if (index <= s.entryIds.size()) {
+          folder = s.folderFlags[index - 1] != 0;
+          entryId = s.entryIds[index - 1];
+        } else if (const FoundFileRecord* buffered = s.BufferedRecord(index)) {
+          // Still in the write buffer: read from there, the file is not written.
+          folder = buffered->isDirectory != 0;
+          entryId = buffered->entryId;
+        } else {
+          continue;
+        }
+        if (folder) {
+          const uint64_t child = DirectoryKey(static_cast<uint32_t>(childDepth), entryId);
           if (seen.insert(child).second) queue.push_back(child);
         } else {
           ++files;
@@ -208,6 +228,7 @@ int ScanLogStore::CountFiles(uint64_t directoryKey, uint32_t& count) {
 
 int ScanLogStore::AncestorChain(const FoundFileRecord& record, std::vector<FoundFileRecord>& out) {
   Impl& s = *impl_;
+  std::lock_guard lock(s.mutex);
   if (!s.IsOpen()) return err::kInvalidParameter;
   try {
     if (s.relations.empty()) return err::kSuccess;

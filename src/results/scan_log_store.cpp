@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "platform/errors.h"
-#include "results/scan_history.h"
 #include "results/scan_log_impl.h"
 
 namespace qm {
@@ -51,6 +50,8 @@ void ScanLogStore::Impl::Reset() {
   ownersBuilt = false;
   std::vector<uint64_t>().swap(ownerKey);
   std::vector<bool>().swap(hasOwner);
+  published = 0;
+  writer = {};
 }
 
 int ScanLogStore::Impl::Open(const fs::path& folder, const std::string& baseName) {
@@ -194,19 +195,18 @@ ScanLogStore::ScanLogStore() : impl_(std::make_unique<Impl>()) {}
 
 ScanLogStore::~ScanLogStore() { CloseScanLog(); }
 
-int ScanLogStore::OpenScanLog(const std::string& baseName) {
+int ScanLogStore::OpenScanLogIn(const fs::path& folder, const std::string& baseName) {
+  CloseScanLog();
   // An absolute path names a log the user picked, wherever it lies; any
   // other name must be a plain file name inside the scan folder.
   const fs::path given(baseName);
-  if (given.is_absolute()) return OpenScanLogIn(given.parent_path(), given.filename().string());
-  return OpenScanLogIn(GetScanHistory().CurrentScanFolder(), baseName);
-}
-
-int ScanLogStore::OpenScanLogIn(const fs::path& folder, const std::string& baseName) {
-  CloseScanLog();
+  std::lock_guard lock(impl_->mutex);
+  impl_->writer = std::this_thread::get_id();
   int result;
   try {
-    result = impl_->Open(folder, baseName);
+    result = given.is_absolute() ? impl_->Open(given.parent_path(), given.filename().string())
+                                 : impl_->Open(folder, baseName);
+    impl_->PublishReserved();
   } catch (const std::bad_alloc&) {
     impl_->Reset();
     return err::kNotEnoughMemory;
@@ -220,6 +220,8 @@ int ScanLogStore::OpenScanLogIn(const fs::path& folder, const std::string& baseN
 
 FoundFileRecord* ScanLogStore::ReserveRecord() {
   Impl& s = *impl_;
+  std::lock_guard lock(s.mutex);
+  s.PublishReserved();
   if (!s.IsOpen() || s.buffer.size() != static_cast<size_t>(kBufferCapacity)) return nullptr;
   if (s.recordCount >= kMaxRecords) return nullptr;
   if (s.used + static_cast<int>(kRecordSize) > kBufferCapacity) {
@@ -236,6 +238,8 @@ FoundFileRecord* ScanLogStore::ReserveRecord() {
 void ScanLogStore::AddRelation(uint64_t directoryKey, uint32_t recordIndex, uint32_t directoryId,
                                const char* name) {
   Impl& s = *impl_;
+  std::lock_guard lock(s.mutex);
+  s.PublishReserved();
   if (!s.IsOpen() || recordIndex == 0 || recordIndex > s.recordCount) return;
   try {
     s.relations[directoryKey].push_back(recordIndex);
@@ -255,6 +259,8 @@ void ScanLogStore::AddRelation(uint64_t directoryKey, uint32_t recordIndex, uint
 }
 
 int ScanLogStore::FlushScanLog() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->PublishReserved();
   try {
     return impl_->Flush(true);
   } catch (const std::bad_alloc&) {
@@ -263,20 +269,33 @@ int ScanLogStore::FlushScanLog() {
 }
 
 void ScanLogStore::CloseScanLog() {
-  if (impl_->IsOpen()) FlushScanLog();
+  if (IsOpen()) FlushScanLog();
+  std::lock_guard lock(impl_->mutex);
   impl_->Reset();
 }
 
-uint64_t ScanLogStore::RecordCount() const { return impl_->IsOpen() ? impl_->recordCount : 0; }
+uint64_t ScanLogStore::RecordCount() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->IsOpen() ? impl_->VisibleRecords() : 0;
+}
 
 int ScanLogStore::SetListProgress(ListProgressFn callback, void* user) {
+  std::lock_guard lock(impl_->mutex);
   if (!impl_->IsOpen()) return err::kInvalidParameter;
   impl_->listProgress = callback;
   impl_->listProgressUser = user;
   return err::kSuccess;
 }
 
-bool ScanLogStore::IsOpen() const { return impl_->IsOpen(); }
+void ScanLogStore::SetIncludeDamaged(bool include) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->includeDamaged = include;
+}
+
+bool ScanLogStore::IsOpen() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->IsOpen();
+}
 
 const fs::path& ScanLogStore::MainPath() const { return impl_->mainPath; }
 

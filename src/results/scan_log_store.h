@@ -7,12 +7,23 @@
 //
 // A directory key is depth * 2^32 + directory id (the folder's entryId); the
 // smallest key present stands for the root.
+//
+// Threads: one writer (ReserveRecord, AddRelation, FlushScanLog, CloseScanLog,
+// called from one thread at a time) and any number of readers
+// (ListChildren, CountFiles, AncestorChain, ListByCategory, ReadRecord,
+// RecordCount) at the same time. Readers never write to the files; a reader
+// on another thread sees the records the writer had finished when it last
+// called in (a reserved slot is finished by the writer's next call), the
+// writer sees all of its own. Opening and closing must not overlap any other
+// call. The reads that can take long stop with err::kCancelled once their
+// stop token is asked to stop.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -51,11 +62,10 @@ class ScanLogStore {
   ScanLogStore(const ScanLogStore&) = delete;
   ScanLogStore& operator=(const ScanLogStore&) = delete;
 
-  // Opens (creating or appending to) the log in the current scan folder that
-  // the process's ScanHistory gives. An absolute path opens that log where it
-  // lies; a relative name holding a '/' is refused (123).
-  int OpenScanLog(const std::string& baseName);
-  // Same, in an explicit folder (created with its parents when missing).
+  // Opens (creating or appending to) the log `baseName` in `folder`
+  // (created with its parents when missing). An absolute baseName opens that
+  // log where it lies, whatever the folder; a relative name holding a '/' is
+  // refused (123).
   int OpenScanLogIn(const std::filesystem::path& folder, const std::string& baseName);
 
   // A zero-filled slot in the write buffer; its index is RecordCount(). The
@@ -68,17 +78,21 @@ class ScanLogStore {
   int FlushScanLog();
   void CloseScanLog();
 
-  int ListChildren(uint64_t directoryKey, std::vector<FoundFileRecord>& out);
-  int CountFiles(uint64_t directoryKey, uint32_t& count);
+  int ListChildren(uint64_t directoryKey, std::vector<FoundFileRecord>& out,
+                   std::stop_token stop = {});
+  int CountFiles(uint64_t directoryKey, uint32_t& count, std::stop_token stop = {});
   // Folder records from the record's parent up to (not including) the root.
   int AncestorChain(const FoundFileRecord& record, std::vector<FoundFileRecord>& out);
-  // 1 when the main file could be read, else 0.
-  int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out);
+  // 1 when the main file could be read, else 0; err::kCancelled once stopped.
+  int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out,
+                     std::stop_token stop = {});
   // Reads record `recordIndex` (1-based). 0, 87 or an OS error.
   int ReadRecord(uint32_t recordIndex, FoundFileRecord& out);
 
   uint64_t RecordCount() const;
   int SetListProgress(ListProgressFn callback, void* user);
+  // Damaged photos (IsDamagedPhoto) are left out of listings unless included here.
+  void SetIncludeDamaged(bool include);
 
   bool IsOpen() const;
   const std::filesystem::path& MainPath() const;

@@ -52,7 +52,10 @@ TEST(CliBasics, BadSourcesAndUsageGiveClearMessagesAndExitCodes) {
       {"", 2, "subcommand is required"},
       {"probe", 2, "SOURCE is required"},
       {"list x --tree --category photo", 2, "excludes"},
-      {"frobnicate", 2, ""},
+      {"frobnicate", 2, "unknown command 'frobnicate'"},
+      {"scna x.img", 2, "unknown command 'scna'; did you mean 'scan'?"},
+      {"scan x.img --bogus", 2, "unknown option or extra argument: --bogus"},
+      {"logs --remove some", 2, "a scan number or 'all'"},
   };
   for (const auto& c : cases) {
     std::string out;

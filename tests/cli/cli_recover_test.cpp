@@ -74,6 +74,12 @@ TEST_F(CliRecover, ScanListAndRecoverFindTheDeletedFiles) {
   EXPECT_NE(out.find("\"path\":\"Photos/Holiday/Beach at sunset.jpg\""), std::string::npos) << out;
   EXPECT_NE(out.find("\"path\":\"Documents/Tax return.pdf\""), std::string::npos) << out;
   EXPECT_EQ(out.find("keep.txt"), std::string::npos) << "a live file was reported\n" << out;
+  // Every file a quick scan lists was found deleted.
+  EXPECT_EQ(out.find("\"isDirectory\":false,\"isDeleted\":false"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"isDeleted\":true,\"contentOk\":true,\"engineKind\":1,"
+                     "\"engineKindName\":\"fatQuick\""),
+            std::string::npos)
+      << out;
 
   ASSERT_EQ(Cli("list " + Quote(image_) + " --category photo", &out), 0) << out;
   EXPECT_NE(out.find("jpg (2)"), std::string::npos) << out;

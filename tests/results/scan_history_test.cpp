@@ -175,17 +175,28 @@ TEST_F(ScanHistoryTest, DamagedIndexKeepsWholeEntriesOnly) {
   EXPECT_EQ(history.Entries()[0].Folder(), FolderText(4));
 }
 
-TEST_F(ScanHistoryTest, StartingAFolderRemovesWhatWasLeftUnderItsNumber) {
+TEST_F(ScanHistoryTest, StartingAFolderSkipsNumbersWhoseFolderStillHoldsAScan) {
   {
     ScanHistory history(ScanLog());
     ASSERT_EQ(history.SaveHistoryEntry(1, 2, 3, 4, Resume(5), MakeScanFolder(1)), 0);
   }
-  // The counter on disk is 0, so the next folder is 1 again.
-  ScanHistory history(ScanLog());
-  EXPECT_EQ(history.StartNewScanFolder().string(), FolderText(1));
-  EXPECT_FALSE(fs::exists(ScanLog() / "1"));
-  EXPECT_TRUE(history.Entries().empty());
-  EXPECT_EQ(history.DeleteHistoryEntry(ScanLog() / "does-not-exist"), 0);
+  MakeScanFolder(3);
+  // The counter on disk is 0, but folder 1 holds a scan: it is kept, and so is its entry.
+  {
+    ScanHistory history(ScanLog());
+    EXPECT_EQ(history.StartNewScanFolder().string(), FolderText(2));
+    EXPECT_TRUE(fs::is_directory(ScanLog() / "2"));
+    EXPECT_TRUE(fs::exists(ScanLog() / "1" / "Pro_Fat_0_20261271030"));
+    EXPECT_EQ(history.Entries().size(), 1u);
+  }
+  // A second process goes on from the saved counter, past folder 3.
+  ScanHistory next(ScanLog());
+  EXPECT_EQ(next.FolderCounter(), 2u);
+  EXPECT_EQ(next.StartNewScanFolder().string(), FolderText(4));
+  next.ReleaseScanFolder();  // empty: the number is given back
+  EXPECT_FALSE(fs::exists(ScanLog() / "4"));
+  EXPECT_EQ(ScanHistory(ScanLog()).FolderCounter(), 3u);
+  EXPECT_EQ(next.DeleteHistoryEntry(ScanLog() / "does-not-exist"), 0);
 }
 
 TEST_F(ScanHistoryTest, HostileIndexCannotDeleteOutsideTheScanLogFolder) {

@@ -9,7 +9,6 @@
 #include "results/categories.h"
 #include "results/log_names.h"
 #include "results/result_tree.h"
-#include "results/scan_history.h"
 #include "results/scan_log_store.h"
 #include "store_fixture.h"
 
@@ -141,6 +140,7 @@ TEST_F(ScanLogStoreTest, ListingSortsFilesFirstAndHidesDamagedPhotos) {
   EXPECT_EQ(Names(root), (std::vector<std::string>{"ALPHA.doc", "beta.txt", "good.jpg",
                                                    "Émile.txt", "Alpha", "zeta"}));
   // A key without a list yields nothing and adds nothing to the index.
+  ASSERT_EQ(store.FlushScanLog(), 0);
   const std::string before = ReadBytes(Relation());
   std::vector<FoundFileRecord> none;
   ASSERT_EQ(store.ListChildren(DirectoryKey(1, 999), none), 0);
@@ -289,18 +289,18 @@ TEST_F(ScanLogStoreTest, RefusesBaseNamesThatAreNotPlainFileNames) {
   EXPECT_EQ(store.ReserveRecord(), nullptr);
 }
 
-TEST_F(ScanLogStoreTest, OpenScanLogUsesTheCurrentScanFolder) {
-  const fs::path folder = GetScanHistory().StartNewScanFolder();
+TEST_F(ScanLogStoreTest, OpensInTheGivenFolderOrWhereAnAbsolutePathPoints) {
+  const fs::path folder = temp_.path() / "ScanLog" / "7";
   ScanLogStore store;
-  ASSERT_EQ(store.OpenScanLog("Fast_0_20261279 5"), 0);
+  ASSERT_EQ(store.OpenScanLogIn(folder, "Fast_0_20261279 5"), 0);
   EXPECT_EQ(store.MainPath(), folder / "Fast_0_20261279 5");
   EXPECT_TRUE(fs::exists(folder / "Fast_0_20261279 5_Relation"));
   EXPECT_TRUE(fs::exists(folder / "Fast_0_20261279 5_DirInfo"));
   // A log picked by its full path is opened where it lies.
   ScanLogStore picked;
-  ASSERT_EQ(picked.OpenScanLog(Main().string()), 0);
+  ASSERT_EQ(picked.OpenScanLogIn(folder, Main().string()), 0);
   EXPECT_EQ(picked.MainPath(), Main());
-  EXPECT_EQ(picked.OpenScanLog("../1/log"), err::kInvalidName);
+  EXPECT_EQ(picked.OpenScanLogIn(folder, "../1/log"), err::kInvalidName);
 }
 
 TEST_F(ScanLogStoreTest, PartialRecordAtTheEndIsOverwrittenNotAppendedAfter) {

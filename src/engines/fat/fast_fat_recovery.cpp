@@ -46,7 +46,7 @@ int CFastFatRecovery::OpenImage(const std::string& imagePath, uint16_t volumeLet
 int CFastFatRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
                                uint16_t volumeLetter) {
   if (open_) return err::kSuccess;
-  int rc = source_.OpenPhysicalDriveSource(driveIndex);
+  int rc = source_.OpenPhysicalDriveSource(Disks(), driveIndex);
   partitionStartPending_ = startSector;
   partitionSectorsPending_ = sectorCount;
   return FinishOpen(rc, volumeLetter);

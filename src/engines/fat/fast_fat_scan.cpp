@@ -343,6 +343,7 @@ void CFastFatRecovery::AddFile(const FatDirEntry& e, const std::string& name,
   if (r == nullptr) return;
   FillCommon(*r, e, anchorSector);
   r->isDirectory = 0;
+  r->isDeleted = 1;  // the walk files only deleted entries and what deleted folders hold
   r->entryId = EntryFirstCluster(e, name, false);
   r->fileSize = e.fileSize;
   r->SetName(name);

@@ -68,7 +68,7 @@ int CFastNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t volumeLe
 int CFastNtfsRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
                                 uint16_t volumeLetter) {
   if (open_) return err::kSuccess;
-  const int rc = source_.OpenPhysicalDriveSource(driveIndex);
+  const int rc = source_.OpenPhysicalDriveSource(Disks(), driveIndex);
   if (rc == 0 && sectorCount == 0) return FinishOpen(err::kInvalidParameter, 0, 0, 512, volumeLetter);
   const uint32_t sectorSize = rc == 0 ? source_.info().sectorSize : 512;
   return FinishOpen(rc, startSector, sectorCount, sectorSize, volumeLetter);

@@ -137,6 +137,7 @@ void NtfsMftScanner::ParseDeletedRecord(MutableBytes record, uint32_t number, ui
   FoundFileRecord r{};
   FillCommon(r, s, number, sector);
   r.isDirectory = 0;
+  r.isDeleted = 1;
   if (s.hasData) {
     r.fileSize = s.dataSize;
   } else if (s.hasAttributeList) {

@@ -1,4 +1,4 @@
-#include "cli/scan_target.h"
+#include "session/scan_source.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -12,7 +12,7 @@
 #include "platform/file_handle.h"
 #include "platform/sysfs_text.h"
 
-namespace qm::cli {
+namespace qm::session {
 
 namespace fs = std::filesystem;
 
@@ -23,7 +23,8 @@ bool ParseUnsigned(const std::string& text, uint64_t& value) {
   return ec == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
-int ResolveBlockDevice(const std::string& path, ScanTarget& target, std::string& message) {
+int ResolveBlockDevice(const std::string& path, DiskTable& disks, ScanSource& target,
+                       std::string& message) {
   std::error_code ec;
   const fs::path canonical = fs::canonical(path, ec);
   const std::string name = canonical.filename().string();
@@ -43,7 +44,7 @@ int ResolveBlockDevice(const std::string& path, ScanTarget& target, std::string&
     target.devicePath = canonical.string();
     FileHandle disk;
     if (int rc = disk.OpenReadOnly(diskPath); rc != 0) {
-      message = "cannot open " + diskPath + ": " + ErrorText(rc);
+      message = CannotOpenText(diskPath, rc);
       return rc;
     }
     DiskInfo info;
@@ -59,36 +60,53 @@ int ResolveBlockDevice(const std::string& path, ScanTarget& target, std::string&
     // A whole disk holding one file system (no partition table): the
     // volume is the whole disk.
     target.devicePath = canonical.string();
+    target.wholeDisk = true;
     FileHandle disk;
+    if (int rc = disk.OpenReadOnly(diskPath); rc != 0) {
+      message = CannotOpenText(diskPath, rc);
+      return rc;
+    }
     DiskInfo info;
-    if (disk.OpenReadOnly(diskPath) == 0 && QueryDiskInfo(disk, info) == 0) {
+    if (QueryDiskInfo(disk, info) == 0) {
       target.sectorSize = info.sectorSize;
       target.sectorCount = info.lengthBytes / info.sectorSize;
     }
   }
-  target.kind = ScanTarget::Kind::kDisk;
+  target.kind = ScanSource::Kind::kDisk;
   target.path = diskPath;
-  target.driveIndex = DiskTable::System().Add(diskPath);
+  target.driveIndex = disks.Add(diskPath);
   return err::kSuccess;
 }
 
 }  // namespace
 
-int ParseSource(const std::string& text, ScanTarget& target, std::string& message) {
-  target = ScanTarget{};
+std::string CannotOpenText(const std::string& path, int error) {
+  std::string text = "cannot open " + path + ": " + ErrorText(error);
+  if (error != err::kAccessDenied) return text;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    return text + "; check the file's permissions (ls -l " + path + "), or run the command with sudo";
+  return text + "; reading a disk needs its owner's rights: run the command with sudo, or join "
+                "the disk group (sudo usermod -aG disk $USER, then log in again)";
+}
+
+int ParseSource(const std::string& text, DiskTable& disks, ScanSource& target,
+                std::string& message) {
+  target = ScanSource{};
   target.text = text;
   if (text.rfind("disk:", 0) == 0) {
     uint64_t index = 0;
-    if (!ParseUnsigned(text.substr(5), index) || index >= DiskTable::System().Size()) {
+    if (!ParseUnsigned(text.substr(5), index) || index >= disks.Size()) {
       message = "no disk " + text.substr(5) + " in the disk table (see 'quillmark-cli devices')";
       return err::kFileNotFound;
     }
-    target.kind = ScanTarget::Kind::kDisk;
+    target.kind = ScanSource::Kind::kDisk;
     target.driveIndex = static_cast<int>(index);
-    target.path = DiskTable::System().PathOf(target.driveIndex);
+    target.path = disks.PathOf(target.driveIndex);
+    target.wholeDisk = true;
     FileHandle handle;
     if (int rc = handle.OpenReadOnly(target.path); rc != 0) {
-      message = "cannot open " + target.path + ": " + ErrorText(rc);
+      message = CannotOpenText(target.path, rc);
       return rc;
     }
     DiskInfo info;
@@ -108,13 +126,13 @@ int ParseSource(const std::string& text, ScanTarget& target, std::string& messag
     const std::string image = text.substr(0, at);
     if (ParseUnsigned(text.substr(at + 1), number) && number <= 1000000) {
       std::string reason;
-      int rc = ResolveImagePartition(image, static_cast<int>(number), target.driveIndex,
+      int rc = ResolveImagePartition(disks, image, static_cast<int>(number), target.driveIndex,
                                      target.startSector, target.sectorCount, &reason);
       if (rc != 0) {
         message = reason.empty() ? image + ": " + ErrorText(rc) : reason;
         return rc;
       }
-      target.kind = ScanTarget::Kind::kDisk;
+      target.kind = ScanSource::Kind::kDisk;
       target.path = image;
       target.sectorSize = 512;
       return err::kSuccess;
@@ -122,30 +140,32 @@ int ParseSource(const std::string& text, ScanTarget& target, std::string& messag
   }
   if (::stat(text.c_str(), &st) != 0) {
     int rc = LastError();
-    message = "cannot open " + text + ": " + ErrorText(rc);
+    message = CannotOpenText(text, rc);
     return rc;
   }
   if (S_ISDIR(st.st_mode)) {
     message = text + " is a folder, not a disk or an image file";
     return err::kDirectory;
   }
-  if (S_ISBLK(st.st_mode)) return ResolveBlockDevice(text, target, message);
+  if (S_ISBLK(st.st_mode)) return ResolveBlockDevice(text, disks, target, message);
   if (!S_ISREG(st.st_mode)) {
     message = text + " is neither a block device nor a regular file";
     return err::kInvalidParameter;
   }
   FileHandle handle;
   if (int rc = handle.OpenReadOnly(text); rc != 0) {
-    message = "cannot open " + text + ": " + ErrorText(rc);
+    message = CannotOpenText(text, rc);
     return rc;
   }
   if (st.st_size < 512) {
-    message = text + " is " + std::to_string(st.st_size) + " bytes long: too short to hold a volume";
+    message = text + " is " + std::to_string(st.st_size) + (st.st_size == 1 ? " byte" : " bytes") +
+              " long: too short to hold a volume";
     return err::kInvalidData;
   }
-  target.kind = ScanTarget::Kind::kImage;
+  target.kind = ScanSource::Kind::kImage;
   target.path = text;
+  target.wholeDisk = true;
   return err::kSuccess;
 }
 
-}  // namespace qm::cli
+}  // namespace qm::session

@@ -1,0 +1,75 @@
+// ScanSession: from what the user named to opened engines with their scan
+// folders. It names and opens the source, chooses the engine, splits a whole
+// disk (or an image of one) that holds a partition table into its FAT and
+// NTFS partitions, starts a new scan folder for each scan, and re-opens an
+// earlier scan's log only for the volume it was made for. It prints
+// nothing: every failure comes back as a code with a sentence for the user,
+// so the terminal tool and the desktop application drive scans alike.
+//
+// One session belongs to one thread; the engines it opens follow the rules
+// of their interface (a listing thread may read while Scan writes).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engines/file_recovery_parse.h"
+#include "platform/disk_table.h"
+#include "results/scan_history.h"
+#include "session/scan_info.h"
+#include "session/scan_source.h"
+
+namespace qm::session {
+
+// One volume of the source with its engine.
+struct ScanVolume {
+  int partitionNumber = 0;  // 0 when the source is the volume itself
+  std::unique_ptr<IFileRecoveryParse> engine;
+  std::filesystem::path scanFolder;  // set by Scan or Reopen
+  ScanInfo info;                     // which volume this is, and what its scan found
+  std::vector<std::string> warnings; // what the engine met without stopping
+};
+
+class ScanSession {
+ public:
+  ScanSession(ScanHistory& history, DiskTable& disks) : history_(history), disks_(disks) {}
+
+  // Names and opens the source and an engine for each volume in it. 0, or
+  // an error code with `message`.
+  int Open(const std::string& source, bool deep, std::string& message);
+
+  // Scans volume `index` into a new scan folder. The scan's result (0,
+  // err::kCancelled, or why it failed) is returned; `message` explains a
+  // failure. A failed scan that found nothing leaves no folder behind.
+  int Scan(size_t index, ScanProgressFn progress, void* user, std::string& message);
+
+  // Re-opens the scan log in `folder` (as given to --log: a path, a number
+  // or "last"). A log made for a volume this source does not hold is
+  // refused; otherwise only the volume it was made for stays in volumes().
+  int Reopen(const std::string& folder, std::string& message);
+
+  const ScanSource& source() const { return source_; }
+  std::vector<ScanVolume>& volumes() { return volumes_; }
+  // Partitions of a whole disk that were passed over, one sentence each.
+  const std::vector<std::string>& notes() const { return notes_; }
+
+ private:
+  EngineContext Context(const std::filesystem::path& folder) const;
+  int OpenPartitions(bool deep, int firstError, std::string& message);
+  ScanInfo IdentityOf(int partitionNumber, uint64_t start, uint64_t count,
+                      const IFileRecoveryParse& engine) const;
+
+  ScanHistory& history_;
+  DiskTable& disks_;
+  ScanSource source_;
+  std::vector<ScanVolume> volumes_;
+  std::vector<std::string> notes_;
+};
+
+// Every engine tags its records with this; a session opens one source.
+inline constexpr uint16_t kSourceTag = 1;
+
+}  // namespace qm::session
