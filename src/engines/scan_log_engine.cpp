@@ -98,6 +98,23 @@ int ScanLogEngine::ExtractForPreview(const FoundFileRecord& record, std::string&
   return extractor_.ExtractForPreview(record, outPath, buffer, bufferSize, progress, user);
 }
 
+std::vector<std::string> ScanLogEngine::ScanWarnings() const {
+  std::lock_guard<std::mutex> lock(warningsMutex_);
+  return warnings_;
+}
+
+void ScanLogEngine::AddWarning(std::string sentence) {
+  std::lock_guard<std::mutex> lock(warningsMutex_);
+  for (const std::string& known : warnings_)
+    if (known == sentence) return;
+  warnings_.push_back(std::move(sentence));
+}
+
+void ScanLogEngine::ClearWarnings() {
+  std::lock_guard<std::mutex> lock(warningsMutex_);
+  warnings_.clear();
+}
+
 int ScanLogEngine::ListFolder(const FoundFileRecord& folder, uint32_t depth,
                               std::vector<FoundFileRecord>& out) {
   return ListChildren(&folder, depth, out);

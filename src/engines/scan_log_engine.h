@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ class ScanLogEngine : public IFileRecoveryParse,
   int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
                         uint32_t* bufferSize, PreviewProgressFn progress, void* user) override;
 
+  // May be called while a scan runs on another thread.
+  std::vector<std::string> ScanWarnings() const override;
+
   const ScanLogStore* log() const { return log_.get(); }
   // The directory id under which the root's records are filed.
   virtual uint32_t RootId() const = 0;
@@ -55,6 +59,9 @@ class ScanLogEngine : public IFileRecoveryParse,
                  std::vector<FoundFileRecord>& out) override;
   int FolderDepth(const FoundFileRecord& folder, uint32_t& depth) override;
 
+  void AddWarning(std::string sentence);
+  void ClearWarnings();
+
   bool open_ = false;
   std::unique_ptr<ScanLogStore> log_;
   FileExtractor extractor_;
@@ -67,6 +74,9 @@ class ScanLogEngine : public IFileRecoveryParse,
   void* listUser_ = nullptr;
 
  private:
+  mutable std::mutex warningsMutex_;
+  std::vector<std::string> warnings_;
+
   bool LogReady() const { return log_ && log_->IsOpen(); }
   uint64_t KeyOf(const FoundFileRecord* folder, uint32_t depth) const;
 };

@@ -77,6 +77,7 @@ std::string ErrorText(int code) {
     case err::kFilenameTooLong: return "The filename or extension is too long.";
     case err::kDirectory: return "The directory name is invalid.";
     case err::kNoUnicodeTranslation: return "No mapping for the Unicode character exists in the target multi-byte code page.";
+    case err::kDiskCorrupt: return "The file system's structures are damaged: nothing could be read through them.";
     case err::kDeviceRemoved: return "The device has been removed.";
     case err::kCancelled: return "The operation was cancelled by the user.";
     default: return "Unknown error " + std::to_string(code) + ".";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engines/volume_warnings.h"
 #include "platform/errors.h"
 
 namespace qm {
@@ -32,7 +33,17 @@ int CFastFatRecovery::FinishOpen(int rc, uint16_t volumeLetter) {
   signatureContext_.source = &source_;
   signatureContext_.sectorSize = volume_.deviceSectorSize();
   open_ = true;
+  NoteVolumeDamage();
   return err::kSuccess;
+}
+
+void CFastFatRecovery::NoteVolumeDamage() {
+  if (volume_.missingBytes() > 0)
+    AddWarning(VolumeCutShortWarning(volume_.declaredBytes(), volume_.partitionBytes()));
+  if (volume_.rootClusterDamaged())
+    AddWarning(DamagedMetadataWarning("The boot sector's first cluster of the root folder (" +
+                                      std::to_string(volume_.geometry().rootCluster) +
+                                      ", not a cluster of this volume)"));
 }
 
 int CFastFatRecovery::OpenImage(const std::string& imagePath, uint16_t volumeLetter) {
