@@ -126,8 +126,13 @@ int CFastFatRecovery::ReadFileContent(const FoundFileRecord& record, const Conte
       ++count;
       haveNext = volume_.NextInChain(last, next);
     }
+    // The file's last cluster is read only as far as the sectors it fills:
+    // a small file costs its own size, not a whole cluster.
+    const uint32_t sectorBytes = volume_.deviceSectorSize();
+    const uint64_t wantedBytes = (remaining + sectorBytes - 1) / sectorBytes * sectorBytes;
+    const uint32_t bytes =
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * clusterBytes, wantedBytes));
     uint32_t got = 0;
-    const uint32_t bytes = count * clusterBytes;
     int rc = volume_.ReadBytes(g.ClusterOffset(cluster), bytes, workBuffer_.data(), got);
     const uint32_t use = static_cast<uint32_t>(std::min<uint64_t>(got, remaining));
     if (use > 0) {
