@@ -349,7 +349,6 @@ void NtfsMftScanner::WriteDirectory(uint32_t number) {
     WriteLostFolder(number);
     return;
   }
-  if (number <= kLastSystemRecord) return;
   FoundFileRecord r{};
   FillCommon(r, number, node.sector, node.name, node.created, node.modified, node.accessed, 0);
   r.isDirectory = 1;
