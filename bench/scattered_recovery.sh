@@ -3,9 +3,11 @@
 # the bytes the process reads (rchar from /proc/<pid>/io, page cache
 # included) against the bytes it writes, and the wall time.
 #
-#   fat:  a sparse 4 GiB FAT32 image holding 600 small files (100 to 800
-#         bytes), each followed by a live 6 MiB filler so that they lie
-#         spread over the whole volume; the small files are deleted.
+#   fat:  a 4 GiB FAT32 image of 512-byte clusters (a 32 MiB FAT) holding
+#         600 small files (100 to 800 bytes), each followed by a live 6 MiB
+#         filler so that they lie spread over the whole volume; their names
+#         are shuffled against their place on disk, so that a recovery in
+#         name order jumps about the volume. The small files are deleted.
 #   ntfs: the 100,000-file image of bench/ntfs_scan.sh (built by it when
 #         missing), all of its deleted files recovered.
 #
@@ -35,7 +37,7 @@ make_fat_image() {
   echo "building $image (600 scattered small files)..." >&2
   rm -f "$image"
   truncate -s 4G "$image"
-  mkfs.fat -F 32 -n SCATTER "$image" >/dev/null
+  mkfs.fat -F 32 -s 1 -n SCATTER "$image" >/dev/null
   local staging="$work/staging"
   rm -rf "$staging"
   mkdir -p "$staging"
@@ -46,17 +48,26 @@ rng = random.Random(11)
 filler = os.path.join(root, "filler.bin")
 with open(filler, "wb") as out:
     out.write(rng.randbytes(6 << 20))
+names = list(range(600))
+rng.shuffle(names)
 for i in range(600):
-    with open(os.path.join(root, "s%03d.dat" % i), "wb") as out:
+    # Disk order is i; the name the listing sorts by is names[i].
+    with open(os.path.join(root, "p%03d.dat" % i), "wb") as out:
         out.write(rng.randbytes(rng.randint(100, 800)))
     os.link(filler, os.path.join(root, "f%03d.bin" % i))
+with open(os.path.join(root, "names.txt"), "w") as out:
+    out.write("\n".join("s%03d.dat" % n for n in names) + "\n")
 PY
   # One call, in this order: each small file is followed by its filler.
+  local names
+  mapfile -t names < "$staging/names.txt"
+  local i
+  for i in $(seq 0 599); do mv "$staging/p$(printf '%03d' "$i").dat" "$staging/${names[$i]}"; done
   local args=()
-  for i in $(seq -f '%03g' 0 599); do args+=("$staging/s$i.dat" "$staging/f$i.bin"); done
+  for i in $(seq 0 599); do args+=("$staging/${names[$i]}" "$staging/f$(printf '%03d' "$i").bin"); done
   mcopy -i "$image" "${args[@]}" ::/
   args=()
-  for i in $(seq -f '%03g' 0 599); do args+=("::/s$i.dat"); done
+  for i in $(seq 0 599); do args+=("::/${names[$i]}"); done
   mdel -i "$image" "${args[@]}"
   rm -rf "$staging"
 }

@@ -10,6 +10,7 @@ namespace qm {
 void FatTableCache::Reset(uint64_t tableBytes, uint64_t readableBytes, BlockReader reader) {
   std::lock_guard<std::mutex> lock(mutex_);
   blocks_.clear();
+  slotOf_.clear();
   lastHit_ = 0;
   useClock_ = 0;
   blockReads_ = 0;
@@ -26,12 +27,10 @@ const FatTableCache::Block* FatTableCache::BlockFor(uint64_t offset, int& rc) co
     blocks_[lastHit_].lastUse = ++useClock_;
     return &blocks_[lastHit_];
   }
-  for (size_t i = 0; i < blocks_.size(); ++i) {
-    if (blocks_[i].start == start) {
-      lastHit_ = i;
-      blocks_[i].lastUse = ++useClock_;
-      return &blocks_[i];
-    }
+  if (auto it = slotOf_.find(start); it != slotOf_.end()) {
+    lastHit_ = it->second;
+    blocks_[lastHit_].lastUse = ++useClock_;
+    return &blocks_[lastHit_];
   }
   if (start >= readableBytes_) {
     rc = err::kReadFault;
@@ -47,6 +46,7 @@ const FatTableCache::Block* FatTableCache::BlockFor(uint64_t offset, int& rc) co
       if (blocks_[i].lastUse < blocks_[slot].lastUse) slot = i;
   }
   Block& block = blocks_[slot];
+  if (block.start != UINT64_MAX) slotOf_.erase(block.start);
   const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(kBlockBytes, readableBytes_ - start));
   block.data.resize(kBlockBytes);
   block.start = UINT64_MAX;
@@ -64,6 +64,7 @@ const FatTableCache::Block* FatTableCache::BlockFor(uint64_t offset, int& rc) co
   rc = err::kSuccess;
   block.start = start;
   block.bytes = got;
+  slotOf_[start] = slot;
   block.lastUse = ++useClock_;
   lastHit_ = slot;
   return &block;

@@ -13,14 +13,18 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace qm {
 
 class FatTableCache {
  public:
-  static constexpr uint32_t kBlockBytes = 64 * 1024;
-  static constexpr size_t kMaxBlocks = 64;
+  // Small blocks keep a look-up that misses cheap (a FAT32 of 512-byte
+  // clusters on a large disk has a table of hundreds of MiB, touched in
+  // scattered places); 256 of them keep 4 MiB of the table at hand.
+  static constexpr uint32_t kBlockBytes = 16 * 1024;
+  static constexpr size_t kMaxBlocks = 256;
 
   // Reads `length` bytes at byte `offset` of the table into `out`; returns 0
   // or an error code, with the bytes that arrived in `got`.
@@ -55,6 +59,7 @@ class FatTableCache {
 
   mutable std::mutex mutex_;
   mutable std::vector<Block> blocks_;
+  mutable std::unordered_map<uint64_t, size_t> slotOf_;  // block start -> index in blocks_
   mutable size_t lastHit_ = 0;
   mutable uint64_t useClock_ = 0;
   mutable uint64_t blockReads_ = 0;
