@@ -74,6 +74,9 @@ int NtfsMftScanner::MftPass() {
   const uint64_t sourceSectors = volume_.source()->info().lengthBytes / bps;
   std::vector<uint8_t> chunk(size_t{kRecordsPerStep} * recordSize);
   std::vector<uint8_t> single;
+  // Room for a deleted file per record, up to a bound: pages are only
+  // touched as files are noted, and the list is never moved while it grows.
+  files_.reserve(static_cast<size_t>(std::min<uint64_t>(records, kReservedFiles)));
   uint64_t number = 0;
   while (number < records) {
     uint64_t left = 0;

@@ -35,6 +35,8 @@ class NtfsMftScanner {
   // Folder chains longer than this are cut (a path of 32,767 characters
   // cannot hold more levels than that of names of 8 or more characters).
   static constexpr size_t kMaxDepth = 4096;
+  // Deleted files the pass makes room for before it starts.
+  static constexpr uint64_t kReservedFiles = 1 << 20;
 
   NtfsMftScanner(const NtfsVolume& volume, ScanLogStore& log, SignatureScanContext& signatures,
                  uint16_t volumeLetter)
