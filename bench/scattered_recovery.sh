@@ -106,7 +106,8 @@ for run in $(seq "$RUNS"); do
   mkdir -p "$WORK/logs"
   export QUILLMARK_DATA_DIR="$WORK/logs"
   measure "$CLI" scan "$IMAGE" --quiet >> "$WORK/scan-runs.txt"
-  log=$(find "$WORK/logs" -mindepth 2 -maxdepth 2 -type d | head -1)
+  log=$(find "$WORK/logs" -mindepth 1 -maxdepth 1 -type d | head -1)
+  [ -n "$log" ] || { echo "the scan left no scan folder in $WORK/logs" >&2; exit 1; }
   measure "$CLI" recover "$IMAGE" --log "$log" --out "$OUT/out" --quiet >> "$WORK/recover-runs.txt"
 done
 written=$(du -sb --apparent-size "$OUT/out" | cut -f1)
