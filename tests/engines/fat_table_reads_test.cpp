@@ -130,8 +130,8 @@ TEST_F(FatTableReads, ScatteredRecoveryReadsAboutWhatItWrites) {
   }
   const uint64_t read = ProcessReadBytes() - before;
   EXPECT_GT(written, 24u * 700);
-  // Each file costs its clusters and at most a block of the FAT; the FAT is
-  // 256 KiB here, 16 MiB windows of it cost many times that.
+  // Each file costs the sectors it fills and at most one block of the FAT;
+  // reading the table from each file's entry onwards costs many times that.
   EXPECT_LE(read, 4 * written + fatBytes) << "read " << read << " to write " << written;
 }
 
