@@ -38,10 +38,6 @@ ScanLogStore& ScanLogEngine::NewLog() {
     std::lock_guard lock(logMutex_);
     old = std::exchange(log_, fresh);
   }
-  {
-    std::lock_guard lock(warningsMutex_);
-    warnings_.clear();
-  }
   // Closed here, on the writer's thread: a reader still holding the old log
   // only finds it closed, and never ends up flushing it itself.
   if (old) old->CloseScanLog();
@@ -146,6 +142,23 @@ int ScanLogEngine::ExtractForPreview(const FoundFileRecord& record, std::string&
   if (!open_) return err::kInvalidHandle;
   if (record.clusterBytes > kMaxClusterBytes) return err::kWriteFault;
   return extractor_.ExtractForPreview(record, outPath, buffer, bufferSize, progress, user);
+}
+
+std::vector<std::string> ScanLogEngine::ScanWarnings() const {
+  std::lock_guard<std::mutex> lock(warningsMutex_);
+  return warnings_;
+}
+
+void ScanLogEngine::AddWarning(std::string sentence) {
+  std::lock_guard<std::mutex> lock(warningsMutex_);
+  for (const std::string& known : warnings_)
+    if (known == sentence) return;
+  warnings_.push_back(std::move(sentence));
+}
+
+void ScanLogEngine::ClearWarnings() {
+  std::lock_guard<std::mutex> lock(warningsMutex_);
+  warnings_.clear();
 }
 
 int ScanLogEngine::ListFolder(const FoundFileRecord& folder, uint32_t depth,

@@ -38,10 +38,6 @@ class ScanLogEngine : public IFileRecoveryParse,
   int RecoverItem(const FoundFileRecord& record, const std::string& destination,
                   int baseSeparators) override;
   std::vector<RecoveryProblem> RecoveryProblems() const override { return extractor_.problems(); }
-  std::vector<std::string> ScanWarnings() const override {
-    std::lock_guard lock(warningsMutex_);
-    return warnings_;
-  }
   int SetListProgress(ListProgressFn callback, void* user) override;
   int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) override;
   int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
@@ -49,19 +45,17 @@ class ScanLogEngine : public IFileRecoveryParse,
   void SetReadStop(std::stop_token stop) override;
   void SetIncludeDamaged(bool include) override;
 
+  // May be called while a scan runs on another thread.
+  std::vector<std::string> ScanWarnings() const override;
+
   const ScanLogStore* log() const { return log_.get(); }
   // The directory id under which the root's records are filed.
   virtual uint32_t RootId() const = 0;
 
  protected:
   // Replaces the log with a fresh, closed store that carries the listing
-  // progress callback once it is opened; the warnings of an earlier scan go.
+  // progress callback once it is opened.
   ScanLogStore& NewLog();
-  // A problem the scan met without being stopped by it, as one sentence.
-  void AddScanWarning(std::string sentence) {
-    std::lock_guard lock(warningsMutex_);
-    warnings_.push_back(std::move(sentence));
-  }
   // Opens the log by name (re-opening an earlier scan) or by base name, in
   // the scan folder of the context.
   int OpenLog(const std::string& name);
@@ -69,6 +63,9 @@ class ScanLogEngine : public IFileRecoveryParse,
   int ListFolder(const FoundFileRecord& folder, uint32_t depth,
                  std::vector<FoundFileRecord>& out) override;
   int FolderDepth(const FoundFileRecord& folder, uint32_t& depth) override;
+
+  void AddWarning(std::string sentence);
+  void ClearWarnings();
 
   bool open_ = false;
   // Only the scan thread replaces it (under logMutex_); readers on other
@@ -82,8 +79,6 @@ class ScanLogEngine : public IFileRecoveryParse,
   int scale_ = 100;
   ListProgressFn listProgress_ = nullptr;
   void* listUser_ = nullptr;
-  mutable std::mutex warningsMutex_;
-  std::vector<std::string> warnings_;  // guarded by warningsMutex_: read while a scan adds
 
  private:
   // The current log for a reader; null when none is open.
@@ -92,6 +87,8 @@ class ScanLogEngine : public IFileRecoveryParse,
 
   mutable std::mutex logMutex_;
   std::stop_token readStop_;
+  mutable std::mutex warningsMutex_;
+  std::vector<std::string> warnings_;
   bool includeDamaged_ = false;
   uint64_t KeyOf(const FoundFileRecord* folder, uint32_t depth) const;
 };

@@ -80,6 +80,7 @@ std::string ErrorText(int code) {
     case err::kFilenameTooLong: return "File name too long";
     case err::kDirectory: return "Is a directory";
     case err::kNoUnicodeTranslation: return "Invalid or incomplete multibyte or wide character";
+    case err::kDiskCorrupt: return "The file system's structures are damaged: nothing could be read through them";
     case err::kDeviceRemoved: return "The device was removed";
     case err::kCancelled: return "Cancelled by the user";
     default: return "Unknown error " + std::to_string(code);

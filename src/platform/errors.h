@@ -44,6 +44,7 @@ inline constexpr int kAlreadyExists = 183;
 inline constexpr int kFilenameTooLong = 206;
 inline constexpr int kDirectory = 267;
 inline constexpr int kNoUnicodeTranslation = 1113;
+inline constexpr int kDiskCorrupt = 1393;
 inline constexpr int kDeviceRemoved = 1617;
 // The value every callback returns once the user has cancelled.
 inline constexpr int kCancelled = -9527;

@@ -353,5 +353,66 @@ TEST_F(FatDamagedVolume, TruncatedImageOpensOrFailsCleanly) {
   EXPECT_NE(tooShort.OpenImage(b.image().string(), 1), 0);
 }
 
+
+// All warnings of the engine as one text, for looking up what they say.
+std::string WarningText(const IFileRecoveryParse& engine) {
+  std::string text;
+  for (const std::string& w : engine.ScanWarnings()) text += w + "\n";
+  return text;
+}
+
+// A FAT32 boot sector whose root cluster is 0: the volume opens (its
+// clusters can still be searched), and the scan fails with a code and says
+// what is damaged and where to go on, instead of reporting an empty volume.
+TEST_F(FatDamagedVolume, RootClusterZeroIsReportedWithTheWayOn) {
+  FatImageBuilder b(dir_ / "noroot.img", 32, 40960, 1);
+  ASSERT_TRUE(b.Create());
+  ASSERT_TRUE(b.AddFile("A.TXT", "a"));
+  ASSERT_TRUE(b.Delete("A.TXT"));
+  {
+    FatTestImage image(b.image());
+    for (int i = 0; i < 4; ++i) image.Byte(44 + i) = 0;
+    image.Save();
+  }
+  CFastFatRecovery engine;
+  GetScanHistory().Load(ScanLogFolder());
+  GetScanHistory().StartNewScanFolder();
+  ASSERT_EQ(engine.OpenImage(b.image().string(), 1), 0);
+  EXPECT_EQ(engine.Scan(nullptr), err::kDiskCorrupt);
+  EXPECT_EQ(engine.RecordCount(), 0u);
+  const std::string text = WarningText(engine);
+  EXPECT_NE(text.find("root folder"), std::string::npos) << text;
+  EXPECT_NE(text.find("deep scan"), std::string::npos) << text;
+  // The free space a deep scan would search is still handed out.
+  uint64_t start = 0, length = 0;
+  engine.NextFreeExtent(&start, &length);
+  EXPECT_GT(length, 0u);
+}
+
+// A 16 MiB FAT16 image cut to 300 KB: what lies in the part that is left is
+// listed as before, and the scan says how much of the volume is missing.
+TEST_F(FatDamagedVolume, ImageCutShortSaysHowMuchIsMissing) {
+  FatImageBuilder b(dir_ / "cut16.img", 16, 16384, 4);
+  ASSERT_TRUE(b.Create());
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(b.AddFile("F" + std::to_string(i) + ".TXT", test::MakeContent(1000, 70 + i)));
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(b.Delete("F" + std::to_string(i) + ".TXT"));
+  fs::resize_file(b.image(), 300 * 1024);
+  CFastFatRecovery engine;
+  const auto all = ScanImage(engine, b.image());
+  EXPECT_EQ(all.size(), 4u) << ::testing::PrintToString(Paths(all));
+  const std::string text = WarningText(engine);
+  EXPECT_NE(text.find("past the end"), std::string::npos) << text;
+  EXPECT_NE(text.find("16.0 MiB"), std::string::npos) << text;
+  EXPECT_NE(text.find("300 KiB"), std::string::npos) << text;
+  EXPECT_NE(text.find("15.7 MiB are missing"), std::string::npos) << text;
+
+  // The whole image says nothing of the kind.
+  FatImageBuilder whole(dir_ / "whole.img", 16, 16384, 4);
+  ASSERT_TRUE(whole.Create());
+  CFastFatRecovery intact;
+  ScanImage(intact, whole.image());
+  EXPECT_TRUE(intact.ScanWarnings().empty()) << WarningText(intact);
+}
+
 }  // namespace
 }  // namespace qm

@@ -85,6 +85,8 @@ TEST(NtfsHandBuiltScan, RecordParserAndFolderChains) {
   v.Put(24, Named(24, 0, 25, u"in-live.txt"));
   v.Put(25, Named(25, 0x03, 5, u"L"));
   v.Put(26, Named(26, 0x01, 25, u"live-in-L.txt"));
+  v.Put(11, Named(11, 0x03, 5, u"$Extend"));            // a system folder holding a deleted file
+  v.Put(27, Named(27, 0, 11, u"in-extend.txt"));
 
   CFastNtfsRecovery engine;
   ASSERT_EQ(engine.OpenImage(v.Write(dir).string(), 3), 0);
@@ -100,16 +102,19 @@ TEST(NtfsHandBuiltScan, RecordParserAndFolderChains) {
   const std::set<std::string> expected = {"root.txt",      "D",           "in-d-long.txt",
                                           "LostFolder15",  "parent-is-a-file.txt",
                                           "LostFolder20",  "parent-is-empty.txt",
-                                          "in-a-loop.txt", "loop-a",      "loop-b",
-                                          "empty.txt",     "in-live.txt", "L"};
+                                          "in-a-loop.txt", "loop-a",      "LostFolder21",
+                                          "empty.txt",     "in-live.txt", "L",
+                                          "$Extend",       "in-extend.txt"};
   std::set<std::string> names;
   for (const auto& [name, r] : byName) names.insert(name);
   EXPECT_EQ(names, expected);
 
   std::vector<FoundFileRecord> list;
   ASSERT_EQ(engine.ListChildren(nullptr, 0, list), 0);
+  // The loop is cut at loop-b, which is filed in the root as lost: the file
+  // in the loop is reached from the root like every other.
   EXPECT_EQ(Names(list), (std::set<std::string>{"root.txt", "D", "LostFolder15", "LostFolder20",
-                                                "empty.txt", "L"}));
+                                                "LostFolder21", "empty.txt", "L", "$Extend"}));
   struct Folder {
     const char* name;
     uint32_t depth;
@@ -117,7 +122,9 @@ TEST(NtfsHandBuiltScan, RecordParserAndFolderChains) {
   };
   for (const Folder& f : {Folder{"D", 1, {"in-d-long.txt"}}, Folder{"L", 1, {"in-live.txt"}},
                           Folder{"LostFolder15", 1, {"parent-is-a-file.txt"}},
-                          Folder{"LostFolder20", 1, {"parent-is-empty.txt"}}}) {
+                          Folder{"LostFolder20", 1, {"parent-is-empty.txt"}},
+                          Folder{"LostFolder21", 1, {"loop-a"}}, Folder{"loop-a", 2, {"in-a-loop.txt"}},
+                          Folder{"$Extend", 1, {"in-extend.txt"}}}) {
     list.clear();
     ASSERT_EQ(engine.ListChildren(&byName.at(f.name), f.depth, list), 0) << f.name;
     EXPECT_EQ(Names(list), f.children) << f.name;

@@ -295,6 +295,60 @@ TEST(NtfsAttributeList, JoinsExtentsFromSeveralExtensionRecords) {
   EXPECT_EQ(stream.runs.size(), 3u);
 }
 
+// An extent that cannot be had (its record is gone, the list skips it, or
+// its record holds another VCN) leaves a hole of the right size: the extents
+// after it are still joined, at their own place in the stream.
+TEST(NtfsAttributeList, AGapBetweenExtentsKeepsTheLaterOnesInPlace) {
+  struct Case {
+    const char* what;
+    std::vector<uint64_t> listedVcns;  // of the extents after VCN 0
+    bool record13Written;
+    uint64_t record13Vcn;
+  };
+  for (const Case& c : std::vector<Case>{{"extension record gone", {4, 6}, false, 4},
+                                         {"list skips the extent", {6}, true, 4},
+                                         {"record holds another VCN", {4, 6}, true, 5}}) {
+    SmallVolume v;
+    std::vector<uint8_t> list;
+    for (const auto& e : {ListEntry(0x30, 0, 12), ListEntry(0x80, 0, 12)}) list.insert(list.end(), e.begin(), e.end());
+    for (uint64_t vcn : c.listedVcns) {
+      const auto e = ListEntry(0x80, vcn, vcn == 4 ? 13 : 14);
+      list.insert(list.end(), e.begin(), e.end());
+    }
+    v.PutRecord(12, RecordBuilder(12)
+                        .Add(ResidentAttribute(0x20, list))
+                        .Add(ResidentAttribute(0x30, FileNameValue(5, u"holed.bin")))
+                        .Add(NonResidentAttribute({.runList = {0x11, 4, 100, 0}, .dataSize = 10 * 512}))
+                        .Build());
+    if (c.record13Written)
+      v.PutRecord(13, RecordBuilder(13).Add(NonResidentAttribute({.runList = {0x11, 2, 50, 0}, .lowestVcn = c.record13Vcn})).Build());
+    v.PutRecord(14, RecordBuilder(14).Add(NonResidentAttribute({.runList = {0x21, 4, 200, 0, 0}, .lowestVcn = 6})).Build());
+    const std::string tail = MakeContent(4 * 512, 77);
+    v.PutCluster(200, tail);
+    NtfsVolume& volume = v.Open();
+
+    std::vector<uint8_t> record;
+    ASSERT_EQ(volume.ReadFileRecord(*volume.RecordNumberToSector(12), record), 0) << c.what;
+    DataStream stream;
+    ASSERT_EQ(volume.LocateData(record, stream), 0) << c.what;
+    EXPECT_EQ(stream.dataSize, 10u * 512) << c.what;
+    ASSERT_EQ(stream.runs.size(), 3u) << c.what;
+    EXPECT_EQ(stream.runs[0].lcn, 100u) << c.what;
+    EXPECT_TRUE(stream.runs[1].sparse) << c.what;
+    EXPECT_EQ(stream.runs[1].clusterCount, 2u) << c.what;
+    EXPECT_EQ(stream.runs[2].lcn, 200u) << c.what;
+    // The last extent's bytes come out at clusters 6..9 of the file.
+    std::string content;
+    ASSERT_EQ(StreamData(volume, stream, stream.dataSize, [&](const uint8_t* data, size_t length) {
+                content.append(reinterpret_cast<const char*>(data), length);
+                return 0;
+              }), 0) << c.what;
+    ASSERT_EQ(content.size(), 10u * 512) << c.what;
+    EXPECT_EQ(content.substr(4 * 512, 2 * 512), std::string(2 * 512, '\0')) << c.what;
+    EXPECT_TRUE(content.substr(6 * 512) == tail) << c.what;
+  }
+}
+
 TEST(NtfsAttributeList, NonResidentListIsReadFromItsClusters) {
   SmallVolume v;
   std::string list;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engines/volume_warnings.h"
 #include "platform/errors.h"
 
 namespace qm {
@@ -32,7 +33,17 @@ int CFastFatRecovery::FinishOpen(int rc, uint16_t volumeLetter) {
   signatureContext_.source = &source_;
   signatureContext_.sectorSize = volume_.deviceSectorSize();
   open_ = true;
+  NoteVolumeDamage();
   return err::kSuccess;
+}
+
+void CFastFatRecovery::NoteVolumeDamage() {
+  if (volume_.missingBytes() > 0)
+    AddWarning(VolumeCutShortWarning(volume_.declaredBytes(), volume_.partitionBytes()));
+  if (volume_.rootClusterDamaged())
+    AddWarning(DamagedMetadataWarning("The boot sector's first cluster of the root folder (" +
+                                      std::to_string(volume_.geometry().rootCluster) +
+                                      ", not a cluster of this volume)"));
 }
 
 int CFastFatRecovery::OpenImage(const std::string& imagePath, uint16_t volumeLetter) {
@@ -136,8 +147,13 @@ int CFastFatRecovery::ReadFileContent(const FoundFileRecord& record, const Conte
       ++count;
       haveNext = volume_.NextInChain(last, next);
     }
+    // The file's last cluster is read only as far as the sectors it fills:
+    // a small file costs its own size, not a whole cluster.
+    const uint32_t sectorBytes = volume_.deviceSectorSize();
+    const uint64_t wantedBytes = (remaining + sectorBytes - 1) / sectorBytes * sectorBytes;
+    const uint32_t bytes =
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * clusterBytes, wantedBytes));
     uint32_t got = 0;
-    const uint32_t bytes = count * clusterBytes;
     const uint64_t offset = g.ClusterOffset(cluster);
     int rc = volume_.ReadBytes(offset, bytes, workBuffer_.data(), got);
     if (rc == err::kReadFault && got < bytes) rc = FillUnreadable(offset, bytes, record, remaining, got);

@@ -63,6 +63,8 @@ class CFastFatRecovery : public ScanLogEngine {
   };
 
   int FinishOpen(int rc, uint16_t volumeLetter);
+  // Warnings about the volume as a whole: cut short, or no root folder.
+  void NoteVolumeDamage();
 
   // The walk (fast_fat_scan.cpp).
   int WalkAll();

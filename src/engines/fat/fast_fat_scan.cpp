@@ -4,6 +4,7 @@
 
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/fat/fat_directory_entry.h"
+#include "engines/volume_warnings.h"
 #include "platform/errors.h"
 #include "platform/filetime.h"
 #include "platform/text.h"
@@ -76,6 +77,8 @@ int CFastFatRecovery::Scan(const char* scanLogName) {
   queue_.clear();
   filesFound_ = 0;
   stopResult_ = 0;
+  ClearWarnings();
+  NoteVolumeDamage();
   NewLog();
   if (scanLogName != nullptr) return OpenLog(scanLogName);
   const std::string baseName = MakeLogBaseName("Fast_", volume_.partitionStart(), LocalNow());
@@ -88,7 +91,7 @@ int CFastFatRecovery::Scan(const char* scanLogName) {
   int result = ReportProgress(1, -1);
   if (result == 0) result = WalkAll();
   if (!skipped_.empty())
-    AddScanWarning(skipped_.Sentence("directory block", "directory blocks"));
+    AddWarning(skipped_.Sentence("directory block", "directory blocks"));
   const int flushed = log_->FlushScanLog();
   if (result == 0) result = flushed;
   return result;
@@ -98,6 +101,7 @@ int CFastFatRecovery::Scan(const char* scanLogName) {
 // cannot be read means the volume could not be scanned at all, and the scan
 // says so rather than report an empty volume.
 int CFastFatRecovery::WalkAll() {
+  if (volume_.rootClusterDamaged()) return err::kDiskCorrupt;
   int rootError = 0;
   queue_.push_back(RootId());
   while (!queue_.empty()) {
@@ -112,7 +116,11 @@ int CFastFatRecovery::WalkAll() {
   }
   if (int rc = ReportProgress(80, 10); rc != 0) return rc;
   if (int rc = WriteFolderRecords(); rc != 0) return rc;
-  if (rootError != 0) return rootError;
+  if (rootError != 0) {
+    if (volume_.missingBytes() == 0)
+      AddWarning(DamagedMetadataWarning("The root folder"));
+    return rootError;
+  }
   return ReportProgress(100, 0);
 }
 

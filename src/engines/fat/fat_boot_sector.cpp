@@ -18,7 +18,9 @@ constexpr uint32_t kFat32MaxClusters = 0x0FFFFFF5;
 
 }  // namespace
 
-int ParseFatBootSector(const uint8_t* boot, size_t length, FatGeometry& g) {
+int ParseFatBootSector(const uint8_t* boot, size_t length, FatGeometry& g,
+                       bool* rootClusterDamaged) {
+  if (rootClusterDamaged) *rootClusterDamaged = false;
   if (boot == nullptr || length < 512) return err::kInvalidData;
   g = FatGeometry{};
   g.bytesPerSector = Le16(boot + 11);
@@ -75,7 +77,10 @@ int ParseFatBootSector(const uint8_t* boot, size_t length, FatGeometry& g) {
   if (g.type == FatType::kFat32) clusters = std::min<uint64_t>(clusters, kFat32MaxClusters);
   if (g.type == FatType::kFat16) clusters = std::min<uint64_t>(clusters, 0xFFF5);
   g.clusterCount = static_cast<uint32_t>(clusters);
-  if (fat32 && !g.IsDataCluster(g.rootCluster)) return err::kInvalidData;
+  if (fat32 && !g.IsDataCluster(g.rootCluster)) {
+    if (rootClusterDamaged == nullptr) return err::kInvalidData;
+    *rootClusterDamaged = true;
+  }
   return err::kSuccess;
 }
 

@@ -45,7 +45,11 @@ struct FatGeometry {
 // Decodes the boot sector (at least 512 bytes). The type is FAT32 when the
 // 16-bit FAT size is 0 (a FAT12/16 BPB always has one), else FAT12 below
 // 4085 clusters and FAT16 from there, as the FAT format defines it.
-// Returns 0, or 13 when a field is out of range.
-int ParseFatBootSector(const uint8_t* boot, size_t length, FatGeometry& geometry);
+// Returns 0, or 13 when a field is out of range. A FAT32 root cluster
+// outside the volume leaves the rest of the volume usable (its clusters can
+// still be searched): given `rootClusterDamaged`, it is reported there
+// instead of refusing the boot sector.
+int ParseFatBootSector(const uint8_t* boot, size_t length, FatGeometry& geometry,
+                       bool* rootClusterDamaged = nullptr);
 
 }  // namespace qm

@@ -4,7 +4,7 @@
 
 namespace qm {
 
-void FatClusterBitmap::Build(FatVolume& volume) {
+void FatClusterBitmap::Build(const FatVolume& volume) {
   const FatGeometry& g = volume.geometry();
   clusters_ = g.clusterCount;
   bits_.assign((uint64_t{clusters_} + 7) / 8, 0);

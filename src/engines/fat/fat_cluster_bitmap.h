@@ -14,7 +14,7 @@ class FatClusterBitmap {
   // Bit (c - 2) is set for every cluster c whose FAT entry is in use, and
   // for every cluster an entry points to. Unreadable entries leave clusters
   // free.
-  void Build(FatVolume& volume);
+  void Build(const FatVolume& volume);
   bool IsBuilt() const { return built_; }
   bool IsAllocated(uint32_t cluster) const;
 

@@ -34,14 +34,22 @@ int FatVolume::Open(const SectorSource& source, uint64_t partitionStart,
                                   deviceSectorSize_, &sectorsRead);
       rc != 0)
     return rc;
-  if (int rc = ParseFatBootSector(boot_.data(), bootBytes, geometry_); rc != 0) return rc;
+  if (int rc = ParseFatBootSector(boot_.data(), bootBytes, geometry_, &rootClusterDamaged_); rc != 0)
+    return rc;
   // Regions are addressed in the volume's sector unit and read in the
   // device's; the first must be a whole number of the second.
   if (geometry_.bytesPerSector % deviceSectorSize_ != 0) return err::kInvalidData;
   source_ = &source;
-  window_.clear();
-  windowBytes_ = 0;
-  windowStart_ = 0;
+  // A volume cut short may hold only part of its FAT: what is there is read,
+  // entries past it count as unreadable.
+  const uint64_t fatStart = geometry_.FatOffset();
+  const uint64_t volumeBytes = partitionBytes();
+  const uint64_t readable =
+      fatStart >= volumeBytes ? 0 : (volumeBytes - fatStart) / deviceSectorSize_ * deviceSectorSize_;
+  table_.Reset(geometry_.FatBytes(), readable,
+               [this, fatStart](uint64_t offset, uint32_t length, uint8_t* out, uint32_t& got) {
+                 return ReadBytes(fatStart + offset, length, out, got);
+               });
   return err::kSuccess;
 }
 
@@ -59,22 +67,7 @@ int FatVolume::ReadBytes(uint64_t offset, uint32_t length, uint8_t* buffer, uint
   return rc;
 }
 
-int FatVolume::LoadWindow(uint64_t byteOffset) {
-  const uint64_t fatBytes = geometry_.FatBytes();
-  const uint64_t start = byteOffset / deviceSectorSize_ * deviceSectorSize_;
-  if (start >= fatBytes) return err::kInvalidParameter;
-  const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(kFatWindowBytes, fatBytes - start));
-  if (window_.size() < length) window_.resize(length);
-  windowBytes_ = 0;
-  uint32_t got = 0;
-  const int rc = ReadBytes(geometry_.FatOffset() + start, length, window_.data(), got);
-  windowStart_ = start;
-  windowBytes_ = got;
-  if (got == 0) return rc != 0 ? rc : err::kReadFault;
-  return err::kSuccess;
-}
-
-int FatVolume::Entry(uint32_t cluster, uint32_t& value) {
+int FatVolume::Entry(uint32_t cluster, uint32_t& value) const {
   value = 0;
   if (source_ == nullptr) return err::kInvalidHandle;
   if (!geometry_.IsDataCluster(cluster)) return err::kInvalidParameter;
@@ -85,11 +78,9 @@ int FatVolume::Entry(uint32_t cluster, uint32_t& value) {
     case FatType::kFat16: offset = uint64_t{cluster} * 2; width = 2; break;
     default: offset = uint64_t{cluster} * 4; width = 4; break;
   }
-  if (offset < windowStart_ || offset + width > windowStart_ + windowBytes_) {
-    if (int rc = LoadWindow(offset); rc != 0) return rc;
-    if (offset + width > windowStart_ + windowBytes_) return err::kReadFault;
-  }
-  const uint8_t* p = window_.data() + (offset - windowStart_);
+  uint8_t p[4] = {};
+  if (int rc = table_.Copy(offset, width, p); rc != 0)
+    return rc == err::kInvalidParameter ? err::kReadFault : rc;
   switch (geometry_.type) {
     case FatType::kFat12: {
       // Two 12-bit entries share three bytes: an even cluster takes the low
@@ -118,7 +109,7 @@ bool FatVolume::IsEndMarker(uint32_t value) const {
   }
 }
 
-bool FatVolume::NextInChain(uint32_t cluster, uint32_t& next) {
+bool FatVolume::NextInChain(uint32_t cluster, uint32_t& next) const {
   uint32_t entry = 0;
   if (Entry(cluster, entry) != 0) entry = 0;
   if (entry == 0) {
@@ -134,7 +125,7 @@ bool FatVolume::NextInChain(uint32_t cluster, uint32_t& next) {
   return true;
 }
 
-bool FatVolume::NextFreeAfter(uint32_t cluster, uint32_t& next) {
+bool FatVolume::NextFreeAfter(uint32_t cluster, uint32_t& next) const {
   for (uint64_t c = uint64_t{cluster} + 1; c <= geometry_.LastCluster(); ++c) {
     uint32_t entry = 0;
     if (Entry(static_cast<uint32_t>(c), entry) == 0 && entry == 0) {

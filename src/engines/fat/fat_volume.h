@@ -1,7 +1,8 @@
 // Reading one FAT volume: whole sectors of its regions through the sector
-// source, FAT entries through a window over the first FAT, and the rule by
-// which a chain of clusters goes on (also across clusters that a deletion
-// freed).
+// source, FAT entries through a small cache of blocks of the first FAT, and
+// the rule by which a chain of clusters goes on (also across clusters that a
+// deletion freed). After Open, every read is safe to make from several
+// threads at once.
 #pragma once
 
 #include <cstdint>
@@ -9,15 +10,12 @@
 
 #include "disk/sector_source.h"
 #include "engines/fat/fat_boot_sector.h"
+#include "engines/fat/fat_table_cache.h"
 
 namespace qm {
 
 class FatVolume {
  public:
-  // The FAT is read in windows of this size, so that following long chains
-  // costs one read per 16 MiB of FAT.
-  static constexpr uint32_t kFatWindowBytes = 0x1000000;
-
   FatVolume() = default;
   FatVolume(const FatVolume&) = delete;
   FatVolume& operator=(const FatVolume&) = delete;
@@ -29,11 +27,22 @@ class FatVolume {
 
   bool IsOpen() const { return source_ != nullptr; }
   const FatGeometry& geometry() const { return geometry_; }
+  // FAT32 only: the boot sector's root cluster is not a cluster of the
+  // volume, so the folder tree has no known start.
+  bool rootClusterDamaged() const { return rootClusterDamaged_; }
   uint32_t deviceSectorSize() const { return deviceSectorSize_; }
   uint64_t partitionStart() const { return partitionStart_; }
   uint64_t partitionSectors() const { return partitionSectors_; }
   uint64_t partitionBytes() const { return partitionSectors_ * deviceSectorSize_; }
   const uint8_t* bootData() const { return boot_.data(); }
+  // The size the boot sector gives the volume, and how much of it lies past
+  // the end of the source (0 when the source holds all of it).
+  uint64_t declaredBytes() const { return geometry_.totalSectors * geometry_.bytesPerSector; }
+  uint64_t missingBytes() const {
+    return declaredBytes() > partitionBytes() ? declaredBytes() - partitionBytes() : 0;
+  }
+  // The FAT blocks read so far, for measuring what a scan or recovery costs.
+  const FatTableCache& tableCache() const { return table_; }
 
   // Reads `length` bytes at byte `offset` from the volume start; both are
   // whole device sectors. 87 for a range outside the partition, 30 or an
@@ -46,7 +55,7 @@ class FatVolume {
 
   // The FAT entry of data cluster c: 12, 16 or 28 significant bits. 0 or an
   // error (87 for a cluster outside the volume).
-  int Entry(uint32_t cluster, uint32_t& value);
+  int Entry(uint32_t cluster, uint32_t& value) const;
   bool IsEndMarker(uint32_t value) const;
 
   // Chain rule. An entry that points on gives that cluster. A free entry
@@ -54,24 +63,21 @@ class FatVolume {
   // well. An end marker, a bad or out-of-range value, or a free cluster
   // followed by a used one ends the chain: false. Unreadable entries count
   // as free.
-  bool NextInChain(uint32_t cluster, uint32_t& next);
+  bool NextInChain(uint32_t cluster, uint32_t& next) const;
 
   // First free cluster after `cluster` (the next piece of a deleted file that
   // was laid around live data); false when there is none.
-  bool NextFreeAfter(uint32_t cluster, uint32_t& next);
+  bool NextFreeAfter(uint32_t cluster, uint32_t& next) const;
 
  private:
-  int LoadWindow(uint64_t byteOffset);
-
   const SectorSource* source_ = nullptr;
   uint64_t partitionStart_ = 0;
   uint64_t partitionSectors_ = 0;
   uint32_t deviceSectorSize_ = 512;
   FatGeometry geometry_;
+  bool rootClusterDamaged_ = false;
   std::vector<uint8_t> boot_;
-  std::vector<uint8_t> window_;
-  uint64_t windowStart_ = 0;   // byte offset in the FAT
-  uint32_t windowBytes_ = 0;   // valid bytes in window_
+  FatTableCache table_;
 };
 
 }  // namespace qm

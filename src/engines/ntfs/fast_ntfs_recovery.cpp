@@ -2,6 +2,7 @@
 
 #include "engines/ntfs/ntfs_data_reader.h"
 #include "engines/ntfs/ntfs_mft_scanner.h"
+#include "engines/volume_warnings.h"
 #include "platform/errors.h"
 #include "platform/filetime.h"
 
@@ -46,9 +47,10 @@ int CFastNtfsRecovery::FinishOpen(int rc, uint64_t startSector, uint64_t sectorC
     return rc;
   }
   volume_ = ntfs::NtfsVolume(&source_, geometry);
-  // A volume whose $MFT cannot be located opens all the same and scans
-  // nothing.
-  volume_.LoadMftRuns();
+  // A volume whose $MFT cannot be located opens all the same: its clusters
+  // can still be searched by a deep scan. The quick scan says why it cannot
+  // list anything.
+  mftLoadResult_ = volume_.LoadMftRuns();
   volumeSectorCount_ = sectorCount != 0
                            ? sectorCount
                            : source_.info().lengthBytes / static_cast<uint32_t>(geometry.bytesPerSector);
@@ -56,7 +58,27 @@ int CFastNtfsRecovery::FinishOpen(int rc, uint64_t startSector, uint64_t sectorC
   signatureContext_.source = &source_;
   signatureContext_.sectorSize = static_cast<uint32_t>(geometry.bytesPerSector);
   open_ = true;
+  NoteVolumeDamage();
   return err::kSuccess;
+}
+
+void CFastNtfsRecovery::NoteVolumeDamage() {
+  const ntfs::NtfsGeometry& g = volume_.geometry();
+  const uint64_t bps = static_cast<uint32_t>(g.bytesPerSector);
+  // The boot sector counts the volume's sectors without the backup boot
+  // sector after them.
+  const uint64_t declared = (g.totalSectors + 1) * bps;
+  const uint64_t present = volumeSectorCount_ * bps;
+  if (declared > present + bps) AddWarning(VolumeCutShortWarning(declared, present));
+  if (mftLoadResult_ != 0) {
+    AddWarning(DamagedMetadataWarning(mftLoadResult_ == ntfs::kAttributeNotFound
+                                          ? "The $MFT's run list (it maps no record inside the volume)"
+                                          : "The $MFT's first record"));
+  } else if (volume_.mftRunsCut()) {
+    AddWarning("The $MFT's run list points past the end of the volume: only the records inside "
+               "the volume were read, and files whose records lay in the rest are not listed. "
+               "A deep scan finds files by their content.");
+  }
 }
 
 int CFastNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t volumeLetter) {
@@ -78,16 +100,26 @@ int CFastNtfsRecovery::Scan(const char* scanLogName) {
   NewLog();
   if (scanLogName != nullptr) return OpenLog(scanLogName);
   if (!open_) return err::kInvalidHandle;
+  ClearWarnings();
+  NoteVolumeDamage();
   const std::string base =
       MakeLogBaseName("Fast_", volume_.geometry().volumeStartSector, LocalNow());
   if (int rc = OpenLog(base); rc != 0) return rc;
+  // The log stays, empty, so that listing it shows an empty volume.
+  if (volume_.mftRuns().empty()) {
+    const int flushed = log_->FlushScanLog();
+    return flushed != 0 ? flushed : err::kDiskCorrupt;
+  }
 
   ntfs::NtfsMftScanner scanner(volume_, *log_, signatureContext_, volumeLetter_);
   scanner.SetProgress(scanProgress_, user_, scale_);
   int rc = scanner.Run();
   parentRecordReads_ = scanner.parentRecordReads();
   if (!scanner.skipped().empty())
-    AddScanWarning(scanner.skipped().Sentence("MFT record", "MFT records"));
+    AddWarning(scanner.skipped().Sentence("MFT record", "MFT records"));
+  if (scanner.foldersCutFromLoops() > 0)
+    AddWarning("Some folders name each other as their parent (the volume is damaged); they are "
+               "listed in the root as LostFolder<number> with the files under them.");
   const int flushed = log_->FlushScanLog();
   return rc != 0 ? rc : flushed;
 }

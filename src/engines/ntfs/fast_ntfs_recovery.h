@@ -44,6 +44,8 @@ class CFastNtfsRecovery : public ScanLogEngine {
  private:
   int FinishOpen(int rc, uint64_t startSector, uint64_t sectorCount, uint32_t deviceSectorSize,
                  uint16_t volumeLetter);
+  // Warnings about the volume as a whole: cut short, or no usable $MFT.
+  void NoteVolumeDamage();
 
   int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
 
@@ -54,6 +56,7 @@ class CFastNtfsRecovery : public ScanLogEngine {
   ntfs::NtfsClusterBitmap bitmap_;
   SignatureScanContext signatureContext_;
   uint64_t parentRecordReads_ = 0;
+  int mftLoadResult_ = 0;
 };
 
 }  // namespace qm

@@ -25,10 +25,17 @@ int NtfsMftScanner::Run() {
   pending_.clear();
   queued_.clear();
   folders_.clear();
+  files_.clear();
   parentRecordReads_ = 0;
+  recordsPastEnd_ = 0;
+  loopsCut_ = 0;
   started_ = lastEstimate_ = std::chrono::steady_clock::now();
   secondsLeft_ = -1;
+  // Files found before a stop or a read error are still written; their
+  // folders are not.
   int rc = MftPass();
+  CheckContentInDiskOrder();
+  WriteFiles();
   if (rc == 0) DirectoryPass();
   if (rc == 0 && progress_) {
     const uint64_t total = volume_.MftRecordCount();
@@ -56,30 +63,41 @@ int NtfsMftScanner::Report(uint64_t done, uint64_t total) {
 
 // The $MFT is read as one stream of records, in steps of up to 1024 records
 // that lie contiguously in one run. A record that straddles two runs (only
-// possible with clusters smaller than a record) is read on its own.
+// possible with clusters smaller than a record) is read on its own. Records
+// past the end of the source (an image cut short) are counted, not read.
 int NtfsMftScanner::MftPass() {
   const NtfsGeometry& g = volume_.geometry();
   const uint32_t spr = static_cast<uint32_t>(g.sectorsPerRecord);
+  const uint32_t bps = static_cast<uint32_t>(g.bytesPerSector);
   const size_t recordSize = static_cast<size_t>(g.recordSize);
   const uint64_t records = std::min<uint64_t>(volume_.MftRecordCount(), uint64_t{UINT32_MAX} + 1);
+  const uint64_t sourceSectors = volume_.source()->info().lengthBytes / bps;
   std::vector<uint8_t> chunk(size_t{kRecordsPerStep} * recordSize);
   std::vector<uint8_t> single;
+  // Room for a deleted file per record, up to a bound: pages are only
+  // touched as files are noted, and the list is never moved while it grows.
+  files_.reserve(static_cast<size_t>(std::min<uint64_t>(records, kReservedFiles)));
   uint64_t number = 0;
   while (number < records) {
     uint64_t left = 0;
-    const auto sector = MftSectorOf(number * spr, volume_.mftRuns(), g, &left);
+    const auto sector = volume_.MftSectorOf(number * spr, &left);
     uint64_t count = std::min<uint64_t>({kRecordsPerStep, left / spr, records - number});
+    if (sector && *sector < sourceSectors)
+      count = std::min(count, (sourceSectors - *sector) / spr);
     if (!sector) {
       number += std::max<uint64_t>(count, 1);
+    } else if (*sector >= sourceSectors || (count == 0 && left >= spr)) {
+      ++recordsPastEnd_;
+      ++number;
     } else if (count == 0) {
       if (volume_.ReadMftRecord(number, single) == 0)
-        ParseDeletedRecord(single, static_cast<uint32_t>(number), *sector);
+        ParseRecord(single, static_cast<uint32_t>(number), *sector);
       ++number;
     } else {
       // An unreadable record is skipped; the pass goes on with the next.
       std::vector<SectorRange> bad;
-      const int rc = volume_.source()->ReadSectorsFilling(static_cast<uint32_t>(count * spr), chunk.data(),
-                                                          *sector, static_cast<uint32_t>(g.bytesPerSector), bad);
+      const int rc = volume_.source()->ReadSectorsFilling(static_cast<uint32_t>(count * spr),
+                                                          chunk.data(), *sector, bps, bad);
       if (rc != 0 && rc != err::kReadFault) return rc;
       size_t nextBad = 0;
       for (uint64_t i = 0; i < count; ++i) {
@@ -89,8 +107,8 @@ int NtfsMftScanner::MftPass() {
           skipped_.Add(first, spr);
           continue;
         }
-        ParseDeletedRecord(MutableBytes(chunk.data() + i * recordSize, recordSize),
-                           static_cast<uint32_t>(number + i), *sector + i * spr);
+        ParseRecord(MutableBytes(chunk.data() + i * recordSize, recordSize),
+                    static_cast<uint32_t>(number + i), *sector + i * spr);
       }
       number += count;
     }
@@ -99,20 +117,21 @@ int NtfsMftScanner::MftPass() {
   return 0;
 }
 
-void NtfsMftScanner::FillCommon(FoundFileRecord& r, const RecordSummary& s, uint32_t number,
-                                uint64_t sector) const {
+void NtfsMftScanner::FillCommon(FoundFileRecord& r, uint32_t number, uint64_t sector,
+                                const std::string& name, uint64_t created, uint64_t modified,
+                                uint64_t accessed, uint64_t size) const {
   const NtfsGeometry& g = volume_.geometry();
   r.volumeLetter = volumeLetter_;
   r.engineKind = static_cast<uint32_t>(EngineKind::kNtfsQuick);
   r.entryId = number;
   r.clusterBytes = g.ClusterBytes();
-  r.creationTime = s.first.creationTime;
-  r.accessTime = s.first.accessTime;
-  r.writeTime = s.first.modificationTime;
-  r.fileSize = s.first.realSize;
+  r.creationTime = created;
+  r.accessTime = accessed;
+  r.writeTime = modified;
+  r.fileSize = size;
   r.anchorSector = sector;
   r.volumeStartSector = g.volumeStartSector;
-  r.SetName(s.name);
+  r.SetName(name);
 }
 
 void NtfsMftScanner::Append(const FoundFileRecord& r, uint64_t key, uint32_t directoryId,
@@ -124,43 +143,76 @@ void NtfsMftScanner::Append(const FoundFileRecord& r, uint64_t key, uint32_t dir
   log_.AddRelation(key, slot->recordIndex, directoryId, name);
 }
 
-void NtfsMftScanner::ParseDeletedRecord(MutableBytes record, uint32_t number, uint64_t sector) {
-  if (number <= kLastSystemRecord) return;
+void NtfsMftScanner::ParseRecord(MutableBytes record, uint32_t number, uint64_t sector) {
   RecordHeader header;
   if (!ParseRecordHeader(record, header)) return;
-  // Live files and every directory, live or deleted, are passed over here.
-  if (header.flags & (kRecordInUse | kRecordIsDirectory)) return;
-  ApplyFixups(record);
-  const RecordSummary s = SummarizeRecord(record);
-  if (!s.hasName) return;
-
-  FoundFileRecord r{};
-  FillCommon(r, s, number, sector);
-  r.isDirectory = 0;
-  r.isDeleted = 1;
-  if (s.hasData) {
-    r.fileSize = s.dataSize;
-  } else if (s.hasAttributeList) {
-    DataStream stream;
-    if (volume_.LocateData(record, stream) == 0) r.fileSize = stream.dataSize;
+  if (header.flags & kRecordIsDirectory) {
+    // Every directory, live or deleted, is noted: the parent chains of the
+    // deleted files are followed through them once the pass is done.
+    ApplyFixups(record);
+    NoteDirectory(record, number, sector);
+    return;
   }
-  const uint32_t depth = DepthUnder(s.first.parent);
-  r.contentOk = ContentOk(record, s.name);
-  Append(r, DirectoryKey(depth, s.first.parent), number, nullptr);
+  // Live files are passed over.
+  if (number <= kLastSystemRecord || (header.flags & kRecordInUse)) return;
+  ApplyFixups(record);
+  NoteDeletedFile(record, number, sector);
 }
 
-// 1 unless the file's first bytes contradict its extension. An empty
-// resident file has nothing that could match, so it counts as overwritten.
-uint32_t NtfsMftScanner::ContentOk(Bytes record, const std::string& name) {
-  const std::string extension = ExtensionOf(name);
-  if (name.find('.') == std::string::npos) return 1;
+void NtfsMftScanner::NoteDirectory(Bytes record, uint32_t number, uint64_t sector) {
+  const RecordSummary s = SummarizeRecord(record);
+  if (!s.hasName) return;
+  FolderNode& node = folders_[number];
+  node.continues = true;
+  node.parent = s.first.parent;
+  node.sector = sector;
+  node.created = s.first.creationTime;
+  node.modified = s.first.modificationTime;
+  node.accessed = s.first.accessTime;
+  node.name = s.name;
+}
+
+void NtfsMftScanner::NoteDeletedFile(Bytes record, uint32_t number, uint64_t sector) {
+  const RecordSummary s = SummarizeRecord(record);
+  if (!s.hasName) return;
+  PendingFile file;
+  file.number = number;
+  file.parent = s.first.parent;
+  file.sector = sector;
+  file.size = s.first.realSize;
+  file.created = s.first.creationTime;
+  file.modified = s.first.modificationTime;
+  file.accessed = s.first.accessTime;
+  file.name = s.name;
+  if (s.hasData) {
+    file.size = s.dataSize;
+  } else if (s.hasAttributeList) {
+    DataStream stream;
+    if (volume_.LocateData(record, stream) == 0) file.size = stream.dataSize;
+  }
+  PlanContentCheck(record, file);
+  files_.push_back(std::move(file));
+}
+
+// Content is checked unless the file's first bytes contradict its
+// extension. An empty resident file has nothing that could match, so it
+// counts as overwritten. Checks that read a sector of their own wait until
+// the pass is done, so that they can be made in disk order.
+void NtfsMftScanner::PlanContentCheck(Bytes record, PendingFile& file) {
+  file.contentOk = 1;
+  file.checkSector = 0;
+  const std::string extension = ExtensionOf(file.name);
+  if (file.name.find('.') == std::string::npos) return;
   DataStream stream;
-  if (volume_.LocateData(record, stream) != 0) return 1;
+  if (volume_.LocateData(record, stream) != 0) return;
   const NtfsGeometry& g = volume_.geometry();
   const uint32_t bps = static_cast<uint32_t>(g.bytesPerSector);
   signatures_.sectorSize = bps;
   if (stream.resident) {
-    if (stream.residentBytes.empty()) return 0;
+    if (stream.residentBytes.empty()) {
+      file.contentOk = 0;
+      return;
+    }
     // Resident bytes live inside the MFT record, at no sector of their own:
     // the tests that read on from the file's start must find nothing to read.
     const SectorSource* source = signatures_.source;
@@ -169,53 +221,76 @@ uint32_t NtfsMftScanner::ContentOk(Bytes record, const std::string& name) {
     const int ok = CheckContentByExtension(stream.residentBytes.data(),
                                            stream.residentBytes.size(), extension, signatures_);
     signatures_.source = source;
-    return ok != 0;
+    file.contentOk = ok != 0;
+    return;
   }
-  if (stream.runs.empty() || stream.runs.front().sparse) return 1;
+  if (stream.runs.empty() || stream.runs.front().sparse) return;
   const uint64_t sector =
       g.volumeStartSector + stream.runs.front().lcn * static_cast<uint32_t>(g.sectorsPerCluster);
-  if (sector == 0) return 1;
-  std::vector<uint8_t> first;
-  if (stream.flags & (kAttrFlagCompressed | kAttrFlagEncrypted)) {
-    // The stored bytes are not the file's: look at what they decode to.
-    const int rc = StreamData(volume_, stream, std::min<uint64_t>(stream.dataSize, bps),
-                              [&](const uint8_t* data, size_t length) {
-                                first.insert(first.end(), data, data + length);
-                                return first.size() >= bps ? kStopped : 0;
-                              });
-    if (rc == err::kInvalidData) return 0;
-    if (first.empty()) return 1;
-  } else {
-    first.resize(bps);
-    uint32_t got = 0;
-    if (volume_.source()->ReadSectors(1, first.data(), sector, bps, &got) != 0) return 1;
+  if (sector == 0) return;
+  if (!(stream.flags & (kAttrFlagCompressed | kAttrFlagEncrypted))) {
+    file.checkSector = sector;
+    return;
   }
+  // The stored bytes are not the file's: look at what they decode to.
+  std::vector<uint8_t> first;
+  const int rc = StreamData(volume_, stream, std::min<uint64_t>(stream.dataSize, bps),
+                            [&](const uint8_t* data, size_t length) {
+                              first.insert(first.end(), data, data + length);
+                              return first.size() >= bps ? kStopped : 0;
+                            });
+  if (rc == err::kInvalidData) {
+    file.contentOk = 0;
+    return;
+  }
+  if (first.empty()) return;
   signatures_.startSector = signatures_.currentSector = sector;
-  return CheckContentByExtension(first.data(), first.size(), extension, signatures_) != 0;
+  file.contentOk = CheckContentByExtension(first.data(), first.size(), extension, signatures_) != 0;
 }
 
-NtfsMftScanner::FolderNode& NtfsMftScanner::Folder(uint32_t number) {
-  auto [it, inserted] = folders_.try_emplace(number);
-  if (!inserted) return it->second;
-  // Each folder record is read once per scan, however many files name it.
-  ++parentRecordReads_;
-  std::vector<uint8_t> record;
-  RecordHeader header;
-  if (volume_.ReadMftRecord(number, record) == 0 && ParseRecordHeader(record, header) &&
-      (header.flags & kRecordIsDirectory)) {
-    AttributeWalker walker(record);
-    Attribute a;
-    FileNameInfo info;
-    while (walker.Next(a)) {
-      if (a.type == kAttrFileName && ParseFileName(a, info)) {
-        it->second.continues = true;
-        it->second.parent = info.parent;
-        break;
-      }
-    }
-  }
-  return it->second;
+uint32_t NtfsMftScanner::CheckSector(uint64_t sector, const std::string& name) {
+  const uint32_t bps = static_cast<uint32_t>(volume_.geometry().bytesPerSector);
+  std::vector<uint8_t> first(bps);
+  uint32_t got = 0;
+  if (volume_.source()->ReadSectors(1, first.data(), sector, bps, &got) != 0) return 1;
+  signatures_.sectorSize = bps;
+  signatures_.startSector = signatures_.currentSector = sector;
+  return CheckContentByExtension(first.data(), first.size(), ExtensionOf(name), signatures_) != 0;
 }
+
+// Small deleted files lie scattered over the volume; reading their first
+// sectors in the order of the disk instead of the $MFT's keeps the reads
+// going one way.
+void NtfsMftScanner::CheckContentInDiskOrder() {
+  std::vector<size_t> order;
+  for (size_t i = 0; i < files_.size(); ++i)
+    if (files_[i].checkSector != 0) order.push_back(i);
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return files_[a].checkSector < files_[b].checkSector; });
+  for (size_t i : order) {
+    files_[i].contentOk = CheckSector(files_[i].checkSector, files_[i].name);
+    files_[i].checkSector = 0;
+  }
+}
+
+void NtfsMftScanner::WriteFiles() {
+  for (const PendingFile& file : files_) {
+    FoundFileRecord r{};
+    FillCommon(r, file.number, file.sector, file.name, file.created, file.modified, file.accessed,
+               file.size);
+    r.isDirectory = 0;
+    r.isDeleted = 1;
+    r.contentOk = file.contentOk;
+    const uint32_t depth = DepthUnder(file.parent);
+    Append(r, DirectoryKey(depth, file.parent), file.number, nullptr);
+  }
+  files_.clear();
+  files_.shrink_to_fit();
+}
+
+// A folder the $MFT pass did not note (not a directory, no name left, or
+// never read) does not continue towards the root.
+NtfsMftScanner::FolderNode& NtfsMftScanner::Folder(uint32_t number) { return folders_[number]; }
 
 void NtfsMftScanner::QueueDirectory(uint32_t number) {
   if (queued_.insert(number).second) pending_.push_back(number);
@@ -223,12 +298,14 @@ void NtfsMftScanner::QueueDirectory(uint32_t number) {
 
 // Depth counts the folders between a file and the root: 0 in the root, 1 in
 // a folder of the root. The depth of each folder on the way is remembered,
-// so a chain is followed once per folder, not once per file.
+// so a chain is followed once per folder, not once per file. A chain that
+// comes back to a folder already on it, or runs absurdly deep, is cut at the
+// last folder walked: that one is filed in the root as a lost folder, so
+// everything under it can be listed and counted.
 uint32_t NtfsMftScanner::DepthUnder(uint32_t parent) {
   std::vector<uint32_t> path;
   std::unordered_set<uint32_t> onPath;
   int64_t tail = 0;
-  bool remember = true;
   uint32_t current = parent;
   while (current != kRootDirectoryRecord) {
     FolderNode& node = Folder(current);
@@ -236,19 +313,21 @@ uint32_t NtfsMftScanner::DepthUnder(uint32_t parent) {
       tail = node.depth;
       break;
     }
-    if (!onPath.insert(current).second || path.size() >= kMaxDepth) {
-      remember = false;  // a loop or an absurd chain: depth as far as walked
+    if (onPath.count(current) || path.size() >= kMaxDepth) {
+      FolderNode& last = Folder(path.back());
+      last.continues = false;
+      last.cut = true;
+      ++loopsCut_;
       break;
     }
+    onPath.insert(current);
     path.push_back(current);
     QueueDirectory(current);
     if (!node.continues) break;
     current = node.parent;
   }
-  if (remember) {
-    for (size_t i = 0; i < path.size(); ++i)
-      Folder(path[i]).depth = static_cast<int64_t>(path.size() - i) + tail;
-  }
+  for (size_t i = 0; i < path.size(); ++i)
+    Folder(path[i]).depth = static_cast<int64_t>(path.size() - i) + tail;
   return static_cast<uint32_t>(path.size() + static_cast<size_t>(tail));
 }
 
@@ -272,29 +351,22 @@ void NtfsMftScanner::WriteLostFolder(uint32_t number) {
   Append(r, DirectoryKey(0, kRootDirectoryRecord), number, r.name);
 }
 
-// A queued folder is written with its own name when its record still holds a
-// directory; otherwise (reused by a file, unreadable, no name left) as a lost
-// folder, so that the files filed under its number are not orphaned.
+// A queued folder is written with its own name when the $MFT pass found its
+// record holding a directory; otherwise (reused by a file, unreadable, no
+// name left, or cut from a loop) as a lost folder, so that the files filed
+// under its number are not orphaned.
 void NtfsMftScanner::WriteDirectory(uint32_t number) {
-  std::vector<uint8_t> record;
-  RecordHeader header;
-  if (volume_.ReadMftRecord(number, record) != 0 || !ParseRecordHeader(record, header) ||
-      !(header.flags & kRecordIsDirectory)) {
+  const FolderNode node = Folder(number);
+  if (!node.continues || node.cut) {
     WriteLostFolder(number);
     return;
   }
-  const RecordSummary s = SummarizeRecord(record);
-  if (!s.hasName) {
-    WriteLostFolder(number);
-    return;
-  }
-  if (number <= kLastSystemRecord) return;
   FoundFileRecord r{};
-  FillCommon(r, s, number, volume_.RecordNumberToSector(number).value_or(0));
+  FillCommon(r, number, node.sector, node.name, node.created, node.modified, node.accessed, 0);
   r.isDirectory = 1;
   r.contentOk = 1;
-  const uint32_t depth = DepthUnder(s.first.parent);
-  Append(r, DirectoryKey(depth, s.first.parent), number, r.name);
+  const uint32_t depth = DepthUnder(node.parent);
+  Append(r, DirectoryKey(depth, node.parent), number, r.name);
 }
 
 }  // namespace qm::ntfs

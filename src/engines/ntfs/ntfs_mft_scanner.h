@@ -1,11 +1,14 @@
-// The NTFS quick scan proper: one pass over the live $MFT for deleted file
-// records, then one pass over the directories those files lie in.
+// The NTFS quick scan proper: one pass over the live $MFT, which notes every
+// deleted file record and every directory's name and parent; then the
+// content checks of the deleted files, in the order their data lies on disk;
+// then the records are written with the folders they lie in.
 //
 // No index (B-tree) is walked. A deleted file's folder comes from the parent
 // reference of its first $FILE_NAME; following parents up to the root gives
 // its depth and every folder on the way, live or deleted. A folder whose
 // record no longer holds a directory becomes "LostFolder<n>" in the root, so
-// the files that name it stay visible.
+// the files that name it stay visible; so does a folder whose parents lead
+// round in a loop (or absurdly deep), where the loop is cut.
 #pragma once
 
 #include <chrono>
@@ -33,6 +36,8 @@ class NtfsMftScanner {
   // Folder chains longer than this are cut (a path of 32,767 characters
   // cannot hold more levels than that of names of 8 or more characters).
   static constexpr size_t kMaxDepth = 4096;
+  // Deleted files the pass makes room for before it starts.
+  static constexpr uint64_t kReservedFiles = 1 << 20;
 
   NtfsMftScanner(const NtfsVolume& volume, ScanLogStore& log, SignatureScanContext& signatures,
                  uint16_t volumeLetter)
@@ -45,24 +50,49 @@ class NtfsMftScanner {
   }
 
   // Both passes; 0, the $MFT read error that ended the first pass, or the
-  // progress callback's stopping value (then no folder record is written).
+  // progress callback's stopping value (then the files found so far are
+  // written, but no folder record).
   int Run();
 
-  // Folder records read to follow parent chains (each at most once).
+  // Folder records read again after the $MFT pass to follow parent chains:
+  // none, as the pass keeps each folder's name and parent.
   uint64_t parentRecordReads() const { return parentRecordReads_; }
   const std::vector<uint32_t>& pendingDirectories() const { return pending_; }
   // Records of the $MFT that could not be read and were skipped.
   const SkippedAreas& skipped() const { return skipped_; }
+  // $MFT records that lie past the end of the source and were not read.
+  uint64_t recordsPastSourceEnd() const { return recordsPastEnd_; }
+  // Folders filed as lost because their parents led round in a loop.
+  uint64_t foldersCutFromLoops() const { return loopsCut_; }
 
  private:
   struct FolderNode {
     bool continues = false;  // a directory record with a $FILE_NAME
+    bool cut = false;        // its parent chain looped back: filed as lost
     uint32_t parent = 0;
     int64_t depth = -1;  // depth a file inside it gets; -1 until known
+    uint64_t sector = 0;
+    uint64_t created = 0, modified = 0, accessed = 0;
+    std::string name;
+  };
+  // A deleted file noted by the pass, written once every folder is known.
+  struct PendingFile {
+    uint32_t number = 0;
+    uint32_t parent = 0;
+    uint64_t sector = 0;
+    uint64_t size = 0;
+    uint64_t created = 0, modified = 0, accessed = 0;
+    std::string name;
+    uint32_t contentOk = 1;
+    uint64_t checkSector = 0;  // its data's first sector, still to be checked; 0 when done
   };
 
   int MftPass();
-  void ParseDeletedRecord(MutableBytes record, uint32_t number, uint64_t sector);
+  void ParseRecord(MutableBytes record, uint32_t number, uint64_t sector);
+  void NoteDirectory(Bytes record, uint32_t number, uint64_t sector);
+  void NoteDeletedFile(Bytes record, uint32_t number, uint64_t sector);
+  void CheckContentInDiskOrder();
+  void WriteFiles();
   void DirectoryPass();
   void WriteDirectory(uint32_t number);
   void WriteLostFolder(uint32_t number);
@@ -71,8 +101,12 @@ class NtfsMftScanner {
   uint32_t DepthUnder(uint32_t parent);
   FolderNode& Folder(uint32_t number);
   void QueueDirectory(uint32_t number);
-  uint32_t ContentOk(Bytes record, const std::string& name);
-  void FillCommon(FoundFileRecord& r, const RecordSummary& s, uint32_t number, uint64_t sector) const;
+  // The content check of a file that needs no sector of its own (resident,
+  // compressed, no extension); otherwise sets file.checkSector.
+  void PlanContentCheck(Bytes record, PendingFile& file);
+  uint32_t CheckSector(uint64_t sector, const std::string& name);
+  void FillCommon(FoundFileRecord& r, uint32_t number, uint64_t sector, const std::string& name,
+                  uint64_t created, uint64_t modified, uint64_t accessed, uint64_t size) const;
   void Append(const FoundFileRecord& r, uint64_t key, uint32_t directoryId, const char* name);
   int Report(uint64_t done, uint64_t total);
 
@@ -87,7 +121,10 @@ class NtfsMftScanner {
   std::vector<uint32_t> pending_;
   std::unordered_set<uint32_t> queued_;
   std::unordered_map<uint32_t, FolderNode> folders_;
+  std::vector<PendingFile> files_;
   uint64_t parentRecordReads_ = 0;
+  uint64_t recordsPastEnd_ = 0;
+  uint64_t loopsCut_ = 0;
 
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point lastEstimate_;

@@ -63,23 +63,7 @@ std::vector<ListEntry> ParseAttributeList(Bytes list, uint32_t type) {
 
 std::optional<uint64_t> MftSectorOf(uint64_t index, const RunList& mftRuns, const NtfsGeometry& g,
                                     uint64_t* leftInRun) {
-  const uint64_t spc = static_cast<uint32_t>(g.sectorsPerCluster);
-  uint64_t start = 0;
-  if (leftInRun) *leftInRun = 0;
-  for (const DataRun& run : mftRuns) {
-    const uint64_t sectors = SaturatingMul(run.clusterCount, spc);
-    if (index - start < sectors) {
-      if (leftInRun) *leftInRun = sectors - (index - start);
-      if (run.sparse) return std::nullopt;
-      const uint64_t base = SaturatingMul(run.lcn, spc);
-      const uint64_t offset = index - start;
-      if (base > UINT64_MAX - g.volumeStartSector - offset) return std::nullopt;
-      return g.volumeStartSector + base + offset;
-    }
-    if (sectors > UINT64_MAX - start) return std::nullopt;
-    start += sectors;
-  }
-  return std::nullopt;
+  return MftRunMap(mftRuns, g).SectorOf(index, leftInRun);
 }
 
 std::optional<uint64_t> RecordNumberToSector(uint64_t number, const RunList& mftRuns,
@@ -87,6 +71,12 @@ std::optional<uint64_t> RecordNumberToSector(uint64_t number, const RunList& mft
   const uint64_t spr = static_cast<uint32_t>(g.sectorsPerRecord);
   if (number > UINT64_MAX / spr) return std::nullopt;
   return MftSectorOf(number * spr, mftRuns, g);
+}
+
+std::optional<uint64_t> NtfsVolume::RecordNumberToSector(uint64_t number) const {
+  const uint64_t spr = static_cast<uint32_t>(geometry_.sectorsPerRecord);
+  if (number > UINT64_MAX / spr) return std::nullopt;
+  return mftMap_.SectorOf(number * spr);
 }
 
 uint64_t NtfsVolume::MftRecordCount() const {
@@ -111,14 +101,14 @@ int NtfsVolume::ReadMftRecord(uint64_t number, std::vector<uint8_t>& record) con
   const auto first = RecordNumberToSector(number);
   if (!first) return kAttributeNotFound;
   const uint32_t spr = static_cast<uint32_t>(geometry_.sectorsPerRecord);
-  const auto last = MftSectorOf(number * spr + spr - 1, mftRuns_, geometry_);
+  const auto last = MftSectorOf(number * spr + spr - 1);
   if (last && *last == *first + spr - 1) return ReadFileRecord(*first, record);
 
   // The record straddles two runs: map and read it sector by sector.
   const uint32_t bps = static_cast<uint32_t>(geometry_.bytesPerSector);
   record.assign(static_cast<size_t>(geometry_.recordSize), 0);
   for (uint32_t i = 0; i < spr; ++i) {
-    const auto sector = MftSectorOf(number * spr + i, mftRuns_, geometry_);
+    const auto sector = MftSectorOf(number * spr + i);
     if (!sector) return kAttributeNotFound;
     uint32_t got = 0;
     if (int rc = source_->ReadSectors(1, record.data() + size_t{i} * bps, *sector, bps, &got); rc != 0)
@@ -130,7 +120,8 @@ int NtfsVolume::ReadMftRecord(uint64_t number, std::vector<uint8_t>& record) con
 }
 
 int NtfsVolume::LoadMftRuns() {
-  mftRuns_.clear();
+  SetMftRuns({});
+  mftRunsCut_ = false;
   std::vector<uint8_t> record;
   if (int rc = ReadFileRecord(geometry_.mftStartSector, record); rc != 0) return rc;
   Attribute data;
@@ -138,7 +129,7 @@ int NtfsVolume::LoadMftRuns() {
   RunList runs;
   DecodeRunList(data, runs);
   // The first extent alone maps the records that hold the later extents.
-  mftRuns_ = runs;
+  SetMftRuns(runs);
   AttributeWalker walker(record);
   Attribute a;
   while (walker.Next(a)) {
@@ -153,17 +144,20 @@ int NtfsVolume::LoadMftRuns() {
   const uint64_t volumeClusters = geometry_.totalSectors / spc + 1;
   RunList kept;
   uint64_t clusters = 0;
+  mftRunsCut_ = false;
   for (DataRun run : runs) {
-    if (clusters >= volumeClusters) break;
-    if (!run.sparse) {
-      if (run.lcn >= volumeClusters) break;
-      run.clusterCount = std::min(run.clusterCount, volumeClusters - run.lcn);
+    const uint64_t wanted = run.clusterCount;
+    if (clusters >= volumeClusters || (!run.sparse && run.lcn >= volumeClusters)) {
+      mftRunsCut_ = true;
+      break;
     }
+    if (!run.sparse) run.clusterCount = std::min(run.clusterCount, volumeClusters - run.lcn);
     run.clusterCount = std::min(run.clusterCount, volumeClusters - clusters);
+    if (run.clusterCount != wanted) mftRunsCut_ = true;
     clusters += run.clusterCount;
     kept.push_back(run);
   }
-  mftRuns_ = std::move(kept);
+  SetMftRuns(std::move(kept));
   return mftRuns_.empty() ? kAttributeNotFound : 0;
 }
 
@@ -189,29 +183,36 @@ uint64_t NtfsVolume::FollowAttributeList(Bytes record, const Attribute& list, ui
   uint64_t collected = 0;
   std::vector<uint8_t> extension;
   uint64_t extensionNumber = UINT64_MAX;
+  bool extensionReadable = false;
   for (const ListEntry& entry : ParseAttributeList(listBytes, type)) {
-    if (entry.lowestVcn != nextVcn) break;
+    // Entries are in VCN order: one that starts inside what is already
+    // collected repeats or contradicts it.
+    if (entry.lowestVcn < nextVcn) continue;
     Bytes holder = record;
     if (entry.recordNumber != own.recordNumber) {
       if (entry.recordNumber != extensionNumber) {
-        extensionNumber = UINT64_MAX;
-        if (ReadMftRecord(entry.recordNumber, extension) != 0) break;
         extensionNumber = entry.recordNumber;
+        extensionReadable = ReadMftRecord(entry.recordNumber, extension) == 0;
       }
+      if (!extensionReadable) continue;
       holder = extension;
     }
     Attribute extent;
     NonResidentHeader h;
-    if (!FindExtent(holder, type, entry.lowestVcn, extent) || !ReadNonResidentHeader(extent, h)) break;
-    const uint64_t clusters = DecodeRunList(extent, out);
-    if (clusters == 0) break;
+    if (!FindExtent(holder, type, entry.lowestVcn, extent) || !ReadNonResidentHeader(extent, h)) continue;
+    // What lies between the previous extent and this one is lost: a sparse
+    // run keeps the clusters after it where they belong.
+    RunList runs;
+    const uint64_t clusters = DecodeRunList(extent, runs);
+    if (clusters == 0 || clusters > UINT64_MAX - entry.lowestVcn) continue;
+    if (entry.lowestVcn > nextVcn) out.push_back({entry.lowestVcn - nextVcn, 0, 0, true});
+    out.insert(out.end(), runs.begin(), runs.end());
     if (entry.lowestVcn == 0) {
       if (first) *first = h;
       if (firstFlags) *firstFlags = extent.flags;
     }
     collected += clusters;
-    if (clusters > UINT64_MAX - nextVcn) break;
-    nextVcn += clusters;
+    nextVcn = entry.lowestVcn + clusters;
   }
   return collected;
 }
@@ -267,8 +268,9 @@ int NtfsVolume::LocateData(Bytes record, DataStream& out) const {
   bool haveFirst = false;
   if (list) {
     NonResidentHeader h;
+    h.lowestVcn = UINT64_MAX;  // stays so when the list names no extent at VCN 0
     uint16_t flags = 0;
-    if (FollowAttributeList(record, *list, kAttrData, out.runs, &h, &flags) > 0) {
+    if (FollowAttributeList(record, *list, kAttrData, out.runs, &h, &flags) > 0 && h.lowestVcn == 0) {
       first = h;
       out.flags = flags;
       haveFirst = true;

@@ -14,6 +14,7 @@
 #include "disk/sector_source.h"
 #include "engines/ntfs/ntfs_file_record.h"
 #include "engines/ntfs/ntfs_geometry.h"
+#include "engines/ntfs/ntfs_mft_run_map.h"
 #include "engines/ntfs/ntfs_run_list.h"
 
 namespace qm::ntfs {
@@ -51,13 +52,19 @@ class NtfsVolume {
 
   const NtfsGeometry& geometry() const { return geometry_; }
   const RunList& mftRuns() const { return mftRuns_; }
-  void SetMftRuns(RunList runs) { mftRuns_ = std::move(runs); }
+  void SetMftRuns(RunList runs) {
+    mftRuns_ = std::move(runs);
+    mftMap_ = MftRunMap(mftRuns_, geometry_);
+  }
   const SectorSource* source() const { return source_; }
 
   // Decodes the $MFT's own data runs from record 0 at mftStartSector,
   // following its attribute list when the $MFT is fragmented beyond one
   // record. Runs past the volume's cluster count are cut off. 0 or a code.
   int LoadMftRuns();
+  // The $MFT's run list pointed past the end of the volume and was cut
+  // there by the last LoadMftRuns.
+  bool mftRunsCut() const { return mftRunsCut_; }
   // Records the $MFT's runs map; 0 without runs.
   uint64_t MftRecordCount() const;
 
@@ -68,8 +75,10 @@ class NtfsVolume {
   // record may straddle two runs on volumes with 512-byte clusters).
   // kAttributeNotFound when the runs do not reach the record.
   int ReadMftRecord(uint64_t number, std::vector<uint8_t>& record) const;
-  std::optional<uint64_t> RecordNumberToSector(uint64_t number) const {
-    return ntfs::RecordNumberToSector(number, mftRuns_, geometry_);
+  std::optional<uint64_t> RecordNumberToSector(uint64_t number) const;
+  // As the free MftSectorOf, through this volume's $MFT runs.
+  std::optional<uint64_t> MftSectorOf(uint64_t index, uint64_t* leftInRun = nullptr) const {
+    return mftMap_.SectorOf(index, leftInRun);
   }
 
   // Runs of the record's first non-resident attribute of `type` (for $DATA:
@@ -104,6 +113,8 @@ class NtfsVolume {
   const SectorSource* source_ = nullptr;
   NtfsGeometry geometry_;
   RunList mftRuns_;
+  MftRunMap mftMap_;
+  bool mftRunsCut_ = false;
 };
 
 }  // namespace qm::ntfs
