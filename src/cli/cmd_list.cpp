@@ -64,7 +64,7 @@ std::string Marks(const FoundFileRecord& r) {
 }
 
 bool Hidden(const FoundFileRecord& r, bool includeDamaged) {
-  return !r.isDirectory && r.contentOk == 0 && !includeDamaged;
+  return !includeDamaged && !r.isDirectory && IsDamagedPhoto(r);
 }
 
 int ListTree(IFileRecoveryParse& engine, const std::string& prefix, bool json,

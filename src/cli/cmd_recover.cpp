@@ -108,7 +108,7 @@ int RunRecover(const RecoverOptions& options) {
   }
   std::erase_if(records, [&](const Item& item) {
     const FoundFileRecord& r = item.record;
-    if (r.contentOk == 0 && !options.scan.includeDamaged) return true;
+    if (IsDamagedPhoto(r) && !options.scan.includeDamaged) return true;
     const std::string name = r.Name();
     if (!categories.empty() &&
         std::find(categories.begin(), categories.end(), CategoryOfName(name)) == categories.end())

@@ -20,10 +20,12 @@ struct ScanCommandOptions {
 
 struct Summary {
   std::map<std::string, uint64_t> perCategory;
-  uint64_t files = 0, folders = 0, bytes = 0, damaged = 0;
+  // damaged: files whose content no longer matches their type; hidden: the
+  // damaged photos among them, which listings leave out unless asked.
+  uint64_t files = 0, folders = 0, bytes = 0, damaged = 0, hidden = 0;
 };
 
-// What a listing shows by default, and how many damaged files it leaves out.
+// What a listing shows by default, and how many damaged photos it leaves out.
 Summary Summarize(IFileRecoveryParse& engine) {
   Summary s;
   for (const char* name : kCategoryNames) s.perCategory[name] = 0;
@@ -31,9 +33,11 @@ Summary Summarize(IFileRecoveryParse& engine) {
   session::WalkTree(engine, [&](const FoundFileRecord& r, uint32_t, const std::string&) {
     if (r.isDirectory) {
       ++s.folders;
-    } else if (r.contentOk == 0) {
+    } else if (IsDamagedPhoto(r)) {
       ++s.damaged;
+      ++s.hidden;
     } else {
+      if (r.contentOk == 0) ++s.damaged;
       ++s.files;
       s.bytes += r.fileSize;
       ++s.perCategory[CategoryOfName(r.Name())];
@@ -53,7 +57,7 @@ void PrintJson(const ScanCommandOptions& options, const session::ScanVolume& vol
               JsonEscape(volume.info.engine).c_str(), static_cast<unsigned long long>(records),
               static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.folders),
               static_cast<unsigned long long>(s.bytes), static_cast<unsigned long long>(s.damaged),
-              static_cast<unsigned long long>(s.damaged));
+              static_cast<unsigned long long>(s.hidden));
   bool first = true;
   for (const char* name : kCategoryNames) {
     std::printf("%s\"%s\":%llu", first ? "" : ",", name,
@@ -77,10 +81,10 @@ void PrintText(const session::ScanVolume& volume, const Summary& s) {
               FormatBytes(s.bytes).c_str(), CountOf(s.folders, "folder", "folders").c_str());
   for (const char* name : kCategoryNames)
     std::printf("  %-9s %llu\n", name, static_cast<unsigned long long>(s.perCategory.at(name)));
-  if (s.damaged != 0)
+  if (s.hidden != 0)
     std::printf("%s hidden as damaged (their content was overwritten since they were deleted); "
                 "add --include-damaged to list or recover them anyway\n",
-                CountOf(s.damaged, "file", "files").c_str());
+                CountOf(s.hidden, "photo", "photos").c_str());
 }
 
 int RunScan(const ScanCommandOptions& options) {
@@ -93,7 +97,7 @@ int RunScan(const ScanCommandOptions& options) {
       PrintJson(options, volume, s, volume.engine->RecordCount());
     else
       PrintText(volume, s);
-    if (s.files + s.damaged != 0 || volume.warnings.empty()) nothingAndWarned = false;
+    if (s.files + s.hidden != 0 || volume.warnings.empty()) nothingAndWarned = false;
   }
   // Nothing found on a volume that could not be read properly is no result.
   return nothingAndWarned ? kExitError : kExitOk;

@@ -155,7 +155,7 @@ TEST(CliDamaged, APhotoOverwrittenByTextIsHiddenUnlessAskedFor) {
   std::string out;
   ASSERT_EQ(Cli("scan -q " + Quote(image.string()), &out), 0) << out;
   EXPECT_NE(out.find("Found 1 file ("), std::string::npos) << out;
-  EXPECT_NE(out.find("1 file hidden as damaged"), std::string::npos) << out;
+  EXPECT_NE(out.find("1 photo hidden as damaged"), std::string::npos) << out;
   EXPECT_NE(out.find("--include-damaged"), std::string::npos) << out;
 
   ASSERT_EQ(Cli("list " + Quote(image.string()) + " --log last", &out), 0) << out;
