@@ -197,9 +197,31 @@ int ScanSession::Scan(size_t index, ScanProgressFn progress, void* user, std::st
   return rc;
 }
 
+int ScanSession::NewestScanOfSource(fs::path& folder, std::string& message) const {
+  const auto scans = ListKeptScans(history_);
+  for (auto scan = scans.rbegin(); scan != scans.rend(); ++scan) {
+    if (!scan->hasInfo || FindLogIn(scan->folder).empty()) continue;
+    std::string why;
+    for (const ScanVolume& volume : volumes_) {
+      if (scan->info.SameVolume(volume.info, why)) {
+        folder = scan->folder;
+        return err::kSuccess;
+      }
+    }
+  }
+  message = "there is no kept scan of " + source_.text + "; run 'quillmark-cli scan " +
+            source_.text + "' first (see 'quillmark-cli logs')";
+  return err::kFileNotFound;
+}
+
 int ScanSession::Reopen(const std::string& given, std::string& message) {
   fs::path folder;
-  if (int rc = ResolveLogFolder(history_, given, folder, message); rc != 0) return rc;
+  if (given == "last") {
+    // The newest kept scan of this source, not of whatever was scanned last.
+    if (int rc = NewestScanOfSource(folder, message); rc != 0) return rc;
+  } else if (int rc = ResolveLogFolder(history_, given, folder, message); rc != 0) {
+    return rc;
+  }
   const fs::path log = FindLogIn(folder);
   if (log.empty()) {
     message = folder.string() + " holds no scan log";

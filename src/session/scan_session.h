@@ -47,7 +47,7 @@ class ScanSession {
   int Scan(size_t index, ScanProgressFn progress, void* user, std::string& message);
 
   // Re-opens the scan log in `folder` (as given to --log: a path, a number
-  // or "last"). A log made for a volume this source does not hold is
+  // or "last", the newest kept scan of this source). A log made for a volume this source does not hold is
   // refused; otherwise only the volume it was made for stays in volumes().
   int Reopen(const std::string& folder, std::string& message);
 
@@ -59,6 +59,7 @@ class ScanSession {
  private:
   EngineContext Context(const std::filesystem::path& folder) const;
   int OpenPartitions(bool deep, int firstError, std::string& message);
+  int NewestScanOfSource(std::filesystem::path& folder, std::string& message) const;
   ScanInfo IdentityOf(int partitionNumber, uint64_t start, uint64_t count,
                       const IFileRecoveryParse& engine) const;
 
