@@ -97,6 +97,16 @@ int RunImage(const ImageOptions& options) {
                  outParent.c_str());
     return kExitError;
   }
+  // Copying a source onto itself would destroy what is being rescued.
+  for (const std::string& source : {target.path, target.devicePath}) {
+    if (!source.empty() && std::filesystem::equivalent(options.out, source, ec)) {
+      std::fprintf(stderr,
+                   "quillmark-cli: %s is the source itself; write the image to another file, "
+                   "preferably on another disk.\n",
+                   options.out.c_str());
+      return kExitError;
+    }
+  }
   // --start and --count are relative to the partition when SOURCE is one.
   const uint64_t start = target.startSector + options.start;
   uint64_t count = options.count;

@@ -8,6 +8,7 @@
 #include "cli/command_registry.h"
 #include "cli/progress_line.h"
 #include "cli/scan_target.h"
+#include "cli/terminal_text.h"
 #include "disk/sector_source.h"
 #include "engines/volume_classifier.h"
 #include "platform/byte_order.h"
@@ -68,9 +69,9 @@ int RunProbe(const std::string& sourceText) {
                                  ? std::filesystem::file_size(target.path, error)
                                  : bytes;
   const uint64_t exact = error ? bytes : fileBytes;
-  std::printf("Size: %llu bytes (%s), %llu sectors of %u bytes",
-              static_cast<unsigned long long>(exact), FormatBytes(exact).c_str(),
-              static_cast<unsigned long long>(sectors), sectorSize);
+  std::printf("Size: %llu bytes (%s), %s of %u bytes", static_cast<unsigned long long>(exact),
+              FormatBytes(exact).c_str(), CountOf(sectors, "sector", "sectors").c_str(),
+              sectorSize);
   if (exact > bytes)
     std::printf(" and %llu bytes more (not a whole sector)",
                 static_cast<unsigned long long>(exact - bytes));

@@ -95,6 +95,7 @@ TEST(CliBasics, ImageCopiesARangeAndRefusesBadRangesAndExistingFiles) {
       {src + " --out " + Quote((dir / "nowhere" / "c.img").string()), 1,
        "No such file or directory"},
       {src + " --out " + a, 1, "already exists"},
+      {src + " --out " + Quote(source.string()) + " --force", 1, "is the source itself"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Cli(c.args, &out), c.exitCode) << c.args << "\n" << out;
