@@ -4,19 +4,16 @@
 
 #include <filesystem>
 
+#include "cli/cli_runner.h"
 #include "support/faulty_device.h"
 #include "support/test_support.h"
 
 namespace qm {
 namespace {
 
+using test::Cli;
 using test::Quote;
 using test::TempDir;
-
-int Cli(const std::string& args, std::string* output) {
-  return test::Run(std::string("QUILLMARK_DISKS= ") + Quote(QUILLMARK_CLI_PATH) + " " + args,
-                   output);
-}
 
 TEST(CliBasics, ProbeNamesTheFileSystemAndTheSize) {
   TempDir dir;

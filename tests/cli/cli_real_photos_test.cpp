@@ -8,19 +8,16 @@
 
 #include <map>
 
+#include "cli/cli_runner.h"
 #include "support/test_support.h"
 
 namespace qm {
 namespace {
 
+using test::Cli;
 using test::Quote;
 using test::TempDir;
 namespace fs = std::filesystem;
-
-int Cli(const std::string& args, std::string* output) {
-  return test::Run(std::string("QUILLMARK_DISKS= ") + Quote(QUILLMARK_CLI_PATH) + " " + args,
-                   output);
-}
 
 // A 256x192 picture with gradients and noise, so that the encoders produce
 // files of tens of KiB with every kind of segment.

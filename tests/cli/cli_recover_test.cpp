@@ -8,19 +8,16 @@
 
 #include "engines/fat_test_image.h"
 #include "support/faulty_device.h"
+#include "cli/cli_runner.h"
 #include "support/test_support.h"
 
 namespace qm {
 namespace {
 
+using test::Cli;
 using test::Quote;
 using test::TempDir;
 namespace fs = std::filesystem;
-
-int Cli(const std::string& args, std::string* output) {
-  return test::Run(std::string("QUILLMARK_DISKS= ") + Quote(QUILLMARK_CLI_PATH) + " " + args,
-                   output);
-}
 
 std::string Jpeg(size_t bytes, uint32_t seed) {
   std::string head("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);

@@ -8,19 +8,16 @@
 #include "session/scan_folders.h"
 #include "session/scan_info.h"
 #include "session/session_fixture.h"
+#include "cli/cli_runner.h"
 #include "support/test_support.h"
 
 namespace qm {
 namespace {
 
+using test::Cli;
 using test::Quote;
 using test::TempDir;
 namespace fs = std::filesystem;
-
-int Cli(const std::string& args, std::string* output) {
-  return test::Run(std::string("QUILLMARK_DISKS= ") + Quote(QUILLMARK_CLI_PATH) + " " + args,
-                   output);
-}
 
 class CliScanFolders : public ::testing::Test {
  protected:
