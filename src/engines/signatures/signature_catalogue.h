@@ -43,6 +43,9 @@ struct SignatureScanContext {
   uint32_t sectorSize = 512;
   // Absolute sector at which the candidate file starts.
   uint64_t startSector = 0;
+  // First sector past the volume (0: the end of the source). No carved file
+  // runs past it.
+  uint64_t endSector = 0;
   // Advanced sector by sector while a size finder scans forward.
   uint64_t currentSector = 0;
 
@@ -66,6 +69,9 @@ struct SignatureScanContext {
   std::vector<std::pair<uint64_t, uint64_t>> carvedTransportStreams;
 
   std::vector<uint8_t> scratch = std::vector<uint8_t>(kSignatureScratchBytes);
+  // The chunk a size finder scans. Kept apart from `scratch` because the stop
+  // check runs tests that read into `scratch` while the chunk is examined.
+  std::vector<uint8_t> chunk = std::vector<uint8_t>(kSignatureScratchBytes);
 };
 
 // A test looks at `len` bytes at the candidate start and returns a type id or
@@ -100,6 +106,26 @@ const SignatureFirstByteIndex& SignatureIndex();
 // transport-stream-start flag before the tests run and keeps it only when a
 // transport stream was found; records whether an MTS stream was found.
 int IdentifyType(const uint8_t* data, size_t len, SignatureScanContext& context);
+
+// Like IdentifyType, but leaves the context's flags alone and skips matches
+// of `ignoredType`: whether anything known starts in these bytes.
+int FirstMatchingType(const uint8_t* data, size_t len, SignatureScanContext& context,
+                      int ignoredType);
+
+// The answer of IdentifyAt: a file of `typeId` starts at the sector, carved
+// under `name` ("<start sector>.<extension>") with `size` bytes.
+struct SignatureHit {
+  int typeId = kNoSignatureMatch;
+  uint64_t size = 0;
+  char name[48] = {};
+};
+
+// Identifies the file starting at context.startSector and measures it.
+// 0 with `hit` filled; 87 when nothing that can be carved starts there (no
+// match, or a type without a size finder); the cancel code when the progress
+// callback asked to stop while the size finder read ahead.
+int IdentifyAt(const uint8_t* data, size_t len, SignatureScanContext& context,
+               SignatureHit& hit);
 
 // 1 when the bytes carry the signature that `extension` promises (or when the
 // table does not know the extension), else 0. A picture extension is kept

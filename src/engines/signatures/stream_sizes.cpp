@@ -1,0 +1,140 @@
+// Size finders of audio and video streams: each scans ahead for the mark
+// its format leaves at (or near) the end.
+#include <algorithm>
+
+#include "engines/signatures/signature_scan.h"
+#include "engines/signatures/signature_size_finders.h"
+#include "engines/signatures/signature_util.h"
+
+namespace qm::sig {
+
+using namespace std::literals;
+
+namespace {
+
+constexpr uint64_t k2GiB = uint64_t{2} << 30;
+constexpr size_t kPacket = 188;
+
+}  // namespace
+
+// The header announces the track count; the tracks follow one another as
+// "MTrk" + big-endian length chunks.
+uint64_t midi_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  const uint64_t scanned = PlainScan(context, uint64_t{8} << 20);
+  if (len < 14) return scanned;
+  const unsigned tracks = Be16(data + 10);
+  uint64_t size = 14;
+  for (unsigned i = 0; i < tracks && size < scanned; ++i) {
+    const uint8_t* header = ReadBytesFromStart(context, size, 8);
+    if (header == nullptr || std::string_view(reinterpret_cast<const char*>(header), 4) != "MTrk")
+      return scanned;
+    size += 8 + uint64_t{Be32(header + 4)};
+  }
+  return std::min(size, scanned);
+}
+
+// An ID3v1 tag ("TAG" + 125 bytes) closes the file.
+uint64_t mp3_size(const uint8_t*, size_t, SignatureScanContext& context) {
+  uint64_t candidate = 0;
+  const uint64_t scanned = ScanForward(context, k2GiB, kNoSignatureMatch,
+                                       [&](const uint8_t* bytes, size_t length, uint64_t offset) {
+                                         const size_t at = FindIn(bytes, length, "TAG"sv);
+                                         if (at != std::string_view::npos)
+                                           candidate = offset + at + 128;
+                                         return ChunkVerdict{};
+                                       });
+  return candidate != 0 && candidate < scanned ? candidate : scanned;
+}
+
+// An APEv2 tag: a 32-byte header, the items, and a 32-byte footer, both
+// opening with "APETAGEX" and version 2000.
+uint64_t ape_size(const uint8_t*, size_t, SignatureScanContext& context) {
+  static constexpr auto kTag = "APETAGEX\xD0\x07"sv;
+  return ScanForward(context, k2GiB, kNoSignatureMatch,
+                     [](const uint8_t* bytes, size_t length, uint64_t offset) {
+                       const size_t first = FindIn(bytes, length, kTag);
+                       if (first == std::string_view::npos) return ChunkVerdict{};
+                       const size_t second = FindIn(bytes, length, kTag, first + 1);
+                       if (second != std::string_view::npos)
+                         return ChunkVerdict{true, offset + second + 32};
+                       return ChunkVerdict{true, offset + length};
+                     });
+}
+
+// Files written by the ISO media muxer close with its text in a free box.
+uint64_t mp4_size(const uint8_t*, size_t, SignatureScanContext& context) {
+  return ScanForward(context, k2GiB, kNoSignatureMatch,
+                     [](const uint8_t* bytes, size_t length, uint64_t offset) {
+                       const size_t at = FindIn(bytes, length, "freeIsoMedia File Produced"sv);
+                       if (at == std::string_view::npos) return ChunkVerdict{};
+                       size_t end = at + 26;
+                       while (end < length && bytes[end] != 0) ++end;
+                       return ChunkVerdict{true, offset + end};
+                     });
+}
+
+// A video elementary stream (sequence header B3) ends with a sequence end
+// code B7, a program stream with the program end code B9. Pack headers of
+// the stream itself must not stop it.
+uint64_t mpeg_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  const bool video = len > 3 && data[3] == 0xB3;
+  const std::string_view endCode = video ? "\x00\x00\x01\xB7"sv : "\x00\x00\x01\xB9"sv;
+  const size_t sectorSize = context.sectorSize;
+  return ScanFromStart(data, len, context, k2GiB, 15,
+                       [&](const uint8_t* bytes, size_t length, uint64_t offset) {
+                         const size_t end = [&] {
+                           for (size_t at = FindIn(bytes, length, endCode);
+                                at != std::string_view::npos;
+                                at = FindIn(bytes, length, endCode, at + 1))
+                             if (OnlyZerosToSectorEnd(bytes, length, at + 4, sectorSize))
+                               return at + 4;
+                           return std::string_view::npos;
+                         }();
+                         if (end == std::string_view::npos) return ChunkVerdict{};
+                         return ChunkVerdict{true, offset + end};
+                       });
+}
+
+// RealMedia closes with its index; an empty index chunk header is the end.
+uint64_t rm_size(const uint8_t*, size_t, SignatureScanContext& context) {
+  static constexpr auto kEmptyIndex =
+      "INDX\x00\x00\x00\x14\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x00"sv;
+  return ScanForward(context, k2GiB, kNoSignatureMatch,
+                     [](const uint8_t* bytes, size_t length, uint64_t offset) {
+                       const size_t at = FindIn(bytes, length, kEmptyIndex);
+                       if (at == std::string_view::npos) return ChunkVerdict{};
+                       return ChunkVerdict{true, offset + at + 20};
+                     });
+}
+
+// The stream runs as long as 188-byte packets keep opening with 0x47. Its
+// sectors are remembered so that no stream is started inside it again.
+uint64_t ts_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  uint64_t next = 0;  // offset of the next packet to check
+  bool broken = false;
+  auto follow = [&](const uint8_t* bytes, size_t length, uint64_t offset) {
+    while (!broken && next >= offset && next < offset + length) {
+      if (bytes[next - offset] != 0x47) {
+        broken = true;
+        break;
+      }
+      next += kPacket;
+    }
+    return ChunkVerdict{};
+  };
+  const size_t firstLength = std::min<size_t>(len, context.sectorSize);
+  follow(data, firstLength, 0);
+  uint64_t scanned = firstLength;
+  if (!broken) scanned = ScanForward(context, uint64_t{64} << 30, kNoSignatureMatch, follow);
+  // `next` is one packet past the last good one, or past a packet whose
+  // start was never seen (then the scanned size is smaller).
+  const uint64_t size = std::max<uint64_t>(std::min(next, scanned), 1);
+  if (context.sectorSize != 0) {
+    const uint64_t sectors = (size + context.sectorSize - 1) / context.sectorSize;
+    context.carvedTransportStreams.emplace_back(context.startSector,
+                                                context.startSector + sectors - 1);
+  }
+  return size;
+}
+
+}  // namespace qm::sig
