@@ -327,17 +327,20 @@ TEST(SignatureSizes, SizeStaysInsideTheVolume) {
   const std::string bmp = "BM"s + Le32(0x100000) + Le32(0) + Le32(54) + Le32(40) +
                           std::string(600, '\x02');
   const std::string psd = "8BPS\x00\x01"s + std::string(600, '\x31');
-  for (const std::string& file : {bmp, psd}) {
+  // An end record whose last bytes would lie past the volume's end.
+  std::string zip = "PK\x03\x04"s + std::string(5 * kSector - 14, '\x07') + "PK\x05\x06"s;
+  for (const std::string& file : {bmp, psd, zip}) {
     test::TempDir dir;
     SignatureScanContext context;
-    // Image: 7 random, 2 file, 16 random sectors; the volume ends 5 sectors
-    // after the start.
+    // Image: 7 random sectors, the file, 16 random sectors; the volume ends
+    // 5 sectors after the start.
     context.endSector = kStart + 5;
     const Carve carve = CarveAt(dir, file, false, context);
     ASSERT_EQ(carve.rc, 0);
     EXPECT_EQ(carve.hit.size, 5u * kSector);
     SignatureScanContext wholeSource;
-    EXPECT_EQ(CarveAt(dir, file, false, wholeSource).hit.size, 18u * kSector);
+    const Carve whole = CarveAt(dir, file, false, wholeSource);
+    EXPECT_EQ(whole.hit.size, file == zip ? file.size() + 18 : 18u * kSector);
   }
 }
 

@@ -78,10 +78,11 @@ uint64_t png_size(const uint8_t* data, size_t len, SignatureScanContext& context
 uint64_t pdf_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
   return ScanFromStart(data, len, context, uint64_t{1} << 30, kNoSignatureMatch,
                        [](const uint8_t* bytes, size_t length, uint64_t offset) {
+                         constexpr size_t npos = std::string_view::npos;
                          size_t at = FindLastIn(bytes, length, "%%EOF"sv);
-                         if (at != std::string_view::npos) return ChunkVerdict{true, offset + at + 5};
+                         if (at != npos) return ChunkVerdict{true, offset + at + 5};
                          at = FindLastIn(bytes, length, "trailer"sv);
-                         if (at != std::string_view::npos) return ChunkVerdict{true, offset + at + 7};
+                         if (at != npos) return ChunkVerdict{true, offset + at + 7};
                          return ChunkVerdict{};
                        });
 }

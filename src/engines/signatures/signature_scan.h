@@ -71,8 +71,10 @@ uint64_t ScanForward(SignatureScanContext& context, uint64_t limitBytes, int ign
     const ChunkVerdict verdict =
         visit(static_cast<const uint8_t*>(context.chunk.data()), usable * size_t{sectorSize},
               sectors * sectorSize);
-    if (verdict.ends) return verdict.size;
     sectors += usable;
+    // A record whose tail would lie past the stop or the volume end is cut
+    // there.
+    if (verdict.ends) return std::min<uint64_t>(verdict.size, sectors * sectorSize);
     if (usable < want) break;  // stopped, or a read failure
   }
   return sectors * sectorSize;
