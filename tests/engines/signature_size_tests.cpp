@@ -128,6 +128,18 @@ std::string HandBuiltWav() {
 // An uncompressed Flash movie: "FWS", version, total length.
 std::string HandBuiltSwf() { return "FWS\x05"s + Le32(1500) + test::MakeContent(1492, 5); }
 
+// An ASF header object holding a file properties object, whose file size
+// (at +40) gives the length; the broadcast flag (at +88) is clear.
+std::string HandBuiltAsf() {
+  const std::string header = "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C"s;
+  const std::string properties =
+      "\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65"s;
+  std::string f = header + Le32(134) + Le32(0) + Le32(1) + "\x01\x02"s;
+  f += properties + Le32(104) + Le32(0) + std::string(16, '\x09') + Le32(2400) + Le32(0);
+  f += std::string(40, '\x00') + Le32(0) + Le32(3200) + Le32(3200) + Le32(128000);
+  return f + test::MakeContent(2400 - f.size(), 12);
+}
+
 // A cabinet header: "MSCF", reserved, cbCabinet.
 std::string HandBuiltCab() {
   std::string f = "MSCF"s + Le32(0) + Le32(2100) + Le32(0) + Le32(44) + Le32(0);
@@ -234,6 +246,7 @@ TEST(SignatureSizes, CarvedFilesKeepTheirLength) {
       {"wav", "wav", [](auto&) { return HandBuiltWav(); }, WholeFile},
       {"swf", "swf", [](auto&) { return HandBuiltSwf(); }, WholeFile},
       {"cab", "cab", [](auto&) { return HandBuiltCab(); }, WholeFile},
+      {"asf", "wmv", [](auto&) { return HandBuiltAsf(); }, WholeFile},
       {"ttf", "ttf", [](auto&) { return HandBuiltTtf(); }, WholeFile},
       {"rar 4", "rar", [](auto&) { return HandBuiltRar4(); }, WholeFile},
       {"7z", "7z", [](auto&) { return HandBuilt7z(); }, WholeFile},
