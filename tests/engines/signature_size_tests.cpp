@@ -312,6 +312,25 @@ TEST(SignatureSizes, JpegFooterInsideTheDataIsNotTheEnd) {
   EXPECT_EQ(carve.hit.size, jpeg.size());
 }
 
+// Headers whose length is not to be trusted keep the file to one sector: a
+// compressed Flash movie, and a broadcast ASF stream (file size undefined).
+TEST(SignatureSizes, UntrustedHeaderLengthsGiveOneSector) {
+  std::string broadcast = HandBuiltAsf();
+  broadcast[30 + 88] = '\x01';
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"compressed swf", "CWS\x08"s + Le32(5000) + test::MakeContent(3000, 13)},
+      {"broadcast asf", broadcast},
+  };
+  for (const auto& [name, file] : cases) {
+    SCOPED_TRACE(name);
+    test::TempDir dir;
+    SignatureScanContext context;
+    const Carve carve = CarveAt(dir, file, false, context);
+    ASSERT_EQ(carve.rc, 0);
+    EXPECT_EQ(carve.hit.size, kSector);
+  }
+}
+
 // Nothing to carve: no signature, a signature the catalogue refuses, or a
 // type without a size finder.
 TEST(SignatureSizes, NoFile) {
