@@ -1,6 +1,5 @@
 // quillmark-cli logs: the kept scans, and removing them.
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <memory>
 
@@ -8,6 +7,7 @@
 #include "cli/progress_line.h"
 #include "cli/terminal_text.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 #include "results/scan_history.h"
 #include "session/scan_folders.h"
 
@@ -26,8 +26,7 @@ int Remove(const std::string& which) {
     for (const auto& scan : session::ListKeptScans(history)) numbers.push_back(scan.number);
   } else {
     uint64_t number = 0;
-    auto [end, ec] = std::from_chars(which.data(), which.data() + which.size(), number);
-    if (ec != std::errc() || end != which.data() + which.size() || which.empty()) {
+    if (!ParseDecimal(which, number)) {
       std::fprintf(stderr, "quillmark-cli: --remove takes a scan number or 'all', not '%s'\n",
                    TerminalSafe(which).c_str());
       return kExitUsage;

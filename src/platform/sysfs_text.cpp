@@ -1,7 +1,8 @@
 #include "platform/sysfs_text.h"
 
-#include <charconv>
 #include <fstream>
+
+#include "platform/text.h"
 
 namespace qm {
 
@@ -16,9 +17,7 @@ std::string ReadFirstLine(const std::filesystem::path& path) {
 }
 
 bool ReadUnsignedLine(const std::filesystem::path& path, uint64_t& value) {
-  const std::string text = ReadFirstLine(path);
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+  return ParseDecimal(ReadFirstLine(path), value);
 }
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace qm {
@@ -224,6 +225,14 @@ int CompareNamesNoCase(std::string_view a, std::string_view b) {
   if (i < a.size()) return 1;
   if (j < b.size()) return -1;
   return 0;
+}
+
+bool ParseDecimal(std::string_view text, uint64_t& value) {
+  uint64_t parsed = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return false;
+  value = parsed;
+  return true;
 }
 
 }  // namespace qm

@@ -43,4 +43,8 @@ int CompareNamesNoCase(std::string_view a, std::string_view b);
 // Lower-cases a UTF-8 text with the same rules.
 std::string LowerUtf8(std::string_view text);
 
+// The whole of `text` as an unsigned decimal number: no sign, no blanks, no
+// trailing characters, no overflow. False (value untouched) otherwise.
+bool ParseDecimal(std::string_view text, uint64_t& value);
+
 }  // namespace qm

@@ -1,20 +1,15 @@
 #include "session/scan_folders.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "platform/errors.h"
+#include "platform/text.h"
 
 namespace qm::session {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool ParseNumber(const std::string& text, uint64_t& value) {
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
-}
 
 uint64_t BytesUnder(const fs::path& folder) {
   uint64_t bytes = 0;
@@ -54,7 +49,7 @@ std::vector<KeptScan> ListKeptScans(const ScanHistory& history) {
   for (const auto& entry : fs::directory_iterator(history.ScanLogPath(), ec)) {
     KeptScan scan;
     std::error_code typeError;
-    if (!ParseNumber(entry.path().filename().string(), scan.number) ||
+    if (!ParseDecimal(entry.path().filename().string(), scan.number) ||
         !entry.is_directory(typeError) || entry.is_symlink(typeError))
       continue;
     scan.folder = entry.path();
@@ -81,7 +76,7 @@ int ResolveLogFolder(const ScanHistory& history, const std::string& given, fs::p
     folder = it->folder;
     return err::kSuccess;
   }
-  if (ParseNumber(given, number)) {
+  if (ParseDecimal(given, number)) {
     folder = history.ScanLogPath() / std::to_string(number);
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {

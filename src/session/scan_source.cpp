@@ -3,12 +3,12 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <charconv>
 #include <filesystem>
 
 #include "disk/partitions/image_partition.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 #include "platform/file_handle.h"
 #include "platform/sysfs_text.h"
 
@@ -17,11 +17,6 @@ namespace qm::session {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool ParseUnsigned(const std::string& text, uint64_t& value) {
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
-}
 
 int ResolveBlockDevice(const std::string& path, DiskTable& disks, ScanSource& target,
                        std::string& message) {
@@ -36,8 +31,8 @@ int ResolveBlockDevice(const std::string& path, DiskTable& disks, ScanSource& ta
     const fs::path parentDir = fs::canonical(sysDir, ec).parent_path();
     diskPath = "/dev/" + parentDir.filename().string();
     uint64_t start512 = 0, size512 = 0;
-    if (!ParseUnsigned(ReadFirstLine(sysDir / "start"), start512) ||
-        !ParseUnsigned(ReadFirstLine(sysDir / "size"), size512)) {
+    if (!ReadUnsignedLine(sysDir / "start", start512) ||
+        !ReadUnsignedLine(sysDir / "size", size512)) {
       message = "cannot read the partition's start and size from " + sysDir.string();
       return err::kNotReady;
     }
@@ -96,7 +91,7 @@ int ParseSource(const std::string& text, DiskTable& disks, ScanSource& target,
   target.text = text;
   if (text.rfind("disk:", 0) == 0) {
     uint64_t index = 0;
-    if (!ParseUnsigned(text.substr(5), index) || index >= disks.Size()) {
+    if (!ParseDecimal(text.substr(5), index) || index >= disks.Size()) {
       message = "no disk " + text.substr(5) + " in the disk table (see 'quillmark-cli devices')";
       return err::kFileNotFound;
     }
@@ -124,7 +119,7 @@ int ParseSource(const std::string& text, DiskTable& disks, ScanSource& target,
       at != std::string::npos && at > 0 && ::stat(text.c_str(), &st) != 0) {
     uint64_t number = 0;
     const std::string image = text.substr(0, at);
-    if (ParseUnsigned(text.substr(at + 1), number) && number <= 1000000) {
+    if (ParseDecimal(text.substr(at + 1), number) && number <= 1000000) {
       std::string reason;
       int rc = ResolveImagePartition(disks, image, static_cast<int>(number), target.driveIndex,
                                      target.startSector, target.sectorCount, &reason);
