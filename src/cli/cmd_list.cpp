@@ -33,14 +33,6 @@ const char* EngineKindName(uint32_t kind) {
   return "unknown";
 }
 
-// A quick scan files deleted files only; logs written before files carried
-// the flag themselves still say so through their engine kind.
-bool FoundDeleted(const FoundFileRecord& r) {
-  if (r.isDeleted) return true;
-  const auto kind = static_cast<EngineKind>(r.engineKind);
-  return !r.isDirectory && (kind == EngineKind::kFatQuick || kind == EngineKind::kNtfsQuick);
-}
-
 void PrintJson(const FoundFileRecord& r, const std::string& folder) {
   const std::string name = r.Name();
   std::printf(
@@ -50,7 +42,7 @@ void PrintJson(const FoundFileRecord& r, const std::string& folder) {
       "\"modified\":\"%s\"}\n",
       JsonEscape(name).c_str(), JsonEscape(folder + name).c_str(),
       static_cast<unsigned long long>(r.fileSize), r.isDirectory ? "true" : "false",
-      FoundDeleted(r) ? "true" : "false", r.contentOk ? "true" : "false", r.engineKind,
+      r.isDeleted ? "true" : "false", r.contentOk ? "true" : "false", r.engineKind,
       EngineKindName(r.engineKind), r.entryId, static_cast<unsigned long long>(r.anchorSector),
       r.isDirectory ? "" : CategoryOfName(name).c_str(), FileTimeToIso(r.creationTime).c_str(),
       FileTimeToIso(r.accessTime).c_str(), FileTimeToIso(r.writeTime).c_str());
