@@ -1,0 +1,90 @@
+// CFileTypeRecovery: files found by their content alone.
+//
+// It has no pass of its own: the combined deep scan walks the volume and
+// hands it, one at a time, every sector that is neither an NTFS file record
+// nor FAT metadata. When the signature catalogue knows a file that starts
+// there, one record is written to a flat "File_Type_" scan log (all carved
+// files lie directly in the root, named "<start sector>.<extension>"), and
+// the caller is told how far to move on. A carved file's bytes are the
+// fileSize bytes that start at its anchorSector.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "disk/sector_source.h"
+#include "engines/scan_log_engine.h"
+#include "engines/signatures/signature_catalogue.h"
+
+namespace qm {
+
+// Where the whole deep pass stands, handed through to the scan progress
+// callback while a size finder reads ahead.
+struct CarvePassProgress {
+  uint64_t done = 0;
+  uint64_t total = 0;
+  uint64_t found = 0;
+  int64_t secondsLeft = -1;
+};
+
+class CFileTypeRecovery : public ScanLogEngine {
+ public:
+  CFileTypeRecovery();
+  ~CFileTypeRecovery() override;
+
+  // Open the source and start a new "File_Type_" log in the context's scan
+  // folder.
+  int OpenImage(const std::string& imagePath, uint16_t volumeLetter) override;
+  int OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
+               uint16_t volumeLetter) override;
+  // Carving is driven by the deep pass; there is nothing to scan here.
+  int Scan(const char*) override { return 0; }
+  int NextFreeExtent(uint64_t*, uint64_t*) override { return 0; }
+  int BuildClusterBitmap() override { return 0; }
+  uint32_t RootId() const override { return 0; }
+
+  // Re-opens the carving log `logName` (a base name in the context's scan
+  // folder, or an absolute path) of an earlier, interrupted scan of the same
+  // volume: opens the image `imagePath` (when not empty) or drive
+  // `driveIndex`, and appends to that log. The pass resumes at absolute
+  // sector `resumeSector`; files the log already holds from there on (the
+  // log can run ahead of the stored position after a crash) are not
+  // recorded a second time when the resumed pass meets them again.
+  int ReopenLog(const std::string& logName, const std::string& imagePath, int driveIndex,
+                uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter,
+                uint32_t sectorSize, uint64_t resumeSector);
+
+  // The carving step for one sector at absolute sector `sector`. `data`
+  // holds that sector and, where the caller has them, the bytes that follow
+  // it (`available` bytes in all, at least one sector). Returns 0 when a
+  // file starts here (recorded, or already in a re-opened log), 87 when
+  // none does, or the cancel code when the progress callback asked to stop
+  // while the file was measured. `advance` is set to the sectors the pass
+  // moves on: 1, or the carved file's length for types that cannot hold
+  // other files. `filesFound` grows by one for every new record.
+  int CarveSector(const uint8_t* data, size_t available, uint64_t sector,
+                  const CarvePassProgress& pass, uint64_t& advance, uint64_t& filesFound);
+
+  // Writes buffered records so that readers and a later resume see them.
+  int FlushLog();
+
+  uint32_t sectorSize() const { return sectorSize_; }
+  const SectorSource& source() const { return source_; }
+
+ private:
+  int FinishOpen(int rc, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter);
+  int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
+
+  uint16_t volumeLetter_ = 0;
+  uint64_t volumeStart_ = 0;
+  uint64_t volumeSectors_ = 0;
+  uint32_t sectorSize_ = 512;
+  SectorSource source_;
+  SignatureScanContext signatureContext_;
+  // Start sectors of the files a re-opened log already holds at or past the
+  // resume position, with their sizes.
+  std::map<uint64_t, uint64_t> knownStarts_;
+};
+
+}  // namespace qm
