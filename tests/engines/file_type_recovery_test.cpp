@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "engines/carving/file_type_recovery.h"
+#include "platform/disk_table.h"
 #include "platform/errors.h"
 #include "support/test_support.h"
 
@@ -92,7 +94,11 @@ struct CarveRun {
 
 CarveRun CarveRange(CFileTypeRecovery& engine, const fs::path& image, uint64_t from, uint64_t to,
                     uint64_t filesFound = 0) {
-  const std::string bytes = test::ReadBytes(image);
+  // Only the carved range is read: the images are mostly sparse.
+  std::ifstream in(image, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(from * kSector));
+  std::string bytes((to - from) * kSector, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   CarveRun run;
   run.filesFound = filesFound;
   CarvePassProgress pass;
@@ -100,7 +106,7 @@ CarveRun CarveRange(CFileTypeRecovery& engine, const fs::path& image, uint64_t f
   for (uint64_t sector = from; sector < to;) {
     pass.done = sector;
     uint64_t advance = 0;
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + sector * kSector;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + (sector - from) * kSector;
     const int rc = engine.CarveSector(data, kSector, sector, pass, advance, run.filesFound);
     if (rc == 0) run.advances[sector] = advance;
     if (rc != 0 && rc != err::kInvalidParameter) {
@@ -229,6 +235,60 @@ TEST_F(FileTypeRecoveryTest, CarvedFileStopsAtTheVolumeEnd) {
             err::kInvalidParameter);
   EXPECT_EQ(advance, 1u);
   EXPECT_EQ(files, 0u);
+
+  // A partition's end counts, not the disk's: sectors 100-199 of the same
+  // image opened as a drive, with the footer-less JPEG laid at 190.
+  image.Put(190, open);
+  DiskTable disks({image.path().string()});
+  EngineContext context;
+  context.scanFolder = dir_ / "scan";
+  context.diskTable = &disks;
+  CFileTypeRecovery partition;
+  partition.SetContext(context);
+  ASSERT_EQ(partition.OpenDisk(0, 100, 100, 0), 0);
+  EXPECT_TRUE(partition.log()->MainPath().filename().string().starts_with("File_Type_100_"));
+  const CarveRun inPartition = CarveRange(partition, image.path(), 180, 200);
+  EXPECT_EQ(inPartition.advances, (std::map<uint64_t, uint64_t>{{190, 10}}));
+  const std::vector<FoundFileRecord> partitionFiles = RootRecords(partition);
+  ASSERT_EQ(partitionFiles.size(), 1u);
+  EXPECT_EQ(+partitionFiles[0].fileSize, 10u * kSector);
+  EXPECT_EQ(+partitionFiles[0].anchorSector, 190u);
+}
+
+// Copy-out over bad sectors delivers the whole file with zeros where the
+// disk failed and says where; a record reaching past the end of the source
+// (an image cut short since the scan) ends with a read fault and keeps what
+// was read apart as .partial.
+TEST_F(FileTypeRecoveryTest, CopyOutThroughUnreadableSectors) {
+  CarvingImage image(dir_ / "bad.img", 200, 0, 200);
+  const std::string jpeg = Jpeg(70000, 7);  // more than one 64 KiB piece
+  image.Put(40, jpeg);
+  ASSERT_EQ(engine_.OpenImage(image.path().string(), 0), 0);
+  CarveRange(engine_, image.path(), 0, 200);
+  const std::vector<FoundFileRecord> found = RootRecords(engine_);
+  ASSERT_EQ(found.size(), 1u);
+  ASSERT_EQ(+found[0].fileSize, jpeg.size());
+
+  // Sectors 2-3 of the file and one in its second piece cannot be read.
+  engine_.source().MarkUnreadable(42, 2, kSector);
+  engine_.source().MarkUnreadable(40 + 130, 1, kSector);
+  const fs::path to = dir_ / "out" / "damaged.jpg";
+  EXPECT_EQ(engine_.RecoverItem(found[0], to.string(), 0), err::kCrc);
+  std::string expected = jpeg;
+  expected.replace(2 * kSector, 2 * kSector, 2 * kSector, '\0');
+  expected.replace(130 * kSector, kSector, kSector, '\0');
+  EXPECT_TRUE(test::ReadBytes(to) == expected);
+  const std::vector<RecoveryProblem> problems = engine_.RecoveryProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].unreadable, (std::vector<ByteRange>{{2 * kSector, 2 * kSector},
+                                                            {130 * kSector, kSector}}));
+
+  FoundFileRecord beyond = found[0];
+  beyond.anchorSector = 190;
+  const fs::path cut = dir_ / "out" / "cut.jpg";
+  EXPECT_EQ(engine_.RecoverItem(beyond, cut.string(), 0), err::kReadFault);
+  EXPECT_FALSE(fs::exists(cut));
+  EXPECT_EQ(fs::file_size(cut.string() + ".partial"), 10u * kSector);
 }
 
 int CancelEveryReport(void*, int, int, int64_t, uint64_t, uint64_t, uint64_t, int) {
