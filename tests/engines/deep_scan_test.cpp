@@ -14,6 +14,7 @@
 #include "engines/engine_factory.h"
 #include "platform/errors.h"
 #include "results/scan_history.h"
+#include "support/faulty_device.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -160,6 +161,23 @@ TEST_F(DeepScanTest, UnknownVolumeIsCarvedWholeAndFilesComeBackExact) {
   EXPECT_EQ(progress.percents.back(), 100);
   EXPECT_FALSE(progress.doneWentBack);
   EXPECT_EQ(engine->Position().totalDone, 8192u);
+}
+
+TEST_F(DeepScanTest, UnreadableAreaIsPassedOverAndReported) {
+  const std::string before = Jpeg(9000, 5), after = Png(7000, 6);
+  const fs::path image = RawImage(dir_ / "bad.img", 8192, {{100, before}, {6000, after}});
+  test::FaultyDevice device;
+  std::string why;
+  if (!device.Create(image, {{2000, 16}}, why)) GTEST_SKIP() << why;
+  auto engine = Open(device.path());
+  ASSERT_TRUE(engine);
+  ASSERT_EQ(engine->Scan(nullptr), 0);
+  EXPECT_EQ(Root(*engine), (std::map<std::string, uint64_t>{{"100.jpg", before.size()},
+                                                           {"6000.png", after.size()}}));
+  EXPECT_TRUE(Recover(*engine, "6000.png") == after);
+  const auto warnings = engine->ScanWarnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("2000-2015"), std::string::npos) << warnings[0];
 }
 
 class DeepScanFatTest : public DeepScanTest {
