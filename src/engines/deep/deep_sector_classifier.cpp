@@ -157,16 +157,32 @@ bool IsDotClusterWithEqualTimes(const uint8_t* data) {
          std::memcmp(data + 22, dotDot + 22, 4) == 0;    // write time and date
 }
 
-// Cheap necessary condition of IsDirectorySector for a block of 32 bytes or
-// more: its first entry is not the end mark and is plausible, and a
-// plausible entry that is not a "."/".." pair has attributes 0x08, 0x0F or
-// below 0x40 with 0x10 or 0x20 set.
+// Bytes no short name holds, live or deleted: controls, lower-case letters
+// and the characters FAT forbids.
+constexpr std::array<bool, 256> MakeForbiddenNameBytes() {
+  std::array<bool, 256> forbidden{};
+  for (int b = 0; b < 0x20; ++b) forbidden[b] = true;
+  for (int b = 'a'; b <= 'z'; ++b) forbidden[b] = true;
+  for (char c : "\"*.:<>?\\|"sv) forbidden[static_cast<uint8_t>(c)] = true;
+  return forbidden;
+}
+constexpr std::array<bool, 256> kForbiddenNameByte = MakeForbiddenNameBytes();
+
+// Cheap necessary condition of IsDirectorySector for a block of 64 bytes or
+// more: the first entry is not the end mark and is plausible. A plausible
+// entry is a "."/".." pair, a volume label, a long-name entry, or a short
+// entry with attributes below 0x40 holding 0x10 or 0x20 (not a read-only
+// directory) whose 11 name bytes are all allowed.
 inline bool MayBeDirectorySector(const uint8_t* data) {
   if (data[0] == 0) return false;
   if (data[0] == '.') return true;
   const uint8_t attr = data[11];
-  return attr == fatattr::kVolumeLabel || attr == fatattr::kLongName ||
-         (attr < 0x40 && (attr & (fatattr::kDirectory | fatattr::kArchive)) != 0);
+  if (attr == fatattr::kVolumeLabel || attr == fatattr::kLongName) return true;
+  if (attr >= 0x40 || (attr & (fatattr::kDirectory | fatattr::kArchive)) == 0) return false;
+  if ((attr & fatattr::kDirectory) && (attr & fatattr::kReadOnly)) return false;
+  for (int i = 0; i < 11; ++i)
+    if (kForbiddenNameByte[data[i]]) return false;
+  return true;
 }
 
 constexpr uint32_t kFileSignature = 0x454C4946;  // "FILE"
