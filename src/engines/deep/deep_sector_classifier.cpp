@@ -1,11 +1,15 @@
 #include "engines/deep/deep_sector_classifier.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <cstring>
 #include <string_view>
 
 #include "engines/fat/fat_directory_entry.h"
 #include "engines/ntfs/ntfs_file_record.h"
+#include "engines/signatures/signature_catalogue.h"
+#include "engines/signatures/signature_families.h"
 
 namespace qm {
 
@@ -137,11 +141,42 @@ inline bool MayStartOffsetSignature(const uint8_t* data) {
          data[kTransportPacket] == kTransportSync && data[2 * kTransportPacket] == kTransportSync;
 }
 
+// The prefixes above were read off the catalogue's tests. Should the
+// catalogue gain a row they do not cover, the pre-check falls back to the
+// catalogue's own first-byte index for it (a row at a first byte without a
+// prefix), or gives up turning sectors away (a row at no fixed first byte
+// other than those checked above), so that it never hides a match.
+struct CatalogueCoverage {
+  std::array<bool, 256> firstByteWithoutPrefix{};
+  bool unknownOffsetRow = false;
+};
+
+CatalogueCoverage CheckCoverage() {
+  CatalogueCoverage coverage;
+  for (const SignatureEntry& row : SignatureTable()) {
+    if (row.firstBytes.empty()) {
+      const SignatureTest known[] = {sig::mp4_test, sig::threegp_test, sig::mts_test,
+                                     sig::mov_test, sig::docx_test};
+      if (std::find(std::begin(known), std::end(known), row.test) == std::end(known))
+        coverage.unknownOffsetRow = true;
+      continue;
+    }
+    for (char c : row.firstBytes) {
+      const auto b = static_cast<uint8_t>(c);
+      if (b != kTransportSync && kPrefixTable.begin[b] == kPrefixTable.begin[b + 1])
+        coverage.firstByteWithoutPrefix[b] = true;
+    }
+  }
+  return coverage;
+}
+
+const CatalogueCoverage kCoverage = CheckCoverage();
+
 inline bool MayStartAtFirstByte(const uint8_t* data) {
   const uint8_t first = data[0];
   const unsigned end = kPrefixTable.begin[first + 1];
   unsigned i = kPrefixTable.begin[first];
-  if (i == end) return false;
+  if (i == end) return kCoverage.firstByteWithoutPrefix[first];
   const uint64_t head = Load64(data);
   for (; i < end; ++i)
     if ((head & kPrefixTable.prefixes[i].mask) == kPrefixTable.prefixes[i].value) return true;
@@ -194,7 +229,7 @@ bool MayStartKnownFile(const uint8_t* data, size_t length) {
   // Every test of the table needs at least one byte; the offset checks below
   // need the 512 bytes the callers promise. A shorter block is not turned
   // away: only the catalogue can say.
-  if (length < 512) return length > 0;
+  if (length < 512 || kCoverage.unknownOffsetRow) return length > 0;
   return MayStartAtFirstByte(data) || MayStartOffsetSignature(data);
 }
 
