@@ -20,7 +20,8 @@
 # back too (sha256 sets; the list of the others is kept in the work folder).
 #
 # Usage: bench/deep_scan.sh [quillmark-cli] [GiB] [runs] [work-folder]
-#   GiB: image size, 2 by default (8 to show memory staying flat).
+#   GiB: image size, 2 by default; "2 8" runs both sizes in turn (the peak
+#   memory should stay flat).
 #   SKIP_DEEP=1 leaves out quillmark-cli (before the deep scan is built).
 # Needs photorec (testdisk), /usr/bin/time, sha256sum and what
 # bench/make_deep_image.sh needs.
@@ -31,6 +32,10 @@ GIB=${2:-2}
 RUNS=${3:-3}
 WORK=${4:-/var/tmp/quillmark-deep-bench}
 SKIP_DEEP=${SKIP_DEEP:-0}
+if [ "$(wc -w <<< "$GIB")" -gt 1 ]; then
+  for size in $GIB; do "$0" "$CLI" "$size" "$RUNS" "$WORK"; done
+  exit 0
+fi
 PHOTOREC_PARANOID=${PHOTOREC_PARANOID:-yes}
 # Results go to a tmpfs by default so that writing them does not time the
 # disk under /var/tmp.
