@@ -30,10 +30,15 @@ CAT_GBS=$(awk -v b="$BYTES" -v t="$CAT_S" 'BEGIN { printf "%.2f", (t > 0 ? b / t
 echo "cat: median $CAT_S s over $RUNS runs, $CAT_GBS GB/s"
 
 QM_DEEP_IMAGE="$IMAGE" "$BENCH" --benchmark_repetitions="$RUNS" --benchmark_report_aggregates_only=true \
-  --benchmark_format=csv 2>/dev/null | tee "$WORK/hot-loop.csv" |
-  awk -F, -v cat="$CAT_GBS" '
-    $1 ~ /_median/ {
-      gsub(/"/, "", $1)
-      gbs = $6 / 1e9
-      printf "%-34s %6.2f GB/s  %5.0f %% of cat\n", $1, gbs, (cat > 0 ? 100 * gbs / cat : 0)
-    }'
+  --benchmark_format=json > "$WORK/hot-loop.json"
+python3 - "$WORK/hot-loop.json" "$CAT_GBS" <<'PY'
+import json, sys
+cat = float(sys.argv[2])
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b.get("aggregate_name") != "median":
+        continue
+    gbs = b["bytes_per_second"] / 1e9
+    share = 100 * gbs / cat if cat > 0 else 0
+    extra = "  %d carving candidates" % b["carve"] if "carve" in b else ""
+    print("%-36s %6.2f GB/s  %4.0f %% of cat%s" % (b["run_name"], gbs, share, extra))
+PY
