@@ -122,8 +122,16 @@ void ClassifyInMemory(benchmark::State& state) {
   ReportCounts(state, counts, state.iterations());
 }
 
-BENCHMARK(ReadAhead)->RangeMultiplier(4)->Range(256 << 10, 4 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(ReadAndClassify)->RangeMultiplier(4)->Range(256 << 10, 4 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ReadAhead)
+    ->RangeMultiplier(4)
+    ->Range(256 << 10, 4 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(ReadAndClassify)
+    ->RangeMultiplier(4)
+    ->Range(256 << 10, 4 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(ClassifyInMemory)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -4,6 +4,8 @@
 // single bytes changed and on random sectors that share a start's first
 // bytes. Then the order of the answers: MFT records, a FAT folder's first
 // sector, FAT directory sectors, carving candidates.
+#include "engines/deep/deep_sector_classifier.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "disk/sector_source.h"
-#include "engines/deep/deep_sector_classifier.h"
 #include "engines/fat/fat_directory_entry.h"
 #include "engines/ntfs/ntfs_file_record.h"
 #include "engines/signatures/signature_catalogue.h"
@@ -91,7 +92,9 @@ std::vector<Sector> SignatureStarts() {
       Sector().put(0, "BM").le32(2, 70).le32(10, 54).le32(14, 40),
       Sector().put(0, "BA").le32(2, 70).le32(10, 54).le32(14, 40),
       Sector().put(0, "\xFF\xD8\xFF\xE0\x00\x10JFIF\0"sv),
-      Sector().put(0, "\xFF\xD8\xFF\xE1\x1F\xFE" "Exif\0\0"sv),
+      Sector().put(0,
+                   "\xFF\xD8\xFF\xE1\x1F\xFE"
+                   "Exif\0\0"sv),
       Sector().put(0, "\xFF\xD8\xFF\xDB\x00\x43"sv),
       Sector().put(0, "\xFF\xD8\xFF\xC4\x01\xA2"sv),
       Sector().put(0, "\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x08\x00\x08\x01\x01\x11\x00"sv),
@@ -364,8 +367,9 @@ TEST(DeepSectorClassifier, DirectoryPreCheckKeepsEveryDirectorySector) {
         const bool dotStart = IsDotClusterStart(s.data(), s.data() + 32) &&
                               std::memcmp(s.data() + 14, s.data() + 46, 4) == 0 &&
                               std::memcmp(s.data() + 22, s.data() + 54, 4) == 0;
-        const bool directory = !ntfs::IsFileRecordCandidate(ntfs::Bytes(s.data(), kSector), kSector) &&
-                               !dotStart && IsDirectorySector(s.data(), kSector);
+        const bool directory =
+            !ntfs::IsFileRecordCandidate(ntfs::Bytes(s.data(), kSector), kSector) && !dotStart &&
+            IsDirectorySector(s.data(), kSector);
         (directory ? directories : others)++;
         EXPECT_EQ(ClassifyDeepSector(s.data(), kSector) == DeepSectorKind::kDirectory, directory)
             << "byte " << at << " set to " << value << " in "

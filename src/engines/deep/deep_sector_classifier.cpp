@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "engines/fat/fat_directory_entry.h"
@@ -126,7 +126,7 @@ static_assert(kPrefixTable.begin[256] == kRuleCount);
 
 constexpr uint8_t kTransportSync = 0x47;
 constexpr size_t kTransportPacket = 188;
-constexpr uint32_t kFtyp = 0x70797466;  // "ftyp" at 4: mp4, 3gp, QuickTime
+constexpr uint32_t kFtyp = 0x70797466;               // "ftyp" at 4: mp4, 3gp, QuickTime
 constexpr uint32_t kContentTypesStart = 0x6E6F435B;  // "[Con" at 31: Open XML part name
 // Bytes 8-15 of a BDAV stream's first packet (program association table).
 constexpr uint64_t kMtsTable = 0x00C1000011B00000;
@@ -141,31 +141,30 @@ inline bool MayStartOffsetSignature(const uint8_t* data) {
          data[kTransportPacket] == kTransportSync && data[2 * kTransportPacket] == kTransportSync;
 }
 
-// The prefixes above were read off the catalogue's tests. Should the
-// catalogue gain a row they do not cover, the pre-check falls back to the
-// catalogue's own first-byte index for it (a row at a first byte without a
-// prefix), or gives up turning sectors away (a row at no fixed first byte
-// other than those checked above), so that it never hides a match.
+// The prefixes above were read off these tests of the catalogue. A row
+// with any other test (a format added later) is not turned away by them:
+// a sector at one of its first bytes goes to the catalogue, and a row at no
+// fixed first byte makes every sector go there, so that the pre-check never
+// hides a match.
 struct CatalogueCoverage {
-  std::array<bool, 256> firstByteWithoutPrefix{};
-  bool unknownOffsetRow = false;
+  std::array<bool, 256> uncoveredFirstByte{};
+  bool uncoveredOffsetRow = false;
 };
 
 CatalogueCoverage CheckCoverage() {
+  using namespace sig;
+  const SignatureTest covered[] = {
+      mpeg_test,    mp4_test, rmvb_test, wmv_test,    swf_test, avi_test, flv_test,
+      threegp_test, mkv_test, ts_test,   mts_test,    mxf_test, mp3_test, mid_test,
+      ape_test,     wav_test, mov_test,  mp2_test,    mmf_test, fla_test, gif_test,
+      bmp_test,     jpg_test, png_test,  psd_test,    tif_test, ico_test, doc_test,
+      docx_test,    pdf_test, gz_test,   sevenz_test, zip_test, rar_test, cab_test,
+      exe_test,     gho_test, db_test,   dbx_test,    pst_test, ttf_test};
   CatalogueCoverage coverage;
   for (const SignatureEntry& row : SignatureTable()) {
-    if (row.firstBytes.empty()) {
-      const SignatureTest known[] = {sig::mp4_test, sig::threegp_test, sig::mts_test,
-                                     sig::mov_test, sig::docx_test};
-      if (std::find(std::begin(known), std::end(known), row.test) == std::end(known))
-        coverage.unknownOffsetRow = true;
-      continue;
-    }
-    for (char c : row.firstBytes) {
-      const auto b = static_cast<uint8_t>(c);
-      if (b != kTransportSync && kPrefixTable.begin[b] == kPrefixTable.begin[b + 1])
-        coverage.firstByteWithoutPrefix[b] = true;
-    }
+    if (std::find(std::begin(covered), std::end(covered), row.test) != std::end(covered)) continue;
+    if (row.firstBytes.empty()) coverage.uncoveredOffsetRow = true;
+    for (char c : row.firstBytes) coverage.uncoveredFirstByte[static_cast<uint8_t>(c)] = true;
   }
   return coverage;
 }
@@ -174,11 +173,10 @@ const CatalogueCoverage kCoverage = CheckCoverage();
 
 inline bool MayStartAtFirstByte(const uint8_t* data) {
   const uint8_t first = data[0];
+  if (kCoverage.uncoveredFirstByte[first]) return true;
   const unsigned end = kPrefixTable.begin[first + 1];
-  unsigned i = kPrefixTable.begin[first];
-  if (i == end) return kCoverage.firstByteWithoutPrefix[first];
   const uint64_t head = Load64(data);
-  for (; i < end; ++i)
+  for (unsigned i = kPrefixTable.begin[first]; i < end; ++i)
     if ((head & kPrefixTable.prefixes[i].mask) == kPrefixTable.prefixes[i].value) return true;
   return false;
 }
@@ -229,7 +227,7 @@ bool MayStartKnownFile(const uint8_t* data, size_t length) {
   // Every test of the table needs at least one byte; the offset checks below
   // need the 512 bytes the callers promise. A shorter block is not turned
   // away: only the catalogue can say.
-  if (length < 512 || kCoverage.unknownOffsetRow) return length > 0;
+  if (length < 512 || kCoverage.uncoveredOffsetRow) return length > 0;
   return MayStartAtFirstByte(data) || MayStartOffsetSignature(data);
 }
 
@@ -242,7 +240,7 @@ DeepSectorKind ClassifyDeepSector(const uint8_t* data, uint32_t sectorSize) {
                                                : DeepSectorKind::kNothing;
   }
   if (Load32(data) == kFileSignature &&
-          ntfs::IsFileRecordCandidate(ntfs::Bytes(data, sectorSize), sectorSize)) {
+      ntfs::IsFileRecordCandidate(ntfs::Bytes(data, sectorSize), sectorSize)) {
     uint16_t flags;
     std::memcpy(&flags, data + 22, sizeof flags);
     return (flags & kRecordIsDirectory) ? DeepSectorKind::kDirectoryRecord
