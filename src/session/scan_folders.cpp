@@ -25,7 +25,38 @@ uint64_t BytesUnder(const fs::path& folder) {
   return bytes;
 }
 
+// Folders compared as the file system sees them; the index stores them with
+// a trailing '/'.
+fs::path Comparable(const fs::path& folder) {
+  std::string text = folder.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  std::error_code ec;
+  const fs::path canonical = fs::weakly_canonical(text, ec);
+  return ec ? fs::path(text).lexically_normal() : canonical;
+}
+
 }  // namespace
+
+uint64_t KeptScan::SectorsDone() const {
+  return inHistory ? std::max(position.totalDone, info.sectorsDone) : info.sectorsDone;
+}
+
+uint64_t KeptScan::FilesFound() const {
+  return inHistory && !info.finished ? std::max(position.filesFound, info.filesFound)
+                                     : info.filesFound;
+}
+
+bool FindHistoryOfFolder(const ScanHistory& history, const fs::path& folder,
+                         HistoryEntry& found) {
+  const fs::path wanted = Comparable(folder);
+  for (const HistoryEntry& entry : history.Entries()) {
+    if (Comparable(entry.Folder()) == wanted) {
+      found = entry;
+      return true;
+    }
+  }
+  return false;
+}
 
 fs::path FindLogIn(const fs::path& folder) {
   std::error_code ec;
@@ -55,6 +86,12 @@ std::vector<KeptScan> ListKeptScans(const ScanHistory& history) {
     scan.folder = entry.path();
     scan.hasInfo = ReadScanInfo(scan.folder, scan.info);
     scan.bytesOnDisk = BytesUnder(scan.folder);
+    HistoryEntry stored{};
+    if (scan.hasInfo && scan.info.deep() && FindHistoryOfFolder(history, scan.folder, stored)) {
+      scan.inHistory = true;
+      scan.position = {stored.extentStart, stored.extentLength, stored.extentDone,
+                       stored.totalDone, stored.filesFound};
+    }
     scans.push_back(std::move(scan));
   }
   std::sort(scans.begin(), scans.end(),

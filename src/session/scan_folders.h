@@ -22,7 +22,18 @@ struct KeptScan {
   bool hasInfo = false;
   ScanInfo info;
   uint64_t bytesOnDisk = 0;
+  // A deep scan's entry in the history index: the engine keeps it current
+  // while it scans, so it is ahead of scan.info after a crash.
+  bool inHistory = false;
+  ResumePoint position;
+
+  uint64_t SectorsDone() const;
+  uint64_t FilesFound() const;
 };
+
+// The history entry whose scan folder is `folder`, if there is one.
+bool FindHistoryOfFolder(const ScanHistory& history, const std::filesystem::path& folder,
+                         HistoryEntry& found);
 
 // Every numbered folder of the ScanLog folder, ascending by number.
 std::vector<KeptScan> ListKeptScans(const ScanHistory& history);
