@@ -1,0 +1,132 @@
+// Deep scans through the session: a stopped scan goes on in its own folder
+// (its scan.info updated, not replaced), starting afresh replaces it, a
+// whole disk is split by its partition table, and a deep scan's folder is
+// always read with the deep engine.
+#include <gtest/gtest.h>
+
+#include "cli/deep_image.h"
+#include "engines/deep/professional_recovery.h"
+#include "platform/errors.h"
+#include "results/scan_history.h"
+#include "session/scan_folders.h"
+#include "session/scan_session.h"
+#include "session/session_fixture.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using session::ScanSession;
+
+// Stops the deep pass once it is under way.
+int StopInDeepPass(void*, int, int scale, int64_t, uint64_t done, uint64_t total, uint64_t,
+                   int) {
+  return scale == session::kDeepPassScale && done > 0 && done < total ? err::kCancelled : 0;
+}
+
+class DeepSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = dir_ / "card.img";
+    test::WriteCarvingImage(image_, 8192, {}, 3);
+  }
+
+  test::TempDir dir_;
+  fs::path image_;
+  // The engine keeps its position in the process's history, so the session
+  // must share it.
+  ScanHistory& history_ = GetScanHistory();
+  DiskTable disks_{std::vector<std::string>{}};
+};
+
+TEST_F(DeepSessionTest, AStoppedScanGoesOnInItsFolderAndAFreshStartReplacesIt) {
+  std::string message;
+  fs::path first;
+  {
+    ScanSession s(history_, disks_);
+    ASSERT_EQ(s.Open(image_.string(), true, message), 0) << message;
+    ASSERT_EQ(s.volumes().size(), 1u);
+    EXPECT_FALSE(s.volumes()[0].earlier.known);
+    ASSERT_EQ(s.Scan(0, StopInDeepPass, nullptr, message), err::kCancelled) << message;
+    first = s.volumes()[0].scanFolder;
+  }
+  session::ScanInfo stopped;
+  ASSERT_TRUE(session::ReadScanInfo(first, stopped));
+  EXPECT_TRUE(stopped.deep());
+  EXPECT_FALSE(stopped.finished);
+  EXPECT_GT(stopped.sectorsDone, 0u);
+  EXPECT_LT(stopped.sectorsDone, stopped.sectorsTotal);
+
+  {
+    ScanSession s(history_, disks_);
+    ASSERT_EQ(s.Open(image_.string(), true, message), 0) << message;
+    session::ScanVolume& volume = s.volumes()[0];
+    ASSERT_TRUE(volume.earlier.known);
+    EXPECT_FALSE(volume.earlier.finished);
+    EXPECT_EQ(fs::weakly_canonical(volume.earlier.folder), fs::weakly_canonical(first));
+    EXPECT_EQ(volume.earlier.position.totalDone, stopped.sectorsDone);
+    ASSERT_EQ(s.Scan(0, nullptr, nullptr, message), 0) << message;
+    EXPECT_EQ(volume.scanFolder, first);
+  }
+  session::ScanInfo resumed;
+  ASSERT_TRUE(session::ReadScanInfo(first, resumed));
+  EXPECT_EQ(resumed.started, stopped.started);
+  EXPECT_FALSE(resumed.resumed.empty());
+  EXPECT_TRUE(resumed.finished);
+  EXPECT_EQ(resumed.sectorsDone, resumed.sectorsTotal);
+
+  ScanSession s(history_, disks_);
+  ASSERT_EQ(s.Open(image_.string(), true, message), 0) << message;
+  session::ScanVolume& volume = s.volumes()[0];
+  ASSERT_TRUE(volume.earlier.known);
+  EXPECT_TRUE(volume.earlier.finished);
+  volume.resume = false;
+  ASSERT_EQ(s.Scan(0, nullptr, nullptr, message), 0) << message;
+  EXPECT_NE(volume.scanFolder, first);
+  EXPECT_FALSE(fs::exists(first));
+  HistoryEntry entry{};
+  EXPECT_FALSE(session::FindHistoryOfFolder(history_, first, entry));
+  ASSERT_TRUE(session::FindHistoryOfFolder(history_, volume.scanFolder, entry));
+  EXPECT_EQ(entry.totalDone, 8192u);
+}
+
+TEST_F(DeepSessionTest, AWholeDiskIsSplitByItsTableAndReadBackWithTheDeepEngine) {
+  if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "no dosfstools/mtools";
+  const fs::path a = dir_ / "a.img", b = dir_ / "b.img", disk = dir_ / "disk.img";
+  ASSERT_TRUE(test::MakeImageWithDeletedFiles(a, 12, 1024, "Alpha", "a", 2));
+  ASSERT_TRUE(test::MakeImageWithDeletedFiles(b, 12, 1024, "Beta", "b", 1));
+  test::WriteMbrDisk(disk, {{2048, a}, {4096, b}});
+
+  std::string message;
+  {
+    ScanSession s(history_, disks_);
+    ASSERT_EQ(s.Open(disk.string(), true, message), 0) << message;
+    ASSERT_EQ(s.volumes().size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(s.volumes()[i].partitionNumber, int(i + 1));
+      EXPECT_NE(session::DeepEngineOf(s.volumes()[i]), nullptr);
+    }
+    ASSERT_EQ(s.Scan(1, nullptr, nullptr, message), 0) << message;
+  }
+  {
+    // Without a partition table the whole source is the one volume.
+    ScanSession s(history_, disks_);
+    ASSERT_EQ(s.Open(image_.string(), true, message), 0) << message;
+    ASSERT_EQ(s.volumes().size(), 1u);
+    EXPECT_EQ(s.volumes()[0].partitionNumber, 0);
+  }
+  // A quick session asked for the last scan of partition 2 gets the deep
+  // scan, read by the deep engine.
+  ScanSession s(history_, disks_);
+  ASSERT_EQ(s.Open(disk.string(), false, message), 0) << message;
+  ASSERT_EQ(s.Reopen("last", message), 0) << message;
+  ASSERT_EQ(s.volumes().size(), 1u);
+  EXPECT_EQ(s.volumes()[0].partitionNumber, 2);
+  EXPECT_NE(session::DeepEngineOf(s.volumes()[0]), nullptr);
+  uint32_t files = 0;
+  s.volumes()[0].engine->CountFiles(nullptr, 0, &files);
+  EXPECT_GE(files, 1u);
+}
+
+}  // namespace
+}  // namespace qm
