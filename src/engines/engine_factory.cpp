@@ -5,6 +5,7 @@
 
 #include "disk/sector_source.h"
 #include "disk/volume_flush.h"
+#include "engines/deep/professional_recovery.h"
 #include "engines/fast_ext_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
@@ -36,7 +37,9 @@ int ClassifyAt(const SectorSource& source, uint64_t startSector, uint64_t sector
 }  // namespace
 
 std::unique_ptr<IFileRecoveryParse> EngineFactory::MakeEngine(VolumeKind kind, bool deep) {
-  if (deep) return nullptr;  // the combined deep engine is not part of this build yet
+  // A deep scan works on any volume: on an unknown one it carves, on FAT
+  // and NTFS it runs their quick scan first.
+  if (deep) return std::make_unique<CProfessionalRecovery>();
   switch (kind) {
     case VolumeKind::kNtfs: return std::make_unique<CFastNtfsRecovery>();
     case VolumeKind::kFat12_16:
@@ -58,7 +61,10 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForPartition(
   // Cached writes of a mounted volume must reach the disk before a raw read.
   FlushVolumeAt(source.path(), startSector, sectorSize);
   VolumeKind kind = VolumeKind::kUnknown;
-  if ((rc = ClassifyAt(source, startSector, sectorCount, sectorSize, kind)) != 0) return nullptr;
+  // An unreadable start is no reason to refuse a deep scan: it reads on.
+  if ((rc = ClassifyAt(source, startSector, sectorCount, sectorSize, kind)) != 0 &&
+      (!deep || rc != err::kReadFault))
+    return nullptr;
   source.Close();
   auto engine = MakeEngine(kind, deep);
   if (!engine) {
@@ -81,7 +87,8 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForImage(
   SectorSource source;
   if ((rc = source.OpenImageSource(imagePath)) != 0) return nullptr;
   VolumeKind kind = VolumeKind::kUnknown;
-  if ((rc = ClassifyAt(source, 0, 0, 512, kind)) != 0) return nullptr;
+  if ((rc = ClassifyAt(source, 0, 0, 512, kind)) != 0 && (!deep || rc != err::kReadFault))
+    return nullptr;
   source.Close();
   auto engine = MakeEngine(kind, deep);
   if (!engine) {

@@ -47,14 +47,18 @@ using FileProgressFn = int (*)(void* user, int step, int scale, int error, const
 using PreviewProgressFn = int (*)(void* user, int percent, int error);
 // ListProgressFn (user, percent, 0) is declared with the scan log store.
 
+class ScanHistory;
+
 // What an engine needs from its caller besides the volume: where a new
-// scan's log goes and which disk table OpenDisk's drive index refers to.
-// The session layer always gives both. Left empty, the engine falls back to
-// the process's scan history folder and the system disk table, which is
-// only sound when one scan runs at a time.
+// scan's log goes, which disk table OpenDisk's drive index refers to, and
+// the history index where a deep scan keeps its resume position.
+// The session layer always gives them. Left empty, the engine falls back to
+// the process's scan history and the system disk table, which is only
+// sound when one scan runs at a time.
 struct EngineContext {
   std::filesystem::path scanFolder;
   const DiskTable* diskTable = nullptr;
+  ScanHistory* history = nullptr;
 };
 
 class IFileRecoveryParse {

@@ -59,6 +59,7 @@ EngineContext ScanSession::Context(const fs::path& folder) const {
   EngineContext context;
   context.scanFolder = folder;
   context.diskTable = &disks_;
+  context.history = &history_;
   return context;
 }
 

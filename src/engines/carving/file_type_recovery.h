@@ -69,11 +69,20 @@ class CFileTypeRecovery : public ScanLogEngine {
   // Writes buffered records so that readers and a later resume see them.
   int FlushLog();
 
+  // Carved records have no cluster size; their extent is all there is.
+  int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
+                        uint32_t* bufferSize, PreviewProgressFn progress, void* user) override;
+
   uint32_t sectorSize() const { return sectorSize_; }
   const SectorSource& source() const { return source_; }
 
  private:
-  int FinishOpen(int rc, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter);
+  void CloseSource();
+  // Sets the volume inside the open source; sectorSize 0 takes the source's.
+  int FinishOpen(uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter,
+                 uint32_t sectorSize);
+  int StartNewLog();
+  int LoadEarlierRecords(uint64_t resumeSector);
   int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
 
   uint16_t volumeLetter_ = 0;

@@ -18,11 +18,13 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "disk/sector_source.h"
 #include "engines/carving/file_type_recovery.h"
+#include "engines/deep/carved_duplicates.h"
 #include "engines/deep/deep_block_reader.h"
 #include "engines/deep/deep_file_system_engine.h"
 #include "engines/file_recovery_parse.h"
@@ -66,12 +68,15 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   std::vector<RecoveryProblem> RecoveryProblems() const override;
 
   // Before Scan. Whether an interrupted deep scan of this volume was found
-  // in the history index when it was opened, and where it stopped.
-  bool ResumeAvailable() const { return resumeFound_; }
+  // in the history index when it was opened, and where it stopped. A scan
+  // that ran to its end is not offered: scanning again starts afresh.
+  bool ResumeAvailable() const {
+    return resumeFound_ && historyEntry_.extentStart < volumeSectors_;
+  }
   const HistoryEntry& ResumeEntry() const { return historyEntry_; }
   // Resume it (the default when one was found) or start afresh in a new
   // scan folder.
-  void SetResume(bool resume) { resume_ = resume && resumeFound_; }
+  void SetResume(bool resume) { resume_ = resume && ResumeAvailable(); }
   // Scan every sector even when the file system is healthy and only its
   // free clusters would be scanned.
   void SetWholeVolume(bool whole) { wholeVolume_ = whole; }
@@ -86,18 +91,23 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   void SetSaveInterval(std::chrono::milliseconds interval) { saveInterval_ = interval; }
 
  private:
-  IFileRecoveryParse* OwnerOf(uint32_t engineKind) const;
   ScanHistory& History() const;
-  int OpenEngines();
+  std::vector<IFileRecoveryParse*> Engines() const;
+  IFileRecoveryParse* OwnerOf(uint32_t engineKind) const;
   int QuickPass(bool resuming, const std::filesystem::path& folder);
   int OpenLogs(bool resuming, const std::filesystem::path& folder);
-  int DeepPass();
+  int ReopenFolder(const std::filesystem::path& folder);
+  uint64_t ResumeSector() const;
+  template <typename Visit>
+  void ForEachRange(Visit&& visit);
+  int DeepPass(bool resuming);
   int ProcessBlock(const DeepBlock& block, uint64_t& skipUntil);
-  int ReportProgress(bool force);
+  int ReportProgress();
   void SavePosition();
   uint64_t FilesFound();
   void FlushLogs();
-  bool DataStartOf(const FoundFileRecord& record, uint64_t& sector);
+  std::shared_ptr<const CarvedDuplicates> Duplicates();
+  int CarvedListing(std::vector<FoundFileRecord>& carved, std::vector<FoundFileRecord>& out);
 
   // The volume.
   std::string imagePath_;
@@ -110,7 +120,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   SectorSource source_;
   bool open_ = false;
 
-  // The engines.
+  // The engines, owned; the pointers never change while the object is in use.
   std::unique_ptr<IFileRecoveryParse> quick_;
   std::unique_ptr<DeepFileSystemEngine> ntfsDeep_;
   std::unique_ptr<DeepFileSystemEngine> fatDeep_;
@@ -126,21 +136,33 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   bool wholeVolume_ = false;
   bool freeSpaceOnly_ = false;
   HistoryEntry historyEntry_{};
-  std::filesystem::path folder_;
   std::chrono::milliseconds saveInterval_{30000};
+  bool positionWarned_ = false;
 
-  // State of the pass.
+  // What readers on other threads may look at while the scan runs.
+  mutable std::mutex stateMutex_;
+  std::filesystem::path folder_;
   ResumePoint position_;
+  std::vector<std::string> warnings_;
+  IFileRecoveryParse* lastRecoverer_ = nullptr;
+
+  // State of the pass (scan thread only).
   uint64_t totalSectors_ = 0;
+  uint64_t doneAtStart_ = 0;
+  uint64_t filesFoundCache_ = 0;
+  int64_t secondsLeft_ = -1;
   std::chrono::steady_clock::time_point passStarted_;
   std::chrono::steady_clock::time_point lastEstimate_;
   std::chrono::steady_clock::time_point lastSave_;
-  uint64_t doneAtStart_ = 0;
-  int64_t secondsLeft_ = -1;
   SkippedAreas skipped_;
-  std::vector<std::string> warnings_;
   std::vector<uint8_t> recordBuffer_;
   bool deepPassReached_ = false;
+
+  // Carved files already found by a file-system engine, rebuilt when those
+  // engines have written more records.
+  std::mutex duplicatesMutex_;
+  std::shared_ptr<const CarvedDuplicates> duplicates_;
+  uint64_t duplicatesRecords_ = UINT64_MAX;
 };
 
 }  // namespace qm

@@ -7,9 +7,12 @@
 // (n + 1) << shift. A directory sector holds 128-byte entries: the UTF-16LE
 // name at 0, its byte length (with the terminating zero) at 64 and the class
 // id at 80; entry 0 is the root storage, whose class id names the application.
+#include <algorithm>
 #include <array>
 
 #include "engines/signatures/signature_families.h"
+#include "engines/signatures/signature_scan.h"
+#include "engines/signatures/signature_size_finders.h"
 #include "engines/signatures/signature_util.h"
 
 namespace qm::sig {
@@ -86,7 +89,74 @@ int ClassifyByStreamNames(const uint8_t* sector, size_t bytes) {
   return kNoSignatureMatch;
 }
 
+// Sector ids with a meaning of their own in the allocation table.
+constexpr uint32_t kFreeSector = 0xFFFFFFFF;
+constexpr uint32_t kLastRegularSector = 0xFFFFFFFA;
+// The header holds the locations of the first 109 allocation-table sectors;
+// the rest are listed in a chain of extra sectors.
+constexpr size_t kHeaderTableLocations = 109;
+// More allocation-table sectors than this (4 GiB of 512-byte sectors)
+// belong to no real document: the header is damaged.
+constexpr uint32_t kMaxTableSectors = 0x10000;
+
+// Collects the locations of the allocation-table sectors: from the header,
+// then from the chain of extra location sectors. Stops at the first sector
+// that cannot be read.
+std::vector<uint32_t> TableSectorLocations(const uint8_t* header, uint32_t shift,
+                                           SignatureScanContext& context) {
+  const uint32_t tableSectors = std::min(Le32(header + 44), kMaxTableSectors);
+  std::vector<uint32_t> locations;
+  for (size_t i = 0; i < kHeaderTableLocations && locations.size() < tableSectors; ++i)
+    locations.push_back(Le32(header + 76 + 4 * i));
+  const size_t sectorBytes = size_t{1} << shift;
+  const size_t perSector = sectorBytes / 4 - 1;  // the last entry links to the next one
+  uint32_t next = Le32(header + 68);
+  for (uint32_t hops = 0; locations.size() < tableSectors && next <= kLastRegularSector &&
+                          hops < kMaxTableSectors;
+       ++hops) {
+    const uint8_t* p = ReadBytesFromStart(context, (uint64_t{next} + 1) << shift, sectorBytes);
+    if (p == nullptr) break;
+    for (size_t i = 0; i < perSector && locations.size() < tableSectors; ++i)
+      locations.push_back(Le32(p + 4 * i));
+    next = Le32(p + 4 * perSector);
+  }
+  return locations;
+}
+
 }  // namespace
+
+// The file ends after the highest sector its allocation table uses (the
+// table marks its own sectors too). Where the table cannot be read at all,
+// the header sector is all that is known.
+uint64_t compound_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  const uint64_t oneSector = context.sectorSize;
+  if (len < 512 || !HasAt(data, len, 0, kCompoundSignature)) return oneSector;
+  const uint16_t shiftField = Le16(data + 30);
+  if (shiftField != 9 && shiftField != 12) return oneSector;
+  const uint32_t shift = shiftField;
+  const size_t sectorBytes = size_t{1} << shift;
+  const size_t entriesPerSector = sectorBytes / 4;
+
+  const std::vector<uint32_t> locations = TableSectorLocations(data, shift, context);
+  uint64_t highest = 0;
+  bool any = false;
+  for (size_t t = 0; t < locations.size(); ++t) {
+    if (locations[t] > kLastRegularSector) break;
+    const uint8_t* table =
+        ReadBytesFromStart(context, (uint64_t{locations[t]} + 1) << shift, sectorBytes);
+    if (table == nullptr) break;
+    for (size_t i = entriesPerSector; i-- > 0;) {
+      if (Le32(table + 4 * i) == kFreeSector) continue;
+      highest = std::max<uint64_t>(highest, t * entriesPerSector + i);
+      any = true;
+      break;
+    }
+  }
+  if (!any) return oneSector;
+  uint64_t size = (highest + 2) << shift;
+  if (context.source != nullptr) size = std::min(size, BytesLeftFromStart(context));
+  return std::max(size, oneSector);
+}
 
 int fla_test(const uint8_t* data, size_t len, SignatureScanContext&) {
   return len >= 16 && HasAt(data, len, 0, "\xD0\xCF\x11\xE0"sv) ? 44 : kNoSignatureMatch;

@@ -45,16 +45,45 @@ uint64_t FooterSize(const uint8_t* data, size_t len, SignatureScanContext& conte
   return remembered != 0 && remembered < scanned ? remembered : scanned;
 }
 
-// The last `record` in the first chunk that holds one ends the file
-// `tail` bytes after the record's start.
-uint64_t LastRecordSize(const uint8_t* data, size_t len, SignatureScanContext& context,
-                        uint64_t limit, std::string_view record, uint64_t tail) {
+// The end of central directory record: 22 bytes, then the archive comment
+// whose length is its last field. A comment that runs past the bytes at hand
+// is left out rather than guessed.
+uint64_t ZipEndRecordSize(const uint8_t* data, size_t len, SignatureScanContext& context,
+                          uint64_t limit) {
   return ScanFromStart(data, len, context, limit, kNoSignatureMatch,
-                       [&](const uint8_t* bytes, size_t length, uint64_t offset) {
-                         const size_t at = FindLastIn(bytes, length, record);
+                       [](const uint8_t* bytes, size_t length, uint64_t offset) {
+                         const size_t at = FindLastIn(bytes, length, "PK\x05\x06"sv);
                          if (at == std::string_view::npos) return ChunkVerdict{};
-                         return ChunkVerdict{true, offset + at + tail};
+                         uint64_t end = at + 22;
+                         if (end <= length) {
+                           const uint64_t comment = bytes[at + 20] | (bytes[at + 21] << 8);
+                           if (end + comment <= length) end += comment;
+                         }
+                         return ChunkVerdict{true, offset + end};
                        });
+}
+
+// The archive's last bytes are its encoded header: a folder of one LZMA
+// coder (the 12 bytes searched for), the dictionary size, the unpacked size
+// of the header as a 7z number (1 to 9 bytes), its CRC, and two end marks.
+// Where that structure is all there, the archive ends exactly after it;
+// otherwise 27 bytes after the coder's start, its length when the header
+// size takes two bytes.
+uint64_t SevenZipTail(const uint8_t* bytes, size_t length, size_t at) {
+  constexpr uint64_t kUsualTail = 27;
+  size_t p = at + 12 + 4;
+  if (p >= length || bytes[p] != 0x0C) return kUsualTail;
+  ++p;
+  if (p >= length) return kUsualTail;
+  // A 7z number: the count of leading one bits of its first byte gives the
+  // bytes that follow.
+  size_t extra = 0;
+  for (uint8_t mask = 0x80; extra < 8 && (bytes[p] & mask) != 0; mask >>= 1) ++extra;
+  p += 1 + extra;
+  if (p + 8 > length || bytes[p] != 0x0A || bytes[p + 1] != 0x01) return kUsualTail;
+  p += 2 + 4;
+  if (bytes[p] != 0x00 || bytes[p + 1] != 0x00) return kUsualTail;
+  return p + 2 - at;
 }
 
 }  // namespace
@@ -87,20 +116,22 @@ uint64_t pdf_size(const uint8_t* data, size_t len, SignatureScanContext& context
                        });
 }
 
-// The end of central directory record is 22 bytes before its comment.
 uint64_t zip_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
-  return LastRecordSize(data, len, context, uint64_t{4} << 30, "PK\x05\x06"sv, 22);
+  return ZipEndRecordSize(data, len, context, uint64_t{4} << 30);
 }
 
 uint64_t open_xml_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
-  return LastRecordSize(data, len, context, 0x7FFFFFF, "PK\x05\x06"sv, 22);
+  return ZipEndRecordSize(data, len, context, 0x7FFFFFF);
 }
 
-// The tail of the header database that 7-Zip writes after the packed
-// streams; the archive ends 27 bytes after it starts.
 uint64_t sevenz_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
-  return LastRecordSize(data, len, context, uint64_t{4} << 30,
-                        "\x00\x07\x0B\x01\x00\x01\x23\x03\x01\x01\x05\x5D"sv, 27);
+  return ScanFromStart(data, len, context, uint64_t{4} << 30, kNoSignatureMatch,
+                       [](const uint8_t* bytes, size_t length, uint64_t offset) {
+                         const size_t at = FindLastIn(
+                             bytes, length, "\x00\x07\x0B\x01\x00\x01\x23\x03\x01\x01\x05\x5D"sv);
+                         if (at == std::string_view::npos) return ChunkVerdict{};
+                         return ChunkVerdict{true, offset + at + SevenZipTail(bytes, length, at)};
+                       });
 }
 
 // The RAR 1.5-4.x end-of-archive block, closing a sector's data.

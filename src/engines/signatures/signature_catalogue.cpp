@@ -57,16 +57,16 @@ std::vector<SignatureEntry> BuildTable() {
   for (auto ext : {"tif"sv, "tiff"sv}) add(ext, 32, tif_test, "MI"sv, plain_128m_size);
   add("ico", 46, ico_test, kNul, ico_size);
   // Compound files: the test tells Word (0), Excel (3), PowerPoint (5) or
-  // another compound file (2) apart. They serve the content check only:
-  // carving never reaches them, since the fla row above takes every compound
-  // file first, so they carry no size finder.
+  // another compound file (2) apart. Carving never reaches these rows, since
+  // the fla row above takes every compound file first; they serve the
+  // content check, and measure a compound file for a caller that has one.
   for (auto ext : {"doc"sv, "dot"sv, "wps"sv, "wpt"sv})
-    add(ext, 0, doc_test, kCompoundLead, nullptr);
+    add(ext, 0, doc_test, kCompoundLead, compound_size);
   for (auto ext : {"xls"sv, "xlt"sv, "xla"sv, "et"sv, "ett"sv})
-    add(ext, 3, doc_test, kCompoundLead, nullptr);
+    add(ext, 3, doc_test, kCompoundLead, compound_size);
   for (auto ext : {"ppt"sv, "pot"sv, "pps"sv, "dps"sv, "dpt"sv})
-    add(ext, 5, doc_test, kCompoundLead, nullptr);
-  add("ole", 2, doc_test, kCompoundLead, nullptr);
+    add(ext, 5, doc_test, kCompoundLead, compound_size);
+  add("ole", 2, doc_test, kCompoundLead, compound_size);
   // Open XML packages: Word (1), Excel (4), PowerPoint (6), generic (7). The
   // test also takes a "[Content_Types].xml" name at offset 31 without a local
   // header at 0, so any first byte can match.

@@ -30,6 +30,8 @@ QM_SIZE_FINDER(asf_size);
 QM_SIZE_FINDER(cab_size);
 QM_SIZE_FINDER(ico_size);
 QM_SIZE_FINDER(ttf_size);
+// From the allocation table of a compound file.
+QM_SIZE_FINDER(compound_size);
 
 // Footers and end records.
 QM_SIZE_FINDER(gif_size);
