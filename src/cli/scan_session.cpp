@@ -75,13 +75,9 @@ std::string VolumeText(const std::string& source, const session::ScanVolume& vol
 std::string EarlierText(const std::string& source, const session::ScanVolume& volume) {
   const session::EarlierDeepScan& earlier = volume.earlier;
   const std::string files = CountOf(earlier.position.filesFound, "file", "files") + " found";
-  std::string text = "an earlier deep scan of " + VolumeText(source, volume);
-  if (earlier.finished)
-    text += " finished (" + files + ")";
-  else
-    text += " stopped at " +
-            DeepPositionText(earlier.position.totalDone, earlier.sectorsTotal) + " (" + files +
-            ")";
+  std::string text = "an earlier deep scan of " + VolumeText(source, volume) + " stopped at " +
+                     DeepPositionText(earlier.position.totalDone, earlier.sectorsTotal) + " (" +
+                     files + ")";
   return text + "; its logs are in " + earlier.folder.string();
 }
 
@@ -100,8 +96,10 @@ bool AskYes(const std::string& question) {
 void ChooseResume(const ScanOptions& options, session::ScanVolume& volume) {
   if (!volume.earlier.known) return;
   const std::string earlier = TerminalSafe(EarlierText(options.source, volume));
-  if (!volume.resume) {
-    std::fprintf(stderr, "note: %s, but that folder is gone; starting afresh\n", earlier.c_str());
+  if (!volume.earlier.whyNot.empty()) {
+    volume.resume = false;
+    std::fprintf(stderr, "note: %s, but %s; starting afresh\n", earlier.c_str(),
+                 TerminalSafe(volume.earlier.whyNot).c_str());
     return;
   }
   switch (options.resume) {
@@ -112,14 +110,11 @@ void ChooseResume(const ScanOptions& options, session::ScanVolume& volume) {
   if (::isatty(STDIN_FILENO)) {
     std::fprintf(stderr, "%c%s.\n", std::toupper(static_cast<unsigned char>(earlier[0])),
                  earlier.c_str() + 1);
-    volume.resume = AskYes(volume.earlier.finished
-                               ? "Use its results instead of scanning again? (No deletes them.)"
-                               : "Resume it? (No deletes it and starts afresh.)");
+    volume.resume = AskYes("Resume it? (No deletes it and starts afresh.)");
     return;
   }
   volume.resume = true;
-  std::fprintf(stderr, "note: %s; %s it (--no-resume starts afresh)\n", earlier.c_str(),
-               volume.earlier.finished ? "using" : "resuming");
+  std::fprintf(stderr, "note: %s; resuming it (--no-resume starts afresh)\n", earlier.c_str());
 }
 
 // QUILLMARK_DEEP_SAVE_SECONDS: how often a deep scan saves its position

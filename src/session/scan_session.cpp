@@ -125,12 +125,20 @@ int ScanSession::AddVolume(int partitionNumber, int driveIndex, uint64_t start, 
                           entry.totalDone, entry.filesFound};
       ScanInfo made;
       if (ReadScanInfo(earlier.folder, made)) {
-        earlier.finished = made.finished;
         earlier.sectorsTotal = made.sectorsTotal;
+        // The index knows a disk only by its place in the disk table: the
+        // logs of another disk found there must not be continued here.
+        std::string why;
+        if (!made.SameVolume(volume.info, why)) {
+          volume.resume = false;
+          earlier.whyNot = "it was made for another volume (" + why + ")";
+        }
       }
-      // Its folder was removed behind the index's back: nothing to go on with.
       std::error_code ec;
-      if (!fs::is_directory(earlier.folder, ec)) volume.resume = false;
+      if (!fs::is_directory(earlier.folder, ec)) {
+        volume.resume = false;
+        earlier.whyNot = "its folder is gone";
+      }
     }
   }
   volumes_.push_back(std::move(volume));

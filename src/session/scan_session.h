@@ -31,13 +31,15 @@ struct PartitionTable;
 
 namespace qm::session {
 
-// An earlier deep scan of a volume that the next deep scan can go on with.
+// An interrupted deep scan of a volume that the next deep scan can go on
+// with. (One that ran to its end is not offered: scanning again starts
+// afresh and the finished scan's folder is kept.)
 struct EarlierDeepScan {
   bool known = false;
-  bool finished = false;        // it ran to its end: resuming only re-opens its logs
   std::filesystem::path folder; // its scan folder
   ResumePoint position;         // where it stopped
   uint64_t sectorsTotal = 0;    // sectors its pass had to do; 0 when unknown
+  std::string whyNot;           // why it cannot be resumed; "" when it can
 };
 
 // One volume of the source with its engine.

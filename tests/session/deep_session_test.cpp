@@ -7,6 +7,7 @@
 #include "cli/deep_image.h"
 #include "engines/deep/professional_recovery.h"
 #include "platform/errors.h"
+#include "platform/user_folders.h"
 #include "results/scan_history.h"
 #include "session/scan_folders.h"
 #include "session/scan_session.h"
@@ -28,28 +29,35 @@ class DeepSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     image_ = dir_ / "card.img";
-    test::WriteCarvingImage(image_, 8192, {}, 3);
+    test::WriteCarvingImage(image_, 16384, {}, 3);  // more than one read-ahead block
   }
 
   test::TempDir dir_;
   fs::path image_;
-  // The engine keeps its position in the process's history, so the session
-  // must share it.
-  ScanHistory& history_ = GetScanHistory();
+  ScanHistory history_{ScanLogFolder()};
   DiskTable disks_{std::vector<std::string>{}};
 };
 
 TEST_F(DeepSessionTest, AStoppedScanGoesOnInItsFolderAndAFreshStartReplacesIt) {
   std::string message;
-  fs::path first;
-  {
+  // Opens the image for a deep scan and scans it, stopping part-way when
+  // asked; gives the volume's earlier scan and the folder scanned into.
+  auto run = [&](bool resume, bool stop, session::EarlierDeepScan& earlier, fs::path& folder) {
     ScanSession s(history_, disks_);
     ASSERT_EQ(s.Open(image_.string(), true, message), 0) << message;
     ASSERT_EQ(s.volumes().size(), 1u);
-    EXPECT_FALSE(s.volumes()[0].earlier.known);
-    ASSERT_EQ(s.Scan(0, StopInDeepPass, nullptr, message), err::kCancelled) << message;
-    first = s.volumes()[0].scanFolder;
-  }
+    session::ScanVolume& volume = s.volumes()[0];
+    earlier = volume.earlier;
+    volume.resume = resume;
+    ASSERT_EQ(s.Scan(0, stop ? StopInDeepPass : nullptr, nullptr, message),
+              stop ? err::kCancelled : 0)
+        << message;
+    folder = volume.scanFolder;
+  };
+  session::EarlierDeepScan earlier;
+  fs::path first, second, again, third;
+  run(true, true, earlier, first);
+  EXPECT_FALSE(earlier.known);
   session::ScanInfo stopped;
   ASSERT_TRUE(session::ReadScanInfo(first, stopped));
   EXPECT_TRUE(stopped.deep());
@@ -57,37 +65,36 @@ TEST_F(DeepSessionTest, AStoppedScanGoesOnInItsFolderAndAFreshStartReplacesIt) {
   EXPECT_GT(stopped.sectorsDone, 0u);
   EXPECT_LT(stopped.sectorsDone, stopped.sectorsTotal);
 
-  {
-    ScanSession s(history_, disks_);
-    ASSERT_EQ(s.Open(image_.string(), true, message), 0) << message;
-    session::ScanVolume& volume = s.volumes()[0];
-    ASSERT_TRUE(volume.earlier.known);
-    EXPECT_FALSE(volume.earlier.finished);
-    EXPECT_EQ(fs::weakly_canonical(volume.earlier.folder), fs::weakly_canonical(first));
-    EXPECT_EQ(volume.earlier.position.totalDone, stopped.sectorsDone);
-    ASSERT_EQ(s.Scan(0, nullptr, nullptr, message), 0) << message;
-    EXPECT_EQ(volume.scanFolder, first);
-  }
-  session::ScanInfo resumed;
-  ASSERT_TRUE(session::ReadScanInfo(first, resumed));
-  EXPECT_EQ(resumed.started, stopped.started);
-  EXPECT_FALSE(resumed.resumed.empty());
-  EXPECT_TRUE(resumed.finished);
-  EXPECT_EQ(resumed.sectorsDone, resumed.sectorsTotal);
-
-  ScanSession s(history_, disks_);
-  ASSERT_EQ(s.Open(image_.string(), true, message), 0) << message;
-  session::ScanVolume& volume = s.volumes()[0];
-  ASSERT_TRUE(volume.earlier.known);
-  EXPECT_TRUE(volume.earlier.finished);
-  volume.resume = false;
-  ASSERT_EQ(s.Scan(0, nullptr, nullptr, message), 0) << message;
-  EXPECT_NE(volume.scanFolder, first);
+  // Declined: a new folder, the stopped one deleted with its index entry.
+  run(false, true, earlier, second);
+  ASSERT_TRUE(earlier.known);
+  EXPECT_EQ(fs::weakly_canonical(earlier.folder), fs::weakly_canonical(first));
+  EXPECT_EQ(earlier.position.totalDone, stopped.sectorsDone);
+  EXPECT_NE(second, first);
   EXPECT_FALSE(fs::exists(first));
   HistoryEntry entry{};
   EXPECT_FALSE(session::FindHistoryOfFolder(history_, first, entry));
-  ASSERT_TRUE(session::FindHistoryOfFolder(history_, volume.scanFolder, entry));
-  EXPECT_EQ(entry.totalDone, 8192u);
+  ASSERT_TRUE(session::ReadScanInfo(second, stopped));
+
+  // Resumed: the same folder, its scan.info updated.
+  run(true, false, earlier, again);
+  ASSERT_TRUE(earlier.known);
+  EXPECT_EQ(again, second);
+  session::ScanInfo resumed;
+  ASSERT_TRUE(session::ReadScanInfo(second, resumed));
+  EXPECT_EQ(resumed.started, stopped.started);
+  EXPECT_FALSE(resumed.resumed.empty());
+  EXPECT_TRUE(resumed.finished);
+  EXPECT_EQ(resumed.sectorsDone, 16384u);
+  EXPECT_EQ(resumed.sectorsTotal, 16384u);
+
+  // A finished scan is not offered; a new one keeps it.
+  run(true, false, earlier, third);
+  EXPECT_FALSE(earlier.known);
+  EXPECT_NE(third, second);
+  EXPECT_TRUE(fs::exists(second / session::kScanInfoName));
+  ASSERT_TRUE(session::FindHistoryOfFolder(history_, third, entry));
+  EXPECT_EQ(entry.totalDone, 16384u);
 }
 
 TEST_F(DeepSessionTest, AWholeDiskIsSplitByItsTableAndReadBackWithTheDeepEngine) {
