@@ -90,7 +90,8 @@ void CarvedDuplicates::Add(const FoundFileRecord& record, const SectorSource& so
 }
 
 bool CarvedDuplicates::IsDuplicate(const FoundFileRecord& carved) const {
-  const auto found = bySector_.find(carved.anchorSector);
+  const uint64_t anchor = carved.anchorSector;
+  const auto found = bySector_.find(anchor);
   if (found == bySector_.end()) return false;
   const std::string ext = LowerExtension(carved);
   for (const std::string& indexed : found->second) {
