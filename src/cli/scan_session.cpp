@@ -43,7 +43,8 @@ int OnScanProgress(void* user, int step, int scale, int64_t secondsLeft, uint64_
   if (Interrupted()) return err::kCancelled;
   auto* p = static_cast<ScanProgress*>(user);
   const std::string files = CountOf(found, "file", "files") + " found";
-  if (scale == session::kDeepPassScale && total != 0) {
+  // The deep pass ends with one call at 100 % on the common scale.
+  if ((scale == session::kDeepPassScale || p->passStarted) && total != 0) {
     const auto now = std::chrono::steady_clock::now();
     if (!p->passStarted) {
       p->passStarted = true;

@@ -94,10 +94,10 @@ TEST(CliDeepScan, CarvedPicturesComeBackByteExact) {
 
 // quillmark-cli ARGS with stdin from /dev/null and output into `log`, as a
 // child this process can kill.
-// The position is saved every 50 ms, so that it is saved well before the
+// The position is saved every 10 ms, so that it is saved well before the
 // scan ends.
 pid_t StartCli(const std::vector<std::string>& args, const fs::path& log) {
-  std::vector<std::string> env{"QUILLMARK_DISKS=", "QUILLMARK_DEEP_SAVE_SECONDS=0.05"};
+  std::vector<std::string> env{"QUILLMARK_DISKS=", "QUILLMARK_DEEP_SAVE_SECONDS=0.01"};
   for (char** e = environ; *e; ++e)
     if (std::strncmp(*e, "QUILLMARK_DISKS=", 16) != 0) env.emplace_back(*e);
   std::vector<char*> envp, argv{const_cast<char*>(QUILLMARK_CLI_PATH)};
@@ -123,10 +123,12 @@ pid_t StartCli(const std::vector<std::string>& args, const fs::path& log) {
 TEST(CliDeepScan, KilledScanResumesToTheListingOfAnUninterruptedOne) {
   if (!test::HavePictureTools()) GTEST_SKIP() << "cjpeg or ImageMagick's convert is missing";
   TempDir dir;
-  constexpr uint64_t kSectors = 131072;  // 64 MiB
-  const auto files = Pictures(dir.path(), {1000, 20000, 50001, 80000, 110000, 130000});
+  // 256 MiB, of which the first 32 are noise and the rest a hole of zeros:
+  // long enough a scan to be killed part-way.
+  constexpr uint64_t kSectors = 524288;
+  const auto files = Pictures(dir.path(), {1000, 20000, 50001, 131072, 300000, 524000});
   const std::string image = (dir / "disk.img").string();
-  test::WriteCarvingImage(image, kSectors, files, 9);
+  test::WriteCarvingImage(image, kSectors, files, 9, 65536);
   const std::string listing = "list -q --json " + Quote(image) + " --log ";
 
   std::string out;
@@ -135,26 +137,35 @@ TEST(CliDeepScan, KilledScanResumesToTheListingOfAnUninterruptedOne) {
   const auto uninterrupted = Lines(out);
   ASSERT_GE(uninterrupted.size(), files.size());
 
-  // Afresh, killed once its position has been saved part-way.
+  // A deep scan killed once it has saved its position part-way into
+  // scan folder `number`.
   const fs::path scanLog = dir / "ScanLog";
-  const pid_t child = StartCli({"scan", "-q", "--deep", "--no-resume", image}, dir / "child.log");
-  ASSERT_GT(child, 0);
-  uint64_t savedAt = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (savedAt == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ScanHistory history(scanLog);
-    for (const HistoryEntry& e : history.Entries())
-      if (fs::path(e.Folder()) == scanLog / "2/" && e.totalDone > 0) savedAt = e.totalDone;
-  }
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the scan ended before it could be killed:\n"
-                                   << test::ReadBytes(dir / "child.log");
-  ASSERT_GT(savedAt, 0u);
-  ASSERT_LT(savedAt, kSectors);
-  EXPECT_FALSE(fs::exists(scanLog / "1")) << "--no-resume kept the earlier scan";
+  auto killPartWay = [&](const std::string& resumeFlag, const std::string& number) {
+    const pid_t child = StartCli({"scan", "-q", "--deep", resumeFlag, image}, dir / "child.log");
+    ASSERT_GT(child, 0);
+    uint64_t savedAt = 0;
+    const fs::path folder = scanLog / (number + "/");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (savedAt == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      ScanHistory history(scanLog);
+      for (const HistoryEntry& e : history.Entries())
+        if (fs::path(e.Folder()) == folder && e.totalDone > 0) savedAt = e.totalDone;
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the scan ended before it could be killed:\n"
+                                     << test::ReadBytes(dir / "child.log");
+    ASSERT_GT(savedAt, 0u);
+    ASSERT_LT(savedAt, kSectors);
+  };
+  // The finished scan is kept; a new one starts afresh beside it.
+  ASSERT_NO_FATAL_FAILURE(killPartWay("--resume", "2"));
+  EXPECT_TRUE(fs::exists(scanLog / "1" / "scan.info"));
+  // Declining the interrupted scan deletes it.
+  ASSERT_NO_FATAL_FAILURE(killPartWay("--no-resume", "3"));
+  EXPECT_FALSE(fs::exists(scanLog / "2")) << "--no-resume kept the interrupted scan";
 
   ASSERT_EQ(Cli("logs", &out), 0) << out;
   EXPECT_NE(out.find("stopped at "), std::string::npos) << out;
@@ -163,8 +174,8 @@ TEST(CliDeepScan, KilledScanResumesToTheListingOfAnUninterruptedOne) {
   // Without a terminal the next deep scan resumes without asking.
   ASSERT_EQ(Cli("scan -q --deep " + Quote(image) + " </dev/null", &out), 0) << out;
   EXPECT_NE(out.find("resuming"), std::string::npos) << out;
-  EXPECT_NE(out.find("ScanLog/2/"), std::string::npos) << out;
-  ASSERT_EQ(Cli(listing + "2", &out), 0) << out;
+  EXPECT_NE(out.find("ScanLog/3/"), std::string::npos) << out;
+  ASSERT_EQ(Cli(listing + "3", &out), 0) << out;
   const auto resumed = Lines(out);
   EXPECT_EQ(std::adjacent_find(resumed.begin(), resumed.end()), resumed.end())
       << "a file is listed twice";

@@ -49,38 +49,41 @@ inline std::string EncodePicture(const fs::path& scratch, const std::string& ext
   return ReadBytes(out);
 }
 
-// Writes `sectors` sectors of random bytes with `files` at their sectors,
-// each followed by zeros to the end of its last sector. Every random sector
-// begins with a fixed tag so that no stray signature starts one; the rest
-// is noise.
+// Writes an image of `sectors` sectors with `files` at their sectors, each
+// followed by zeros to the end of its last sector. The first `noiseSectors`
+// sectors (all when 0) that hold no file are random bytes, each beginning
+// with a fixed tag so that no stray signature starts one; the rest is left
+// as a hole of zeros, so a large image costs neither time nor disk.
 inline void WriteCarvingImage(const fs::path& image, uint64_t sectors,
-                              const std::vector<PlacedFile>& files, uint32_t seed) {
+                              const std::vector<PlacedFile>& files, uint32_t seed,
+                              uint64_t noiseSectors = 0) {
+  if (noiseSectors == 0 || noiseSectors > sectors) noiseSectors = sectors;
+  std::vector<bool> taken(sectors, false);
+  for (const PlacedFile& f : files)
+    for (uint64_t s = f.sector; s < f.sector + (f.bytes.size() + 511) / 512 && s < sectors; ++s)
+      taken[s] = true;
   std::mt19937_64 rng(seed);
-  std::ofstream out(image, std::ios::binary | std::ios::trunc);
-  std::string sector(512, '\0');
-  uint64_t s = 0;
-  auto next = [&](uint64_t at) {
-    const PlacedFile* hit = nullptr;
-    for (const PlacedFile& f : files)
-      if (f.sector == at) hit = &f;
-    return hit;
-  };
-  while (s < sectors) {
-    if (const PlacedFile* f = next(s)) {
-      std::string bytes = f->bytes;
+  {
+    std::ofstream out(image, std::ios::binary | std::ios::trunc);
+    std::string sector(512, '\0');
+    for (uint64_t s = 0; s < noiseSectors; ++s) {
+      for (size_t i = 0; i < 512; i += 8) {
+        const uint64_t word = rng();
+        std::memcpy(sector.data() + i, &word, 8);
+      }
+      if (taken[s]) continue;
+      std::memcpy(sector.data(), "qmRn", 4);
+      out.seekp(static_cast<std::streamoff>(s * 512));
+      out.write(sector.data(), 512);
+    }
+    for (const PlacedFile& f : files) {
+      std::string bytes = f.bytes;
       bytes.resize((bytes.size() + 511) / 512 * 512, '\0');
+      out.seekp(static_cast<std::streamoff>(f.sector * 512));
       out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-      s += bytes.size() / 512;
-      continue;
     }
-    for (size_t i = 0; i < 512; i += 8) {
-      const uint64_t word = rng();
-      std::memcpy(sector.data() + i, &word, 8);
-    }
-    std::memcpy(sector.data(), "qmRn", 4);
-    out.write(sector.data(), 512);
-    ++s;
   }
+  fs::resize_file(image, sectors * 512);
 }
 
 }  // namespace qm::test
