@@ -137,10 +137,11 @@ TEST(CliDeepScan, KilledScanResumesToTheListingOfAnUninterruptedOne) {
   const auto uninterrupted = Lines(out);
   ASSERT_GE(uninterrupted.size(), files.size());
 
-  // A deep scan killed once it has saved its position part-way into
-  // scan folder `number`.
+  // A deep scan sent `signal` once it has saved its position part-way into
+  // scan folder `number`: Ctrl-C stops it with a word on how to resume,
+  // SIGKILL leaves only what it saved.
   const fs::path scanLog = dir / "ScanLog";
-  auto killPartWay = [&](const std::string& resumeFlag, const std::string& number) {
+  auto killPartWay = [&](const std::string& resumeFlag, const std::string& number, int signal) {
     const pid_t child = StartCli({"scan", "-q", "--deep", resumeFlag, image}, dir / "child.log");
     ASSERT_GT(child, 0);
     uint64_t savedAt = 0;
@@ -152,19 +153,25 @@ TEST(CliDeepScan, KilledScanResumesToTheListingOfAnUninterruptedOne) {
       for (const HistoryEntry& e : history.Entries())
         if (fs::path(e.Folder()) == folder && e.totalDone > 0) savedAt = e.totalDone;
     }
-    ::kill(child, SIGKILL);
+    ::kill(child, signal);
     int status = 0;
     ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the scan ended before it could be killed:\n"
-                                     << test::ReadBytes(dir / "child.log");
+    const std::string log = test::ReadBytes(dir / "child.log");
+    if (signal == SIGINT) {
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << "\n" << log;
+      EXPECT_NE(log.find("stopped at "), std::string::npos) << log;
+      EXPECT_NE(log.find("again to resume"), std::string::npos) << log;
+    } else {
+      ASSERT_TRUE(WIFSIGNALED(status)) << "the scan ended before it could be killed:\n" << log;
+    }
     ASSERT_GT(savedAt, 0u);
     ASSERT_LT(savedAt, kSectors);
   };
   // The finished scan is kept; a new one starts afresh beside it.
-  ASSERT_NO_FATAL_FAILURE(killPartWay("--resume", "2"));
+  ASSERT_NO_FATAL_FAILURE(killPartWay("--resume", "2", SIGINT));
   EXPECT_TRUE(fs::exists(scanLog / "1" / "scan.info"));
   // Declining the interrupted scan deletes it.
-  ASSERT_NO_FATAL_FAILURE(killPartWay("--no-resume", "3"));
+  ASSERT_NO_FATAL_FAILURE(killPartWay("--no-resume", "3", SIGKILL));
   EXPECT_FALSE(fs::exists(scanLog / "2")) << "--no-resume kept the interrupted scan";
 
   ASSERT_EQ(Cli("logs", &out), 0) << out;
