@@ -40,6 +40,10 @@ int Remove(const std::string& which) {
       std::fprintf(stderr, "quillmark-cli: there is no scan %llu (see 'quillmark-cli logs')\n",
                    static_cast<unsigned long long>(number));
       exit = kExitError;
+    } else if (rc == err::kBusy) {
+      std::fprintf(stderr, "quillmark-cli: scan %llu is running now; stop it (Ctrl-C) before "
+                   "removing it\n", static_cast<unsigned long long>(number));
+      exit = kExitError;
     } else if (rc != 0) {
       std::fprintf(stderr, "quillmark-cli: cannot remove scan %llu: %s\n",
                    static_cast<unsigned long long>(number), ErrorText(rc).c_str());
@@ -58,13 +62,13 @@ int RunLogs(const LogsOptions& options) {
     for (const auto& s : scans) {
       std::printf("{\"number\":%llu,\"folder\":\"%s\",\"source\":\"%s\",\"path\":\"%s\","
                   "\"kind\":\"%s\",\"fileSystem\":\"%s\",\"date\":\"%s\",\"filesFound\":%llu,"
-                  "\"finished\":%s,\"bytesOnDisk\":%llu",
+                  "\"finished\":%s,\"running\":%s,\"bytesOnDisk\":%llu",
                   static_cast<unsigned long long>(s.number), JsonEscape(s.folder.string()).c_str(),
                   JsonEscape(s.info.source).c_str(), JsonEscape(s.info.path).c_str(),
                   JsonEscape(s.info.kind).c_str(), JsonEscape(s.info.engine).c_str(),
                   JsonEscape(s.info.started).c_str(),
                   static_cast<unsigned long long>(s.FilesFound()),
-                  s.info.finished ? "true" : "false",
+                  s.info.finished ? "true" : "false", s.running ? "true" : "false",
                   static_cast<unsigned long long>(s.bytesOnDisk));
       if (s.info.deep())
         std::printf(",\"deep\":true,\"sectorsDone\":%llu,\"sectorsTotal\":%llu",
@@ -88,13 +92,14 @@ int RunLogs(const LogsOptions& options) {
                 static_cast<unsigned long long>(s.number), TerminalSafe(s.info.started).c_str(),
                 TerminalSafe(s.info.kind).c_str(), TerminalSafe(s.info.engine).c_str(),
                 files.c_str(), FormatBytes(s.bytesOnDisk).c_str(), TerminalSafe(source).c_str());
-    if (s.hasInfo && s.info.deep())
-      std::printf("     deep scan %s\n",
-                  s.info.finished ? "finished"
-                                  : ("stopped at " +
-                                     DeepPositionText(s.SectorsDone(), s.info.sectorsTotal) +
-                                     "; the next deep scan of it resumes there")
-                                        .c_str());
+    if (s.hasInfo && s.info.deep()) {
+      const std::string at = DeepPositionText(s.SectorsDone(), s.info.sectorsTotal);
+      const std::string state = s.info.finished ? "finished"
+                                : s.running     ? "running, at " + at
+                                                : "stopped at " + at +
+                                                  "; the next deep scan of it resumes there";
+      std::printf("     deep scan %s\n", state.c_str());
+    }
   }
   if (std::any_of(scans.begin(), scans.end(),
                   [](const session::KeptScan& s) { return s.hasInfo && !s.info.finished; }))

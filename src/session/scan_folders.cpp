@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "session/scan_lock.h"
 
 namespace qm::session {
 
@@ -86,6 +87,7 @@ std::vector<KeptScan> ListKeptScans(const ScanHistory& history) {
     scan.folder = entry.path();
     scan.hasInfo = ReadScanInfo(scan.folder, scan.info);
     scan.bytesOnDisk = BytesUnder(scan.folder);
+    scan.running = ScanFolderInUse(scan.folder);
     HistoryEntry stored{};
     if (scan.hasInfo && scan.info.deep() && FindHistoryOfFolder(history, scan.folder, stored)) {
       scan.inHistory = true;
@@ -135,6 +137,7 @@ int RemoveKeptScan(ScanHistory& history, uint64_t number) {
   const fs::path folder = history.ScanLogPath() / std::to_string(number);
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(folder, ec))) return err::kFileNotFound;
+  if (ScanFolderInUse(folder)) return err::kBusy;
   return history.DeleteHistoryEntry(folder);
 }
 

@@ -15,6 +15,7 @@
 #include "platform/filetime.h"
 #include "platform/sysfs_text.h"
 #include "session/scan_folders.h"
+#include "session/scan_lock.h"
 
 namespace qm::session {
 
@@ -317,8 +318,28 @@ int ScanSession::Scan(size_t index, ScanProgressFn progress, void* user, std::st
     if (saveInterval_.count() > 0) deep->SetSaveInterval(saveInterval_);
     deep->SetResume(resuming);
   }
+  const std::string volumeText =
+      source_.text + (volume.partitionNumber
+                          ? " (partition " + std::to_string(volume.partitionNumber) + ")"
+                          : std::string());
+  auto busyText = [&](const fs::path& folder) {
+    return "a deep scan of " + volumeText + " is running into " + folder.string() +
+           " in another process; wait for it to end, or stop it with Ctrl-C and run this again";
+  };
+  // Neither resuming nor replacing a scan that another process is running.
+  if (deep && volume.earlier.known && ScanFolderInUse(volume.earlier.folder)) {
+    message = busyText(volume.earlier.folder);
+    return err::kBusy;
+  }
   if (int rc = StartFolder(volume, resuming, message); rc != 0) return rc;
   volume.earlier = {};
+  ScanFolderLock lock;
+  if (int rc = lock.Acquire(volume.scanFolder); rc != 0) {
+    message = rc == err::kBusy ? busyText(volume.scanFolder)
+                               : "cannot lock the scan folder " + volume.scanFolder.string() +
+                                     ": " + ErrorText(rc) + "; check that it can be written";
+    return rc;
+  }
 
   IFileRecoveryParse& engine = *volume.engine;
   engine.SetContext(Context(volume.scanFolder));
@@ -340,10 +361,8 @@ int ScanSession::Scan(size_t index, ScanProgressFn progress, void* user, std::st
   }
   WriteScanInfo(volume.scanFolder, volume.info);
   if (rc != 0 && rc != err::kCancelled) {
-    message = "the scan of " + source_.text +
-              (volume.partitionNumber ? " (partition " + std::to_string(volume.partitionNumber) + ")"
-                                      : std::string()) +
-              " failed: " + ErrorText(rc);
+    message = "the scan of " + volumeText + " failed: " + ErrorText(rc);
+    lock.Release();
     if (engine.RecordCount() == 0 && !resuming) history_.DeleteHistoryEntry(volume.scanFolder);
   }
   return rc;

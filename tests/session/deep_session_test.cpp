@@ -1,5 +1,6 @@
 // Deep scans through the session: a stopped scan goes on in its own folder
-// (its scan.info updated, not replaced), starting afresh replaces it, a
+// (its scan.info updated, not replaced), starting afresh replaces it, one
+// that another process is running is left alone, a
 // whole disk is split by its partition table, and a deep scan's folder is
 // always read with the deep engine.
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "platform/user_folders.h"
 #include "results/scan_history.h"
 #include "session/scan_folders.h"
+#include "session/scan_lock.h"
 #include "session/scan_session.h"
 #include "session/session_fixture.h"
 
@@ -64,6 +66,25 @@ TEST_F(DeepSessionTest, AStoppedScanGoesOnInItsFolderAndAFreshStartReplacesIt) {
   EXPECT_FALSE(stopped.finished);
   EXPECT_GT(stopped.sectorsDone, 0u);
   EXPECT_LT(stopped.sectorsDone, stopped.sectorsTotal);
+
+  {
+    // While another process scans into it, it is neither resumed, replaced
+    // nor removed.
+    session::ScanFolderLock other;
+    ASSERT_EQ(other.Acquire(first), 0);
+    for (bool resume : {true, false}) {
+      ScanSession s(history_, disks_);
+      ASSERT_EQ(s.Open(image_.string(), true, message), 0) << message;
+      s.volumes()[0].resume = resume;
+      EXPECT_EQ(s.Scan(0, nullptr, nullptr, message), err::kBusy);
+      EXPECT_NE(message.find("another process"), std::string::npos) << message;
+    }
+    const auto kept = session::ListKeptScans(history_);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_TRUE(kept[0].running);
+    EXPECT_EQ(session::RemoveKeptScan(history_, kept[0].number), err::kBusy);
+    EXPECT_TRUE(fs::exists(first / session::kScanInfoName));
+  }
 
   // Declined: a new folder, the stopped one deleted with its index entry.
   run(false, true, earlier, second);
