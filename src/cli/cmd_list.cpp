@@ -139,7 +139,7 @@ RegisterCommand reg{"list", [](CLI::App& app) {
                       sub->add_option("SOURCE", o->scan.source,
                                       "image file, block device (/dev/sdb, /dev/sdb1), disk:N or IMAGE@N")
                           ->required();
-                      sub->add_flag("--deep", o->scan.deep, "deep scan");
+                      AddDeepOptions(*sub, o->scan);
                       auto* tree = sub->add_flag("--tree", o->tree, "as the folder tree (default)");
                       sub->add_option("--category", o->categories,
                                       "photo,audio,video,document,archive,others: grouped by extension")

@@ -40,6 +40,10 @@ int Remove(const std::string& which) {
       std::fprintf(stderr, "quillmark-cli: there is no scan %llu (see 'quillmark-cli logs')\n",
                    static_cast<unsigned long long>(number));
       exit = kExitError;
+    } else if (rc == err::kBusy) {
+      std::fprintf(stderr, "quillmark-cli: scan %llu is running now; stop it (Ctrl-C) before "
+                   "removing it\n", static_cast<unsigned long long>(number));
+      exit = kExitError;
     } else if (rc != 0) {
       std::fprintf(stderr, "quillmark-cli: cannot remove scan %llu: %s\n",
                    static_cast<unsigned long long>(number), ErrorText(rc).c_str());
@@ -55,17 +59,23 @@ int RunLogs(const LogsOptions& options) {
   if (!options.remove.empty()) return Remove(options.remove);
   const auto scans = session::ListKeptScans(GetScanHistory());
   if (options.json) {
-    for (const auto& s : scans)
+    for (const auto& s : scans) {
       std::printf("{\"number\":%llu,\"folder\":\"%s\",\"source\":\"%s\",\"path\":\"%s\","
                   "\"kind\":\"%s\",\"fileSystem\":\"%s\",\"date\":\"%s\",\"filesFound\":%llu,"
-                  "\"finished\":%s,\"bytesOnDisk\":%llu}\n",
+                  "\"finished\":%s,\"running\":%s,\"bytesOnDisk\":%llu",
                   static_cast<unsigned long long>(s.number), JsonEscape(s.folder.string()).c_str(),
                   JsonEscape(s.info.source).c_str(), JsonEscape(s.info.path).c_str(),
                   JsonEscape(s.info.kind).c_str(), JsonEscape(s.info.engine).c_str(),
                   JsonEscape(s.info.started).c_str(),
-                  static_cast<unsigned long long>(s.info.filesFound),
-                  s.info.finished ? "true" : "false",
+                  static_cast<unsigned long long>(s.FilesFound()),
+                  s.info.finished ? "true" : "false", s.running ? "true" : "false",
                   static_cast<unsigned long long>(s.bytesOnDisk));
+      if (s.info.deep())
+        std::printf(",\"deep\":true,\"sectorsDone\":%llu,\"sectorsTotal\":%llu",
+                    static_cast<unsigned long long>(s.SectorsDone()),
+                    static_cast<unsigned long long>(s.info.sectorsTotal));
+      std::printf("}\n");
+    }
     return kExitOk;
   }
   if (scans.empty()) {
@@ -76,12 +86,20 @@ int RunLogs(const LogsOptions& options) {
               "On disk", "Source");
   for (const auto& s : scans) {
     const std::string source = s.hasInfo ? s.info.source : "(unknown: made by an older version)";
-    std::string files = std::to_string(s.info.filesFound);
+    std::string files = std::to_string(s.FilesFound());
     if (s.hasInfo && !s.info.finished) files += "*";
     std::printf("%-4llu %-19s %-12s %-5s %10s %10s  %s\n",
                 static_cast<unsigned long long>(s.number), TerminalSafe(s.info.started).c_str(),
                 TerminalSafe(s.info.kind).c_str(), TerminalSafe(s.info.engine).c_str(),
                 files.c_str(), FormatBytes(s.bytesOnDisk).c_str(), TerminalSafe(source).c_str());
+    if (s.hasInfo && s.info.deep()) {
+      const std::string at = DeepPositionText(s.SectorsDone(), s.info.sectorsTotal);
+      const std::string state = s.info.finished ? "finished"
+                                : s.running     ? "running, at " + at
+                                                : "stopped at " + at +
+                                                  "; the next deep scan of it resumes there";
+      std::printf("     deep scan %s\n", state.c_str());
+    }
   }
   if (std::any_of(scans.begin(), scans.end(),
                   [](const session::KeptScan& s) { return s.hasInfo && !s.info.finished; }))
@@ -92,7 +110,8 @@ int RunLogs(const LogsOptions& options) {
 }
 
 RegisterCommand reg{"logs", [](CLI::App& app) {
-                      auto* sub = app.add_subcommand("logs", "List or remove the kept scans");
+                      auto* sub = app.add_subcommand(
+                          "logs", "List the kept scans (with where each deep scan stopped) or remove them");
                       auto o = std::make_shared<LogsOptions>();
                       sub->add_flag("--json", o->json, "one JSON object per kept scan");
                       sub->add_option("--remove", o->remove,

@@ -206,7 +206,7 @@ RegisterCommand reg{"recover", [](CLI::App& app) {
                                       "image file, block device (/dev/sdb, /dev/sdb1), disk:N or IMAGE@N")
                           ->required();
                       sub->add_option("--out,-o", o->out, "destination folder")->required();
-                      sub->add_flag("--deep", o->scan.deep, "deep scan");
+                      AddDeepOptions(*sub, o->scan);
                       sub->add_option("--category", o->categories,
                                       "only these categories (photo,audio,video,document,archive,others)");
                       sub->add_option("--ext", o->extensions, "only these extensions (jpg,png,...)");

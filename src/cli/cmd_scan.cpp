@@ -109,7 +109,7 @@ RegisterCommand reg{"scan", [](CLI::App& app) {
                       sub->add_option("SOURCE", o->scan.source,
                                       "image file, block device (/dev/sdb, /dev/sdb1), disk:N or IMAGE@N")
                           ->required();
-                      sub->add_flag("--deep", o->scan.deep, "deep scan (formatted or damaged volumes)");
+                      AddDeepOptions(*sub, o->scan);
                       sub->add_flag("--json", o->json, "print the summary as JSON");
                       sub->add_flag("--quiet,-q", o->scan.quiet, "no progress bar");
                       return std::function<int()>([o] { return RunScan(*o); });

@@ -73,4 +73,23 @@ std::string FormatSeconds(int64_t seconds) {
   return text;
 }
 
+std::string FormatRate(uint64_t bytes, double seconds) {
+  char text[32];
+  const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0;
+  std::snprintf(text, sizeof text, "%.1f MB/s", rate);
+  return text;
+}
+
+int PercentOf(uint64_t done, uint64_t total) {
+  if (total == 0) return 0;
+  if (done >= total) return 100;
+  return static_cast<int>(static_cast<unsigned __int128>(done) * 100 / total);
+}
+
+std::string DeepPositionText(uint64_t done, uint64_t total) {
+  if (total == 0) return std::to_string(done) + " sectors";
+  return std::to_string(PercentOf(done, total)) + " % \u2014 " + std::to_string(done) + " of " +
+         std::to_string(total) + " sectors";
+}
+
 }  // namespace qm::cli

@@ -25,5 +25,12 @@ class ProgressLine {
 
 std::string FormatBytes(uint64_t bytes);
 std::string FormatSeconds(int64_t seconds);
+// "182.4 MB/s" (decimal megabytes, as disks are rated).
+std::string FormatRate(uint64_t bytes, double seconds);
+// done * 100 / total without overflow, 0..100; 0 when total is 0.
+int PercentOf(uint64_t done, uint64_t total);
+// Where a deep pass stands: "37 % — 1234567 of 3333333 sectors", or
+// "1234567 sectors" when the total is not known.
+std::string DeepPositionText(uint64_t done, uint64_t total);
 
 }  // namespace qm::cli

@@ -10,11 +10,19 @@
 #include "cli/terminal_text.h"
 #include "session/scan_session.h"
 
+namespace CLI {
+class App;
+}
+
 namespace qm::cli {
 
 struct ScanOptions {
+  enum class Resume { kAsk, kYes, kNo };
+
   std::string source;
   bool deep = false;
+  bool wholeVolume = false;  // --whole: every sector, not only a healthy volume's free space
+  Resume resume = Resume::kAsk;
   std::string logFolder;  // --log: re-open that scan instead of scanning
   bool quiet = false;
   bool includeDamaged = false;
@@ -34,10 +42,15 @@ class ScanSession {
   static std::string VolumeFolder(const session::ScanVolume& volume);
 
  private:
+  int ScanAll(const ScanOptions& options);
+
   session::ScanSession core_;
 };
 
 // Prints a volume's warnings to stderr, each on its own line.
 void PrintWarnings(const session::ScanVolume& volume);
+
+// Adds --deep, --whole, --resume and --no-resume to a command.
+void AddDeepOptions(CLI::App& command, ScanOptions& options);
 
 }  // namespace qm::cli

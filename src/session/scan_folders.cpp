@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
+#include "session/scan_lock.h"
 
 namespace qm::session {
 
@@ -25,7 +26,38 @@ uint64_t BytesUnder(const fs::path& folder) {
   return bytes;
 }
 
+// Folders compared as the file system sees them; the index stores them with
+// a trailing '/'.
+fs::path Comparable(const fs::path& folder) {
+  std::string text = folder.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  std::error_code ec;
+  const fs::path canonical = fs::weakly_canonical(text, ec);
+  return ec ? fs::path(text).lexically_normal() : canonical;
+}
+
 }  // namespace
+
+uint64_t KeptScan::SectorsDone() const {
+  return inHistory ? std::max(position.totalDone, info.sectorsDone) : info.sectorsDone;
+}
+
+uint64_t KeptScan::FilesFound() const {
+  return inHistory && !info.finished ? std::max(position.filesFound, info.filesFound)
+                                     : info.filesFound;
+}
+
+bool FindHistoryOfFolder(const ScanHistory& history, const fs::path& folder,
+                         HistoryEntry& found) {
+  const fs::path wanted = Comparable(folder);
+  for (const HistoryEntry& entry : history.Entries()) {
+    if (Comparable(entry.Folder()) == wanted) {
+      found = entry;
+      return true;
+    }
+  }
+  return false;
+}
 
 fs::path FindLogIn(const fs::path& folder) {
   std::error_code ec;
@@ -55,6 +87,13 @@ std::vector<KeptScan> ListKeptScans(const ScanHistory& history) {
     scan.folder = entry.path();
     scan.hasInfo = ReadScanInfo(scan.folder, scan.info);
     scan.bytesOnDisk = BytesUnder(scan.folder);
+    scan.running = ScanFolderInUse(scan.folder);
+    HistoryEntry stored{};
+    if (scan.hasInfo && scan.info.deep() && FindHistoryOfFolder(history, scan.folder, stored)) {
+      scan.inHistory = true;
+      scan.position = {stored.extentStart, stored.extentLength, stored.extentDone,
+                       stored.totalDone, stored.filesFound};
+    }
     scans.push_back(std::move(scan));
   }
   std::sort(scans.begin(), scans.end(),
@@ -98,6 +137,7 @@ int RemoveKeptScan(ScanHistory& history, uint64_t number) {
   const fs::path folder = history.ScanLogPath() / std::to_string(number);
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(folder, ec))) return err::kFileNotFound;
+  if (ScanFolderInUse(folder)) return err::kBusy;
   return history.DeleteHistoryEntry(folder);
 }
 

@@ -22,7 +22,19 @@ struct KeptScan {
   bool hasInfo = false;
   ScanInfo info;
   uint64_t bytesOnDisk = 0;
+  // A deep scan's entry in the history index: the engine keeps it current
+  // while it scans, so it is ahead of scan.info after a crash.
+  bool inHistory = false;
+  ResumePoint position;
+  bool running = false;  // a process is scanning into it now
+
+  uint64_t SectorsDone() const;
+  uint64_t FilesFound() const;
 };
+
+// The history entry whose scan folder is `folder`, if there is one.
+bool FindHistoryOfFolder(const ScanHistory& history, const std::filesystem::path& folder,
+                         HistoryEntry& found);
 
 // Every numbered folder of the ScanLog folder, ascending by number.
 std::vector<KeptScan> ListKeptScans(const ScanHistory& history);
@@ -34,7 +46,8 @@ int ResolveLogFolder(const ScanHistory& history, const std::string& given,
                      std::filesystem::path& folder, std::string& message);
 
 // Removes kept scan `number` through the history's safety rules. 0, 2 when
-// there is no such scan, or the removal's error.
+// there is no such scan, 170 while a process is scanning into it, or the
+// removal's error.
 int RemoveKeptScan(ScanHistory& history, uint64_t number);
 
 }  // namespace qm::session

@@ -49,6 +49,8 @@ uint64_t ToNumber(const std::string& text) {
 
 }  // namespace
 
+bool ScanInfo::deep() const { return engine == kDeepEngine; }
+
 bool ScanInfo::SameVolume(const ScanInfo& other, std::string& why) const {
   if (path != other.path) {
     why = "it was made for " + (source.empty() ? path : source);
@@ -84,6 +86,10 @@ int WriteScanInfo(const fs::path& folder, const ScanInfo& info) {
        << "deviceId=" << Escape(info.deviceId) << "\n"
        << "filesFound=" << info.filesFound << "\n"
        << "finished=" << (info.finished ? 1 : 0) << "\n";
+  if (info.deep())
+    text << "sectorsDone=" << info.sectorsDone << "\n"
+         << "sectorsTotal=" << info.sectorsTotal << "\n"
+         << "resumed=" << Escape(info.resumed) << "\n";
   const std::string bytes = text.str();
   const fs::path temp = folder / (std::string(kScanInfoName) + ".tmp");
   int rc;
@@ -123,6 +129,9 @@ bool ReadScanInfo(const fs::path& folder, ScanInfo& info) {
     else if (key == "deviceId") info.deviceId = value;
     else if (key == "filesFound") info.filesFound = ToNumber(value);
     else if (key == "finished") info.finished = value == "1";
+    else if (key == "sectorsDone") info.sectorsDone = ToNumber(value);
+    else if (key == "sectorsTotal") info.sectorsTotal = ToNumber(value);
+    else if (key == "resumed") info.resumed = value;
   }
   return any && !info.path.empty();
 }
