@@ -1,5 +1,5 @@
 // Carving real files end to end: files written at test time by Pillow,
-// Python's zipfile, wave and gzip modules, zip and 7z (and hand-built where
+// Python's zipfile, wave and gzip modules, zip, 7z and gcab (and hand-built where
 // no light tool writes the format) are laid at sector offsets of one raw
 // image between random sectors. The image is carved sector by sector as the
 // deep pass does it, and every carved copy is compared with the original:
@@ -239,6 +239,18 @@ std::string Compressed7z(const test::TempDir& dir) {
   return test::ReadBytes(dir / "archive.7z");
 }
 
+std::string Cabinet(const test::TempDir& dir) {
+  test::WriteBytes(dir / "c1.bin", Noise(5000, 93));
+  test::WriteBytes(dir / "c2.txt", std::string(7000, 'c'));
+  std::string output;
+  EXPECT_EQ(test::Run("cd " + test::Quote(dir.path().string()) +
+                          " && gcab -c -z archive.cab c1.bin c2.txt",
+                      &output),
+            0)
+      << output;
+  return test::ReadBytes(dir / "archive.cab");
+}
+
 std::string ZipWithComment(const test::TempDir& dir) {
   test::WriteBytes(dir / "z1.bin", Noise(4000, 91));
   test::WriteBytes(dir / "z2.txt", std::string(5000, 'z'));
@@ -401,6 +413,7 @@ TEST_F(CarvingRealFiles, PicturesDocumentsAndArchivesComeBackWhole) {
       {"jpeg after the plain scans", "jpg", Made("photo.jpg")},
   };
   if (test::HaveTool("7z")) files.push_back({"7z (7z)", "7z", Compressed7z(dir_)});
+  if (test::HaveTool("gcab")) files.push_back({"cab (gcab)", "cab", Cabinet(dir_)});
   LayOutAndCarve(files);
   CheckEveryFile(files);
 }
