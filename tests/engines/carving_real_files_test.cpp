@@ -1,5 +1,5 @@
 // Carving real files end to end: files written at test time by Pillow,
-// Python's zipfile, wave and gzip modules, zip, 7z and gcab (and hand-built where
+// Python's zipfile, wave and gzip modules, zip, 7z, gcab and qpdf (and hand-built where
 // no light tool writes the format) are laid at sector offsets of one raw
 // image between random sectors. The image is carved sector by sector as the
 // deep pass does it, and every carved copy is compared with the original:
@@ -78,6 +78,7 @@ photo.save('photo.gif', 'GIF')
 photo.save('photo.bmp', 'BMP')
 photo.save('photo.tif', 'TIFF')
 photo.save('page.pdf', 'PDF')
+noise_image(300, 240).save('large.pdf', 'PDF', quality=95)
 noise_image(64, 64).save('icon.ico', 'ICO', sizes=[(16, 16), (32, 32), (64, 64)])
 def package(name, parts):
     with zipfile.ZipFile(name, 'w', zipfile.ZIP_DEFLATED) as z:
@@ -104,12 +105,18 @@ with open('blob.bin', 'rb') as src, gzip.GzipFile('blob.gz', 'wb', 9, mtime=0) a
 )";
 
 // ID3v2 tag, MPEG-1 layer III frames (128 kbit/s, 44.1 kHz: 417 bytes),
-// ID3v1 tag.
-std::string Mp3() {
+// and an ID3v1 tag when asked for. The letters "TAG" turn up inside one of
+// the frames, as they do by chance in long files.
+std::string Mp3(bool withId3v1) {
   std::string f = "ID3\x03\x00\x00\x00\x00\x02\x00"s;
   f += "TIT2"s + Be32(6) + "\x00\x00\x00Test"s;
   f.resize(10 + 256, '\0');
-  for (int i = 0; i < 12; ++i) f += "\xFF\xFB\x90\x64"s + Noise(413, 30 + i);
+  for (int i = 0; i < 12; ++i) {
+    std::string frame = Noise(413, 30 + i);
+    if (i == 5) frame.replace(200, 3, "TAG");
+    f += "\xFF\xFB\x90\x64"s + frame;
+  }
+  if (!withId3v1) return f;
   return f + "TAG" + "Carved song" + std::string(114, '\0');
 }
 
@@ -249,6 +256,32 @@ std::string Cabinet(const test::TempDir& dir) {
             0)
       << output;
   return test::ReadBytes(dir / "archive.cab");
+}
+
+// zip stores .zip members as they are: the inner archive's end record lies
+// in the outer one, a chunk before the outer one's own.
+std::string ZipHoldingAZip(const test::TempDir& dir) {
+  test::WriteBytes(dir / "y1.bin", Noise(3000, 94));
+  test::WriteBytes(dir / "y2.bin", Noise(90000, 95));
+  std::string output;
+  EXPECT_EQ(test::Run("cd " + test::Quote(dir.path().string()) +
+                          " && zip -q -X inner.zip y1.bin && zip -q -X outer.zip inner.zip y2.bin",
+                      &output),
+            0)
+      << output;
+  return test::ReadBytes(dir / "outer.zip");
+}
+
+// A linearized PDF has a "%%EOF" after its first-page section, near the
+// start, and its own at the end.
+std::string LinearizedPdf(const test::TempDir& dir) {
+  std::string output;
+  EXPECT_EQ(test::Run("cd " + test::Quote(dir.path().string()) +
+                          " && qpdf --linearize large.pdf linearized.pdf",
+                      &output),
+            0)
+      << output;
+  return test::ReadBytes(dir / "linearized.pdf");
 }
 
 std::string ZipWithComment(const test::TempDir& dir) {
@@ -406,6 +439,7 @@ TEST_F(CarvingRealFiles, PicturesDocumentsAndArchivesComeBackWhole) {
       {"xlsx (zipfile)", "xlsx", Made("table.xlsx")},
       {"wav (wave)", "wav", Made("tone.wav")},
       {"zip with a comment (zip)", "zip", ZipWithComment(dir_)},
+      {"zip holding a zip (zip)", "zip", ZipHoldingAZip(dir_)},
       {"rar 4", "rar", Rar4()},
       {"rar 5 is not known", "", "Rar!\x1A\x07\x01\x00"s + Noise(1500, 92)},
       {"tiff (Pillow): no end mark", "tif", Made("photo.tif"), SizeRule::kToNextStart},
@@ -413,6 +447,8 @@ TEST_F(CarvingRealFiles, PicturesDocumentsAndArchivesComeBackWhole) {
       {"jpeg after the plain scans", "jpg", Made("photo.jpg")},
   };
   if (test::HaveTool("7z")) files.push_back({"7z (7z)", "7z", Compressed7z(dir_)});
+  if (test::HaveTool("qpdf"))
+    files.push_back({"linearized pdf (qpdf)", "pdf", LinearizedPdf(dir_), SizeRule::kPdfEof});
   if (test::HaveTool("gcab")) files.push_back({"cab (gcab)", "cab", Cabinet(dir_)});
   LayOutAndCarve(files);
   CheckEveryFile(files);
@@ -420,7 +456,7 @@ TEST_F(CarvingRealFiles, PicturesDocumentsAndArchivesComeBackWhole) {
 
 TEST_F(CarvingRealFiles, AudioAndVideoComeBackWhole) {
   std::vector<Placed> files = {
-      {"mp3 with ID3v2 and ID3v1 tags", "mp3", Mp3()},
+      {"mp3 with ID3v2 and ID3v1 tags", "mp3", Mp3(true)},
       {"midi of two tracks", "mid", Midi()},
       {"avi", "avi", Avi()},
       {"mp4", "mp4", Mp4()},
@@ -431,7 +467,8 @@ TEST_F(CarvingRealFiles, AudioAndVideoComeBackWhole) {
       {"mpeg program stream", "mpeg", Mpeg()},
       {"transport stream", "ts", TransportStream()},
       {"mov: no end mark", "mov", Mov(), SizeRule::kToNextStart},
-      {"mp3 after the plain scan", "mp3", Mp3()},
+      {"mp3 without an ID3v1 tag: no end mark", "mp3", Mp3(false), SizeRule::kToNextStart},
+      {"mp3 after the plain scans", "mp3", Mp3(true)},
   };
   LayOutAndCarve(files);
   CheckEveryFile(files);

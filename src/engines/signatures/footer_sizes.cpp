@@ -4,6 +4,7 @@
 
 #include "engines/signatures/signature_scan.h"
 #include "engines/signatures/signature_size_finders.h"
+#include "engines/signatures/signature_util.h"
 
 namespace qm::sig {
 
@@ -46,21 +47,49 @@ uint64_t FooterSize(const uint8_t* data, size_t len, SignatureScanContext& conte
 }
 
 // The end of central directory record: 22 bytes, then the archive comment
-// whose length is its last field. A comment that runs past the bytes at hand
-// is left out rather than guessed.
+// whose length is its last field. Archives stored inside the archive (zip
+// keeps .zip members uncompressed) bring end records of their own; the
+// archive's own one says where its central directory lies, right before it.
+// Where no record says so (a damaged directory, or a Zip64 archive that
+// keeps the figures elsewhere), the last record of the first chunk that
+// holds one ends the file. A comment that runs past the bytes at hand is
+// left out rather than guessed.
 uint64_t ZipEndRecordSize(const uint8_t* data, size_t len, SignatureScanContext& context,
                           uint64_t limit) {
-  return ScanFromStart(data, len, context, limit, kNoSignatureMatch,
-                       [](const uint8_t* bytes, size_t length, uint64_t offset) {
-                         const size_t at = FindLastIn(bytes, length, "PK\x05\x06"sv);
-                         if (at == std::string_view::npos) return ChunkVerdict{};
-                         uint64_t end = at + 22;
-                         if (end <= length) {
-                           const uint64_t comment = bytes[at + 20] | (bytes[at + 21] << 8);
-                           if (end + comment <= length) end += comment;
-                         }
-                         return ChunkVerdict{true, offset + end};
-                       });
+  constexpr auto kEndRecord = "PK\x05\x06"sv;
+  constexpr size_t kRecordBytes = 22;
+  uint64_t fallback = 0;
+  bool ended = false;
+  const uint64_t scanned = ScanFromStart(
+      data, len, context, limit, kNoSignatureMatch,
+      [&](const uint8_t* bytes, size_t length, uint64_t offset) {
+        constexpr size_t npos = std::string_view::npos;
+        for (size_t at = FindIn(bytes, length, kEndRecord); at != npos;
+             at = FindIn(bytes, length, kEndRecord, at + 1)) {
+          const uint8_t* record = at + kRecordBytes <= length
+                                      ? bytes + at
+                                      : ReadBytesFromStart(context, offset + at, kRecordBytes);
+          if (record == nullptr) continue;
+          const uint32_t directoryBytes = Le32(record + 12);
+          const uint32_t directoryOffset = Le32(record + 16);
+          const bool zip64 = directoryBytes == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF;
+          if (!zip64 && uint64_t{directoryOffset} + directoryBytes != offset + at) continue;
+          ended = true;
+          return ChunkVerdict{true, offset + at + kRecordBytes + Le16(record + 20)};
+        }
+        if (fallback == 0) {
+          if (const size_t at = FindLastIn(bytes, length, kEndRecord); at != npos) {
+            fallback = offset + at + kRecordBytes;
+            if (at + kRecordBytes <= length) {
+              const uint64_t comment = Le16(bytes + at + 20);
+              if (at + kRecordBytes + comment <= length) fallback += comment;
+            }
+          }
+        }
+        return ChunkVerdict{};
+      });
+  if (ended) return scanned;
+  return fallback != 0 && fallback < scanned ? fallback : scanned;
 }
 
 // The archive's last bytes are its encoded header: a folder of one LZMA
@@ -102,18 +131,42 @@ uint64_t png_size(const uint8_t* data, size_t len, SignatureScanContext& context
   return FooterSize(data, len, context, "\x49\x45\x4E\x44\xAE\x42\x60\x82"sv);
 }
 
-// "%%EOF" closes every revision of a PDF; the last one in the chunk wins.
-// A file cut before it still has its "trailer".
+// "%%EOF" closes every revision of a PDF, and a linearized file has one
+// right after its first-page section, so only the one followed by blank
+// slack (after a line end at most) is known to be the end of the file.
+// Where none does, the last one before the scan stopped is taken; failing
+// that, a file cut before it still has its "trailer". The line end after
+// "%%EOF" is not kept.
 uint64_t pdf_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
-  return ScanFromStart(data, len, context, uint64_t{1} << 30, kNoSignatureMatch,
-                       [](const uint8_t* bytes, size_t length, uint64_t offset) {
-                         constexpr size_t npos = std::string_view::npos;
-                         size_t at = FindLastIn(bytes, length, "%%EOF"sv);
-                         if (at != npos) return ChunkVerdict{true, offset + at + 5};
-                         at = FindLastIn(bytes, length, "trailer"sv);
-                         if (at != npos) return ChunkVerdict{true, offset + at + 7};
-                         return ChunkVerdict{};
-                       });
+  const size_t sectorSize = context.sectorSize;
+  uint64_t lastEof = 0;
+  uint64_t lastTrailer = 0;
+  bool closed = false;
+  const uint64_t scanned = ScanFromStart(
+      data, len, context, uint64_t{1} << 30, kNoSignatureMatch,
+      [&](const uint8_t* bytes, size_t length, uint64_t offset) {
+        constexpr size_t npos = std::string_view::npos;
+        for (size_t at = FindIn(bytes, length, "%%EOF"sv); at != npos;
+             at = FindIn(bytes, length, "%%EOF"sv, at + 1)) {
+          size_t end = at + 5;
+          if (end < length && bytes[end] == '\r') ++end;
+          if (end < length && bytes[end] == '\n') ++end;
+          // A sector boundary right after it proves nothing: a linearized
+          // file may pad its first-page section to one.
+          if (end % sectorSize != 0 && OnlyZerosToSectorEnd(bytes, length, end, sectorSize)) {
+            closed = true;
+            return ChunkVerdict{true, offset + at + 5};
+          }
+          lastEof = offset + at + 5;
+        }
+        if (const size_t at = FindLastIn(bytes, length, "trailer"sv); at != npos)
+          lastTrailer = offset + at + 7;
+        return ChunkVerdict{};
+      });
+  if (closed) return scanned;
+  if (lastEof != 0) return lastEof;
+  if (lastTrailer != 0) return lastTrailer;
+  return scanned;
 }
 
 uint64_t zip_size(const uint8_t* data, size_t len, SignatureScanContext& context) {

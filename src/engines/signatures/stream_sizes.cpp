@@ -33,17 +33,24 @@ uint64_t midi_size(const uint8_t* data, size_t len, SignatureScanContext& contex
   return std::min(size, scanned);
 }
 
-// An ID3v1 tag ("TAG" + 125 bytes) closes the file.
+// An ID3v1 tag ("TAG" + 125 bytes) closes the file. The three letters
+// also turn up by chance in the audio frames of a long file, so only a tag
+// that closes its sector (blank slack after it, or a sector boundary) ends
+// it; without one the file runs to the next recognised start.
 uint64_t mp3_size(const uint8_t*, size_t, SignatureScanContext& context) {
-  uint64_t candidate = 0;
-  const uint64_t scanned = ScanForward(context, k2GiB, kNoSignatureMatch,
-                                       [&](const uint8_t* bytes, size_t length, uint64_t offset) {
-                                         const size_t at = FindIn(bytes, length, "TAG"sv);
-                                         if (at != std::string_view::npos)
-                                           candidate = offset + at + 128;
-                                         return ChunkVerdict{};
-                                       });
-  return candidate != 0 && candidate < scanned ? candidate : scanned;
+  constexpr size_t kTagBytes = 128;
+  const size_t sectorSize = context.sectorSize;
+  return ScanForward(context, k2GiB, kNoSignatureMatch,
+                     [sectorSize](const uint8_t* bytes, size_t length, uint64_t offset) {
+                       for (size_t at = FindIn(bytes, length, "TAG"sv);
+                            at != std::string_view::npos;
+                            at = FindIn(bytes, length, "TAG"sv, at + 1)) {
+                         if (at + kTagBytes <= length &&
+                             OnlyZerosToSectorEnd(bytes, length, at + kTagBytes, sectorSize))
+                           return ChunkVerdict{true, offset + at + kTagBytes};
+                       }
+                       return ChunkVerdict{};
+                     });
 }
 
 // An APEv2 tag: a 32-byte header, the items, and a 32-byte footer, both
