@@ -201,14 +201,16 @@ std::string Asf(uint32_t total) {
   return f + Noise(total - f.size(), 82);
 }
 
-// Monkey's Audio with an APEv2 tag (header and footer).
-std::string Ape() {
+// Monkey's Audio with an APEv2 tag: header (when asked for), items, footer.
+std::string Ape(bool withTagHeader) {
   const std::string items = Le32(5) + Le32(0) + "Title"s + '\0' + "Carve";
   auto tag = [&](uint32_t flags) {
     return "APETAGEX"s + Le32(2000) + Le32(static_cast<uint32_t>(items.size() + 32)) + Le32(1) +
            Le32(flags) + std::string(8, '\0');
   };
-  return "MAC \x96\x0F\x00\x00"s + Noise(3500, 83) + tag(0xA0000000) + items + tag(0x80000000);
+  const uint32_t hasHeader = withTagHeader ? 0x80000000 : 0;
+  return "MAC \x96\x0F\x00\x00"s + Noise(3500, 83) + (withTagHeader ? tag(0xA0000000) : "") +
+         items + tag(hasHeader);
 }
 
 // RealMedia: .RMF header, PROP, DATA chunks, and the empty index last.
@@ -462,7 +464,8 @@ TEST_F(CarvingRealFiles, AudioAndVideoComeBackWhole) {
       {"mp4", "mp4", Mp4()},
       {"swf", "swf", Swf()},
       {"asf", "wmv", Asf(3300)},
-      {"ape with APEv2 tag", "ape", Ape()},
+      {"ape with an APEv2 tag", "ape", Ape(true)},
+      {"ape whose APEv2 tag has no header", "ape", Ape(false)},
       {"realmedia", "rmvb", RealMedia()},
       {"mpeg program stream", "mpeg", Mpeg()},
       {"transport stream", "ts", TransportStream()},

@@ -53,18 +53,33 @@ uint64_t mp3_size(const uint8_t*, size_t, SignatureScanContext& context) {
                      });
 }
 
-// An APEv2 tag: a 32-byte header, the items, and a 32-byte footer, both
-// opening with "APETAGEX" and version 2000.
+// An APEv2 tag closes the file: an optional 32-byte header, the items, and
+// a 32-byte footer, both opening with "APETAGEX" and version 2000, both
+// giving the tag's size (items and footer) and flags, where bit 29 marks the
+// header. Two in one chunk are header and footer; a lone one is a footer
+// (the header is optional) or a header whose footer lies in the next chunk,
+// and its fields tell where the tag ends. Where they cannot be read, the
+// file runs to the end of the chunk that holds it.
 uint64_t ape_size(const uint8_t*, size_t, SignatureScanContext& context) {
   static constexpr auto kTag = "APETAGEX\xD0\x07"sv;
+  constexpr size_t kTagHeaderBytes = 32;
+  constexpr uint32_t kIsHeader = 1u << 29;
   return ScanForward(context, k2GiB, kNoSignatureMatch,
-                     [](const uint8_t* bytes, size_t length, uint64_t offset) {
-                       const size_t first = FindIn(bytes, length, kTag);
-                       if (first == std::string_view::npos) return ChunkVerdict{};
-                       const size_t second = FindIn(bytes, length, kTag, first + 1);
+                     [&context](const uint8_t* bytes, size_t length, uint64_t offset) {
+                       const size_t at = FindIn(bytes, length, kTag);
+                       if (at == std::string_view::npos) return ChunkVerdict{};
+                       const size_t second = FindIn(bytes, length, kTag, at + 1);
                        if (second != std::string_view::npos)
-                         return ChunkVerdict{true, offset + second + 32};
-                       return ChunkVerdict{true, offset + length};
+                         return ChunkVerdict{true, offset + second + kTagHeaderBytes};
+                       const uint8_t* tag =
+                           at + kTagHeaderBytes <= length
+                               ? bytes + at
+                               : ReadBytesFromStart(context, offset + at, kTagHeaderBytes);
+                       if (tag == nullptr) return ChunkVerdict{true, offset + length};
+                       const uint64_t end = offset + at + kTagHeaderBytes;
+                       if ((Le32(tag + 20) & kIsHeader) != 0)
+                         return ChunkVerdict{true, end + Le32(tag + 12)};
+                       return ChunkVerdict{true, end};
                      });
 }
 
