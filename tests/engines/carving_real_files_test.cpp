@@ -7,6 +7,7 @@
 // size rule of that format, noted at each case.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <random>
@@ -154,17 +155,37 @@ std::string Box(const std::string& type, const std::string& body) {
   return Be32(static_cast<uint32_t>(body.size() + 8)) + type + body;
 }
 
-// MP4: ftyp, mdat, moov, and the muxer's free box with its text last.
+// MP4 as GPAC writes it: ftyp, mdat, moov, and the muxer's free box with
+// its text last.
 std::string Mp4() {
   return Box("ftyp", "isom"s + Be32(0x200) + "isomiso2avc1mp41") + Box("mdat", Noise(5000, 60)) +
          Box("moov", Box("mvhd", std::string(100, '\0'))) +
          Box("free", "IsoMedia File Produced by Quillmark tests");
 }
 
-// QuickTime: ftyp "qt  ", then its boxes.
-std::string Mov() {
-  return Box("ftyp", "qt  "s + Be32(0x200) + "qt  ") + Box("wide", "") +
-         Box("mdat", Noise(4000, 61)) + Box("moov", Box("mvhd", std::string(100, '\0')));
+// MP4 as most other muxers write it: ftyp, free, mdat, moov, no text. The
+// movie box's type "moov" opens sector 12, as the start of a QuickTime
+// movie would.
+std::string PlainMp4() {
+  return Box("ftyp", "mp42"s + Be32(0) + "mp42isom") + Box("free", "") +
+         Box("mdat", Noise(6100, 62)) + Box("moov", Box("mvhd", std::string(100, '\0')));
+}
+
+// 3GPP: ftyp "3gp4", then mdat and moov.
+std::string ThreeGp() {
+  return Box("ftyp", "3gp4"s + Be32(0x200) + "isom3gp4") + Box("mdat", Noise(2900, 63)) +
+         Box("moov", Box("mvhd", std::string(100, '\0')));
+}
+
+// QuickTime: ftyp "qt  ", then its boxes; `damaged` overwrites the start
+// of the movie box, so the boxes no longer show where the file ends.
+std::string Mov(bool damaged) {
+  std::string f = Box("ftyp", "qt  "s + Be32(0x200) + "qt  ") + Box("wide", "") +
+                  Box("mdat", Noise(4000, 61));
+  const size_t moov = f.size();
+  f += Box("moov", Box("mvhd", std::string(100, '\0')));
+  if (damaged) f.replace(moov, 8, "overwrit");
+  return f;
 }
 
 // RAR 4: marker block, archive header, one stored file, end-of-archive.
@@ -412,9 +433,12 @@ class CarvingRealFiles : public ::testing::Test {
       EXPECT_TRUE(copy.starts_with(p.bytes.substr(0, std::min<size_t>(copy.size(), p.bytes.size()))));
     }
     // Nothing else was carved from the random sectors or inside the files.
-    size_t expectedRecords = 0;
-    for (const Placed& p : files) expectedRecords += p.extension.empty() ? 0 : 1;
-    EXPECT_EQ(carved_.size(), expectedRecords);
+    for (const auto& [sector, record] : carved_) {
+      const bool placed = std::any_of(files.begin(), files.end(), [&](const Placed& p) {
+        return p.sector == sector && !p.extension.empty();
+      });
+      if (!placed) ADD_FAILURE() << "unexpected " << record.Name();
+    }
   }
 
   std::string Made(const std::string& name) { return test::ReadBytes(dir_ / name); }
@@ -461,7 +485,10 @@ TEST_F(CarvingRealFiles, AudioAndVideoComeBackWhole) {
       {"mp3 with ID3v2 and ID3v1 tags", "mp3", Mp3(true)},
       {"midi of two tracks", "mid", Midi()},
       {"avi", "avi", Avi()},
-      {"mp4", "mp4", Mp4()},
+      {"mp4 (GPAC style)", "mp4", Mp4()},
+      {"mp4 without the muxer's text, moov opening a sector", "mp4", PlainMp4()},
+      {"3gp", "3gp", ThreeGp()},
+      {"mov", "mov", Mov(false)},
       {"swf", "swf", Swf()},
       {"asf", "wmv", Asf(3300)},
       {"ape with an APEv2 tag", "ape", Ape(true)},
@@ -469,7 +496,7 @@ TEST_F(CarvingRealFiles, AudioAndVideoComeBackWhole) {
       {"realmedia", "rmvb", RealMedia()},
       {"mpeg program stream", "mpeg", Mpeg()},
       {"transport stream", "ts", TransportStream()},
-      {"mov: no end mark", "mov", Mov(), SizeRule::kToNextStart},
+      {"mov whose boxes are damaged: no end mark", "mov", Mov(true), SizeRule::kToNextStart},
       {"mp3 without an ID3v1 tag: no end mark", "mp3", Mp3(false), SizeRule::kToNextStart},
       {"mp3 after the plain scans", "mp3", Mp3(true)},
   };

@@ -1,6 +1,7 @@
 // Size finders of audio and video streams: each scans ahead for the mark
 // its format leaves at (or near) the end.
 #include <algorithm>
+#include <array>
 
 #include "engines/signatures/signature_scan.h"
 #include "engines/signatures/signature_size_finders.h"
@@ -14,6 +15,48 @@ namespace {
 
 constexpr uint64_t k2GiB = uint64_t{2} << 30;
 constexpr size_t kPacket = 188;
+
+// Box types that stand at the top level of an ISO media or QuickTime file.
+bool IsTopLevelBox(const uint8_t* type) {
+  static constexpr std::array<std::string_view, 18> kTypes{
+      "ftyp"sv, "moov"sv, "mdat"sv, "free"sv, "skip"sv, "wide"sv, "uuid"sv, "meta"sv, "moof"sv,
+      "mfra"sv, "pdin"sv, "styp"sv, "sidx"sv, "ssix"sv, "prft"sv, "emsg"sv, "pnot"sv, "junk"sv};
+  const std::string_view t(reinterpret_cast<const char*>(type), 4);
+  return std::find(kTypes.begin(), kTypes.end(), t) != kTypes.end();
+}
+
+// Where the run of top-level boxes from the file's start ends, each box
+// header giving the length of its box; 0 unless the run is at least two
+// boxes long and ends where the file visibly does, with blank slack up to
+// its sector's end. A box "to the end of the file" (length 0) tells nothing.
+// A run that passes these checks is trusted over the stop check: the movie
+// box's type can open a sector and look like the start of another movie.
+uint64_t IsoBoxesEnd(const uint8_t* data, size_t len, SignatureScanContext& context,
+                     uint64_t limit) {
+  constexpr int kMaxBoxes = 100000;
+  const uint32_t sectorSize = context.sectorSize;
+  if (sectorSize == 0 || context.source == nullptr) return 0;
+  const uint64_t available = std::min(limit, BytesLeftFromStart(context));
+  uint64_t offset = 0;
+  int boxes = 0;
+  for (; boxes < kMaxBoxes && offset + 8 <= available; ++boxes) {
+    const size_t want = offset + 16 <= available ? 16 : 8;
+    const uint8_t* header = offset + want <= len ? data + offset
+                                                 : ReadBytesFromStart(context, offset, want);
+    if (header == nullptr || !IsTopLevelBox(header + 4)) break;
+    uint64_t size = Be32(header);
+    if (size == 1 && want == 16) size = (uint64_t{Be32(header + 8)} << 32) | Be32(header + 12);
+    if (size < 8 || size > available - offset) return 0;
+    offset += size;
+  }
+  const size_t within = static_cast<size_t>(offset % sectorSize);
+  if (boxes < 2 || within == 0) return 0;
+  const uint8_t* slack = ReadBytesFromStart(context, offset, sectorSize - within);
+  if (slack == nullptr) return 0;
+  for (size_t i = 0; i < sectorSize - within; ++i)
+    if (slack[i] != 0) return 0;
+  return offset;
+}
 
 }  // namespace
 
@@ -83,8 +126,12 @@ uint64_t ape_size(const uint8_t*, size_t, SignatureScanContext& context) {
                      });
 }
 
-// Files written by the ISO media muxer close with its text in a free box.
-uint64_t mp4_size(const uint8_t*, size_t, SignatureScanContext& context) {
+// An ISO media file ends with its last top-level box. Where the boxes do
+// not show the end, a file written by the GPAC muxer still closes with its
+// text in a free box.
+uint64_t mp4_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  if (const uint64_t boxesEnd = IsoBoxesEnd(data, len, context, k2GiB); boxesEnd != 0)
+    return boxesEnd;
   return ScanForward(context, k2GiB, kNoSignatureMatch,
                      [](const uint8_t* bytes, size_t length, uint64_t offset) {
                        const size_t at = FindIn(bytes, length, "freeIsoMedia File Produced"sv);
@@ -93,6 +140,14 @@ uint64_t mp4_size(const uint8_t*, size_t, SignatureScanContext& context) {
                        while (end < length && bytes[end] != 0) ++end;
                        return ChunkVerdict{true, offset + end};
                      });
+}
+
+// QuickTime and 3GPP files are boxes too; without a visible end they run
+// to the next recognised start.
+uint64_t iso_media_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  if (const uint64_t boxesEnd = IsoBoxesEnd(data, len, context, k2GiB); boxesEnd != 0)
+    return boxesEnd;
+  return PlainScan(context, k2GiB);
 }
 
 // A video elementary stream (sequence header B3) ends with a sequence end
