@@ -107,15 +107,16 @@ with open('blob.bin', 'rb') as src, gzip.GzipFile('blob.gz', 'wb', 9, mtime=0) a
 
 // ID3v2 tag, MPEG-1 layer III frames (128 kbit/s, 44.1 kHz: 417 bytes),
 // and an ID3v1 tag when asked for. The letters "TAG" turn up inside one of
-// the frames, as they do by chance in long files.
-std::string Mp3(bool withId3v1) {
+// the frames, as they do by chance in long files. A damaged file has one
+// frame header overwritten, so its frames no longer lead to its end.
+std::string Mp3(bool withId3v1, bool damaged = false) {
   std::string f = "ID3\x03\x00\x00\x00\x00\x02\x00"s;
   f += "TIT2"s + Be32(6) + "\x00\x00\x00Test"s;
   f.resize(10 + 256, '\0');
   for (int i = 0; i < 12; ++i) {
     std::string frame = Noise(413, 30 + i);
     if (i == 5) frame.replace(200, 3, "TAG");
-    f += "\xFF\xFB\x90\x64"s + frame;
+    f += (damaged && i == 8 ? "\x12\x34\x56\x78"s : "\xFF\xFB\x90\x64"s) + frame;
   }
   if (!withId3v1) return f;
   return f + "TAG" + "Carved song" + std::string(114, '\0');
@@ -483,6 +484,8 @@ TEST_F(CarvingRealFiles, PicturesDocumentsAndArchivesComeBackWhole) {
 TEST_F(CarvingRealFiles, AudioAndVideoComeBackWhole) {
   std::vector<Placed> files = {
       {"mp3 with ID3v2 and ID3v1 tags", "mp3", Mp3(true)},
+      {"mp3 without an ID3v1 tag", "mp3", Mp3(false)},
+      {"mp3 with a damaged frame, ended by its ID3v1 tag", "mp3", Mp3(true, true)},
       {"midi of two tracks", "mid", Midi()},
       {"avi", "avi", Avi()},
       {"mp4 (GPAC style)", "mp4", Mp4()},
@@ -497,9 +500,44 @@ TEST_F(CarvingRealFiles, AudioAndVideoComeBackWhole) {
       {"mpeg program stream", "mpeg", Mpeg()},
       {"transport stream", "ts", TransportStream()},
       {"mov whose boxes are damaged: no end mark", "mov", Mov(true), SizeRule::kToNextStart},
-      {"mp3 without an ID3v1 tag: no end mark", "mp3", Mp3(false), SizeRule::kToNextStart},
+      {"mp3 with a damaged frame and no ID3v1 tag: no end mark", "mp3", Mp3(false, true),
+       SizeRule::kToNextStart},
       {"mp3 after the plain scans", "mp3", Mp3(true)},
   };
+  LayOutAndCarve(files);
+  CheckEveryFile(files);
+}
+
+// Files written by ffmpeg, where it is installed (it is not needed for the
+// build): its MP3 (ID3v2, an info frame, frames) and its MP4 and QuickTime
+// files without the GPAC text, an AVI, an MPEG program stream and an MPEG
+// transport stream.
+TEST_F(CarvingRealFiles, FfmpegOutputComesBackWhole) {
+  if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string video = "-f lavfi -i testsrc=duration=1:size=160x120:rate=25";
+  const std::vector<std::pair<std::string, std::string>> outputs = {
+      {"tone.mp3", "-f lavfi -i sine=frequency=440:duration=3 -c:a libmp3lame -b:a 128k"},
+      {"clip.mp4", video + " -c:v mpeg4"},
+      {"clip.mov", video + " -c:v mpeg4"},
+      {"clip.avi", video + " -c:v mpeg4"},
+      {"clip.mpg", video + " -c:v mpeg1video -f mpeg"},
+      {"clip.ts", video + " -c:v mpeg2video -f mpegts"},
+  };
+  std::vector<Placed> files;
+  for (const auto& [name, arguments] : outputs) {
+    std::string output;
+    const int rc = test::Run("cd " + test::Quote(dir_.path().string()) +
+                                 " && ffmpeg -hide_banner -loglevel error -y " + arguments + " " +
+                                 name,
+                             &output);
+    if (rc != 0) GTEST_SKIP() << "ffmpeg cannot write " << name << ": " << output;
+    const std::string extension = name.substr(name.find('.') + 1);
+    // ffmpeg closes a program stream with padding packets, not with the
+    // end code, so it runs to the next recognised start.
+    const bool noEndCode = extension == "mpg";
+    files.push_back({name + " (ffmpeg)", noEndCode ? "mpeg" : extension, Made(name),
+                     noEndCode ? SizeRule::kToNextStart : SizeRule::kWholeFile});
+  }
   LayOutAndCarve(files);
   CheckEveryFile(files);
 }

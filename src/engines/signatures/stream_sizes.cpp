@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "engines/signatures/mpeg_audio.h"
 #include "engines/signatures/signature_scan.h"
 #include "engines/signatures/signature_size_finders.h"
 #include "engines/signatures/signature_util.h"
@@ -76,11 +77,15 @@ uint64_t midi_size(const uint8_t* data, size_t len, SignatureScanContext& contex
   return std::min(size, scanned);
 }
 
-// An ID3v1 tag ("TAG" + 125 bytes) closes the file. The three letters
-// also turn up by chance in the audio frames of a long file, so only a tag
-// that closes its sector (blank slack after it, or a sector boundary) ends
-// it; without one the file runs to the next recognised start.
-uint64_t mp3_size(const uint8_t*, size_t, SignatureScanContext& context) {
+// The frames after the ID3v2 tag give the length where they lead to a
+// visible end. Otherwise an ID3v1 tag ("TAG" + 125 bytes) closes the file.
+// The three letters also turn up by chance in the audio frames of a long
+// file, so only a tag that closes its sector (blank slack after it, or a
+// sector boundary) ends it; without one the file runs to the next
+// recognised start.
+uint64_t mp3_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  if (const uint64_t framesEnd = Mp3FramesEnd(data, len, context); framesEnd != 0)
+    return framesEnd;
   constexpr size_t kTagBytes = 128;
   const size_t sectorSize = context.sectorSize;
   return ScanForward(context, k2GiB, kNoSignatureMatch,
