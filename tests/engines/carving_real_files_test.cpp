@@ -242,12 +242,28 @@ std::string RealMedia() {
          "INDX\x00\x00\x00\x14\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x00"s;
 }
 
-// MPEG-1 program stream: pack header, system header, PES packets, end code.
-std::string Mpeg() {
+// MPEG-1 program stream: pack header, system header, PES packets in packs,
+// end code.
+std::string Mpeg1() {
   std::string f = "\x00\x00\x01\xBA\x21\x00\x01\x00\x01\x80\x1B\x91"s;
   f += "\x00\x00\x01\xBB\x00\x0C\x80\x1B\x91\x04\xE1\xFF\xE0\xE0\xE8\xC0\xC0\x20"s;
-  for (int i = 0; i < 6; ++i) f += "\x00\x00\x01\xE0"s + Be16(600) + Noise(600, 86 + i);
+  for (int i = 0; i < 6; ++i) {
+    if (i == 3) f += "\x00\x00\x01\xBA\x21\x00\x03\x00\x01\x80\x1B\x91"s;
+    f += "\x00\x00\x01\xE0"s + Be16(600) + Noise(600, 86 + i);
+  }
   return f + "\x00\x00\x01\xB9"s;
+}
+
+// MPEG-2 program stream: packs with stuffing, a system header, PES packets,
+// closed without an end code as ffmpeg writes it.
+std::string Mpeg2WithoutEndCode() {
+  std::string f;
+  for (int i = 0; i < 5; ++i) {
+    f += "\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01\x01\x89\xC3\xFA\xFF\xFF"s;
+    if (i == 0) f += "\x00\x00\x01\xBB\x00\x09\x80\x1B\x91\x04\xE1\xFF\xE0\xE0\xE8"s;
+    f += "\x00\x00\x01\xE0"s + Be16(700) + Noise(700, 100 + i);
+  }
+  return f;
 }
 
 // A transport stream of 60 packets.
@@ -497,7 +513,8 @@ TEST_F(CarvingRealFiles, AudioAndVideoComeBackWhole) {
       {"ape with an APEv2 tag", "ape", Ape(true)},
       {"ape whose APEv2 tag has no header", "ape", Ape(false)},
       {"realmedia", "rmvb", RealMedia()},
-      {"mpeg program stream", "mpeg", Mpeg()},
+      {"mpeg-1 program stream", "mpeg", Mpeg1()},
+      {"mpeg-2 program stream without an end code", "mpeg", Mpeg2WithoutEndCode()},
       {"transport stream", "ts", TransportStream()},
       {"mov whose boxes are damaged: no end mark", "mov", Mov(true), SizeRule::kToNextStart},
       {"mp3 with a damaged frame and no ID3v1 tag: no end mark", "mp3", Mp3(false, true),
@@ -510,8 +527,8 @@ TEST_F(CarvingRealFiles, AudioAndVideoComeBackWhole) {
 
 // Files written by ffmpeg, where it is installed (it is not needed for the
 // build): its MP3 (ID3v2, an info frame, frames) and its MP4 and QuickTime
-// files without the GPAC text, an AVI, an MPEG program stream and an MPEG
-// transport stream.
+// files without the GPAC text, an AVI, an MPEG program stream without an
+// end code and an MPEG transport stream, all carved whole.
 TEST_F(CarvingRealFiles, FfmpegOutputComesBackWhole) {
   if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   const std::string video = "-f lavfi -i testsrc=duration=1:size=160x120:rate=25";
@@ -532,11 +549,7 @@ TEST_F(CarvingRealFiles, FfmpegOutputComesBackWhole) {
                              &output);
     if (rc != 0) GTEST_SKIP() << "ffmpeg cannot write " << name << ": " << output;
     const std::string extension = name.substr(name.find('.') + 1);
-    // ffmpeg closes a program stream with padding packets, not with the
-    // end code, so it runs to the next recognised start.
-    const bool noEndCode = extension == "mpg";
-    files.push_back({name + " (ffmpeg)", noEndCode ? "mpeg" : extension, Made(name),
-                     noEndCode ? SizeRule::kToNextStart : SizeRule::kWholeFile});
+    files.push_back({name + " (ffmpeg)", extension == "mpg" ? "mpeg" : extension, Made(name)});
   }
   LayOutAndCarve(files);
   CheckEveryFile(files);

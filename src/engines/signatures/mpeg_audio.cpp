@@ -29,43 +29,12 @@ constexpr std::array<std::array<uint32_t, 3>, 4> kSampleRates{{
 constexpr size_t kId3v1Bytes = 128;
 // Fewer frames than this prove nothing about the stream.
 constexpr int kMinFrames = 4;
-// Bytes read at a time while walking the frames.
-constexpr size_t kWindowBytes = 0x8000;
 
 // The fields that stay the same in every frame of one stream: sync,
 // version, layer and sample rate.
 uint32_t StreamBits(const uint8_t* h) {
   return ((uint32_t{h[0]} << 24) | (uint32_t{h[1]} << 16) | (uint32_t{h[2]} << 8)) & 0xFFFE0C00;
 }
-
-// The bytes at `offset` from the candidate start, read through a window of
-// the file kept between calls.
-class Window {
- public:
-  Window(const uint8_t* data, size_t len, SignatureScanContext& context, uint64_t end)
-      : context_(context), end_(end), bytes_(data), first_(0), length_(len) {}
-  const uint8_t* At(uint64_t offset, size_t count) {
-    if (offset + count > end_) return nullptr;
-    if (offset >= first_ && offset + count <= first_ + length_) return bytes_ + (offset - first_);
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindowBytes, end_ - offset));
-    if (want < count) return nullptr;
-    bytes_ = ReadBytesFromStart(context_, offset, want);
-    if (bytes_ == nullptr) {
-      length_ = 0;
-      return nullptr;
-    }
-    first_ = offset;
-    length_ = want;
-    return bytes_;
-  }
-
- private:
-  SignatureScanContext& context_;
-  uint64_t end_;
-  const uint8_t* bytes_;
-  uint64_t first_;
-  size_t length_;
-};
 
 }  // namespace
 
@@ -97,7 +66,7 @@ uint64_t Mp3FramesEnd(const uint8_t* data, size_t len, SignatureScanContext& con
                           (uint64_t{data[8]} << 7) | data[9]);
   if ((data[5] & 0x10) != 0) offset += 10;
 
-  Window window(data, len, context, BytesLeftFromStart(context));
+  StartWindow window(data, len, context, BytesLeftFromStart(context));
   uint32_t stream = 0;
   int frames = 0;
   for (;;) {

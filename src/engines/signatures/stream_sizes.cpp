@@ -4,6 +4,7 @@
 #include <array>
 
 #include "engines/signatures/mpeg_audio.h"
+#include "engines/signatures/mpeg_program_stream.h"
 #include "engines/signatures/signature_scan.h"
 #include "engines/signatures/signature_size_finders.h"
 #include "engines/signatures/signature_util.h"
@@ -155,10 +156,13 @@ uint64_t iso_media_size(const uint8_t* data, size_t len, SignatureScanContext& c
   return PlainScan(context, k2GiB);
 }
 
-// A video elementary stream (sequence header B3) ends with a sequence end
-// code B7, a program stream with the program end code B9. Pack headers of
-// the stream itself must not stop it.
+// A program stream ends where its packs do. Otherwise a video elementary
+// stream (sequence header B3) ends with a sequence end code B7, a program
+// stream with the program end code B9. Pack headers of the stream itself
+// must not stop it.
 uint64_t mpeg_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  if (const uint64_t packsEnd = ProgramStreamEnd(data, len, context); packsEnd != 0)
+    return packsEnd;
   const bool video = len > 3 && data[3] == 0xB3;
   const std::string_view endCode = video ? "\x00\x00\x01\xB7"sv : "\x00\x00\x01\xB9"sv;
   const size_t sectorSize = context.sectorSize;
