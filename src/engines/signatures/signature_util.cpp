@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "engines/signatures/signature_scan.h"
 #include "platform/errors.h"
 
 namespace qm::sig {
@@ -42,6 +43,12 @@ const uint8_t* StartWindow::At(uint64_t offset, size_t count) {
   if (offset >= first_ && offset - first_ + count <= length_) return bytes_ + (offset - first_);
   const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindowBytes, end_ - offset));
   if (want < count) return nullptr;
+  // A walk through a long file reads as much as a scan would, and can be
+  // stopped the same way.
+  if (!ReportScanProgress(context_)) {
+    length_ = 0;
+    return nullptr;
+  }
   bytes_ = ReadBytesFromStart(context_, offset, want);
   first_ = offset;
   length_ = bytes_ != nullptr ? want : 0;

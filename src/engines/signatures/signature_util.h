@@ -61,8 +61,10 @@ class StartWindow {
  public:
   StartWindow(const uint8_t* data, size_t len, SignatureScanContext& context, uint64_t end)
       : context_(context), end_(end), bytes_(data), length_(len) {}
-  // `count` bytes at `offset`, or null when they lie past the end or cannot
-  // be read. The pointer is good until the next call.
+  // `count` bytes at `offset`, or null when they lie past the end, cannot
+  // be read, or the progress callback asked to stop before a read (then the
+  // context holds the cancel result). The pointer is good until the next
+  // call.
   const uint8_t* At(uint64_t offset, size_t count);
 
  private:
