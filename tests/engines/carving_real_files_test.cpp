@@ -74,6 +74,7 @@ def noise_image(w, h):
     return im
 photo = noise_image(120, 90)
 photo.save('photo.jpg', 'JPEG', quality=90)
+noise_image(8, 8).save('thumb.jpg', 'JPEG')
 photo.save('photo.png', 'PNG')
 photo.save('photo.gif', 'GIF')
 photo.save('photo.bmp', 'BMP')
@@ -347,6 +348,17 @@ std::string JpegWithFooterInComment(const std::string& jpeg) {
   return jpeg.substr(0, afterJfif) + segment + jpeg.substr(afterJfif);
 }
 
+// A JPEG carrying an Exif thumbnail (a JPEG of its own, end marker and all)
+// in its APP1 segment, laid so that the thumbnail's end marker ends exactly
+// on the boundary of the file's second sector.
+std::string JpegWithThumbnailEndingASector(const std::string& jpeg, const std::string& thumb) {
+  const size_t afterJfif = 2 + 2 + ((uint8_t(jpeg[4]) << 8) | uint8_t(jpeg[5]));
+  const size_t filler = 2 * kSector - afterJfif - 10 - thumb.size();
+  const std::string body = "Exif\0\0"s + std::string(filler, 'x') + thumb;
+  const std::string app1 = "\xFF\xE1"s + Be16(static_cast<uint16_t>(body.size() + 2)) + body;
+  return jpeg.substr(0, afterJfif) + app1 + jpeg.substr(afterJfif);
+}
+
 enum class SizeRule {
   kWholeFile,
   // A scan without an end mark runs to the next sector where something
@@ -472,6 +484,8 @@ TEST_F(CarvingRealFiles, PicturesDocumentsAndArchivesComeBackWhole) {
   std::vector<Placed> files = {
       {"jpeg (Pillow)", "jpg", Made("photo.jpg")},
       {"jpeg whose comment holds FF D9 and more", "jpg", JpegWithFooterInComment(Made("photo.jpg"))},
+      {"jpeg whose Exif thumbnail ends a sector", "jpg",
+       JpegWithThumbnailEndingASector(Made("photo.jpg"), Made("thumb.jpg"))},
       {"png (Pillow)", "png", Made("photo.png")},
       {"gif (Pillow)", "gif", Made("photo.gif")},
       {"gif whose sixth byte is upper case", "", "GIF89A"s + Made("photo.gif").substr(6)},

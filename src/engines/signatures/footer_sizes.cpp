@@ -14,13 +14,13 @@ namespace {
 
 constexpr uint64_t kPictureLimit = uint64_t{128} << 20;
 
-// End (offset just past it) of the first `footer` in the bytes after which
-// the sector holds nothing but zeros, or npos. A picture's footer bytes can
-// occur inside its data; one followed by more data in the same sector is
-// not the end.
+// End (offset just past it) of the first `footer` at or after `from` in the
+// bytes after which the sector holds nothing but zeros, or npos. A
+// picture's footer bytes can occur inside its data; one followed by more
+// data in the same sector is not the end.
 size_t FirstClosingFooter(const uint8_t* bytes, size_t length, std::string_view footer,
-                          size_t sectorSize) {
-  for (size_t at = FindIn(bytes, length, footer); at != std::string_view::npos;
+                          size_t sectorSize, size_t from = 0) {
+  for (size_t at = FindIn(bytes, length, footer, from); at != std::string_view::npos;
        at = FindIn(bytes, length, footer, at + 1)) {
     const size_t end = at + footer.size();
     if (OnlyZerosToSectorEnd(bytes, length, end, sectorSize)) return end;
@@ -29,21 +29,57 @@ size_t FirstClosingFooter(const uint8_t* bytes, size_t length, std::string_view 
 }
 
 // The footer found last before the next recognised start ends the picture;
-// without one the picture runs to that start.
+// without one the picture runs to that start. Footers that end at or before
+// `dataStart` (inside the picture's header) are not looked at.
 uint64_t FooterSize(const uint8_t* data, size_t len, SignatureScanContext& context,
-                    std::string_view footer) {
+                    std::string_view footer, uint64_t dataStart = 0) {
   const size_t sectorSize = context.sectorSize;
-  const size_t inFirst = FirstClosingFooter(data, std::min(len, sectorSize), footer, sectorSize);
+  auto firstAfterStart = [&](const uint8_t* bytes, size_t length, uint64_t offset) {
+    const uint64_t skip = dataStart > offset ? dataStart - offset : 0;
+    if (skip >= length) return std::string_view::npos;
+    return FirstClosingFooter(bytes, length, footer, sectorSize, static_cast<size_t>(skip));
+  };
+  const size_t inFirst = firstAfterStart(data, std::min(len, sectorSize), 0);
   if (inFirst != std::string_view::npos) return inFirst;
   uint64_t remembered = 0;
   const uint64_t scanned =
       ScanForward(context, kPictureLimit, kNoSignatureMatch,
                   [&](const uint8_t* bytes, size_t length, uint64_t offset) {
-                    const size_t end = FirstClosingFooter(bytes, length, footer, sectorSize);
+                    const size_t end = firstAfterStart(bytes, length, offset);
                     if (end != std::string_view::npos) remembered = offset + end;
                     return ChunkVerdict{};
                   });
   return remembered != 0 && remembered < scanned ? remembered : scanned;
+}
+
+// Where a JPEG's entropy-coded data begins: after the header segments
+// (APPn with an Exif thumbnail, comments, tables), each giving its length,
+// and the first start-of-scan header. The thumbnail's end marker lies in
+// there and is not the end of the picture. 0 when the segments cannot be
+// followed.
+uint64_t JpegScanDataStart(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  constexpr int kMaxSegments = 1000;
+  constexpr uint8_t kStartOfScan = 0xDA;
+  StartWindow window(data, len, context,
+                     context.source != nullptr ? BytesLeftFromStart(context) : len);
+  uint64_t offset = 2;  // after the start-of-image marker
+  for (int i = 0; i < kMaxSegments; ++i) {
+    const uint8_t* p = window.At(offset, 4);
+    if (p == nullptr || p[0] != 0xFF) return 0;
+    const uint8_t marker = p[1];
+    if (marker == 0xFF) {  // fill byte before a marker
+      ++offset;
+      continue;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length
+      offset += 2;
+      continue;
+    }
+    if (marker == 0xD8 || marker == 0xD9) return 0;
+    offset += 2 + Be16(p + 2);
+    if (marker == kStartOfScan) return offset;
+  }
+  return 0;
 }
 
 // The end of central directory record: 22 bytes, then the archive comment
@@ -123,7 +159,9 @@ uint64_t gif_size(const uint8_t* data, size_t len, SignatureScanContext& context
 }
 
 uint64_t jpg_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
-  return FooterSize(data, len, context, "\xFF\xD9"sv);
+  const uint64_t dataStart = JpegScanDataStart(data, len, context);
+  if (context.cancelResult != 0) return context.sectorSize;
+  return FooterSize(data, len, context, "\xFF\xD9"sv, dataStart);
 }
 
 uint64_t png_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
