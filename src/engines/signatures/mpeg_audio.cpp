@@ -27,6 +27,8 @@ constexpr std::array<std::array<uint32_t, 3>, 4> kSampleRates{{
     {11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}}};
 
 constexpr size_t kId3v1Bytes = 128;
+// No MP3 is measured beyond this, as with the scan for its tag.
+constexpr uint64_t kLimit = uint64_t{2} << 30;
 // Fewer frames than this prove nothing about the stream.
 constexpr int kMinFrames = 4;
 
@@ -66,7 +68,7 @@ uint64_t Mp3FramesEnd(const uint8_t* data, size_t len, SignatureScanContext& con
                           (uint64_t{data[8]} << 7) | data[9]);
   if ((data[5] & 0x10) != 0) offset += 10;
 
-  StartWindow window(data, len, context, BytesLeftFromStart(context));
+  StartWindow window(data, len, context, std::min(kLimit, BytesLeftFromStart(context)));
   uint32_t stream = 0;
   int frames = 0;
   for (;;) {
