@@ -172,9 +172,9 @@ uint64_t png_size(const uint8_t* data, size_t len, SignatureScanContext& context
 // "%%EOF" closes every revision of a PDF, and a linearized file has one
 // right after its first-page section, so only the one followed by blank
 // slack (after a line end at most) is known to be the end of the file.
-// Where none does, the last one before the scan stopped is taken; failing
-// that, a file cut before it still has its "trailer". The line end after
-// "%%EOF" is not kept.
+// Where none is, the last one before the scan stopped is taken; failing
+// that, a file cut before it still has its "trailer". A line end right
+// after "%%EOF" belongs to the file.
 uint64_t pdf_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
   const size_t sectorSize = context.sectorSize;
   uint64_t lastEof = 0;
@@ -193,9 +193,9 @@ uint64_t pdf_size(const uint8_t* data, size_t len, SignatureScanContext& context
           // file may pad its first-page section to one.
           if (end % sectorSize != 0 && OnlyZerosToSectorEnd(bytes, length, end, sectorSize)) {
             closed = true;
-            return ChunkVerdict{true, offset + at + 5};
+            return ChunkVerdict{true, offset + end};
           }
-          lastEof = offset + at + 5;
+          lastEof = offset + end;
         }
         if (const size_t at = FindLastIn(bytes, length, "trailer"sv); at != npos)
           lastTrailer = offset + at + 7;
