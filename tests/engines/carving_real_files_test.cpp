@@ -359,6 +359,23 @@ std::string JpegWithThumbnailEndingASector(const std::string& jpeg, const std::s
   return jpeg.substr(0, afterJfif) + app1 + jpeg.substr(afterJfif);
 }
 
+// A GIF with a 256-colour table whose used colours end in (5, 5, 0),
+// (3B, 0, 0), the rest black: the table holds 00 3B followed by nothing but
+// zeros to the end of the first sector, as a GIF's end would be.
+std::string GifWithFooterBytesInItsColourTable() {
+  std::string palette(768, '\0');
+  for (int i = 0; i < 100; ++i) palette.replace(3 * i, 3, {char(i + 1), char(2 * i + 1), char(7)});
+  palette.replace(300, 6, "\x05\x05\x00\x3B\x00\x00"s);
+  std::string f = "GIF89a"s + Le16(40) + Le16(30) + "\xF7\x00\x00"s + palette;
+  f += "\x2C"s + Le16(0) + Le16(0) + Le16(40) + Le16(30) + "\x00\x08"s;
+  const std::string pixels = Noise(1400, 96);
+  for (size_t at = 0; at < pixels.size(); at += 255) {
+    const std::string block = pixels.substr(at, 255);
+    f += char(block.size()) + block;
+  }
+  return f + "\x00\x3B"s;
+}
+
 enum class SizeRule {
   kWholeFile,
   // A scan without an end mark runs to the next sector where something
@@ -485,6 +502,7 @@ TEST_F(CarvingRealFiles, PicturesDocumentsAndArchivesComeBackWhole) {
       {"png (Pillow)", "png", Made("photo.png")},
       {"gif (Pillow)", "gif", Made("photo.gif")},
       {"gif whose sixth byte is upper case", "", "GIF89A"s + Made("photo.gif").substr(6)},
+      {"gif with the footer bytes in its colour table", "gif", GifWithFooterBytesInItsColourTable()},
       {"bmp (Pillow)", "bmp", Made("photo.bmp")},
       {"ico of three images (Pillow)", "ico", Made("icon.ico")},
       {"pdf (Pillow)", "pdf", Made("page.pdf")},
@@ -573,7 +591,8 @@ TEST_F(CarvingRealFiles, FfmpegOutputComesBackWhole) {
 TEST_F(CarvingRealFiles, DamagedFilesAtTheVolumeEndStayInside) {
   const std::vector<std::string> formats = {
       Mp3(true), Midi(), Avi(), Mp4(), PlainMp4(), Mov(false), Rar4(), Swf(), Asf(3300),
-      Ape(true), RealMedia(), Mpeg1(), Mpeg2WithoutEndCode(), TransportStream()};
+      Ape(true), RealMedia(), Mpeg1(), Mpeg2WithoutEndCode(), TransportStream(),
+      GifWithFooterBytesInItsColourTable()};
   std::mt19937 rng(2024);
   for (int round = 0; round < 60; ++round) {
     std::string file = formats[round % formats.size()];

@@ -151,9 +151,65 @@ uint64_t SevenZipTail(const uint8_t* bytes, size_t length, size_t at) {
   return p + 2 - at;
 }
 
+// Where a GIF ends, from its own blocks: the screen descriptor and colour
+// table, then extensions and images (each a chain of sub-blocks closed by a
+// zero length) up to the trailer ';'. Colour tables and pixel data can hold
+// the bytes 00 3B anywhere; the blocks cannot be mistaken. 0 when the blocks
+// cannot be followed to a trailer after at least one image.
+uint64_t GifBlocksEnd(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  constexpr int kMaxBlocks = 1 << 20;
+  StartWindow window(data, len, context,
+                     std::min(kPictureLimit, context.source != nullptr
+                                                 ? BytesLeftFromStart(context)
+                                                 : uint64_t{len}));
+  auto colourTable = [](uint8_t flags) -> uint64_t {
+    return (flags & 0x80) != 0 ? 3u << ((flags & 7) + 1) : 0;
+  };
+  // Skips a chain of sub-blocks; false when it runs off what can be read.
+  auto skipSubBlocks = [&](uint64_t& offset) {
+    for (int i = 0; i < kMaxBlocks; ++i) {
+      const uint8_t* size = window.At(offset, 1);
+      if (size == nullptr) return false;
+      offset += 1 + *size;
+      if (*size == 0) return true;
+    }
+    return false;
+  };
+  const uint8_t* screen = window.At(6, 7);
+  if (screen == nullptr) return 0;
+  uint64_t offset = 13 + colourTable(screen[4]);
+  int images = 0;
+  for (int i = 0; i < kMaxBlocks; ++i) {
+    const uint8_t* block = window.At(offset, 1);
+    if (block == nullptr) return 0;
+    switch (*block) {
+      case 0x3B:  // trailer
+        return images > 0 ? offset + 1 : 0;
+      case 0x21:  // extension: label, then sub-blocks
+        offset += 2;
+        if (!skipSubBlocks(offset)) return 0;
+        break;
+      case 0x2C: {  // image descriptor, local colour table, code size, data
+        const uint8_t* descriptor = window.At(offset, 10);
+        if (descriptor == nullptr) return 0;
+        offset += 10 + colourTable(descriptor[9]) + 1;
+        if (!skipSubBlocks(offset)) return 0;
+        ++images;
+        break;
+      }
+      default:
+        return 0;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 uint64_t gif_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  if (const uint64_t blocksEnd = GifBlocksEnd(data, len, context); blocksEnd != 0)
+    return blocksEnd;
+  if (context.cancelResult != 0) return context.sectorSize;
   // The last data sub-block's terminator, then the trailer ';'.
   return FooterSize(data, len, context, "\x00\x3B"sv);
 }
