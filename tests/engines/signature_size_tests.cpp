@@ -311,6 +311,21 @@ TEST(SignatureSizes, JpegFooterInsideTheDataIsNotTheEnd) {
   EXPECT_EQ(carve.hit.size, jpeg.size());
 }
 
+// Random bytes behind a picture end a sector with FF D9 now and then; such a
+// marker belongs to them, not to the picture, which ends at its own.
+TEST(SignatureSizes, JpegEndsAtItsOwnMarkerNotALaterOne) {
+  test::TempDir dir;
+  const std::string jpeg = PillowFile(dir, "JPEG");
+  // Past the first 64 KiB read after the picture's start.
+  std::string behind = RandomSectors(200, 9);
+  behind[150 * kSector - 2] = '\xFF';
+  behind[150 * kSector - 1] = '\xD9';
+  SignatureScanContext context;
+  const Carve carve = CarveAt(dir, PadToSector(jpeg) + behind, false, context);
+  ASSERT_EQ(carve.rc, 0);
+  EXPECT_EQ(carve.hit.size, jpeg.size());
+}
+
 // Headers whose length is not to be trusted keep the file to one sector: a
 // compressed Flash movie, and a broadcast ASF stream (file size undefined).
 TEST(SignatureSizes, UntrustedHeaderLengthsGiveOneSector) {

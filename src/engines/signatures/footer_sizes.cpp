@@ -30,9 +30,12 @@ size_t FirstClosingFooter(const uint8_t* bytes, size_t length, std::string_view 
 
 // The footer found last before the next recognised start ends the picture;
 // without one the picture runs to that start. Footers that end at or before
-// `dataStart` (inside the picture's header) are not looked at.
+// `dataStart` (inside the picture's header) are not looked at. With
+// `firstEnds` the first closing footer ends it: where nothing inside the
+// picture can hold the footer, a later one belongs to whatever lies behind
+// it (random bytes end a sector with it once in 65,536 sectors).
 uint64_t FooterSize(const uint8_t* data, size_t len, SignatureScanContext& context,
-                    std::string_view footer, uint64_t dataStart = 0) {
+                    std::string_view footer, uint64_t dataStart = 0, bool firstEnds = false) {
   const size_t sectorSize = context.sectorSize;
   auto firstAfterStart = [&](const uint8_t* bytes, size_t length, uint64_t offset) {
     const uint64_t skip = dataStart > offset ? dataStart - offset : 0;
@@ -46,7 +49,9 @@ uint64_t FooterSize(const uint8_t* data, size_t len, SignatureScanContext& conte
       ScanForward(context, kPictureLimit, kNoSignatureMatch,
                   [&](const uint8_t* bytes, size_t length, uint64_t offset) {
                     const size_t end = firstAfterStart(bytes, length, offset);
-                    if (end != std::string_view::npos) remembered = offset + end;
+                    if (end == std::string_view::npos) return ChunkVerdict{};
+                    if (firstEnds) return ChunkVerdict{true, offset + end};
+                    remembered = offset + end;
                     return ChunkVerdict{};
                   });
   return remembered != 0 && remembered < scanned ? remembered : scanned;
@@ -217,7 +222,10 @@ uint64_t gif_size(const uint8_t* data, size_t len, SignatureScanContext& context
 uint64_t jpg_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
   const uint64_t dataStart = JpegScanDataStart(data, len, context);
   if (context.cancelResult != 0) return context.sectorSize;
-  return FooterSize(data, len, context, "\xFF\xD9"sv, dataStart);
+  // Past the header segments (where an Exif thumbnail keeps its own end
+  // marker) an FF byte in the coded data is always followed by 00 or a
+  // restart marker: the first end marker there is the picture's end.
+  return FooterSize(data, len, context, "\xFF\xD9"sv, dataStart, dataStart != 0);
 }
 
 uint64_t png_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
