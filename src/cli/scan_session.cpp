@@ -27,6 +27,7 @@ void PrintError(const std::string& message) {
 
 struct ScanProgress {
   ProgressLine* line;
+  bool deep = false;
   uint32_t sectorSize = 512;
   // The read rate counts only what this run read: a resumed pass starts
   // with sectors done earlier.
@@ -63,6 +64,12 @@ int OnScanProgress(void* user, int step, int scale, int64_t secondsLeft, uint64_
   std::string detail = files;
   if (total != 0)
     detail = std::to_string(done) + "/" + CountOf(total, "folder", "folders") + ", " + detail;
+  // Before its pass over the sectors a deep scan reads the volume's own file
+  // system; that phase gets a bar of its own.
+  if (p->deep) {
+    p->line->Update(step, secondsLeft, "file system: " + detail);
+    return 0;
+  }
   p->line->Update(step * scale / 100, secondsLeft, detail);
   return 0;
 }
@@ -217,7 +224,8 @@ int ScanSession::ScanAll(const ScanOptions& options) {
   for (size_t i = 0; i < core_.volumes().size(); ++i) {
     session::ScanVolume& volume = core_.volumes()[i];
     ProgressLine line(options.quiet);
-    ScanProgress progress{&line, volume.sectorSize, false, 0, {}};
+    ScanProgress progress{&line, session::DeepEngineOf(volume) != nullptr, volume.sectorSize,
+                          false, 0, {}};
     const int rc = core_.Scan(i, OnScanProgress, &progress, message);
     line.Finish();
     if (rc == err::kCancelled) {
