@@ -229,7 +229,14 @@ int ScanSession::ScanAll(const ScanOptions& options) {
     const int rc = core_.Scan(i, OnScanProgress, &progress, message);
     line.Finish();
     if (rc == err::kCancelled) {
-      if (session::DeepEngineOf(volume)) {
+      HistoryEntry entry{};
+      if (session::DeepEngineOf(volume) &&
+          !session::FindHistoryOfFolder(GetScanHistory(), volume.scanFolder, entry)) {
+        PrintError("deep scan of " + VolumeText(options.source, volume) +
+                   " stopped while it read the file system, before its pass over the sectors; "
+                   "what was found so far is in " + volume.scanFolder.string() +
+                   ", and the next deep scan starts afresh");
+      } else if (session::DeepEngineOf(volume)) {
         PrintError("deep scan of " + VolumeText(options.source, volume) + " stopped at " +
                    DeepPositionText(volume.info.sectorsDone, volume.info.sectorsTotal) +
                    "; what was found so far is in " + volume.scanFolder.string() +
