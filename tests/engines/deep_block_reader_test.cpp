@@ -1,6 +1,8 @@
 // The deep pass's read-ahead: blocks come in range order with the bytes of
 // the image, start where a resumed pass starts, leave out what a carved file
 // passed over, survive unreadable sectors and stop when asked.
+#include "engines/deep/deep_block_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "disk/sector_source.h"
-#include "engines/deep/deep_block_reader.h"
 #include "platform/errors.h"
 #include "support/faulty_device.h"
 #include "support/test_support.h"
@@ -51,14 +52,16 @@ std::vector<Seen> ReadAll(DeepBlockReader& reader, const std::string& image,
     seen.push_back({block.sector, block.sectors, block.rangeIndex});
     // A bad area may span two blocks: each lists its own part.
     if (unreadable)
-      for (const SectorRange& r : block.unreadable) AppendSectorRange(*unreadable, r.first, r.count);
+      for (const SectorRange& r : block.unreadable)
+        AppendSectorRange(*unreadable, r.first, r.count);
     for (uint32_t i = 0; i < block.sectors; ++i) {
       const uint64_t s = block.sector + i;
       const uint8_t* got = block.data + size_t{i} * kSector;
       bool bad = false;
       for (const SectorRange& r : block.unreadable) bad |= s >= r.first && s < r.first + r.count;
       if (bad) {
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(got), kSector), std::string(kSector, '\0'))
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(got), kSector),
+                  std::string(kSector, '\0'))
             << "sector " << s;
       } else {
         EXPECT_EQ(std::memcmp(got, image.data() + s * kSector, kSector), 0) << "sector " << s;
@@ -90,8 +93,8 @@ TEST_F(DeepBlockReaderTest, BlocksFollowTheRangesInOrder) {
   DeepBlockReader reader(source_, kSector, 16 * kSector, 2);
   reader.Start(RangesOf({{3, 40}, {50, 0}, {60, 5}, {990, 100}}));
   const std::vector<Seen> seen = ReadAll(reader, bytes_);
-  const std::vector<Seen> expected = {{3, 16, 0},  {19, 16, 0}, {35, 8, 0},
-                                      {60, 5, 2}, {990, 10, 3}};
+  const std::vector<Seen> expected = {
+      {3, 16, 0}, {19, 16, 0}, {35, 8, 0}, {60, 5, 2}, {990, 10, 3}};
   ASSERT_EQ(seen.size(), expected.size());
   for (size_t i = 0; i < seen.size(); ++i) {
     SCOPED_TRACE(i);

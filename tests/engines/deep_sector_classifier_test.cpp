@@ -4,6 +4,8 @@
 // single bytes changed and on random sectors that share a start's first
 // bytes. Then the order of the answers: MFT records, a FAT folder's first
 // sector, FAT directory sectors, carving candidates.
+#include "engines/deep/deep_sector_classifier.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,7 +15,8 @@
 #include <vector>
 
 #include "disk/sector_source.h"
-#include "engines/deep/deep_sector_classifier.h"
+#include "engines/fat/fat_directory_entry.h"
+#include "engines/ntfs/ntfs_file_record.h"
 #include "engines/signatures/signature_catalogue.h"
 #include "support/test_support.h"
 
@@ -89,7 +92,9 @@ std::vector<Sector> SignatureStarts() {
       Sector().put(0, "BM").le32(2, 70).le32(10, 54).le32(14, 40),
       Sector().put(0, "BA").le32(2, 70).le32(10, 54).le32(14, 40),
       Sector().put(0, "\xFF\xD8\xFF\xE0\x00\x10JFIF\0"sv),
-      Sector().put(0, "\xFF\xD8\xFF\xE1\x1F\xFE" "Exif\0\0"sv),
+      Sector().put(0,
+                   "\xFF\xD8\xFF\xE1\x1F\xFE"
+                   "Exif\0\0"sv),
       Sector().put(0, "\xFF\xD8\xFF\xDB\x00\x43"sv),
       Sector().put(0, "\xFF\xD8\xFF\xC4\x01\xA2"sv),
       Sector().put(0, "\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x08\x00\x08\x01\x01\x11\x00"sv),
@@ -325,6 +330,55 @@ TEST(DeepSectorClassifier, KindsInTheirOrder) {
     ASSERT_GE(c.sector.size(), c.sectorSize);
     EXPECT_EQ(ClassifyDeepSector(c.sector.data(), c.sectorSize), c.kind);
   }
+}
+
+// The cheap look at a sector's first entry, which spares random sectors the
+// full directory test, keeps every sector that test accepts: directory
+// sectors of every kind of first entry, each with single bytes of its first
+// two entries changed, are classified as directories exactly when the
+// full tests in their order say so.
+TEST(DeepSectorClassifier, DirectoryPreCheckKeepsEveryDirectorySector) {
+  Bytes longName(kSector, 0);
+  PutEntry(longName, 32, "LONGNA~1JPG", 0x20, 4000, 7);
+  const uint8_t checksum = ShortNameChecksum(longName.data() + 32);
+  longName[0] = 0x41;
+  for (int i = 0; i < 5; ++i) longName[1 + 2 * i] = static_cast<uint8_t>("longn"[i]);
+  longName[11] = 0x0F;
+  longName[13] = checksum;
+  Bytes label(kSector, 0);
+  PutEntry(label, 0, "BACKUP     ", 0x08, 0, 0);
+  PutEntry(label, 32, "DATA       ", 0x10, 0, 3);
+  Bytes deleted = Directory("README  TXT");
+  deleted[0] = 0xE5;
+  Bytes folder(kSector, 0);
+  PutEntry(folder, 0, "PHOTOS     ", 0x10, 0, 9);
+  const Bytes starts[] = {Directory("README  TXT"), longName, label, deleted, folder,
+                          DotCluster(0x63C1)};
+
+  std::mt19937 random(11);
+  size_t directories = 0, others = 0;
+  for (const Bytes& start : starts) {
+    for (size_t at = 0; at < 64; ++at) {
+      const uint8_t v = start[at];
+      for (int value : {0, 0x05, 0x0F, 0x10, 0x11, 0x20, 0x2E, 0x3F, 0x40, 0x41, 0x61, 0x7A, 0xE5,
+                        0xFF, v ^ 0x01, v ^ 0x80, v + 1, v - 1, int(random() & 0xFF)}) {
+        Bytes s = start;
+        s[at] = static_cast<uint8_t>(value);
+        const bool dotStart = IsDotClusterStart(s.data(), s.data() + 32) &&
+                              std::memcmp(s.data() + 14, s.data() + 46, 4) == 0 &&
+                              std::memcmp(s.data() + 22, s.data() + 54, 4) == 0;
+        const bool directory =
+            !ntfs::IsFileRecordCandidate(ntfs::Bytes(s.data(), kSector), kSector) && !dotStart &&
+            IsDirectorySector(s.data(), kSector);
+        (directory ? directories : others)++;
+        EXPECT_EQ(ClassifyDeepSector(s.data(), kSector) == DeepSectorKind::kDirectory, directory)
+            << "byte " << at << " set to " << value << " in "
+            << ::testing::PrintToString(Bytes(s.begin(), s.begin() + 32));
+      }
+    }
+  }
+  EXPECT_GT(directories, 1000u);
+  EXPECT_GT(others, 1000u);
 }
 
 }  // namespace

@@ -152,8 +152,8 @@ struct DeepBlockReader::Impl {
       // Ranges come in ascending order; one that reaches back is cut so that
       // the pass never reads a sector twice or steps backwards. No range runs
       // past the end of the source.
-      const uint64_t end = std::min(range.start + std::min(range.count, UINT64_MAX - range.start),
-                                    sourceEnd);
+      const uint64_t end =
+          std::min(range.start + std::min(range.count, UINT64_MAX - range.start), sourceEnd);
       uint64_t at = std::max(range.start, previousEnd);
       previousEnd = std::max(previousEnd, end);
       while (true) {
@@ -237,8 +237,8 @@ struct DeepBlockReader::Impl {
   }
 };
 
-DeepBlockReader::DeepBlockReader(const SectorSource& source, uint32_t sectorSize,
-                                 size_t blockBytes, int depth)
+DeepBlockReader::DeepBlockReader(const SectorSource& source, uint32_t sectorSize, size_t blockBytes,
+                                 int depth)
     : impl_(std::make_unique<Impl>(source, sectorSize, blockBytes, depth)) {}
 
 DeepBlockReader::~DeepBlockReader() {
@@ -257,9 +257,8 @@ void DeepBlockReader::Start(DeepRangeSource ranges, uint64_t firstSector) {
   impl.stopped = false;
   impl.skipTo.store(firstSector, std::memory_order_release);
   impl.sourceEnd = impl.source.totalSectors();
-  impl.thread = std::jthread([&impl, ranges = std::move(ranges)]() mutable {
-    impl.Run(std::move(ranges));
-  });
+  impl.thread =
+      std::jthread([&impl, ranges = std::move(ranges)]() mutable { impl.Run(std::move(ranges)); });
 }
 
 bool DeepBlockReader::Next(DeepBlock& block) { return impl_->Next(block); }

@@ -46,7 +46,9 @@ struct DeepBlock {
 
 class DeepBlockReader {
  public:
-  static constexpr size_t kDefaultBlockBytes = size_t{4} << 20;
+  // Measured on a cached image: blocks of 1 MiB keep the ring in the
+  // processor caches; 256 KiB costs more in hand-overs, 4 MiB in misses.
+  static constexpr size_t kDefaultBlockBytes = size_t{1} << 20;
   static constexpr int kDefaultDepth = 3;
 
   DeepBlockReader(const SectorSource& source, uint32_t sectorSize,

@@ -1,11 +1,15 @@
 #include "engines/deep/deep_sector_classifier.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "engines/fat/fat_directory_entry.h"
 #include "engines/ntfs/ntfs_file_record.h"
+#include "engines/signatures/signature_catalogue.h"
+#include "engines/signatures/signature_families.h"
 
 namespace qm {
 
@@ -122,7 +126,7 @@ static_assert(kPrefixTable.begin[256] == kRuleCount);
 
 constexpr uint8_t kTransportSync = 0x47;
 constexpr size_t kTransportPacket = 188;
-constexpr uint32_t kFtyp = 0x70797466;  // "ftyp" at 4: mp4, 3gp, QuickTime
+constexpr uint32_t kFtyp = 0x70797466;               // "ftyp" at 4: mp4, 3gp, QuickTime
 constexpr uint32_t kContentTypesStart = 0x6E6F435B;  // "[Con" at 31: Open XML part name
 // Bytes 8-15 of a BDAV stream's first packet (program association table).
 constexpr uint64_t kMtsTable = 0x00C1000011B00000;
@@ -137,13 +141,42 @@ inline bool MayStartOffsetSignature(const uint8_t* data) {
          data[kTransportPacket] == kTransportSync && data[2 * kTransportPacket] == kTransportSync;
 }
 
+// The prefixes above were read off these tests of the catalogue. A row
+// with any other test (a format added later) is not turned away by them:
+// a sector at one of its first bytes goes to the catalogue, and a row at no
+// fixed first byte makes every sector go there, so that the pre-check never
+// hides a match.
+struct CatalogueCoverage {
+  std::array<bool, 256> uncoveredFirstByte{};
+  bool uncoveredOffsetRow = false;
+};
+
+CatalogueCoverage CheckCoverage() {
+  using namespace sig;
+  const SignatureTest covered[] = {
+      mpeg_test,    mp4_test, rmvb_test, wmv_test,    swf_test, avi_test, flv_test,
+      threegp_test, mkv_test, ts_test,   mts_test,    mxf_test, mp3_test, mid_test,
+      ape_test,     wav_test, mov_test,  mp2_test,    mmf_test, fla_test, gif_test,
+      bmp_test,     jpg_test, png_test,  psd_test,    tif_test, ico_test, doc_test,
+      docx_test,    pdf_test, gz_test,   sevenz_test, zip_test, rar_test, cab_test,
+      exe_test,     gho_test, db_test,   dbx_test,    pst_test, ttf_test};
+  CatalogueCoverage coverage;
+  for (const SignatureEntry& row : SignatureTable()) {
+    if (std::find(std::begin(covered), std::end(covered), row.test) != std::end(covered)) continue;
+    if (row.firstBytes.empty()) coverage.uncoveredOffsetRow = true;
+    for (char c : row.firstBytes) coverage.uncoveredFirstByte[static_cast<uint8_t>(c)] = true;
+  }
+  return coverage;
+}
+
+const CatalogueCoverage kCoverage = CheckCoverage();
+
 inline bool MayStartAtFirstByte(const uint8_t* data) {
   const uint8_t first = data[0];
+  if (kCoverage.uncoveredFirstByte[first]) return true;
   const unsigned end = kPrefixTable.begin[first + 1];
-  unsigned i = kPrefixTable.begin[first];
-  if (i == end) return false;
   const uint64_t head = Load64(data);
-  for (; i < end; ++i)
+  for (unsigned i = kPrefixTable.begin[first]; i < end; ++i)
     if ((head & kPrefixTable.prefixes[i].mask) == kPrefixTable.prefixes[i].value) return true;
   return false;
 }
@@ -157,16 +190,32 @@ bool IsDotClusterWithEqualTimes(const uint8_t* data) {
          std::memcmp(data + 22, dotDot + 22, 4) == 0;    // write time and date
 }
 
-// Cheap necessary condition of IsDirectorySector for a block of 32 bytes or
-// more: its first entry is not the end mark and is plausible, and a
-// plausible entry that is not a "."/".." pair has attributes 0x08, 0x0F or
-// below 0x40 with 0x10 or 0x20 set.
+// Bytes no short name holds, live or deleted: controls, lower-case letters
+// and the characters FAT forbids.
+constexpr std::array<bool, 256> MakeForbiddenNameBytes() {
+  std::array<bool, 256> forbidden{};
+  for (int b = 0; b < 0x20; ++b) forbidden[b] = true;
+  for (int b = 'a'; b <= 'z'; ++b) forbidden[b] = true;
+  for (char c : "\"*.:<>?\\|"sv) forbidden[static_cast<uint8_t>(c)] = true;
+  return forbidden;
+}
+constexpr std::array<bool, 256> kForbiddenNameByte = MakeForbiddenNameBytes();
+
+// Cheap necessary condition of IsDirectorySector for a block of 64 bytes or
+// more: the first entry is not the end mark and is plausible. A plausible
+// entry is a "."/".." pair, a volume label, a long-name entry, or a short
+// entry with attributes below 0x40 holding 0x10 or 0x20 (not a read-only
+// directory) whose 11 name bytes are all allowed.
 inline bool MayBeDirectorySector(const uint8_t* data) {
   if (data[0] == 0) return false;
   if (data[0] == '.') return true;
   const uint8_t attr = data[11];
-  return attr == fatattr::kVolumeLabel || attr == fatattr::kLongName ||
-         (attr < 0x40 && (attr & (fatattr::kDirectory | fatattr::kArchive)) != 0);
+  if (attr == fatattr::kVolumeLabel || attr == fatattr::kLongName) return true;
+  if (attr >= 0x40 || (attr & (fatattr::kDirectory | fatattr::kArchive)) == 0) return false;
+  if ((attr & fatattr::kDirectory) && (attr & fatattr::kReadOnly)) return false;
+  for (int i = 0; i < 11; ++i)
+    if (kForbiddenNameByte[data[i]]) return false;
+  return true;
 }
 
 constexpr uint32_t kFileSignature = 0x454C4946;  // "FILE"
@@ -178,7 +227,7 @@ bool MayStartKnownFile(const uint8_t* data, size_t length) {
   // Every test of the table needs at least one byte; the offset checks below
   // need the 512 bytes the callers promise. A shorter block is not turned
   // away: only the catalogue can say.
-  if (length < 512) return length > 0;
+  if (length < 512 || kCoverage.uncoveredOffsetRow) return length > 0;
   return MayStartAtFirstByte(data) || MayStartOffsetSignature(data);
 }
 
@@ -191,7 +240,7 @@ DeepSectorKind ClassifyDeepSector(const uint8_t* data, uint32_t sectorSize) {
                                                : DeepSectorKind::kNothing;
   }
   if (Load32(data) == kFileSignature &&
-          ntfs::IsFileRecordCandidate(ntfs::Bytes(data, sectorSize), sectorSize)) {
+      ntfs::IsFileRecordCandidate(ntfs::Bytes(data, sectorSize), sectorSize)) {
     uint16_t flags;
     std::memcpy(&flags, data + 22, sizeof flags);
     return (flags & kRecordIsDirectory) ? DeepSectorKind::kDirectoryRecord
