@@ -110,6 +110,11 @@ void ChooseResume(const ScanOptions& options, session::ScanVolume& volume) {
                  TerminalSafe(volume.earlier.whyNot).c_str());
     return;
   }
+  if (options.wholeVolume != volume.earlier.wholeVolume && options.resume != ScanOptions::Resume::kNo)
+    std::fprintf(stderr, "note: a resumed deep scan goes on as it began (%s --whole); "
+                 "--no-resume starts afresh%s\n",
+                 volume.earlier.wholeVolume ? "with" : "without",
+                 options.wholeVolume ? " with --whole" : " without it");
   switch (options.resume) {
     case ScanOptions::Resume::kYes: volume.resume = true; return;
     case ScanOptions::Resume::kNo: volume.resume = false; return;

@@ -39,6 +39,7 @@ struct EarlierDeepScan {
   std::filesystem::path folder; // its scan folder
   ResumePoint position;         // where it stopped
   uint64_t sectorsTotal = 0;    // sectors its pass had to do; 0 when unknown
+  bool wholeVolume = false;     // it reads every sector; resuming keeps to that
   std::string whyNot;           // why it cannot be resumed; "" when it can
 };
 
