@@ -113,7 +113,8 @@ int RunLogs(const LogsOptions& options) {
 
 RegisterCommand reg{"logs", [](CLI::App& app) {
                       auto* sub = app.add_subcommand(
-                          "logs", "List the kept scans (with where each deep scan stopped) or remove them");
+                          "logs",
+                          "List the kept scans (with where each deep scan stopped) or remove them");
                       auto o = std::make_shared<LogsOptions>();
                       sub->add_flag("--json", o->json, "one JSON object per kept scan");
                       sub->add_option("--remove", o->remove,

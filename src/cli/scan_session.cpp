@@ -110,7 +110,8 @@ void ChooseResume(const ScanOptions& options, session::ScanVolume& volume) {
                  TerminalSafe(volume.earlier.whyNot).c_str());
     return;
   }
-  if (options.wholeVolume != volume.earlier.wholeVolume && options.resume != ScanOptions::Resume::kNo)
+  if (options.wholeVolume != volume.earlier.wholeVolume &&
+      options.resume != ScanOptions::Resume::kNo)
     std::fprintf(stderr, "note: a resumed deep scan goes on as it began (%s --whole); "
                  "--no-resume starts afresh%s\n",
                  volume.earlier.wholeVolume ? "with" : "without",

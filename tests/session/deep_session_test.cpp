@@ -125,7 +125,8 @@ TEST_F(DeepSessionTest, AStoppedScanGoesOnInItsFolderAndAFreshStartReplacesIt) {
 }
 
 TEST_F(DeepSessionTest, AWholeDiskIsSplitByItsTableAndReadBackWithTheDeepEngine) {
-  if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "no dosfstools/mtools";
+  if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy"))
+    GTEST_SKIP() << "no dosfstools/mtools";
   const fs::path a = dir_ / "a.img", b = dir_ / "b.img", disk = dir_ / "disk.img";
   ASSERT_TRUE(test::MakeImageWithDeletedFiles(a, 12, 1024, "Alpha", "a", 2));
   ASSERT_TRUE(test::MakeImageWithDeletedFiles(b, 12, 1024, "Beta", "b", 1));
