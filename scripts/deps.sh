@@ -8,7 +8,7 @@ packages=(
   libblkid-dev libudev-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libfuse3-dev fuse3
   dosfstools mtools ntfs-3g sleuthkit fdisk e2fsprogs util-linux zip time
-  libjpeg-turbo-progs python3-pil p7zip-full
+  libjpeg-turbo-progs python3-pil p7zip-full gcab qpdf
 )
 
 missing=()

@@ -296,17 +296,27 @@ int CancelEveryReport(void*, int, int, int64_t, uint64_t, uint64_t, uint64_t, in
 }
 
 // The user's stop while a file is being measured ends the pass with the
-// cancel code and records nothing.
+// cancel code and records nothing: a JPEG scanned for its footer, and an MP3
+// walked frame by frame.
 TEST_F(FileTypeRecoveryTest, CancelDuringSizingTravelsOut) {
-  CarvingImage image(dir_ / "stop.img", 600, 0, 600);
-  image.Put(100, Jpeg(200 * kSector, 6));
-  ASSERT_EQ(engine_.OpenImage(image.path().string(), 0), 0);
-  engine_.SetCallbacks(CancelEveryReport, nullptr, nullptr, 100);
+  std::string mp3 = "ID3\x03\x00\x00\x00\x00\x00\x00"s;
+  for (int i = 0; i < 400; ++i) mp3 += "\xFF\xFB\x90\x64"s + RandomBytes(413, 20 + i);
+  for (const std::string& file : {Jpeg(200 * kSector, 6), mp3}) {
+    SCOPED_TRACE(file.substr(0, 3));
+    CFileTypeRecovery engine;
+    EngineContext context;
+    context.scanFolder = dir_ / "scan";
+    engine.SetContext(context);
+    CarvingImage image(dir_ / "stop.img", 600, 0, 600);
+    image.Put(100, file);
+    ASSERT_EQ(engine.OpenImage(image.path().string(), 0), 0);
+    engine.SetCallbacks(CancelEveryReport, nullptr, nullptr, 100);
 
-  const CarveRun run = CarveRange(engine_, image.path(), 90, 600);
-  EXPECT_EQ(run.stopResult, err::kCancelled);
-  EXPECT_EQ(run.filesFound, 0u);
-  EXPECT_TRUE(RootRecords(engine_).empty());
+    const CarveRun run = CarveRange(engine, image.path(), 90, 600);
+    EXPECT_EQ(run.stopResult, err::kCancelled);
+    EXPECT_EQ(run.filesFound, 0u);
+    EXPECT_TRUE(RootRecords(engine).empty());
+  }
 }
 
 // A pass stopped part-way and resumed from an earlier position (the log ran

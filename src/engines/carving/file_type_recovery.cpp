@@ -180,11 +180,13 @@ int CFileTypeRecovery::CarveSector(const uint8_t* data, size_t available, uint64
   SignatureHit hit;
   if (int rc = IdentifyAt(data, sectorSize_, context, hit); rc != 0) return rc;
 
+  // A resumed pass meets again the files recorded before the stop, and
+  // moves on past them as the first pass did.
+  const auto known = knownStarts_.find(sector);
+  const uint64_t size = known != knownStarts_.end() ? known->second : hit.size;
   if (!AdvancesOneSector(hit.typeId))
-    advance = std::max<uint64_t>(1, SectorsCovering(hit.size, sectorSize_));
-
-  // A resumed pass meets again the files recorded before the stop.
-  if (knownStarts_.contains(sector)) return err::kSuccess;
+    advance = std::max<uint64_t>(1, SectorsCovering(size, sectorSize_));
+  if (known != knownStarts_.end()) return err::kSuccess;
 
   FoundFileRecord* record = log_->ReserveRecord();
   if (record == nullptr) return err::kNotEnoughMemory;

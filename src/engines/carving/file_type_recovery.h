@@ -59,8 +59,9 @@ class CFileTypeRecovery : public ScanLogEngine {
   // holds that sector and, where the caller has them, the bytes that follow
   // it (`available` bytes in all, at least one sector). Returns 0 when a
   // file starts here (recorded, or already in a re-opened log), 87 when
-  // none does, or the cancel code when the progress callback asked to stop
-  // while the file was measured. `advance` is set to the sectors the pass
+  // none does (or the sector lies outside the volume), or the cancel code
+  // when the progress callback asked to stop while the file was measured;
+  // 6 when nothing is open. `advance` is set to the sectors the pass
   // moves on: 1, or the carved file's length for types that cannot hold
   // other files. `filesFound` grows by one for every new record.
   int CarveSector(const uint8_t* data, size_t available, uint64_t sector,

@@ -35,7 +35,7 @@ std::vector<SignatureEntry> BuildTable() {
   add("swf", 26, swf_test, "CF"sv, swf_size);
   add("avi", 22, avi_test, "R"sv, avi_size);
   add("flv", 27, flv_test, "F"sv, plain_2g_size);
-  add("3gp", 16, threegp_test, {}, plain_2g_size);
+  add("3gp", 16, threegp_test, {}, iso_media_size);
   add("mkv", 19, mkv_test, "\x1A"sv, plain_64g_size);
   add("ts", 20, ts_test, "\x47"sv, ts_size);
   add("mts", 47, mts_test, {}, plain_2g_size);
@@ -44,7 +44,7 @@ std::vector<SignatureEntry> BuildTable() {
   add("mid", 13, mid_test, "M"sv, midi_size);
   add("ape", 25, ape_test, "M"sv, ape_size);
   add("wav", 21, wav_test, "R"sv, riff_size);
-  add("mov", 17, mov_test, {}, plain_2g_size);
+  add("mov", 17, mov_test, {}, iso_media_size);
   add("mp2", 11, mp2_test, "\xFF"sv, plain_256m_size);
   add("mmf", 14, mmf_test, "M"sv, plain_256m_size);
   add("fla", 44, fla_test, kCompoundLead, plain_256m_size);

@@ -48,6 +48,8 @@ QM_SIZE_FINDER(midi_size);
 QM_SIZE_FINDER(mp3_size);
 QM_SIZE_FINDER(ape_size);
 QM_SIZE_FINDER(mp4_size);
+// QuickTime and 3GPP: the boxes, else the next recognised start.
+QM_SIZE_FINDER(iso_media_size);
 QM_SIZE_FINDER(mpeg_size);
 QM_SIZE_FINDER(rm_size);
 QM_SIZE_FINDER(ts_size);

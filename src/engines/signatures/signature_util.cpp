@@ -1,7 +1,9 @@
 #include "engines/signatures/signature_util.h"
 
+#include <algorithm>
 #include <limits>
 
+#include "engines/signatures/signature_scan.h"
 #include "platform/errors.h"
 
 namespace qm::sig {
@@ -34,6 +36,23 @@ const uint8_t* ReadBytesFromStart(SignatureScanContext& context, uint64_t offset
                             static_cast<uint32_t>(count), 0))
     return nullptr;
   return context.scratch.data() + within;
+}
+
+const uint8_t* StartWindow::At(uint64_t offset, size_t count) {
+  if (count > end_ || offset > end_ - count) return nullptr;
+  if (offset >= first_ && offset - first_ + count <= length_) return bytes_ + (offset - first_);
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindowBytes, end_ - offset));
+  if (want < count) return nullptr;
+  // A walk through a long file reads as much as a scan would, and can be
+  // stopped the same way.
+  if (!ReportScanProgress(context_)) {
+    length_ = 0;
+    return nullptr;
+  }
+  bytes_ = ReadBytesFromStart(context_, offset, want);
+  first_ = offset;
+  length_ = bytes_ != nullptr ? want : 0;
+  return bytes_;
 }
 
 }  // namespace qm::sig

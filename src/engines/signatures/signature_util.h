@@ -53,4 +53,27 @@ bool ReadSectorsToScratch(SignatureScanContext& context, uint64_t sector, uint32
 // scratch buffer, or null when they could not be read.
 const uint8_t* ReadBytesFromStart(SignatureScanContext& context, uint64_t offset, size_t length);
 
+// Bytes at offsets from the candidate start, for finders that walk a file's
+// own structure forward: served from the bytes the test saw, then from
+// windows of the file read into the scratch buffer as the walk moves on.
+// Nothing at or past `end` bytes from the start is read.
+class StartWindow {
+ public:
+  StartWindow(const uint8_t* data, size_t len, SignatureScanContext& context, uint64_t end)
+      : context_(context), end_(end), bytes_(data), length_(len) {}
+  // `count` bytes at `offset`, or null when they lie past the end, cannot
+  // be read, or the progress callback asked to stop before a read (then the
+  // context holds the cancel result). The pointer is good until the next
+  // call.
+  const uint8_t* At(uint64_t offset, size_t count);
+
+ private:
+  static constexpr size_t kWindowBytes = 0x8000;
+  SignatureScanContext& context_;
+  uint64_t end_;
+  const uint8_t* bytes_;
+  uint64_t first_ = 0;
+  size_t length_;
+};
+
 }  // namespace qm::sig

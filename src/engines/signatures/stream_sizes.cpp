@@ -1,7 +1,10 @@
 // Size finders of audio and video streams: each scans ahead for the mark
 // its format leaves at (or near) the end.
 #include <algorithm>
+#include <array>
 
+#include "engines/signatures/mpeg_audio.h"
+#include "engines/signatures/mpeg_program_stream.h"
 #include "engines/signatures/signature_scan.h"
 #include "engines/signatures/signature_size_finders.h"
 #include "engines/signatures/signature_util.h"
@@ -14,6 +17,48 @@ namespace {
 
 constexpr uint64_t k2GiB = uint64_t{2} << 30;
 constexpr size_t kPacket = 188;
+
+// Box types that stand at the top level of an ISO media or QuickTime file.
+bool IsTopLevelBox(const uint8_t* type) {
+  static constexpr std::array<std::string_view, 18> kTypes{
+      "ftyp"sv, "moov"sv, "mdat"sv, "free"sv, "skip"sv, "wide"sv, "uuid"sv, "meta"sv, "moof"sv,
+      "mfra"sv, "pdin"sv, "styp"sv, "sidx"sv, "ssix"sv, "prft"sv, "emsg"sv, "pnot"sv, "junk"sv};
+  const std::string_view t(reinterpret_cast<const char*>(type), 4);
+  return std::find(kTypes.begin(), kTypes.end(), t) != kTypes.end();
+}
+
+// Where the run of top-level boxes from the file's start ends, each box
+// header giving the length of its box; 0 unless the run is at least two
+// boxes long and ends where the file visibly does, with blank slack up to
+// its sector's end. A box "to the end of the file" (length 0) tells nothing.
+// A run that passes these checks is trusted over the stop check: the movie
+// box's type can open a sector and look like the start of another movie.
+uint64_t IsoBoxesEnd(const uint8_t* data, size_t len, SignatureScanContext& context,
+                     uint64_t limit) {
+  constexpr int kMaxBoxes = 100000;
+  const uint32_t sectorSize = context.sectorSize;
+  if (sectorSize == 0 || context.source == nullptr) return 0;
+  const uint64_t available = std::min(limit, BytesLeftFromStart(context));
+  uint64_t offset = 0;
+  int boxes = 0;
+  for (; boxes < kMaxBoxes && offset + 8 <= available; ++boxes) {
+    const size_t want = offset + 16 <= available ? 16 : 8;
+    const uint8_t* header = offset + want <= len ? data + offset
+                                                 : ReadBytesFromStart(context, offset, want);
+    if (header == nullptr || !IsTopLevelBox(header + 4)) break;
+    uint64_t size = Be32(header);
+    if (size == 1 && want == 16) size = (uint64_t{Be32(header + 8)} << 32) | Be32(header + 12);
+    if (size < 8 || size > available - offset) return 0;
+    offset += size;
+  }
+  const size_t within = static_cast<size_t>(offset % sectorSize);
+  if (boxes < 2 || within == 0) return 0;
+  const uint8_t* slack = ReadBytesFromStart(context, offset, sectorSize - within);
+  if (slack == nullptr) return 0;
+  for (size_t i = 0; i < sectorSize - within; ++i)
+    if (slack[i] != 0) return 0;
+  return offset;
+}
 
 }  // namespace
 
@@ -33,36 +78,66 @@ uint64_t midi_size(const uint8_t* data, size_t len, SignatureScanContext& contex
   return std::min(size, scanned);
 }
 
-// An ID3v1 tag ("TAG" + 125 bytes) closes the file.
-uint64_t mp3_size(const uint8_t*, size_t, SignatureScanContext& context) {
-  uint64_t candidate = 0;
-  const uint64_t scanned = ScanForward(context, k2GiB, kNoSignatureMatch,
-                                       [&](const uint8_t* bytes, size_t length, uint64_t offset) {
-                                         const size_t at = FindIn(bytes, length, "TAG"sv);
-                                         if (at != std::string_view::npos)
-                                           candidate = offset + at + 128;
-                                         return ChunkVerdict{};
-                                       });
-  return candidate != 0 && candidate < scanned ? candidate : scanned;
-}
-
-// An APEv2 tag: a 32-byte header, the items, and a 32-byte footer, both
-// opening with "APETAGEX" and version 2000.
-uint64_t ape_size(const uint8_t*, size_t, SignatureScanContext& context) {
-  static constexpr auto kTag = "APETAGEX\xD0\x07"sv;
+// The frames after the ID3v2 tag give the length where they lead to a
+// visible end. Otherwise an ID3v1 tag ("TAG" + 125 bytes) closes the file.
+// The three letters also turn up by chance in the audio frames of a long
+// file, so only a tag that closes its sector (blank slack after it, or a
+// sector boundary) ends it; without one the file runs to the next
+// recognised start.
+uint64_t mp3_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  if (const uint64_t framesEnd = Mp3FramesEnd(data, len, context); framesEnd != 0)
+    return framesEnd;
+  constexpr size_t kTagBytes = 128;
+  const size_t sectorSize = context.sectorSize;
   return ScanForward(context, k2GiB, kNoSignatureMatch,
-                     [](const uint8_t* bytes, size_t length, uint64_t offset) {
-                       const size_t first = FindIn(bytes, length, kTag);
-                       if (first == std::string_view::npos) return ChunkVerdict{};
-                       const size_t second = FindIn(bytes, length, kTag, first + 1);
-                       if (second != std::string_view::npos)
-                         return ChunkVerdict{true, offset + second + 32};
-                       return ChunkVerdict{true, offset + length};
+                     [sectorSize](const uint8_t* bytes, size_t length, uint64_t offset) {
+                       for (size_t at = FindIn(bytes, length, "TAG"sv);
+                            at != std::string_view::npos;
+                            at = FindIn(bytes, length, "TAG"sv, at + 1)) {
+                         if (at + kTagBytes <= length &&
+                             OnlyZerosToSectorEnd(bytes, length, at + kTagBytes, sectorSize))
+                           return ChunkVerdict{true, offset + at + kTagBytes};
+                       }
+                       return ChunkVerdict{};
                      });
 }
 
-// Files written by the ISO media muxer close with its text in a free box.
-uint64_t mp4_size(const uint8_t*, size_t, SignatureScanContext& context) {
+// An APEv2 tag closes the file: an optional 32-byte header, the items, and
+// a 32-byte footer, both opening with "APETAGEX" and version 2000, both
+// giving the tag's size (items and footer) and flags, where bit 29 marks the
+// header. Two in one chunk are header and footer; a lone one is a footer
+// (the header is optional) or a header whose footer lies in the next chunk,
+// and its fields tell where the tag ends. Where they cannot be read, the
+// file runs to the end of the chunk that holds it.
+uint64_t ape_size(const uint8_t*, size_t, SignatureScanContext& context) {
+  static constexpr auto kTag = "APETAGEX\xD0\x07"sv;
+  constexpr size_t kTagHeaderBytes = 32;
+  constexpr uint32_t kIsHeader = 1u << 29;
+  return ScanForward(context, k2GiB, kNoSignatureMatch,
+                     [&context](const uint8_t* bytes, size_t length, uint64_t offset) {
+                       const size_t at = FindIn(bytes, length, kTag);
+                       if (at == std::string_view::npos) return ChunkVerdict{};
+                       const size_t second = FindIn(bytes, length, kTag, at + 1);
+                       if (second != std::string_view::npos)
+                         return ChunkVerdict{true, offset + second + kTagHeaderBytes};
+                       const uint8_t* tag =
+                           at + kTagHeaderBytes <= length
+                               ? bytes + at
+                               : ReadBytesFromStart(context, offset + at, kTagHeaderBytes);
+                       if (tag == nullptr) return ChunkVerdict{true, offset + length};
+                       const uint64_t end = offset + at + kTagHeaderBytes;
+                       if ((Le32(tag + 20) & kIsHeader) != 0)
+                         return ChunkVerdict{true, end + Le32(tag + 12)};
+                       return ChunkVerdict{true, end};
+                     });
+}
+
+// An ISO media file ends with its last top-level box. Where the boxes do
+// not show the end, a file written by the GPAC muxer still closes with its
+// text in a free box.
+uint64_t mp4_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  if (const uint64_t boxesEnd = IsoBoxesEnd(data, len, context, k2GiB); boxesEnd != 0)
+    return boxesEnd;
   return ScanForward(context, k2GiB, kNoSignatureMatch,
                      [](const uint8_t* bytes, size_t length, uint64_t offset) {
                        const size_t at = FindIn(bytes, length, "freeIsoMedia File Produced"sv);
@@ -73,10 +148,21 @@ uint64_t mp4_size(const uint8_t*, size_t, SignatureScanContext& context) {
                      });
 }
 
-// A video elementary stream (sequence header B3) ends with a sequence end
-// code B7, a program stream with the program end code B9. Pack headers of
-// the stream itself must not stop it.
+// QuickTime and 3GPP files are boxes too; without a visible end they run
+// to the next recognised start.
+uint64_t iso_media_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  if (const uint64_t boxesEnd = IsoBoxesEnd(data, len, context, k2GiB); boxesEnd != 0)
+    return boxesEnd;
+  return PlainScan(context, k2GiB);
+}
+
+// A program stream ends where its packs do. Otherwise a video elementary
+// stream (sequence header B3) ends with a sequence end code B7, a program
+// stream with the program end code B9. Pack headers of the stream itself
+// must not stop it.
 uint64_t mpeg_size(const uint8_t* data, size_t len, SignatureScanContext& context) {
+  if (const uint64_t packsEnd = ProgramStreamEnd(data, len, context); packsEnd != 0)
+    return packsEnd;
   const bool video = len > 3 && data[3] == 0xB3;
   const std::string_view endCode = video ? "\x00\x00\x01\xB7"sv : "\x00\x00\x01\xB9"sv;
   const size_t sectorSize = context.sectorSize;
