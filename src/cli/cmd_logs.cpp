@@ -94,10 +94,12 @@ int RunLogs(const LogsOptions& options) {
                 files.c_str(), FormatBytes(s.bytesOnDisk).c_str(), TerminalSafe(source).c_str());
     if (s.hasInfo && s.info.deep()) {
       const std::string at = DeepPositionText(s.SectorsDone(), s.info.sectorsTotal);
-      const std::string state = s.info.finished ? "finished"
-                                : s.running     ? "running, at " + at
-                                                : "stopped at " + at +
-                                                  "; the next deep scan of it resumes there";
+      const std::string state =
+          s.info.finished ? "finished"
+          : s.running     ? "running, at " + at
+          : s.inHistory   ? "stopped at " + at + "; the next deep scan of it resumes there"
+          : s.SectorsDone() ? "stopped at " + at + "; it cannot be resumed"
+                          : "stopped before its pass over the sectors; it cannot be resumed";
       std::printf("     deep scan %s\n", state.c_str());
     }
   }
@@ -111,7 +113,8 @@ int RunLogs(const LogsOptions& options) {
 
 RegisterCommand reg{"logs", [](CLI::App& app) {
                       auto* sub = app.add_subcommand(
-                          "logs", "List the kept scans (with where each deep scan stopped) or remove them");
+                          "logs",
+                          "List the kept scans (with where each deep scan stopped) or remove them");
                       auto o = std::make_shared<LogsOptions>();
                       sub->add_flag("--json", o->json, "one JSON object per kept scan");
                       sub->add_option("--remove", o->remove,

@@ -64,7 +64,12 @@ void PrintJson(const ScanCommandOptions& options, const session::ScanVolume& vol
                 static_cast<unsigned long long>(s.perCategory.at(name)));
     first = false;
   }
-  std::printf("},\"warnings\":[");
+  std::printf("}");
+  if (volume.info.deep())
+    std::printf(",\"deep\":true,\"sectorsDone\":%llu,\"sectorsTotal\":%llu",
+                static_cast<unsigned long long>(volume.info.sectorsDone),
+                static_cast<unsigned long long>(volume.info.sectorsTotal));
+  std::printf(",\"warnings\":[");
   first = true;
   for (const std::string& warning : volume.warnings) {
     std::printf("%s\"%s\"", first ? "" : ",", JsonEscape(warning).c_str());

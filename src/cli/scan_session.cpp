@@ -27,6 +27,7 @@ void PrintError(const std::string& message) {
 
 struct ScanProgress {
   ProgressLine* line;
+  bool deep = false;
   uint32_t sectorSize = 512;
   // The read rate counts only what this run read: a resumed pass starts
   // with sectors done earlier.
@@ -63,6 +64,12 @@ int OnScanProgress(void* user, int step, int scale, int64_t secondsLeft, uint64_
   std::string detail = files;
   if (total != 0)
     detail = std::to_string(done) + "/" + CountOf(total, "folder", "folders") + ", " + detail;
+  // Before its pass over the sectors a deep scan reads the volume's own file
+  // system; that phase gets a bar of its own.
+  if (p->deep) {
+    p->line->Update(step, secondsLeft, "file system: " + detail);
+    return 0;
+  }
   p->line->Update(step * scale / 100, secondsLeft, detail);
   return 0;
 }
@@ -103,6 +110,12 @@ void ChooseResume(const ScanOptions& options, session::ScanVolume& volume) {
                  TerminalSafe(volume.earlier.whyNot).c_str());
     return;
   }
+  if (options.wholeVolume != volume.earlier.wholeVolume &&
+      options.resume != ScanOptions::Resume::kNo)
+    std::fprintf(stderr, "note: a resumed deep scan goes on as it began (%s --whole); "
+                 "--no-resume starts afresh%s\n",
+                 volume.earlier.wholeVolume ? "with" : "without",
+                 options.wholeVolume ? " with --whole" : " without it");
   switch (options.resume) {
     case ScanOptions::Resume::kYes: volume.resume = true; return;
     case ScanOptions::Resume::kNo: volume.resume = false; return;
@@ -217,11 +230,19 @@ int ScanSession::ScanAll(const ScanOptions& options) {
   for (size_t i = 0; i < core_.volumes().size(); ++i) {
     session::ScanVolume& volume = core_.volumes()[i];
     ProgressLine line(options.quiet);
-    ScanProgress progress{&line, volume.sectorSize, false, 0, {}};
+    ScanProgress progress{&line, session::DeepEngineOf(volume) != nullptr, volume.sectorSize,
+                          false, 0, {}};
     const int rc = core_.Scan(i, OnScanProgress, &progress, message);
     line.Finish();
     if (rc == err::kCancelled) {
-      if (session::DeepEngineOf(volume)) {
+      HistoryEntry entry{};
+      if (session::DeepEngineOf(volume) &&
+          !session::FindHistoryOfFolder(GetScanHistory(), volume.scanFolder, entry)) {
+        PrintError("deep scan of " + VolumeText(options.source, volume) +
+                   " stopped while it read the file system, before its pass over the sectors; "
+                   "what was found so far is in " + volume.scanFolder.string() +
+                   ", and the next deep scan starts afresh");
+      } else if (session::DeepEngineOf(volume)) {
         PrintError("deep scan of " + VolumeText(options.source, volume) + " stopped at " +
                    DeepPositionText(volume.info.sectorsDone, volume.info.sectorsTotal) +
                    "; what was found so far is in " + volume.scanFolder.string() +

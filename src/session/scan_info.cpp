@@ -89,7 +89,8 @@ int WriteScanInfo(const fs::path& folder, const ScanInfo& info) {
   if (info.deep())
     text << "sectorsDone=" << info.sectorsDone << "\n"
          << "sectorsTotal=" << info.sectorsTotal << "\n"
-         << "resumed=" << Escape(info.resumed) << "\n";
+         << "resumed=" << Escape(info.resumed) << "\n"
+         << "wholeVolume=" << (info.wholeVolume ? 1 : 0) << "\n";
   const std::string bytes = text.str();
   const fs::path temp = folder / (std::string(kScanInfoName) + ".tmp");
   int rc;
@@ -132,6 +133,7 @@ bool ReadScanInfo(const fs::path& folder, ScanInfo& info) {
     else if (key == "sectorsDone") info.sectorsDone = ToNumber(value);
     else if (key == "sectorsTotal") info.sectorsTotal = ToNumber(value);
     else if (key == "resumed") info.resumed = value;
+    else if (key == "wholeVolume") info.wholeVolume = value == "1";
   }
   return any && !info.path.empty();
 }

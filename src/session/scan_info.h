@@ -28,6 +28,7 @@ struct ScanInfo {
   uint64_t sectorsDone = 0;
   uint64_t sectorsTotal = 0;
   std::string resumed;      // local time the scan was last resumed, "" when never
+  bool wholeVolume = false; // every sector was asked for, not only the free space
 
   bool deep() const;
 

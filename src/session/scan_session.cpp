@@ -127,6 +127,7 @@ int ScanSession::AddVolume(int partitionNumber, int driveIndex, uint64_t start, 
       ScanInfo made;
       if (ReadScanInfo(earlier.folder, made)) {
         earlier.sectorsTotal = made.sectorsTotal;
+        earlier.wholeVolume = made.wholeVolume;
         // The index knows a disk only by its place in the disk table: the
         // logs of another disk found there must not be continued here.
         std::string why;
@@ -278,6 +279,7 @@ int ScanSession::StartFolder(ScanVolume& volume, bool resuming, std::string& mes
     std::string why;
     if (ReadScanInfo(volume.scanFolder, kept) && kept.SameVolume(volume.info, why)) {
       kept.source = volume.info.source;
+      kept.wholeVolume = volume.info.wholeVolume;
       volume.info = kept;
     } else {
       volume.info.started = LocalTimeText();
@@ -312,9 +314,12 @@ int ScanSession::Scan(size_t index, ScanProgressFn progress, void* user, std::st
   if (index >= volumes_.size()) return err::kInvalidParameter;
   ScanVolume& volume = volumes_[index];
   CProfessionalRecovery* deep = DeepEngineOf(volume);
-  const bool resuming = deep && volume.earlier.known && volume.resume;
+  const bool resuming =
+      deep && volume.earlier.known && volume.resume && volume.earlier.whyNot.empty();
   if (deep) {
-    deep->SetWholeVolume(wholeVolume_);
+    // A resumed pass goes on over the ranges it started with.
+    volume.info.wholeVolume = resuming ? volume.earlier.wholeVolume : wholeVolume_;
+    deep->SetWholeVolume(volume.info.wholeVolume);
     if (saveInterval_.count() > 0) deep->SetSaveInterval(saveInterval_);
     deep->SetResume(resuming);
   }

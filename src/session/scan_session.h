@@ -39,6 +39,7 @@ struct EarlierDeepScan {
   std::filesystem::path folder; // its scan folder
   ResumePoint position;         // where it stopped
   uint64_t sectorsTotal = 0;    // sectors its pass had to do; 0 when unknown
+  bool wholeVolume = false;     // it reads every sector; resuming keeps to that
   std::string whyNot;           // why it cannot be resumed; "" when it can
 };
 
@@ -82,8 +83,10 @@ class ScanSession {
   void SetSaveInterval(std::chrono::milliseconds interval) { saveInterval_ = interval; }
 
   // Re-opens the scan log in `folder` (as given to --log: a path, a number
-  // or "last", the newest kept scan of this source). A log made for a volume this source does not hold is
-  // refused; otherwise only the volume it was made for stays in volumes().
+  // or "last", the newest kept scan of this source). A log made for a volume
+  // this source does not hold is refused; otherwise only the volume it was
+  // made for stays in volumes(), with the engine that reads it (the deep
+  // engine for a deep scan's folder, whichever the session was opened with).
   int Reopen(const std::string& folder, std::string& message);
 
   const ScanSource& source() const { return source_; }

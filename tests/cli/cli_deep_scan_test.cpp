@@ -92,11 +92,17 @@ TEST(CliDeepScan, CarvedPicturesComeBackByteExact) {
   }
 }
 
-// quillmark-cli ARGS with stdin from /dev/null and output into `log`, as a
-// child this process can kill.
-// The position is saved every 10 ms, so that it is saved well before the
-// scan ends.
-pid_t StartCli(const std::vector<std::string>& args, const fs::path& log) {
+// quillmark-cli ARGS with output into `log`, as a child this process can
+// kill. Its stdin is /dev/null, or with `answer` a terminal on which that
+// answer has been typed. The position is saved every 10 ms, so that it is
+// saved well before the scan ends.
+struct Child {
+  pid_t pid = -1;
+  int terminal = -1;  // the pseudo-terminal's master side, kept open until the child ends
+};
+
+Child StartCli(const std::vector<std::string>& args, const fs::path& log,
+               const std::string& answer = {}) {
   std::vector<std::string> env{"QUILLMARK_DISKS=", "QUILLMARK_DEEP_SAVE_SECONDS=0.01"};
   for (char** e = environ; *e; ++e)
     if (std::strncmp(*e, "QUILLMARK_DISKS=", 16) != 0) env.emplace_back(*e);
@@ -105,10 +111,21 @@ pid_t StartCli(const std::vector<std::string>& args, const fs::path& log) {
   envp.push_back(nullptr);
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  Child child;
+  int in = -1;
+  if (answer.empty()) {
+    in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  } else {
+    child.terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (child.terminal < 0 || ::grantpt(child.terminal) != 0 || ::unlockpt(child.terminal) != 0)
+      return child;
+    in = ::open(::ptsname(child.terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (::write(child.terminal, answer.data(), answer.size()) != ssize_t(answer.size()))
+      return child;
+  }
   const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  child.pid = ::fork();
+  if (child.pid == 0) {
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(out, 2);
@@ -117,7 +134,7 @@ pid_t StartCli(const std::vector<std::string>& args, const fs::path& log) {
   }
   ::close(in);
   ::close(out);
-  return pid;
+  return child;
 }
 
 TEST(CliDeepScan, KilledScanResumesToTheListingOfAnUninterruptedOne) {
@@ -137,25 +154,30 @@ TEST(CliDeepScan, KilledScanResumesToTheListingOfAnUninterruptedOne) {
   const auto uninterrupted = Lines(out);
   ASSERT_GE(uninterrupted.size(), files.size());
 
-  // A deep scan sent `signal` once it has saved its position part-way into
-  // scan folder `number`: Ctrl-C stops it with a word on how to resume,
-  // SIGKILL leaves only what it saved.
   const fs::path scanLog = dir / "ScanLog";
-  auto killPartWay = [&](const std::string& resumeFlag, const std::string& number, int signal) {
-    const pid_t child = StartCli({"scan", "-q", "--deep", resumeFlag, image}, dir / "child.log");
-    ASSERT_GT(child, 0);
-    uint64_t savedAt = 0;
+  // A deep scan sent `signal` once it has saved a position past `after`
+  // in scan folder `number`: Ctrl-C stops it with a word on how to resume,
+  // SIGKILL leaves only what it saved. Gives that position.
+  auto killPartWay = [&](const std::vector<std::string>& options, const std::string& answer,
+                         const std::string& number, int signal, uint64_t after,
+                         uint64_t& savedAt) {
+    std::vector<std::string> args{"scan", "-q", "--deep", image};
+    args.insert(args.end(), options.begin(), options.end());
+    const Child child = StartCli(args, dir / "child.log", answer);
+    ASSERT_GT(child.pid, 0);
+    savedAt = 0;
     const fs::path folder = scanLog / (number + "/");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (savedAt == 0 && std::chrono::steady_clock::now() < deadline) {
+    while (savedAt <= after && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       ScanHistory history(scanLog);
       for (const HistoryEntry& e : history.Entries())
-        if (fs::path(e.Folder()) == folder && e.totalDone > 0) savedAt = e.totalDone;
+        if (fs::path(e.Folder()) == folder) savedAt = e.totalDone;
     }
-    ::kill(child, signal);
+    ::kill(child.pid, signal);
     int status = 0;
-    ::waitpid(child, &status, 0);
+    ::waitpid(child.pid, &status, 0);
+    if (child.terminal >= 0) ::close(child.terminal);
     const std::string log = test::ReadBytes(dir / "child.log");
     if (signal == SIGINT) {
       ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << "\n" << log;
@@ -164,15 +186,21 @@ TEST(CliDeepScan, KilledScanResumesToTheListingOfAnUninterruptedOne) {
     } else {
       ASSERT_TRUE(WIFSIGNALED(status)) << "the scan ended before it could be killed:\n" << log;
     }
-    ASSERT_GT(savedAt, 0u);
+    if (!answer.empty()) {
+      EXPECT_NE(log.find("Resume it? "), std::string::npos) << log;
+    }
+    ASSERT_GT(savedAt, after);
     ASSERT_LT(savedAt, kSectors);
   };
+  uint64_t savedAt = 0;
   // The finished scan is kept; a new one starts afresh beside it.
-  ASSERT_NO_FATAL_FAILURE(killPartWay("--resume", "2", SIGINT));
+  ASSERT_NO_FATAL_FAILURE(killPartWay({}, "", "2", SIGINT, 0, savedAt));
   EXPECT_TRUE(fs::exists(scanLog / "1" / "scan.info"));
   // Declining the interrupted scan deletes it.
-  ASSERT_NO_FATAL_FAILURE(killPartWay("--no-resume", "3", SIGKILL));
+  ASSERT_NO_FATAL_FAILURE(killPartWay({"--no-resume"}, "", "3", SIGKILL, 0, savedAt));
   EXPECT_FALSE(fs::exists(scanLog / "2")) << "--no-resume kept the interrupted scan";
+  // Asked on a terminal, the user resumes it; it goes on from where it was.
+  ASSERT_NO_FATAL_FAILURE(killPartWay({}, "y\n", "3", SIGKILL, savedAt, savedAt));
 
   ASSERT_EQ(Cli("logs", &out), 0) << out;
   EXPECT_NE(out.find("stopped at "), std::string::npos) << out;

@@ -42,10 +42,13 @@ class DeepSessionTest : public ::testing::Test {
 
 TEST_F(DeepSessionTest, AStoppedScanGoesOnInItsFolderAndAFreshStartReplacesIt) {
   std::string message;
-  // Opens the image for a deep scan and scans it, stopping part-way when
-  // asked; gives the volume's earlier scan and the folder scanned into.
+  // Opens the image for a deep scan and scans it (every sector with
+  // `whole`), stopping part-way when asked; gives the volume's earlier scan
+  // and the folder scanned into.
+  bool whole = true;
   auto run = [&](bool resume, bool stop, session::EarlierDeepScan& earlier, fs::path& folder) {
     ScanSession s(history_, disks_);
+    s.SetWholeVolume(whole);
     ASSERT_EQ(s.Open(image_.string(), true, message), 0) << message;
     ASSERT_EQ(s.volumes().size(), 1u);
     session::ScanVolume& volume = s.volumes()[0];
@@ -97,7 +100,9 @@ TEST_F(DeepSessionTest, AStoppedScanGoesOnInItsFolderAndAFreshStartReplacesIt) {
   EXPECT_FALSE(session::FindHistoryOfFolder(history_, first, entry));
   ASSERT_TRUE(session::ReadScanInfo(second, stopped));
 
-  // Resumed: the same folder, its scan.info updated.
+  // Resumed: the same folder, its scan.info updated, over the same ranges
+  // whatever this session asks.
+  whole = false;
   run(true, false, earlier, again);
   ASSERT_TRUE(earlier.known);
   EXPECT_EQ(again, second);
@@ -105,6 +110,7 @@ TEST_F(DeepSessionTest, AStoppedScanGoesOnInItsFolderAndAFreshStartReplacesIt) {
   ASSERT_TRUE(session::ReadScanInfo(second, resumed));
   EXPECT_EQ(resumed.started, stopped.started);
   EXPECT_FALSE(resumed.resumed.empty());
+  EXPECT_TRUE(resumed.wholeVolume);
   EXPECT_TRUE(resumed.finished);
   EXPECT_EQ(resumed.sectorsDone, 16384u);
   EXPECT_EQ(resumed.sectorsTotal, 16384u);
@@ -119,7 +125,8 @@ TEST_F(DeepSessionTest, AStoppedScanGoesOnInItsFolderAndAFreshStartReplacesIt) {
 }
 
 TEST_F(DeepSessionTest, AWholeDiskIsSplitByItsTableAndReadBackWithTheDeepEngine) {
-  if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "no dosfstools/mtools";
+  if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy"))
+    GTEST_SKIP() << "no dosfstools/mtools";
   const fs::path a = dir_ / "a.img", b = dir_ / "b.img", disk = dir_ / "disk.img";
   ASSERT_TRUE(test::MakeImageWithDeletedFiles(a, 12, 1024, "Alpha", "a", 2));
   ASSERT_TRUE(test::MakeImageWithDeletedFiles(b, 12, 1024, "Beta", "b", 1));
