@@ -84,13 +84,8 @@ uint64_t Mp3FramesEnd(const uint8_t* data, size_t len, SignatureScanContext& con
   if (const uint8_t* tag = window.At(offset, kId3v1Bytes); tag != nullptr && HasAt(tag, 3, 0, "TAG"sv))
     offset += kId3v1Bytes;
 
-  const size_t within = static_cast<size_t>(offset % sectorSize);
-  if (within == 0) return 0;
-  const uint8_t* slack = window.At(offset, sectorSize - within);
-  if (slack == nullptr) return 0;
-  for (size_t i = 0; i < sectorSize - within; ++i)
-    if (slack[i] != 0) return 0;
-  return offset;
+  if (offset % sectorSize == 0) return 0;
+  return window.BlankToSectorEnd(offset, sectorSize) ? offset : 0;
 }
 
 }  // namespace qm::sig

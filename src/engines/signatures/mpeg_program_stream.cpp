@@ -55,13 +55,7 @@ uint64_t ProgramStreamEnd(const uint8_t* data, size_t len, SignatureScanContext&
   if (packs < kMinPacks) return 0;
   // Packs usually fill whole sectors; otherwise the slack after the stream
   // must be blank.
-  const size_t within = static_cast<size_t>(offset % sectorSize);
-  if (within == 0) return offset;
-  const uint8_t* slack = window.At(offset, sectorSize - within);
-  if (slack == nullptr) return 0;
-  for (size_t i = 0; i < sectorSize - within; ++i)
-    if (slack[i] != 0) return 0;
-  return offset;
+  return window.BlankToSectorEnd(offset, sectorSize) ? offset : 0;
 }
 
 }  // namespace qm::sig

@@ -55,4 +55,15 @@ const uint8_t* StartWindow::At(uint64_t offset, size_t count) {
   return bytes_;
 }
 
+bool StartWindow::BlankToSectorEnd(uint64_t offset, size_t sectorSize) {
+  if (sectorSize == 0) return false;
+  const size_t within = static_cast<size_t>(offset % sectorSize);
+  if (within == 0) return true;
+  const uint8_t* slack = At(offset, sectorSize - within);
+  if (slack == nullptr) return false;
+  for (size_t i = 0; i < sectorSize - within; ++i)
+    if (slack[i] != 0) return false;
+  return true;
+}
+
 }  // namespace qm::sig

@@ -66,6 +66,10 @@ class StartWindow {
   // context holds the cancel result). The pointer is good until the next
   // call.
   const uint8_t* At(uint64_t offset, size_t count);
+  // True when the bytes from `offset` to the next multiple of `sectorSize`
+  // are there and all zero (none are needed at a sector boundary): the
+  // blank slack a file system leaves after a file's last byte.
+  bool BlankToSectorEnd(uint64_t offset, size_t sectorSize);
 
  private:
   static constexpr size_t kWindowBytes = 0x8000;
