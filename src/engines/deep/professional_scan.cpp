@@ -222,6 +222,8 @@ int CProfessionalRecovery::DeepPass(bool resuming) {
     });
   }
   doneAtStart_ = start.totalDone;
+  // Files of a resumed scan's logs count too, as in the progress reports.
+  filesFoundCache_ = FilesFound();
   passStarted_ = lastEstimate_ = lastSave_ = std::chrono::steady_clock::now();
   secondsLeft_ = -1;
 
