@@ -76,6 +76,24 @@ while IFS= read -r -d '' f; do
     echo "  DIFFERENT from every original: ${f#"$work/recovered/"}"; status=1
   fi
 done < <(find "$work/recovered" -type f -print0 | sort -z)
+
+# Worse: the card is formatted. The file system no longer knows any of it;
+# a deep scan finds the photos and documents by their content.
+mkfs.fat -F 32 -n DEMO "$image" >/dev/null
+echo
+echo "== After formatting the card: what a deep scan finds by content"
+"$cli" scan "$image" --deep --no-resume --quiet
+"$cli" recover "$image" --deep --log last --out "$work/after-format" --quiet >/dev/null
+echo
+echo "== Files carved after the format compared with the originals"
+while IFS= read -r -d '' f; do
+  sum=$(sha256sum < "$f" | cut -d' ' -f1)
+  if [[ -n ${original[$sum]:-} ]]; then
+    echo "  identical to '${original[$sum]}': ${f#"$work/after-format/"}"
+  else
+    echo "  no original (only its start is known): ${f#"$work/after-format/"}"
+  fi
+done < <(find "$work/after-format" -type f -print0 | sort -z)
 echo
 echo "Demo folder (remove when done): $work"
 exit $status
