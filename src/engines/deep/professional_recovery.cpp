@@ -54,6 +54,17 @@ void CProfessionalRecovery::SetContext(const EngineContext& context) {
   if (fatDeep_) fatDeep_->SetContext(context);
 }
 
+// A file-system deep engine that cannot open the volume is left out; the
+// pass then passes over the sectors it would have taken.
+template <typename Open>
+void CProfessionalRecovery::OpenDeepEngines(Open&& open) {
+  for (std::unique_ptr<DeepFileSystemEngine>* engine : {&ntfsDeep_, &fatDeep_}) {
+    if (!*engine) continue;
+    (*engine)->SetContext(context_);
+    if (open(**engine) != err::kSuccess) engine->reset();
+  }
+}
+
 std::vector<IFileRecoveryParse*> CProfessionalRecovery::Engines() const {
   std::vector<IFileRecoveryParse*> engines;
   for (IFileRecoveryParse* e : {static_cast<IFileRecoveryParse*>(quick_.get()),
@@ -82,9 +93,11 @@ int CProfessionalRecovery::OpenImage(const std::string& imagePath, uint16_t volu
   resume_ = ResumeAvailable();
   int error = 0;
   quick_ = EngineFactory::CreateEngineForImage(imagePath, volumeLetter, false, &error, context_);
+  OpenDeepEngines([&](DeepFileSystemEngine& e) { return e.OpenImage(imagePath, volumeLetter); });
   open_ = true;
   return err::kSuccess;
 }
+
 
 int CProfessionalRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
                                     uint16_t volumeLetter) {
@@ -110,6 +123,9 @@ int CProfessionalRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64
   int error = 0;
   quick_ = EngineFactory::CreateEngineForPartition(driveIndex, startSector, volumeSectors_,
                                                    volumeLetter, false, &error, context_);
+  OpenDeepEngines([&](DeepFileSystemEngine& e) {
+    return e.OpenDisk(driveIndex, startSector, volumeSectors_, volumeLetter);
+  });
   open_ = true;
   return err::kSuccess;
 }

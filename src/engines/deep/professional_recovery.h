@@ -94,6 +94,8 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   ScanHistory& History() const;
   std::vector<IFileRecoveryParse*> Engines() const;
   IFileRecoveryParse* OwnerOf(uint32_t engineKind) const;
+  template <typename Open>
+  void OpenDeepEngines(Open&& open);
   int QuickPass(bool resuming, const std::filesystem::path& folder);
   int OpenLogs(bool resuming, const std::filesystem::path& folder);
   int ReopenFolder(const std::filesystem::path& folder);
