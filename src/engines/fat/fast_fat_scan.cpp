@@ -4,6 +4,7 @@
 
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/fat/fat_directory_entry.h"
+#include "engines/fat/fat_entry_names.h"
 #include "engines/volume_warnings.h"
 #include "platform/errors.h"
 #include "platform/filetime.h"
@@ -23,48 +24,6 @@ constexpr uint64_t kMaxDirectoryBytes = 65536 * kFatEntryBytes;
 // FAT32 deletions may clear the high word of the first cluster; it is
 // searched for among the first 257 values.
 constexpr uint32_t kMaxGuessedHighWord = 256;
-
-// "NAME    EXT" as shown: trailing blanks cut, A-Z lower-cased, code page 437.
-// The first character of a deleted name is lost under the deletion mark and
-// shown as '!'.
-std::string ShortName(const FatDirEntry& e) {
-  uint8_t base[8];
-  std::memcpy(base, e.name, 8);
-  // 0x05 stands for a first byte of 0xE5 that is not a deletion mark.
-  if (base[0] == kFatDeletedMark) base[0] = '!';
-  else if (base[0] == 0x05) base[0] = 0xE5;
-  auto trimmed = [](const uint8_t* p, size_t n) {
-    while (n > 0 && p[n - 1] == ' ') --n;
-    return n;
-  };
-  auto lower = [](const uint8_t* p, size_t n) {
-    std::string bytes(reinterpret_cast<const char*>(p), n);
-    for (char& ch : bytes)
-      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-    return bytes;
-  };
-  std::string name = lower(base, trimmed(base, 8));
-  const size_t extLength = trimmed(e.ext, 3);
-  std::string text = Cp437ToUtf8(reinterpret_cast<const uint8_t*>(name.data()), name.size());
-  if (extLength > 0) {
-    const std::string ext = lower(e.ext, extLength);
-    text += '.';
-    text += Cp437ToUtf8(reinterpret_cast<const uint8_t*>(ext.data()), ext.size());
-  }
-  return text;
-}
-
-// The collected long name up to its NUL (the 0xFFFF padding after it is
-// dropped with it).
-std::string LongNameText(const std::u16string& units) {
-  const size_t end = units.find(u'\0');
-  return Utf16ToUtf8(std::u16string_view(units).substr(0, end));
-}
-
-bool IsDotName(const FatDirEntry& e) {
-  return e.name[0] == '.' &&
-         (std::memcmp(e.name + 1, "       ", 7) == 0 || std::memcmp(e.name + 1, ".      ", 7) == 0);
-}
 
 }  // namespace
 
@@ -285,11 +244,11 @@ void CFastFatRecovery::HandleEntry(const uint8_t* entry, size_t available, uint6
     return;
   }
   std::string name;
-  if (longName.pieces > 0) name = LongNameText(longName.units);
+  if (longName.pieces > 0) name = LongEntryName(longName.units);
   longName.Clear();
-  if (IsDotName(e)) return;
+  if (IsDotEntryName(e)) return;
   const bool deleted = IsDeletedEntry(e);
-  if (name.empty()) name = ShortName(e);
+  if (name.empty()) name = ShortEntryName(e);
   if (e.attributes & fatattr::kDirectory) {
     AddFolder(e, name, anchorSector, folderId, depth, deleted || inheritedDeleted);
   } else if (!(e.attributes & fatattr::kVolumeLabel) && (deleted || inheritedDeleted)) {

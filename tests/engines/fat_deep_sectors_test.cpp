@@ -1,0 +1,253 @@
+// The deep FAT engine fed directory sectors by hand: the layout it solves
+// from sub-directory sightings, long names cut by a sector's end, what it
+// lists and how it files folders, and what it holds on hostile input.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engines/deep/fat/fat_deep_geometry.h"
+#include "engines/deep/fat/professional_fat_recovery.h"
+#include "engines/fat/fat_directory_entry.h"
+#include "platform/errors.h"
+#include "support/test_support.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kSector = 512;
+// 2020-05-10 10:31.
+constexpr uint16_t kDate = ((2020 - 1980) << 9) | (5 << 5) | 10;
+constexpr uint16_t kTime = (10 << 11) | (31 << 5);
+
+TEST(FatDeepGeometryTest, SolvesOnlyRealLayoutsFromTwoSightings) {
+  struct Case {
+    uint32_t c1;
+    uint64_t s1;
+    uint32_t c2;
+    uint64_t s2;
+    bool solved;
+    uint32_t spc, dataStart;
+  };
+  const Case cases[] = {
+      {5, 10000, 9, 10032, true, 8, 9976},
+      {9, 10032, 5, 10000, true, 8, 9976},
+      {5, 10000, 6, 10003, false, 0, 0},  // 3 sectors per cluster
+      {100, 50, 101, 58, false, 0, 0},    // data area before sector 0
+      {5, 10032, 9, 10000, false, 0, 0},  // higher cluster at a lower sector
+      {5, 10000, 5, 10064, false, 0, 0},
+      {3, 1000, 4, 1256, false, 0, 0},    // 256 sectors per cluster
+  };
+  for (const Case& c : cases) {
+    FatDeepGeometry g;
+    EXPECT_EQ(SolveFatGeometry(c.c1, c.s1, c.c2, c.s2, 0, g), c.solved) << c.c1 << "@" << c.s1;
+    if (!c.solved) continue;
+    EXPECT_EQ(g.sectorsPerCluster, c.spc);
+    EXPECT_EQ(g.dataStart, c.dataStart);
+    uint32_t cluster = 0;
+    ASSERT_TRUE(g.ClusterStartingAt(10016, cluster));
+    EXPECT_EQ(cluster, 7u);
+  }
+}
+
+std::vector<uint8_t> Short(const char name11[12], uint8_t attributes, uint32_t cluster,
+                           uint32_t size) {
+  std::vector<uint8_t> e(32, 0);
+  std::memcpy(e.data(), name11, 11);
+  e[11] = attributes;
+  auto put16 = [&](size_t at, uint16_t v) { std::memcpy(e.data() + at, &v, 2); };
+  put16(14, kTime);
+  put16(16, kDate);
+  put16(18, kDate);
+  put16(20, static_cast<uint16_t>(cluster >> 16));
+  put16(22, kTime);
+  put16(24, kDate);
+  put16(26, static_cast<uint16_t>(cluster));
+  std::memcpy(e.data() + 28, &size, 4);
+  return e;
+}
+
+// The long-name entries of `name` for the short name, last piece first.
+std::vector<std::vector<uint8_t>> LongName(const std::u16string& name, const char name11[12]) {
+  const uint8_t sum = ShortNameChecksum(reinterpret_cast<const uint8_t*>(name11));
+  std::u16string units = name;
+  units.push_back(u'\0');
+  while (units.size() % 13) units.push_back(u'\xFFFF');
+  const size_t pieces = units.size() / 13;
+  std::vector<std::vector<uint8_t>> out;
+  for (size_t k = pieces; k-- > 0;) {
+    std::vector<uint8_t> e(32, 0);
+    e[0] = static_cast<uint8_t>((k + 1) | (k + 1 == pieces ? 0x40 : 0));
+    e[11] = 0x0F;
+    e[13] = sum;
+    const size_t at[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    for (size_t i = 0; i < 13; ++i) std::memcpy(e.data() + at[i], &units[k * 13 + i], 2);
+    out.push_back(e);
+  }
+  return out;
+}
+
+class FatDeepSectorsTest : public ::testing::Test {
+ protected:
+  static constexpr uint64_t kImageSectors = 10200;
+
+  void SetUp() override { image_.assign(kImageSectors * kSector, 0); }
+
+  // Entries laid from `sector` on, 16 to a sector.
+  void Put(uint64_t sector, const std::vector<std::vector<uint8_t>>& entries) {
+    size_t at = sector * kSector;
+    for (const auto& e : entries) {
+      std::memcpy(image_.data() + at, e.data(), 32);
+      at += 32;
+    }
+  }
+  static std::vector<std::vector<uint8_t>> DotPair(uint32_t self, uint32_t parent) {
+    return {Short(".          ", 0x10, self, 0), Short("..         ", 0x10, parent, 0)};
+  }
+  const uint8_t* At(uint64_t sector) const { return image_.data() + sector * kSector; }
+
+  std::unique_ptr<CProfessionalFatRecovery> Open() {
+    const fs::path path = dir_ / "disk.img";
+    test::WriteBytes(path, std::string(image_.begin(), image_.end()));
+    auto engine = std::make_unique<CProfessionalFatRecovery>();
+    EngineContext context;
+    context.scanFolder = dir_ / "scan";
+    fs::create_directories(context.scanFolder);
+    engine->SetContext(context);
+    EXPECT_EQ(engine->OpenImage(path.string(), 1), 0);
+    EXPECT_EQ(engine->BeginDeepScan(""), 0);
+    return engine;
+  }
+
+  // Path -> record of everything listed.
+  static void Walk(CProfessionalFatRecovery& engine, const FoundFileRecord* folder, uint32_t depth,
+                   const std::string& prefix, std::map<std::string, FoundFileRecord>& out) {
+    std::vector<FoundFileRecord> records;
+    ASSERT_EQ(engine.ListChildren(folder, depth, records), 0);
+    for (const FoundFileRecord& r : records) {
+      const std::string path = prefix + r.Name() + (r.isDirectory ? "/" : "");
+      out[path] = r;
+      if (r.isDirectory && depth < 8) Walk(engine, &r, depth + 1, path, out);
+    }
+  }
+
+  test::TempDir dir_;
+  std::vector<uint8_t> image_;
+};
+
+TEST_F(FatDeepSectorsTest, RebuildsFoldersNamesAndContentFromStraySectors) {
+  // Cluster 5 at sector 10,000: a folder no entry names any more.
+  std::vector<std::vector<uint8_t>> first = DotPair(5, 0);
+  std::vector<uint8_t> gone = Short("?EMO    TXT", 0x20, 30, 10);
+  gone[0] = 0xE5;
+  first.push_back(gone);
+  first.push_back(Short("RO      TXT", 0x01, 31, 10));  // not an archived file
+  first.push_back(Short("SUB        ", 0x10, 9, 0));
+  for (int i = 0; i < 8; ++i) {
+    char name[12];
+    std::snprintf(name, sizeof name, "F%d      TXT", i);
+    first.push_back(Short(name, 0x20, 40 + i, 1));
+  }
+  // A long name whose short entry opens the next sector.
+  const char* straddler = "ALONGN~1TXT";
+  for (auto& e : LongName(u"A long name straddling.txt", straddler)) first.push_back(e);
+  ASSERT_EQ(first.size(), 16u);
+  Put(10000, first);
+  Put(10001, {Short(straddler, 0x20, 50, 3)});
+  // Cluster 9 at 10,032: "SUB" inside cluster 5, holding a file at cluster 20.
+  auto sub = DotPair(9, 5);
+  sub.push_back(Short("INNER   TXT", 0x20, 20, 600));
+  Put(10032, sub);
+  // Cluster 7 at 10,016: another unnamed folder.
+  auto other = DotPair(7, 0);
+  other.push_back(Short("LOST    TXT", 0x20, 60, 5));
+  Put(10016, other);
+  const std::string content = test::MakeContent(600, 9);
+  std::memcpy(image_.data() + (9976 + 18 * 8) * kSector, content.data(), content.size());
+
+  auto engine = Open();
+  engine->OnDotClusterSector(At(10000), kSector, 10000);
+  engine->OnDirectorySector(At(10001), kSector, 10001);
+  engine->OnDotClusterSector(At(10032), kSector, 10032);
+  ASSERT_EQ(engine->geometries().size(), 1u);
+  EXPECT_EQ(engine->geometries()[0].sectorsPerCluster, 8u);
+  EXPECT_EQ(engine->geometries()[0].dataStart, 9976u);
+  engine->OnDotClusterSector(At(10016), kSector, 10016);
+  EXPECT_EQ(engine->geometries().size(), 1u);  // placed by the layout already solved
+  ASSERT_EQ(engine->FinishDeepScan(), 0);
+
+  std::map<std::string, FoundFileRecord> listed;
+  Walk(*engine, nullptr, 0, "", listed);
+  for (const char* path : {"LostFolder5/", "LostFolder5/!emo.txt", "LostFolder5/f0.txt",
+                           "LostFolder5/f7.txt", "LostFolder5/A long name straddling.txt",
+                           "LostFolder5/sub/", "LostFolder5/sub/inner.txt", "LostFolder7/",
+                           "LostFolder7/lost.txt"})
+    EXPECT_TRUE(listed.count(path)) << path;
+  EXPECT_FALSE(listed.count("LostFolder5/ro.txt"));
+  EXPECT_EQ(listed.size(), 15u);
+
+  const FoundFileRecord& inner = listed["LostFolder5/sub/inner.txt"];
+  const uint32_t firstCluster = inner.entryId, clusterBytes = inner.clusterBytes;
+  EXPECT_EQ(firstCluster, 20u);
+  EXPECT_EQ(clusterBytes, 8 * kSector);
+  const fs::path out = dir_ / "inner.txt";
+  ASSERT_EQ(engine->RecoverItem(inner, out.string(), 0), 0);
+  EXPECT_EQ(test::ReadBytes(out), content);
+}
+
+TEST_F(FatDeepSectorsTest, FoldersWhoseParentLinksLoopStillEnd) {
+  // Clusters 5 and 9 name each other as parent.
+  auto a = DotPair(5, 9);
+  a.push_back(Short("A       TXT", 0x20, 30, 10));
+  Put(10000, a);
+  auto b = DotPair(9, 5);
+  b.push_back(Short("B       TXT", 0x20, 31, 10));
+  Put(10032, b);
+  auto engine = Open();
+  engine->OnDotClusterSector(At(10000), kSector, 10000);
+  engine->OnDotClusterSector(At(10032), kSector, 10032);
+  ASSERT_EQ(engine->FinishDeepScan(), 0);
+  EXPECT_GE(engine->RecordCount(), 2u);
+}
+
+TEST_F(FatDeepSectorsTest, HoldsBoundedStateOnADiskFullOfUnplaceableSectors) {
+  // Every sighting names the same cluster, so no layout can be solved; each
+  // sector's files must wait, and the waiting is capped.
+  std::vector<std::vector<uint8_t>> sectors;
+  for (int i = 0; i < 60; ++i) {
+    auto s = DotPair(5, 0);
+    char name[12];
+    std::snprintf(name, sizeof name, "N%-7dTXT", i);
+    s.push_back(Short(name, 0x20, 100 + i, 10));
+    Put(100 + i * 64, s);
+  }
+  // Plain directory sectors that begin no known cluster.
+  for (int i = 0; i < 60; ++i) {
+    char name[12];
+    std::snprintf(name, sizeof name, "P%-7dTXT", i);
+    Put(5000 + i * 3, {Short(name, 0x20, 300 + i, 10)});
+  }
+  auto engine = Open();
+  CProfessionalFatRecovery::Limits limits;
+  limits.pendingFiles = 8;
+  limits.unplacedSectors = 8;
+  engine->SetLimits(limits);
+  for (int i = 0; i < 60; ++i) engine->OnDotClusterSector(At(100 + i * 64), kSector, 100 + i * 64);
+  for (int i = 0; i < 60; ++i) engine->OnDirectorySector(At(5000 + i * 3), kSector, 5000 + i * 3);
+  EXPECT_LE(engine->pendingFiles(), 8u);
+  EXPECT_LE(engine->keptSectors(), 8u);
+  ASSERT_EQ(engine->FinishDeepScan(), 0);
+  // Every waiting file is written with its name, though no layout places it.
+  std::map<std::string, FoundFileRecord> listed;
+  Walk(*engine, nullptr, 0, "", listed);
+  EXPECT_TRUE(listed.count("LostFolder5/n0.txt"));
+  EXPECT_TRUE(listed.count("LostFolder5/n59.txt"));
+  EXPECT_FALSE(engine->ScanWarnings().empty());
+}
+
+}  // namespace
+}  // namespace qm
