@@ -125,6 +125,51 @@ TEST_P(FatDeepFormattedTest, OldFilesComeBackByNameAndPathAfterQuickFormat) {
   EXPECT_EQ(exact, static_cast<int>(files_.size()));
 }
 
+// A folder whose cluster was freed while its files' chains stayed in the
+// FAT (a lost chain): the deep scan finds the folder in free space, and a
+// fragmented file in it comes back whole by following its chain.
+TEST_F(FatDeepFormattedTest, FragmentedFileFollowsTheChainOfASurvivingFat) {
+  test::FatImageBuilder fat(dir_ / "chain.img", 16, 16 * 1024, 4);
+  ASSERT_TRUE(fat.Create());
+  const std::string big = test::MakeContent(9000, 21);
+  ASSERT_TRUE(fat.MakeDir("D"));
+  ASSERT_TRUE(fat.AddFile("D/X", test::MakeContent(3000, 22)));
+  ASSERT_TRUE(fat.AddFile("D/Y", test::MakeContent(3000, 23)));
+  ASSERT_TRUE(fat.Delete("D/X"));
+  ASSERT_TRUE(fat.AddFile("D/BIG.BIN", big));  // fills X's gap, then goes on after Y
+  std::string fatMap;
+  ASSERT_EQ(test::Run("MTOOLS_SKIP_CHECK=1 mshowfat -i " + test::Quote(fat.image().string()) +
+                          " ::/D ::/D/BIG.BIN",
+                      &fatMap),
+            0);
+  ASSERT_NE(fatMap.find("> <"), std::string::npos) << "not fragmented: " << fatMap;
+  const uint32_t folderCluster = static_cast<uint32_t>(std::stoul(fatMap.substr(fatMap.find('<') + 1)));
+
+  std::string bytes = test::ReadBytes(fat.image());
+  auto u16 = [&](size_t at) {
+    return size_t{static_cast<uint8_t>(bytes[at])} | size_t{static_cast<uint8_t>(bytes[at + 1])} << 8;
+  };
+  const size_t fatStart = u16(14) * 512, fatBytes = u16(22) * 512;
+  for (size_t copy = 0; copy < static_cast<uint8_t>(bytes[16]); ++copy)
+    bytes.replace(fatStart + copy * fatBytes + folderCluster * 2, 2, std::string(2, '\0'));
+  test::WriteBytes(fat.image(), bytes);
+
+  int error = 0;
+  EngineContext context;
+  context.history = &history_;
+  auto made = EngineFactory::CreateEngineForImage(fat.image().string(), 1, true, &error, context);
+  auto* engine = dynamic_cast<CProfessionalRecovery*>(made.get());
+  ASSERT_NE(engine, nullptr);
+  ASSERT_EQ(engine->Scan(nullptr), 0);
+  std::map<std::string, FoundFileRecord> found;
+  Walk(*engine, nullptr, 0, "", found);
+  const std::string path = "LostFolder" + std::to_string(folderCluster) + "/big.bin";
+  ASSERT_TRUE(found.count(path)) << path;
+  const fs::path out = dir_ / "big.bin";
+  ASSERT_EQ(engine->RecoverItem(found[path], out.string(), 0), 0);
+  EXPECT_TRUE(test::ReadBytes(out) == big);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fat16And32, FatDeepFormattedTest,
                          ::testing::Values(Layout{16, 16 * 1024, 4}, Layout{32, 72000, 2}));
 
