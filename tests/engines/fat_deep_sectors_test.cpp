@@ -249,5 +249,56 @@ TEST_F(FatDeepSectorsTest, HoldsBoundedStateOnADiskFullOfUnplaceableSectors) {
   EXPECT_FALSE(engine->ScanWarnings().empty());
 }
 
+// Directory sectors with their fields scrambled: long-name chains without
+// ends, clusters past the disk, sizes far beyond it, parents anywhere. The
+// engine must neither read outside the disk nor loop; what it lists it can
+// be asked to recover.
+TEST_F(FatDeepSectorsTest, ScrambledDirectorySectorsNeverReadOutOfBoundsOrHang) {
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  std::vector<uint64_t> fed;
+  for (uint64_t sector = 9000; sector < 10150; sector += 1 + next() % 3) {
+    std::vector<std::vector<uint8_t>> entries;
+    if (next() % 4 == 0) entries = DotPair(2 + next() % 40000, next() % 3 == 0 ? 0 : next());
+    while (entries.size() < 16) {
+      switch (next() % 4) {
+        case 0:
+          for (auto& e : LongName(u"scrambled long name of a file.txt", "SCRAMB~1TXT"))
+            if (entries.size() < 16 && next() % 3 != 0) entries.push_back(e);
+          break;
+        case 1: entries.push_back(Short("SCRAMB~1TXT", 0x20, next(), next() << 8)); break;
+        case 2: entries.push_back(Short("FOLDER     ", 0x10, next() % 70000, 0)); break;
+        default: {
+          std::vector<uint8_t> e = Short("DELETED BIN", 0x20, next() % 70000, next() % 100000);
+          e[0] = 0xE5;
+          entries.push_back(e);
+        }
+      }
+    }
+    entries.resize(16);
+    Put(sector, entries);
+    fed.push_back(sector);
+  }
+  auto engine = Open();
+  for (uint64_t sector : fed) {
+    if (IsDotClusterStart(At(sector), At(sector) + 32))
+      engine->OnDotClusterSector(At(sector), kSector, sector);
+    else
+      engine->OnDirectorySector(At(sector), kSector, sector);
+  }
+  ASSERT_EQ(engine->FinishDeepScan(), 0);
+  std::map<std::string, FoundFileRecord> listed;
+  Walk(*engine, nullptr, 0, "", listed);
+  int tried = 0;
+  for (auto& [path, record] : listed) {
+    if (record.isDirectory || ++tried > 40) continue;
+    engine->RecoverItem(record, (dir_ / "out" / std::to_string(tried)).string(), 0);
+  }
+  EXPECT_GT(tried, 0);
+}
+
 }  // namespace
 }  // namespace qm
