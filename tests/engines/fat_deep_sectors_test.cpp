@@ -194,6 +194,9 @@ TEST_F(FatDeepSectorsTest, RebuildsFoldersNamesAndContentFromStraySectors) {
   const uint32_t firstCluster = inner.entryId, clusterBytes = inner.clusterBytes;
   EXPECT_EQ(firstCluster, 20u);
   EXPECT_EQ(clusterBytes, 8 * kSector);
+  uint64_t at1031 = 0;
+  ASSERT_TRUE(FatDateTimeToFileTime(kDate, kTime, 0, at1031));
+  EXPECT_EQ(uint64_t{inner.writeTime}, at1031);
   const fs::path out = dir_ / "inner.txt";
   ASSERT_EQ(engine->RecoverItem(inner, out.string(), 0), 0);
   EXPECT_EQ(test::ReadBytes(out), content);
