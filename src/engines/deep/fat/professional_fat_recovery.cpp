@@ -72,6 +72,7 @@ int CProfessionalFatRecovery::BeginDeepScan(const std::string& resumeLogName) {
   depths_.clear();
   current_.reset();
   droppedSectors_ = 0;
+  writtenFolders_.clear();
   seeded_ = false;
   rootCluster_ = 2;
   ClearWarnings();
@@ -84,7 +85,38 @@ int CProfessionalFatRecovery::BeginDeepScan(const std::string& resumeLogName) {
                              : resumeLogName);
   if (rc != 0) return rc;
   SeedGeometryFromBootSector();
+  if (!resumeLogName.empty()) TakeUpEarlierRecords();
   return err::kSuccess;
+}
+
+// A resumed scan (after a stop, or a crash that left no folder records)
+// learns from the records already written: their layouts, the folders
+// already written, and the directories of the files, whose folders are
+// written at the end unless they already are.
+void CProfessionalFatRecovery::TakeUpEarlierRecords() {
+  const uint64_t count = log_->RecordCount();
+  for (uint64_t i = 1; i <= count && i <= UINT32_MAX; ++i) {
+    FoundFileRecord r;
+    if (log_->ReadRecord(static_cast<uint32_t>(i), r) != 0) continue;
+    if (r.isDirectory) {
+      const uint32_t cluster = r.entryId;
+      writtenFolders_.insert(cluster);
+      continue;
+    }
+    const uint32_t clusterBytes = r.clusterBytes;
+    if (clusterBytes == 0xFFFFFFFFu || clusterBytes == 0 || clusterBytes % bytesPerSector_ != 0 ||
+        r.dataAreaSector > UINT32_MAX)
+      continue;
+    FatDeepGeometry g;
+    g.sectorsPerCluster = clusterBytes / bytesPerSector_;
+    g.dataStart = static_cast<uint32_t>(r.dataAreaSector);
+    g.volumeStart = r.volumeStartSector;
+    if (g.sectorsPerCluster > 128) continue;
+    const GeometryIndex gi = AddGeometry(g);
+    uint32_t directory = 0;
+    if (gi == kNone || !geometries_[gi].ClusterStartingAt(r.anchorSector, directory)) continue;
+    RegisterChain(directory, r.anchorSector, gi);
+  }
 }
 
 void CProfessionalFatRecovery::SeedGeometryFromBootSector() {
@@ -291,6 +323,7 @@ int CProfessionalFatRecovery::FinishDeepScan() {
 // as "LostFolder<cluster>" when no entry does.
 void CProfessionalFatRecovery::WriteDirectories() {
   for (const auto& [cluster, place] : known_) {
+    if (!writtenFolders_.insert(cluster).second) continue;
     FoundFileRecord r;
     std::memset(&r, 0, sizeof r);
     r.volumeLetter = volumeLetter_;

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "disk/sector_source.h"
@@ -136,6 +137,7 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   void FillRecord(FoundFileRecord& r, const FatDirEntry& e, const std::string& name,
                   uint64_t sector, GeometryIndex g) const;
   void WriteDirectories();
+  void TakeUpEarlierRecords();
 
   int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
   bool FollowsSurvivingFat(const FoundFileRecord& record) const;
@@ -165,6 +167,8 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   // Depth of a directory cluster under a geometry, counted once.
   std::map<std::pair<GeometryIndex, uint32_t>, uint32_t> depths_;
   std::optional<ClusterContext> current_;
+  // Folders already in the log (a resumed scan does not write them twice).
+  std::unordered_set<uint32_t> writtenFolders_;
   uint64_t droppedSectors_ = 0;
 };
 
