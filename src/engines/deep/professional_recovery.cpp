@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "engines/deep/ntfs/professional_ntfs_recovery.h"
 #include "engines/engine_factory.h"
 #include "engines/signatures/signature_catalogue.h"
 #include "platform/errors.h"
@@ -30,7 +31,9 @@ const std::string& CarvableExtensionsFilter() {
 
 }  // namespace
 
-CProfessionalRecovery::CProfessionalRecovery() : carving_(std::make_unique<CFileTypeRecovery>()) {}
+CProfessionalRecovery::CProfessionalRecovery() : carving_(std::make_unique<CFileTypeRecovery>()) {
+  ntfsDeep_ = std::make_unique<CProfessionalNtfsRecovery>();
+}
 
 // The quick engine first, then carving and the file-system deep engines;
 // each closes its own log.

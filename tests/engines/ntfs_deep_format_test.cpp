@@ -1,0 +1,105 @@
+// A filled NTFS volume quick-formatted over: the deep scan finds the old MFT
+// records in the new volume's free space and gives the files back under
+// their old names and folders, byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+#include "engines/deep/professional_recovery.h"
+#include "engines/engine_factory.h"
+#include "results/scan_history.h"
+#include "support/test_support.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+class NtfsDeepFormatTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<CProfessionalRecovery> Open(const fs::path& image) {
+    int error = 0;
+    EngineContext context;
+    context.history = &history_;
+    auto engine = EngineFactory::CreateEngineForImage(image.string(), 1, true, &error, context);
+    EXPECT_EQ(error, 0);
+    auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+    if (deep == nullptr) return nullptr;
+    engine.release();
+    return std::unique_ptr<CProfessionalRecovery>(deep);
+  }
+
+  // Every file the deep NTFS engine listed, by its path below the root.
+  static std::map<std::string, FoundFileRecord> Tree(CProfessionalRecovery& engine) {
+    std::map<std::string, FoundFileRecord> files;
+    std::function<void(const FoundFileRecord*, uint32_t, const std::string&)> walk =
+        [&](const FoundFileRecord* folder, uint32_t depth, const std::string& prefix) {
+          std::vector<FoundFileRecord> children;
+          EXPECT_EQ(engine.ListChildren(folder, depth, children), 0);
+          for (const FoundFileRecord& r : children) {
+            if (r.engineKind != static_cast<uint32_t>(EngineKind::kNtfsDeep)) continue;
+            const std::string path = prefix + r.Name();
+            if (r.isDirectory) {
+              if (depth < 16) walk(&r, depth + 1, path + "/");
+            } else {
+              EXPECT_TRUE(files.emplace(path, r).second) << "listed twice: " << path;
+            }
+          }
+        };
+    walk(nullptr, 0, "");
+    return files;
+  }
+
+  test::TempDir dir_;
+  ScanHistory history_{dir_ / "ScanLog"};
+};
+
+TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder) {
+  if (!test::CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  test::NtfsImageBuilder ntfs(dir_ / "ntfs.img", 32);
+  ASSERT_TRUE(ntfs.Create());
+  ASSERT_TRUE(ntfs.Mount());
+  std::map<std::string, std::string> original;
+  const std::vector<std::string> folders = {"Documents", "Documents/Reports 2019",
+                                            "Photos", "Photos/A rather long folder name for holidays"};
+  for (const std::string& f : folders) ASSERT_TRUE(ntfs.MakeDir(f));
+  for (uint32_t i = 0; i < 60; ++i) {
+    const std::string& folder = folders[i % folders.size()];
+    // Small files stay inside their records, the others get clusters.
+    const size_t size = i % 3 == 0 ? 300 + i : 5000 + i * 1711;
+    const std::string path = folder + "/file number " + std::to_string(i) + " with a long name.bin";
+    original[path] = test::MakeContent(size, 500 + i);
+    ASSERT_TRUE(ntfs.AddFile(path, original[path]));
+  }
+  ASSERT_TRUE(ntfs.Unmount());
+  const std::string format = "mkntfs -q -F -f -c 4096 -L NEW '" + ntfs.image().string() + "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(format.c_str()), 0);
+
+  auto engine = Open(ntfs.image());
+  ASSERT_TRUE(engine);
+  ASSERT_EQ(engine->Scan(nullptr), 0);
+  const auto found = Tree(*engine);
+
+  size_t named = 0, exact = 0;
+  std::vector<std::string> missing;
+  for (const auto& [path, bytes] : original) {
+    const auto it = found.find(path);
+    if (it == found.end()) {
+      missing.push_back(path);
+      continue;
+    }
+    ++named;
+    const fs::path out = dir_ / "out" / std::to_string(named);
+    ASSERT_EQ(engine->RecoverItem(it->second, out.string(), 0), 0) << path;
+    exact += test::ReadBytes(out) == bytes;
+  }
+  // The format rewrites only the first records of the MFT, which held its
+  // own files; every file of the old volume is still there.
+  EXPECT_EQ(named, original.size()) << "first missing: " << (missing.empty() ? "" : missing[0]);
+  EXPECT_EQ(exact, named);
+}
+
+}  // namespace
+}  // namespace qm
