@@ -73,6 +73,14 @@ TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder)
     original[path] = test::MakeContent(size, 500 + i);
     ASSERT_TRUE(ntfs.AddFile(path, original[path]));
   }
+  // A photo that carving finds at the same first sector as the old record.
+  std::string photo = test::MakeContent(40000, 77);
+  for (char& c : photo)
+    if (static_cast<uint8_t>(c) == 0xFF) c = 0x7F;
+  photo.replace(0, 20, std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20));
+  photo.replace(photo.size() - 2, 2, "\xFF\xD9");
+  original["Photos/beach.jpg"] = photo;
+  ASSERT_TRUE(ntfs.AddFile("Photos/beach.jpg", photo));
   ASSERT_TRUE(ntfs.Unmount());
   const std::string format = "mkntfs -q -F -f -c 4096 -L NEW '" + ntfs.image().string() + "' >/dev/null 2>&1";
   ASSERT_EQ(std::system(format.c_str()), 0);
@@ -99,6 +107,10 @@ TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder)
   // own files; every file of the old volume is still there.
   EXPECT_EQ(named, original.size()) << "first missing: " << (missing.empty() ? "" : missing[0]);
   EXPECT_EQ(exact, named);
+  std::vector<FoundFileRecord> photos;
+  EXPECT_GE(engine->ListByCategory("*.jpg", photos), 0);
+  ASSERT_EQ(photos.size(), 1u);
+  EXPECT_EQ(photos[0].Name(), "beach.jpg");
 }
 
 }  // namespace
