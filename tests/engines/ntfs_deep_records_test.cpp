@@ -49,6 +49,13 @@ class NtfsDeepRecordsTest : public ::testing::Test {
   // Writes the image, opens the engine on it and hands it the file records
   // in disk order, as the combined pass does.
   void Scan() {
+    Open();
+    ASSERT_EQ(engine_->BeginDeepScan(""), 0);
+    Feed(0, UINT64_MAX);
+    ASSERT_EQ(engine_->FinishDeepScan(), 0);
+  }
+
+  void Open() {
     std::string image(kImageSectors * kSector, '\0');
     for (const auto& [sector, record] : placed_)
       image.replace(sector * kSector, record.size(), reinterpret_cast<const char*>(record.data()),
@@ -60,13 +67,16 @@ class NtfsDeepRecordsTest : public ::testing::Test {
     context.scanFolder = dir_ / ("scan" + std::to_string(++scans_));
     engine_->SetContext(context);
     ASSERT_EQ(engine_->OpenImage(path.string(), 1), 0);
-    ASSERT_EQ(engine_->BeginDeepScan(""), 0);
+  }
+
+  // Hands the engine the file records in [from, to), in disk order.
+  void Feed(uint64_t from, uint64_t to) {
     for (const auto& [sector, record] : placed_) {
       ntfs::RecordHeader header;
-      if (ntfs::ParseRecordHeader(record, header) && !(header.flags & kDirectory))
+      if (sector >= from && sector < to && ntfs::ParseRecordHeader(record, header) &&
+          !(header.flags & kDirectory))
         engine_->OnFileRecord(record.data(), record.size(), sector);
     }
-    ASSERT_EQ(engine_->FinishDeepScan(), 0);
   }
 
   std::map<std::string, FoundFileRecord> List(const FoundFileRecord* folder, uint32_t depth) {
@@ -182,6 +192,34 @@ TEST_F(NtfsDeepRecordsTest, HostileRecordsAreSkippedAndFolderLoopsCut) {
       {"LostFolder52/in self.txt", "me"},
       {"LostFolder2147483647/far parent.txt", "far"},
   };
+  EXPECT_EQ(AllFiles(), expected);
+}
+
+// A scan that dies after a flush keeps the folders of the files it wrote; the
+// resumed scan adds to the same log without listing a folder twice.
+TEST_F(NtfsDeepRecordsTest, ResumedScanKeepsFoldersOfTheRunThatDied) {
+  const uint64_t base = 1024;
+  Place(base + 40 * 2, Folder(40, 5, u"Letters"));
+  Place(base + 41 * 2, Folder(41, 40, u"2018"));
+  Place(base + 42 * 2, Folder(42, 40, u"Old"));
+  Place(base + 70 * 2, File(70, 41, u"first.txt", "one"));
+  Place(base + 71 * 2, File(71, 42, u"kept.txt", "only met before the crash"));
+  Place(base + 90 * 2, File(90, 41, u"second.txt", "two"));
+  Open();
+  ASSERT_EQ(engine_->BeginDeepScan(""), 0);
+  Feed(0, base + 80 * 2);
+  ASSERT_EQ(engine_->FlushLog(), 0);
+  const std::string log = engine_->log()->MainPath().string();
+  engine_.reset();  // no FinishDeepScan: the process died
+
+  Open();
+  ASSERT_EQ(engine_->BeginDeepScan(log), 0);
+  Feed(base + 80 * 2, UINT64_MAX);
+  ASSERT_EQ(engine_->FinishDeepScan(), 0);
+  const std::map<std::string, std::string> expected = {
+      {"Letters/2018/first.txt", "one"},
+      {"Letters/2018/second.txt", "two"},
+      {"Letters/Old/kept.txt", "only met before the crash"}};
   EXPECT_EQ(AllFiles(), expected);
 }
 

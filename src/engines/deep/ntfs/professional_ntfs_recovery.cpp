@@ -172,8 +172,7 @@ bool CProfessionalNtfsRecovery::ReadRecord(uint64_t sector, std::vector<uint8_t>
 
 int CProfessionalNtfsRecovery::BeginDeepScan(const std::string& resumeLogName) {
   NewLog();
-  folders_.clear();
-  folderOrder_.clear();
+  folderDepths_.clear();
   written_.clear();
   scanning_ = false;
   const std::string name = resumeLogName.empty()
@@ -184,7 +183,7 @@ int CProfessionalNtfsRecovery::BeginDeepScan(const std::string& resumeLogName) {
   const uint64_t count = log_->RecordCount();
   for (uint64_t i = 1; i <= count && i <= UINT32_MAX; ++i) {
     FoundFileRecord r{};
-    if (log_->ReadRecord(static_cast<uint32_t>(i), r) == 0 && r.isDirectory) written_.insert(r.entryId);
+    if (log_->ReadRecord(static_cast<uint32_t>(i), r) == 0 && r.isDirectory) written_.insert(uint32_t{r.entryId});
   }
   scanning_ = true;
   return err::kSuccess;
@@ -236,27 +235,29 @@ void CProfessionalNtfsRecovery::OnFileRecord(const uint8_t* data, size_t bytes, 
 std::optional<uint32_t> CProfessionalNtfsRecovery::DepthUnder(uint32_t parent,
                                                               const ntfs::RecordLocator& locator) {
   if (parent == RootId()) return 0;
-  std::vector<uint32_t> path;
+  if (const auto known = folderDepths_.find(parent); known != folderDepths_.end())
+    return known->second + 1;
+  std::vector<Folder> path;
   std::unordered_set<uint32_t> onPath;
   std::vector<uint8_t> record;
   uint32_t tail = 0;  // the depth of the last folder on the path
   uint32_t p = parent;
-  while (true) {
-    if (p == RootId()) break;
+  while (p != RootId()) {
     if (onPath.count(p) || path.size() >= kMaxDepth) {
-      folders_[path.back()].lost = true;
+      path.back().lost = true;
       break;
     }
-    if (const auto known = folders_.find(p); known != folders_.end()) {
-      tail = known->second.depth + 1;
+    if (const auto known = folderDepths_.find(p); known != folderDepths_.end()) {
+      tail = known->second + 1;
       break;
     }
-    if (folders_.size() >= kMaxFolders) {
+    if (folderDepths_.size() + path.size() >= kMaxFolders) {
       if (path.empty()) return std::nullopt;
-      folders_[path.back()].lost = true;
+      path.back().lost = true;
       break;
     }
     Folder f;
+    f.number = p;
     f.volumeStart = locator.volumeStart;
     f.sectorsPerCluster = locator.sectorsPerCluster;
     const auto sector = locator.Locate(p);
@@ -274,21 +275,45 @@ std::optional<uint32_t> CProfessionalNtfsRecovery::DepthUnder(uint32_t parent,
         f.name = s.name;
       }
     }
-    const bool lost = f.lost;
-    const uint32_t next = f.parent;
-    folders_.emplace(p, std::move(f));
-    folderOrder_.push_back(p);
-    path.push_back(p);
     onPath.insert(p);
-    if (lost) break;
-    p = next;
+    path.push_back(std::move(f));
+    if (path.back().lost) break;
+    p = path.back().parent;
   }
-  if (path.empty()) return tail;
+  // Written from the root down, so that a folder's parent is in the log first.
   for (size_t i = path.size(); i-- > 0;) {
-    Folder& f = folders_[path[i]];
+    Folder& f = path[i];
     f.depth = f.lost ? 0 : tail + static_cast<uint32_t>(path.size() - 1 - i);
+    folderDepths_[f.number] = f.depth;
+    WriteFolder(f);
   }
-  return folders_[parent].depth + 1;
+  return folderDepths_[parent] + 1;
+}
+
+void CProfessionalNtfsRecovery::WriteFolder(const Folder& f) {
+  if (!written_.insert(f.number).second) return;
+  FoundFileRecord r{};
+  r.volumeLetter = volumeLetter_;
+  r.engineKind = EngineKind();
+  r.isDirectory = 1;
+  r.contentOk = 1;
+  r.entryId = f.number;
+  r.clusterBytes = static_cast<uint32_t>(f.sectorsPerCluster) * bytesPerSector_;
+  if (f.lost) {
+    char name[32];
+    std::snprintf(name, sizeof name, "LostFolder%u", f.number);
+    r.SetName(name);
+    Append(r, DirectoryKey(0, RootId()), r.name);
+    return;
+  }
+  r.isDeleted = 1;
+  r.creationTime = f.created;
+  r.writeTime = f.modified;
+  r.accessTime = f.accessed;
+  r.anchorSector = f.sector;
+  r.volumeStartSector = f.volumeStart;
+  r.SetName(f.name);
+  Append(r, DirectoryKey(f.depth, f.parent), r.name);
 }
 
 // Whether the file's first bytes agree with its extension: resident data as
@@ -331,36 +356,11 @@ void CProfessionalNtfsRecovery::Append(FoundFileRecord& r, uint64_t key, const c
   log_->AddRelation(key, slot->recordIndex, r.entryId, name);
 }
 
+// Folders are written as they are met; what is left is to make the log
+// whole on disk.
 int CProfessionalNtfsRecovery::FinishDeepScan() {
   if (!scanning_) return err::kSuccess;
-  for (uint32_t number : folderOrder_) {
-    if (!written_.insert(number).second) continue;
-    const Folder& f = folders_[number];
-    FoundFileRecord r{};
-    r.volumeLetter = volumeLetter_;
-    r.engineKind = EngineKind();
-    r.isDirectory = 1;
-    r.contentOk = 1;
-    r.entryId = number;
-    r.clusterBytes = static_cast<uint32_t>(f.sectorsPerCluster) * bytesPerSector_;
-    if (f.lost) {
-      char name[32];
-      std::snprintf(name, sizeof name, "LostFolder%u", number);
-      r.SetName(name);
-      Append(r, DirectoryKey(0, RootId()), r.name);
-      continue;
-    }
-    r.isDeleted = 1;
-    r.creationTime = f.created;
-    r.writeTime = f.modified;
-    r.accessTime = f.accessed;
-    r.anchorSector = f.sector;
-    r.volumeStartSector = f.volumeStart;
-    r.SetName(f.name);
-    Append(r, DirectoryKey(f.depth, f.parent), r.name);
-  }
-  folders_.clear();
-  folderOrder_.clear();
+  folderDepths_.clear();
   scanning_ = false;
   return log_->FlushScanLog();
 }

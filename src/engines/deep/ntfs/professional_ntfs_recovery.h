@@ -7,9 +7,11 @@
 // "Pro_Ntfs_" scan log. Its folder comes from the parent reference of its
 // $FILE_NAME: the parent's record is located through the MFT the record
 // belongs to (the boot sector's, or an older one whose record 0 the pass
-// met), or, without one, as a neighbour in a contiguous MFT. The folders met
-// on the way to the root are written when the pass ends; a parent whose
-// record no longer holds a folder becomes "LostFolder<n>" in the root.
+// met), or, without one, as a neighbour in a contiguous MFT. Each folder met
+// on the way to the root is written to the log once, as soon as its place is
+// known, so that a scan that is stopped or dies keeps its folders too; a
+// parent whose record no longer holds a folder becomes "LostFolder<n>" in
+// the root.
 // Content is read back through the record's resident data or runs, with
 // the quick scan's decoding of sparse and compressed data.
 #pragma once
@@ -35,8 +37,8 @@ namespace qm {
 
 class CProfessionalNtfsRecovery : public DeepFileSystemEngine {
  public:
-  // Folders remembered from parent chains; past it, files whose folder is
-  // not yet known are listed in the root. Each takes well under 1 KiB.
+  // Folders whose depth is remembered; past it, files whose folder is not
+  // yet known are listed in the root. Each takes some 40 bytes.
   static constexpr size_t kMaxFolders = 1 << 20;
   // MFTs told apart by the sector of their record 0.
   static constexpr size_t kMaxMftCopies = 256;
@@ -70,8 +72,9 @@ class CProfessionalNtfsRecovery : public DeepFileSystemEngine {
     uint64_t volumeStart = 0;
     int32_t sectorsPerCluster = 0;
   };
-  // A folder met on a parent chain, written when the pass ends.
+  // A folder met on a parent chain.
   struct Folder {
+    uint32_t number = 0;
     bool lost = true;
     uint32_t parent = 0;
     uint32_t depth = 0;  // of the folder itself: 0 in the root
@@ -95,6 +98,7 @@ class CProfessionalNtfsRecovery : public DeepFileSystemEngine {
   std::optional<uint32_t> DepthUnder(uint32_t parent, const ntfs::RecordLocator& locator);
   uint32_t CheckContent(ntfs::Bytes record, const std::string& name, uint64_t volumeStart,
                         int32_t sectorsPerCluster);
+  void WriteFolder(const Folder& f);
   void Append(FoundFileRecord& r, uint64_t key, const char* name);
 
   int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
@@ -108,8 +112,9 @@ class CProfessionalNtfsRecovery : public DeepFileSystemEngine {
   uint32_t recordSize_ = 1024;
   int32_t sectorsPerCluster_ = 8;
   std::map<uint64_t, MftCopy> mftCopies_;
-  std::unordered_map<uint32_t, Folder> folders_;
-  std::vector<uint32_t> folderOrder_;
+  // Depth of every folder written (0 in the root), by record number.
+  std::unordered_map<uint32_t, uint32_t> folderDepths_;
+  // Folders in the log, those of an interrupted run included.
   std::unordered_set<uint32_t> written_;
   bool scanning_ = false;
   SignatureScanContext signatures_;
