@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 
@@ -81,6 +82,18 @@ TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder)
   photo.replace(photo.size() - 2, 2, "\xFF\xD9");
   original["Photos/beach.jpg"] = photo;
   ASSERT_TRUE(ntfs.AddFile("Photos/beach.jpg", photo));
+  // A file with a hole: its middle is a sparse run, read back as zeros.
+  {
+    std::string sparse = test::MakeContent(8192, 91);
+    sparse.resize(1 << 20, '\0');
+    sparse += test::MakeContent(5000, 92);
+    std::ofstream out(ntfs.MountPoint() / "Documents" / "sparse.vhd", std::ios::binary);
+    out.write(sparse.data(), 8192);
+    out.seekp(1 << 20);
+    out.write(sparse.data() + (1 << 20), 5000);
+    ASSERT_TRUE(out.good());
+    original["Documents/sparse.vhd"] = sparse;
+  }
   ASSERT_TRUE(ntfs.Unmount());
   const std::string format = "mkntfs -q -F -f -c 4096 -L NEW '" + ntfs.image().string() + "' >/dev/null 2>&1";
   ASSERT_EQ(std::system(format.c_str()), 0);

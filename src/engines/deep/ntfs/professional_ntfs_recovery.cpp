@@ -183,7 +183,8 @@ int CProfessionalNtfsRecovery::BeginDeepScan(const std::string& resumeLogName) {
   const uint64_t count = log_->RecordCount();
   for (uint64_t i = 1; i <= count && i <= UINT32_MAX; ++i) {
     FoundFileRecord r{};
-    if (log_->ReadRecord(static_cast<uint32_t>(i), r) == 0 && r.isDirectory) written_.insert(uint32_t{r.entryId});
+    if (log_->ReadRecord(static_cast<uint32_t>(i), r) == 0 && r.isDirectory)
+      written_.insert(uint32_t{r.entryId});
   }
   scanning_ = true;
   return err::kSuccess;
