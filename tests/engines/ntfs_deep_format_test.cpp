@@ -126,5 +126,66 @@ TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder)
   EXPECT_EQ(photos[0].Name(), "beach.jpg");
 }
 
+// Formatted with another cluster size, filled again and formatted once more:
+// the files of both earlier volumes are found, each read with the cluster
+// size of the volume it belonged to. The second volume's files stay inside
+// their records, so the first volume's data is overwritten only where the
+// formats put their own files.
+TEST_F(NtfsDeepFormatTest, VolumeFormattedTwiceGivesBackFilesOfBothEarlierVolumes) {
+  if (!test::CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  test::NtfsImageBuilder ntfs(dir_ / "ntfs.img", 32, "FIRST", 1024);
+  ASSERT_TRUE(ntfs.Create());
+  std::map<std::string, std::string> first, second;
+  ASSERT_TRUE(ntfs.Mount());
+  // Records the second volume reuses for its own files.
+  for (uint32_t i = 0; i < 30; ++i)
+    ASSERT_TRUE(ntfs.AddFile("filler " + std::to_string(i), test::MakeContent(100, i)));
+  ASSERT_TRUE(ntfs.MakeDir("First"));
+  for (uint32_t i = 0; i < 20; ++i) {
+    const std::string path = "First/first file " + std::to_string(i) + ".dat";
+    first[path] = test::MakeContent(3000 + i * 2500, 100 + i);
+    ASSERT_TRUE(ntfs.AddFile(path, first[path]));
+  }
+  ASSERT_TRUE(ntfs.Unmount());
+  auto format = [&](int clusterBytes) {
+    const std::string command = "mkntfs -q -F -f -c " + std::to_string(clusterBytes) + " '" +
+                                ntfs.image().string() + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  };
+  format(4096);
+  ASSERT_TRUE(ntfs.Mount());
+  ASSERT_TRUE(ntfs.MakeDir("Second"));
+  for (uint32_t i = 0; i < 20; ++i) {
+    const std::string path = "Second/second file " + std::to_string(i) + ".txt";
+    second[path] = test::MakeContent(300 + i, 200 + i);
+    ASSERT_TRUE(ntfs.AddFile(path, second[path]));
+  }
+  ASSERT_TRUE(ntfs.Unmount());
+  format(2048);
+
+  auto engine = Open(ntfs.image());
+  ASSERT_TRUE(engine);
+  ASSERT_EQ(engine->Scan(nullptr), 0);
+  const auto found = Tree(*engine);
+  const std::string image = test::ReadBytes(ntfs.image());
+  for (const auto* generation : {&first, &second}) {
+    for (const auto& [path, bytes] : *generation) {
+      const auto it = found.find(path);
+      if (it == found.end()) {
+        ADD_FAILURE() << path << " not listed";
+        continue;
+      }
+      const fs::path out = dir_ / "out" / path;
+      ASSERT_EQ(engine->RecoverItem(it->second, out.string(), 0), 0) << path;
+      // A file whose bytes still lie on disk in one piece comes back whole;
+      // the second volume's lie in its records.
+      const bool onDisk = generation == &second || image.find(bytes) != std::string::npos;
+      if (onDisk) {
+        EXPECT_TRUE(test::ReadBytes(out) == bytes) << path;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qm

@@ -205,10 +205,13 @@ void CProfessionalNtfsRecovery::OnFileRecord(const uint8_t* data, size_t bytes, 
     return;
   }
   if (header.recordNumber <= ntfs::kLastSystemRecord) return;
-  if (const auto shown = ntfs::SectorsPerClusterFromRecord(work_, bytesPerSector_))
-    sectorsPerCluster_ = *shown;
+  const auto shown = ntfs::SectorsPerClusterFromRecord(work_, bytesPerSector_);
+  if (shown) sectorsPerCluster_ = *shown;
 
   const ntfs::RecordLocator locator = LocatorFor(header.recordNumber, sector);
+  // What the record shows of its own clusters beats what its MFT suggests:
+  // volumes formatted over each other can keep their MFTs in one place.
+  const int32_t spc = shown ? *shown : locator.sectorsPerCluster;
   const auto depth = DepthUnder(s.first.parent, locator);
   FoundFileRecord r{};
   r.volumeLetter = volumeLetter_;
@@ -216,7 +219,7 @@ void CProfessionalNtfsRecovery::OnFileRecord(const uint8_t* data, size_t bytes, 
   r.isDirectory = 0;
   r.isDeleted = (header.flags & ntfs::kRecordInUse) ? 0 : 1;
   r.entryId = header.recordNumber;
-  r.clusterBytes = static_cast<uint32_t>(locator.sectorsPerCluster) * bytesPerSector_;
+  r.clusterBytes = static_cast<uint32_t>(spc) * bytesPerSector_;
   r.creationTime = s.first.creationTime;
   r.writeTime = s.first.modificationTime;
   r.accessTime = s.first.accessTime;
@@ -224,7 +227,7 @@ void CProfessionalNtfsRecovery::OnFileRecord(const uint8_t* data, size_t bytes, 
   r.anchorSector = sector;
   r.volumeStartSector = locator.volumeStart;
   r.SetName(s.name);
-  r.contentOk = CheckContent(work_, s.name, locator.volumeStart, locator.sectorsPerCluster);
+  r.contentOk = CheckContent(work_, s.name, locator.volumeStart, spc);
   const uint64_t key = depth ? DirectoryKey(*depth, s.first.parent) : DirectoryKey(0, RootId());
   Append(r, key, nullptr);
 }
