@@ -89,8 +89,9 @@ for run in $(seq "$RUNS"); do
   QUILLMARK_DATA_DIR="$WORK/logs" timed "$WORK/deep.txt" "$CLI" scan "$IMAGE" --deep --quiet
 done
 
-listed=$(find "$WORK/logs" -name 'Pro_Ntfs_*' -size +0 | head -1)
-echo "image: $IMAGE, $((BYTES >> 20)) MiB, $FILES old files; NTFS log: ${listed:-none} ($( [ -n "$listed" ] && du -h "$listed" | cut -f1))"
+main=$(find "$WORK/logs" -name 'Pro_Ntfs_*' ! -name '*_Relation' ! -name '*_DirInfo' | head -1)
+records=$(( $( [ -n "$main" ] && stat -c %s "$main" || echo 0) / 346 ))
+echo "image: $IMAGE, $((BYTES >> 20)) MiB, $FILES old files; the deep NTFS log holds $records files and folders"
 cat_t=$(cut -d' ' -f1 "$WORK/cat.txt" | median)
 for who in cat deep; do
   t=$(cut -d' ' -f1 "$WORK/$who.txt" | median)

@@ -144,7 +144,21 @@ TEST_F(NtfsDeepRecordsTest, RecordsWithoutAnMftFindTheirFoldersAsNeighbours) {
   Place(base + 41 * 2, File(41, 5, u"was a folder once.txt", "now a file"));
   Place(base + 70 * 2, File(70, 40, u"plan.txt", "the plan"));
   Place(base + 71 * 2, File(71, 41, u"orphan.txt", "left behind", kInUse));
+  // Data in 16 clusters at cluster 1500; 16,384 bytes allocated make a
+  // cluster of 2 sectors, not the 8 guessed for this small volume.
+  test::NonResidentFields data;
+  data.runList = {0x21, 0x10, 0xDC, 0x05, 0x00};
+  data.dataSize = 10000;
+  auto attribute = test::NonResidentAttribute(data);
+  test::PutLe(attribute, 0x28, 16384, 8);
+  Place(base + 76 * 2, RecordBuilder(76)
+                           .Add(ResidentAttribute(0x30, FileNameValue(40, u"report.bin")))
+                           .Add(attribute)
+                           .Build());
+  const std::string report = test::MakeContent(10000, 8);
+  Place(1500 * 2, std::vector<uint8_t>(report.begin(), report.end()));
   Scan();
+  EXPECT_EQ(engine_->sectorsPerCluster(), 2);
 
   const auto root = List(nullptr, 0);
   ASSERT_EQ(root.count("Projects"), 1u);
@@ -161,6 +175,9 @@ TEST_F(NtfsDeepRecordsTest, RecordsWithoutAnMftFindTheirFoldersAsNeighbours) {
   std::string path;
   EXPECT_EQ(engine_->GetFullPath(plan, path), 0);
   EXPECT_NE(path.find("Projects"), std::string::npos) << path;
+  ASSERT_EQ(projects.count("report.bin"), 1u);
+  EXPECT_EQ(uint32_t{projects.at("report.bin").clusterBytes}, 2u * kSector);
+  EXPECT_TRUE(Recover(projects.at("report.bin")) == report);
 
   // Record 41 holds a file now: the folder it was is lost, its file is not.
   ASSERT_EQ(root.count("LostFolder41"), 1u);
