@@ -352,7 +352,7 @@ uint32_t CProfessionalNtfsRecovery::CheckContent(ntfs::Bytes record, const std::
   return CheckContentByExtension(first.data(), first.size(), extension, signatures_) != 0;
 }
 
-void CProfessionalNtfsRecovery::Append(FoundFileRecord& r, uint64_t key, const char* name) {
+void CProfessionalNtfsRecovery::Append(const FoundFileRecord& r, uint64_t key, const char* name) {
   FoundFileRecord* slot = log_->ReserveRecord();
   if (!slot) return;
   std::memcpy(slot, &r, sizeof r);

@@ -56,7 +56,9 @@ class CProfessionalNtfsRecovery : public DeepFileSystemEngine {
   void OnFileRecord(const uint8_t* record, size_t bytes, uint64_t sector) override;
   int FinishDeepScan() override;
   int FlushLog() override;
-  uint32_t EngineKind() const override { return static_cast<uint32_t>(qm::EngineKind::kNtfsDeep); }
+  uint32_t EngineKind() const override {
+    return static_cast<uint32_t>(qm::EngineKind::kNtfsDeep);
+  }
   std::string LogPrefix() const override { return kNtfsDeepLogPrefix; }
   uint32_t RootId() const override { return 5; }
 
@@ -99,7 +101,7 @@ class CProfessionalNtfsRecovery : public DeepFileSystemEngine {
   uint32_t CheckContent(ntfs::Bytes record, const std::string& name, uint64_t volumeStart,
                         int32_t sectorsPerCluster);
   void WriteFolder(const Folder& f);
-  void Append(FoundFileRecord& r, uint64_t key, const char* name);
+  void Append(const FoundFileRecord& r, uint64_t key, const char* name);
 
   int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
 
