@@ -124,6 +124,8 @@ TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder)
   EXPECT_GE(engine->ListByCategory("*.jpg", photos), 0);
   ASSERT_EQ(photos.size(), 1u);
   EXPECT_EQ(photos[0].Name(), "beach.jpg");
+  EXPECT_EQ(uint32_t{photos[0].engineKind}, static_cast<uint32_t>(EngineKind::kNtfsDeep));
+  EXPECT_EQ(uint32_t{photos[0].contentOk}, 1u);
 }
 
 // Formatted with another cluster size, filled again and formatted once more:

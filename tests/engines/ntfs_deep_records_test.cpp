@@ -156,6 +156,8 @@ TEST_F(NtfsDeepRecordsTest, RecordsWithoutAnMftFindTheirFoldersAsNeighbours) {
                            .Add(ResidentAttribute(0x30, FileNameValue(40, u"report.bin")))
                            .Add(attribute)
                            .Build());
+  // A photo whose bytes are no photo's: listed only when damaged files are asked for.
+  Place(base + 77 * 2, File(77, 5, u"fake.jpg", "plain text, no JPEG"));
   const std::string report = test::MakeContent(10000, 8);
   Place(1500 * 2, std::vector<uint8_t>(report.begin(), report.end()));
   Scan();
@@ -186,6 +188,12 @@ TEST_F(NtfsDeepRecordsTest, RecordsWithoutAnMftFindTheirFoldersAsNeighbours) {
   ASSERT_EQ(lost.count("orphan.txt"), 1u);
   EXPECT_EQ(Recover(lost.at("orphan.txt")), "left behind");
   EXPECT_EQ(root.count("was a folder once.txt"), 1u);
+
+  EXPECT_EQ(root.count("fake.jpg"), 0u);
+  engine_->SetIncludeDamaged(true);
+  const auto withDamaged = List(nullptr, 0);
+  ASSERT_EQ(withDamaged.count("fake.jpg"), 1u);
+  EXPECT_EQ(uint32_t{withDamaged.at("fake.jpg").contentOk}, 0u);
 }
 
 TEST_F(NtfsDeepRecordsTest, HostileRecordsAreSkippedAndFolderLoopsCut) {

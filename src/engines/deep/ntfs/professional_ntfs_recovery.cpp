@@ -339,15 +339,26 @@ uint32_t CProfessionalNtfsRecovery::CheckContent(ntfs::Bytes record, const std::
     signatures_.source = &source_;
     return ok != 0;
   }
-  if (stream.runs.empty() || stream.runs.front().sparse ||
-      (stream.flags & (ntfs::kAttrFlagCompressed | ntfs::kAttrFlagEncrypted)))
-    return 1;
+  if (stream.runs.empty() || stream.runs.front().sparse) return 1;
   const uint64_t spc = static_cast<uint32_t>(sectorsPerCluster);
   if (stream.runs.front().lcn > (UINT64_MAX - volumeStart) / spc) return 0;
   const uint64_t sector = volumeStart + stream.runs.front().lcn * spc;
-  std::vector<uint8_t> first(bytesPerSector_);
-  uint32_t got = 0;
-  if (source_.ReadSectors(1, first.data(), sector, bytesPerSector_, &got) != 0) return 0;
+  std::vector<uint8_t> first;
+  if (stream.flags & (ntfs::kAttrFlagCompressed | ntfs::kAttrFlagEncrypted)) {
+    // The stored bytes are not the file's: look at what they decode to. An
+    // encrypted stream gives nothing to look at and is not judged.
+    const int rc = ntfs::StreamData(volume, stream, std::min<uint64_t>(stream.dataSize, bytesPerSector_),
+                                    [&](const uint8_t* bytes, size_t length) {
+                                      first.insert(first.end(), bytes, bytes + length);
+                                      return first.size() >= bytesPerSector_ ? 1 : 0;
+                                    });
+    if (rc == err::kInvalidData) return 0;
+    if (first.empty()) return 1;
+  } else {
+    first.resize(bytesPerSector_);
+    uint32_t got = 0;
+    if (source_.ReadSectors(1, first.data(), sector, bytesPerSector_, &got) != 0) return 0;
+  }
   signatures_.startSector = signatures_.currentSector = sector;
   return CheckContentByExtension(first.data(), first.size(), extension, signatures_) != 0;
 }
