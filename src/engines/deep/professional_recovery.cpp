@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "engines/deep/fat/professional_fat_recovery.h"
+#include "engines/deep/ntfs/professional_ntfs_recovery.h"
 #include "engines/engine_factory.h"
 #include "engines/signatures/signature_catalogue.h"
 #include "platform/errors.h"
@@ -33,6 +34,7 @@ const std::string& CarvableExtensionsFilter() {
 
 CProfessionalRecovery::CProfessionalRecovery() : carving_(std::make_unique<CFileTypeRecovery>()) {
   fatDeep_ = std::make_unique<CProfessionalFatRecovery>();
+  ntfsDeep_ = std::make_unique<CProfessionalNtfsRecovery>();
 }
 
 // The quick engine first, then carving and the file-system deep engines;
