@@ -263,13 +263,10 @@ void CFastFatRecovery::FillCommon(FoundFileRecord& r, const FatDirEntry& e,
   r.engineKind = static_cast<uint32_t>(EngineKind::kFatQuick);
   r.clusterBytes = volume_.geometry().clusterBytes;
   // The record is packed: times are decoded into locals, then stored.
-  uint64_t created = 0, accessed = 0, written = 0;
-  FatCreationTime(e, created);
-  FatAccessTime(e, accessed);
-  FatWriteTime(e, written);
-  r.creationTime = created;
-  r.accessTime = accessed;
-  r.writeTime = written;
+  const FatEntryTimes times = EntryTimes(e);
+  r.creationTime = times.created;
+  r.accessTime = times.accessed;
+  r.writeTime = times.written;
   r.dataAreaSector = volume_.geometry().dataStart;
   r.anchorSector = anchorSector;
   r.volumeStartSector = volume_.partitionStart();

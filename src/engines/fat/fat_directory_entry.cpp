@@ -218,4 +218,12 @@ bool IsDirectorySector(const uint8_t* data, size_t length) {
   return true;
 }
 
+FatEntryTimes EntryTimes(const FatDirEntry& e) {
+  FatEntryTimes t;
+  FatCreationTime(e, t.created);
+  FatAccessTime(e, t.accessed);
+  FatWriteTime(e, t.written);
+  return t;
+}
+
 }  // namespace qm

@@ -87,6 +87,14 @@ bool FatCreationTime(const FatDirEntry& e, uint64_t& fileTime);
 bool FatAccessTime(const FatDirEntry& e, uint64_t& fileTime);  // date only
 bool FatWriteTime(const FatDirEntry& e, uint64_t& fileTime);
 
+// The three times of an entry as FILETIMEs, 0 where one does not convert.
+struct FatEntryTimes {
+  uint64_t created = 0;
+  uint64_t accessed = 0;
+  uint64_t written = 0;
+};
+FatEntryTimes EntryTimes(const FatDirEntry& e);
+
 // The checksum a long-name chain carries of its 11-byte short name.
 uint8_t ShortNameChecksum(const uint8_t shortName[11]);
 

@@ -225,13 +225,10 @@ void CProfessionalFatRecovery::AddDirectoryEntry(const FatDirEntry& e, std::stri
   if (it == named_.end() && named_.size() >= limits_.pendingFiles * 4) return;
   NamedDirectory n;
   n.name = std::move(name);
-  uint64_t created = 0, accessed = 0, written = 0;
-  FatCreationTime(e, created);
-  FatAccessTime(e, accessed);
-  FatWriteTime(e, written);
-  n.creationTime = created;
-  n.accessTime = accessed;
-  n.writeTime = written;
+  const FatEntryTimes times = EntryTimes(e);
+  n.creationTime = times.created;
+  n.accessTime = times.accessed;
+  n.writeTime = times.written;
   n.deleted = deleted;
   n.parent = directory;
   n.geometry = g;

@@ -280,13 +280,10 @@ void CProfessionalFatRecovery::FillRecord(FoundFileRecord& r, const FatDirEntry&
   r.isDeleted = IsDeletedEntry(e) ? 1 : 0;
   r.contentOk = 1;
   r.entryId = FirstCluster(e);
-  uint64_t created = 0, accessed = 0, written = 0;
-  FatCreationTime(e, created);
-  FatAccessTime(e, accessed);
-  FatWriteTime(e, written);
-  r.creationTime = created;
-  r.accessTime = accessed;
-  r.writeTime = written;
+  const FatEntryTimes times = EntryTimes(e);
+  r.creationTime = times.created;
+  r.accessTime = times.accessed;
+  r.writeTime = times.written;
   r.fileSize = e.fileSize;
   r.anchorSector = sector;
   r.clusterBytes = 0xFFFFFFFFu;
