@@ -70,13 +70,19 @@ void CProfessionalRecovery::OpenDeepEngines(Open&& open) {
   }
 }
 
-std::vector<IFileRecoveryParse*> CProfessionalRecovery::Engines() const {
+// The engines that read the file system, in listing order; null ones left out.
+std::vector<IFileRecoveryParse*> CProfessionalRecovery::FileSystemEngines() const {
   std::vector<IFileRecoveryParse*> engines;
   for (IFileRecoveryParse* e : {static_cast<IFileRecoveryParse*>(quick_.get()),
                                 static_cast<IFileRecoveryParse*>(fatDeep_.get()),
-                                static_cast<IFileRecoveryParse*>(ntfsDeep_.get()),
-                                static_cast<IFileRecoveryParse*>(carving_.get())})
+                                static_cast<IFileRecoveryParse*>(ntfsDeep_.get())})
     if (e) engines.push_back(e);
+  return engines;
+}
+
+std::vector<IFileRecoveryParse*> CProfessionalRecovery::Engines() const {
+  std::vector<IFileRecoveryParse*> engines = FileSystemEngines();
+  engines.push_back(carving_.get());
   return engines;
 }
 
@@ -175,18 +181,13 @@ IFileRecoveryParse* CProfessionalRecovery::OwnerOf(uint32_t engineKind) const {
 // listing during the scan sees the files found so far.
 std::shared_ptr<const CarvedDuplicates> CProfessionalRecovery::Duplicates() {
   uint64_t records = 0;
-  for (IFileRecoveryParse* e : {static_cast<IFileRecoveryParse*>(quick_.get()),
-                                static_cast<IFileRecoveryParse*>(fatDeep_.get()),
-                                static_cast<IFileRecoveryParse*>(ntfsDeep_.get())})
-    if (e) records += e->RecordCount();
+  for (IFileRecoveryParse* e : FileSystemEngines())
+    records += e->RecordCount();
   std::lock_guard lock(duplicatesMutex_);
   if (duplicates_ && duplicatesRecords_ == records) return duplicates_;
   auto index = std::make_shared<CarvedDuplicates>();
   const std::string filter = CarvableExtensionsFilter();
-  for (IFileRecoveryParse* e : {static_cast<IFileRecoveryParse*>(quick_.get()),
-                                static_cast<IFileRecoveryParse*>(fatDeep_.get()),
-                                static_cast<IFileRecoveryParse*>(ntfsDeep_.get())}) {
-    if (!e) continue;
+  for (IFileRecoveryParse* e : FileSystemEngines()) {
     std::vector<FoundFileRecord> found;
     e->ListByCategory(filter, found);
     for (const FoundFileRecord& r : found) index->Add(r, source_, sectorSize_);
@@ -213,10 +214,7 @@ int CProfessionalRecovery::ListChildren(const FoundFileRecord* folder, uint32_t 
     return owner->ListChildren(folder, depth, out);
   }
   if (depth != 0) return err::kSuccess;
-  for (IFileRecoveryParse* e : {static_cast<IFileRecoveryParse*>(quick_.get()),
-                                static_cast<IFileRecoveryParse*>(fatDeep_.get()),
-                                static_cast<IFileRecoveryParse*>(ntfsDeep_.get())}) {
-    if (!e) continue;
+  for (IFileRecoveryParse* e : FileSystemEngines()) {
     if (int rc = e->ListChildren(nullptr, 0, out); rc != 0) return rc;
   }
   std::vector<FoundFileRecord> carved;
@@ -237,10 +235,7 @@ int CProfessionalRecovery::CountFiles(const FoundFileRecord* folder, uint32_t de
     return owner->CountFiles(folder, depth, count);
   }
   uint64_t total = 0;
-  for (IFileRecoveryParse* e : {static_cast<IFileRecoveryParse*>(quick_.get()),
-                                static_cast<IFileRecoveryParse*>(fatDeep_.get()),
-                                static_cast<IFileRecoveryParse*>(ntfsDeep_.get())}) {
-    if (!e) continue;
+  for (IFileRecoveryParse* e : FileSystemEngines()) {
     uint32_t part = 0;
     if (int rc = e->CountFiles(nullptr, 0, &part); rc != 0) return rc;
     total += part;
@@ -299,10 +294,7 @@ int CProfessionalRecovery::SetListProgress(ListProgressFn callback, void* user) 
 
 int CProfessionalRecovery::ListByCategory(const std::string& filter,
                                           std::vector<FoundFileRecord>& out) {
-  for (IFileRecoveryParse* e : {static_cast<IFileRecoveryParse*>(quick_.get()),
-                                static_cast<IFileRecoveryParse*>(fatDeep_.get()),
-                                static_cast<IFileRecoveryParse*>(ntfsDeep_.get())}) {
-    if (!e) continue;
+  for (IFileRecoveryParse* e : FileSystemEngines()) {
     if (int rc = e->ListByCategory(filter, out); rc < 0) return rc;
   }
   std::vector<FoundFileRecord> carved;

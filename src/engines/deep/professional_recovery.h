@@ -92,6 +92,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
 
  private:
   ScanHistory& History() const;
+  std::vector<IFileRecoveryParse*> FileSystemEngines() const;
   std::vector<IFileRecoveryParse*> Engines() const;
   IFileRecoveryParse* OwnerOf(uint32_t engineKind) const;
   template <typename Open>
