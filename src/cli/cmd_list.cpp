@@ -39,19 +39,21 @@ void PrintJson(const FoundFileRecord& r, const std::string& folder) {
       "{\"name\":\"%s\",\"path\":\"%s\",\"size\":%llu,\"isDirectory\":%s,\"isDeleted\":%s,"
       "\"contentOk\":%s,\"engineKind\":%u,\"engineKindName\":\"%s\",\"entryId\":%u,"
       "\"anchorSector\":%llu,\"category\":\"%s\",\"created\":\"%s\",\"accessed\":\"%s\","
-      "\"modified\":\"%s\"}\n",
+      "\"modified\":\"%s\",\"unreadableParts\":%s}\n",
       JsonEscape(name).c_str(), JsonEscape(folder + name).c_str(),
       static_cast<unsigned long long>(r.fileSize), r.isDirectory ? "true" : "false",
       r.isDeleted ? "true" : "false", r.contentOk ? "true" : "false", r.engineKind,
       EngineKindName(r.engineKind), r.entryId, static_cast<unsigned long long>(r.anchorSector),
       r.isDirectory ? "" : CategoryOfName(name).c_str(), FileTimeToIso(r.creationTime).c_str(),
-      FileTimeToIso(r.accessTime).c_str(), FileTimeToIso(r.writeTime).c_str());
+      FileTimeToIso(r.accessTime).c_str(), FileTimeToIso(r.writeTime).c_str(),
+      r.contentOk == kContentPartlyUnreadable ? "true" : "false");
 }
 
 std::string Marks(const FoundFileRecord& r) {
   std::string marks;
   if (r.isDirectory && r.isDeleted) marks += " [deleted]";
-  if (!r.isDirectory && r.contentOk == 0) marks += " [damaged]";
+  if (!r.isDirectory && r.contentOk == kContentMismatch) marks += " [damaged]";
+  if (!r.isDirectory && r.contentOk == kContentPartlyUnreadable) marks += " [unreadable parts]";
   return marks;
 }
 

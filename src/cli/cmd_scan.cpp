@@ -21,8 +21,9 @@ struct ScanCommandOptions {
 struct Summary {
   std::map<std::string, uint64_t> perCategory;
   // damaged: files whose content no longer matches their type; hidden: the
-  // damaged photos among them, which listings leave out unless asked.
-  uint64_t files = 0, folders = 0, bytes = 0, damaged = 0, hidden = 0;
+  // damaged photos among them, which listings leave out unless asked;
+  // unreadable: files with sectors inside that the scan could not read.
+  uint64_t files = 0, folders = 0, bytes = 0, damaged = 0, hidden = 0, unreadable = 0;
 };
 
 // What a listing shows by default, and how many damaged photos it leaves out.
@@ -37,7 +38,8 @@ Summary Summarize(IFileRecoveryParse& engine) {
       ++s.damaged;
       ++s.hidden;
     } else {
-      if (r.contentOk == 0) ++s.damaged;
+      if (r.contentOk == kContentMismatch) ++s.damaged;
+      if (r.contentOk == kContentPartlyUnreadable) ++s.unreadable;
       ++s.files;
       s.bytes += r.fileSize;
       ++s.perCategory[CategoryOfName(r.Name())];
@@ -52,12 +54,14 @@ void PrintJson(const ScanCommandOptions& options, const session::ScanVolume& vol
   std::printf("{\"source\":\"%s\",", JsonEscape(options.scan.source).c_str());
   if (volume.partitionNumber) std::printf("\"partition\":%d,", volume.partitionNumber);
   std::printf("\"scanFolder\":\"%s\",\"fileSystem\":\"%s\",\"records\":%llu,\"files\":%llu,"
-              "\"folders\":%llu,\"bytes\":%llu,\"damaged\":%llu,\"hidden\":%llu,\"categories\":{",
+              "\"folders\":%llu,\"bytes\":%llu,\"damaged\":%llu,\"hidden\":%llu,\"unreadable\":%llu,"
+              "\"categories\":{",
               JsonEscape(volume.scanFolder.string()).c_str(),
               JsonEscape(volume.info.engine).c_str(), static_cast<unsigned long long>(records),
               static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.folders),
               static_cast<unsigned long long>(s.bytes), static_cast<unsigned long long>(s.damaged),
-              static_cast<unsigned long long>(s.hidden));
+              static_cast<unsigned long long>(s.hidden),
+              static_cast<unsigned long long>(s.unreadable));
   bool first = true;
   for (const char* name : kCategoryNames) {
     std::printf("%s\"%s\":%llu", first ? "" : ",", name,
@@ -90,6 +94,10 @@ void PrintText(const session::ScanVolume& volume, const Summary& s) {
     std::printf("%s hidden as damaged (their content was overwritten since they were deleted); "
                 "add --include-damaged to list or recover them anyway\n",
                 CountOf(s.hidden, "photo", "photos").c_str());
+  if (s.unreadable != 0)
+    std::printf("%s sectors that could not be read; they are listed as [unreadable parts] "
+                "and recovered with zeros there\n",
+                CountOf(s.unreadable, "file holds", "files hold").c_str());
 }
 
 int RunScan(const ScanCommandOptions& options) {

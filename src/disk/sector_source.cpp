@@ -65,6 +65,15 @@ bool SectorSource::TouchesKnownBad(uint64_t offset, uint64_t length) const {
   return it != bad_.end() && it->first < offset + length;
 }
 
+bool SectorSource::IsKnownUnreadable(uint64_t startSector, uint64_t count,
+                                     uint32_t sectorSize) const {
+  if (count == 0 || sectorSize == 0) return false;
+  const uint64_t limit = UINT64_MAX / sectorSize;
+  if (startSector >= limit) return false;
+  count = std::min(count, limit - startSector);
+  return TouchesKnownBad(startSector * sectorSize, count * sectorSize);
+}
+
 void SectorSource::RememberBad(uint64_t offset, uint64_t length) const {
   if (length == 0) return;
   std::lock_guard lock(badLock_);

@@ -76,6 +76,8 @@ class SectorSource {
   void MarkUnreadable(uint64_t startSector, uint64_t count, uint32_t sectorSize) const;
   // Every sector found or marked unreadable so far, in 512-byte sectors.
   std::vector<SectorRange> KnownUnreadable() const;
+  // True when a sector of the range is known to be unreadable.
+  bool IsKnownUnreadable(uint64_t startSector, uint64_t count, uint32_t sectorSize) const;
 
   void Close();
   bool IsOpen() const { return handle_.IsOpen(); }

@@ -27,7 +27,7 @@ struct FoundFileRecord {
   uint32_t engineKind;         // EngineKind
   uint32_t isDirectory;        // 1 folder, 0 file
   uint32_t isDeleted;          // files: found deleted; FAT folders: deleted or inside a deleted one
-  uint32_t contentOk;          // 0 when the first data sector fails its signature check
+  uint32_t contentOk;          // kContentOk, or why the content is damaged (below)
   uint32_t recordIndex;        // 1-based position in the main file
   uint32_t entryId;            // FAT first cluster, NTFS MFT record number, 0 for carved files
   uint32_t clusterBytes;       // 0xFFFFFFFF for carved files and lost folders
@@ -46,6 +46,11 @@ struct FoundFileRecord {
 #pragma pack(pop)
 
 inline constexpr uint32_t kNoClusterChain = 0xFFFFFFFFu;
+
+// contentOk values. Logs written before the third one hold only 0 and 1.
+inline constexpr uint32_t kContentMismatch = 0;         // first data sector fails its signature check
+inline constexpr uint32_t kContentOk = 1;
+inline constexpr uint32_t kContentPartlyUnreadable = 2;  // sectors inside it could not be read
 inline constexpr size_t kFoundFileRecordSize = 346;
 
 static_assert(sizeof(FoundFileRecord) == kFoundFileRecordSize);

@@ -1,5 +1,6 @@
 // Opening, writing, flushing and closing a scan log.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -233,6 +234,20 @@ FoundFileRecord* ScanLogStore::ReserveRecord() {
   s.used += static_cast<int>(kRecordSize);
   ++s.recordCount;
   return reinterpret_cast<FoundFileRecord*>(slot);
+}
+
+int ScanLogStore::SetContentOk(uint32_t recordIndex, uint32_t value) {
+  Impl& s = *impl_;
+  std::lock_guard lock(s.mutex);
+  s.PublishReserved();
+  if (!s.IsOpen()) return err::kInvalidHandle;
+  if (recordIndex == 0 || recordIndex > s.recordCount) return err::kInvalidParameter;
+  const uint64_t at = (uint64_t{recordIndex} - 1) * kRecordSize + offsetof(FoundFileRecord, contentOk);
+  if (recordIndex > s.storedRecords) {
+    std::memcpy(s.buffer.data() + (at - s.storedRecords * kRecordSize), &value, sizeof value);
+    return err::kSuccess;
+  }
+  return s.mainFile.WriteAt(at, &value, sizeof value);
 }
 
 void ScanLogStore::AddRelation(uint64_t directoryKey, uint32_t recordIndex, uint32_t directoryId,

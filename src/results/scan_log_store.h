@@ -77,6 +77,10 @@ class ScanLogStore {
                    const char* name);
   int FlushScanLog();
   void CloseScanLog();
+  // Changes the contentOk field of a record already written: a carved
+  // file's extent can turn out to hold unreadable sectors after its record
+  // was made. 0, 87 for a record that does not exist, or an OS error.
+  int SetContentOk(uint32_t recordIndex, uint32_t value);
 
   int ListChildren(uint64_t directoryKey, std::vector<FoundFileRecord>& out,
                    std::stop_token stop = {});

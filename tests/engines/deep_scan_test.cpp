@@ -115,13 +115,14 @@ class DeepScanTest : public ::testing::Test {
     return files;
   }
 
-  std::string Recover(CProfessionalRecovery& engine, const std::string& name) {
+  std::string Recover(CProfessionalRecovery& engine, const std::string& name,
+                      int expectedResult = err::kSuccess) {
     std::vector<FoundFileRecord> records;
     engine.ListChildren(nullptr, 0, records);
     for (const FoundFileRecord& r : records) {
       if (r.Name() != name) continue;
       const fs::path out = dir_ / "out" / name;
-      EXPECT_EQ(engine.RecoverItem(r, out.string(), 0), 0);
+      EXPECT_EQ(engine.RecoverItem(r, out.string(), 0), expectedResult) << name;
       return fs::exists(out) ? test::ReadBytes(out) : "<missing>";
     }
     ADD_FAILURE() << name << " not listed";
@@ -178,6 +179,75 @@ TEST_F(DeepScanTest, UnreadableAreaIsPassedOverAndReported) {
   const auto warnings = engine->ScanWarnings();
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find("2000-2015"), std::string::npos) << warnings[0];
+}
+
+// A bitmap whose size comes from its header alone: the pass goes on through
+// it sector by sector.
+std::string Bmp(size_t bytes, uint32_t seed) {
+  std::string head("BM\0\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0", 18);
+  for (int i = 0; i < 4; ++i) head[2 + i] = static_cast<char>((bytes >> (8 * i)) & 0xFF);
+  return head + Body(bytes - head.size(), seed);
+}
+
+// Unreadable sectors inside carved files, met by the size finder (inside
+// the JPEG) and by the pass after the file was recorded (inside the bitmap,
+// in the next read-ahead block): every file is still found whole, the ones
+// holding bad sectors are marked, and they come back with zeros there,
+// reported as damaged.
+TEST_F(DeepScanTest, CarvedFileSpanningUnreadableSectorsIsFoundWholeAndMarkedDamaged) {
+  const std::string jpeg = Jpeg(30000, 21), png = Png(6000, 22), bmp = Bmp(200 * 1024, 23);
+  const fs::path image =
+      RawImage(dir_ / "faults.img", 8192, {{100, jpeg}, {1000, png}, {2000, bmp}});
+  auto engine = Open(image);
+  ASSERT_TRUE(engine);
+  for (const SectorRange bad : {SectorRange{120, 4}, {2300, 2}, {6000, 8}})
+    engine->source().MarkUnreadable(bad.first, bad.count, kSector);
+  ASSERT_EQ(engine->Scan(nullptr), 0);
+
+  std::vector<FoundFileRecord> records;
+  ASSERT_EQ(engine->ListChildren(nullptr, 0, records), 0);
+  std::map<std::string, std::pair<uint64_t, uint32_t>> listed;
+  for (const FoundFileRecord& r : records)
+    listed[r.Name()] = {uint64_t{r.fileSize}, uint32_t{r.contentOk}};
+  using Listed = std::pair<uint64_t, uint32_t>;
+  EXPECT_EQ(listed["100.jpg"], Listed(jpeg.size(), kContentPartlyUnreadable));
+  EXPECT_EQ(listed["1000.png"], Listed(png.size(), kContentOk));
+  EXPECT_EQ(listed["2000.bmp"], Listed(bmp.size(), kContentPartlyUnreadable));
+
+  const auto warnings = engine->ScanWarnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  for (const char* range : {"120-123", "2300-2301", "6000-6007"})
+    EXPECT_NE(warnings[0].find(range), std::string::npos) << warnings[0];
+
+  EXPECT_TRUE(Recover(*engine, "1000.png") == png);
+  EXPECT_TRUE(engine->RecoveryProblems().empty());
+  struct Case {
+    std::string name, original;
+    uint64_t badOffset, badBytes;
+  };
+  for (const Case& c : {Case{"100.jpg", jpeg, 20 * kSector, 4 * kSector},
+                        Case{"2000.bmp", bmp, 300 * kSector, 2 * kSector}}) {
+    std::string expected = c.original;
+    expected.replace(c.badOffset, c.badBytes, std::string(c.badBytes, '\0'));
+    // Written whole, with the damage reported.
+    EXPECT_TRUE(Recover(*engine, c.name, err::kCrc) == expected) << c.name;
+    const auto problems = engine->RecoveryProblems();
+    ASSERT_EQ(problems.size(), 1u) << c.name;
+    EXPECT_TRUE(problems[0].damaged()) << c.name;
+    EXPECT_EQ(problems[0].unreadable, (std::vector<ByteRange>{{c.badOffset, c.badBytes}}))
+        << c.name;
+  }
+
+  // The marks are in the log: a listing of the stored scan shows them too.
+  auto reopened = Open(image);
+  ASSERT_TRUE(reopened);
+  const fs::path log = engine->ScanFolder() / "x";
+  ASSERT_EQ(reopened->Scan(log.c_str()), 0);
+  records.clear();
+  ASSERT_EQ(reopened->ListChildren(nullptr, 0, records), 0);
+  size_t marked = 0;
+  for (const FoundFileRecord& r : records) marked += r.contentOk == kContentPartlyUnreadable;
+  EXPECT_EQ(marked, 2u);
 }
 
 class DeepScanFatTest : public DeepScanTest {

@@ -73,6 +73,30 @@ TEST_F(ScanLogStoreTest, RecordsGoToTheFileInBlocksOf200) {
   EXPECT_EQ(fs::file_size(Main()), 201u * 346);
 }
 
+// A carved file learns late that its extent holds unreadable sectors: the
+// mark reaches a record already in the file and one still buffered.
+TEST_F(ScanLogStoreTest, ContentMarkChangesStoredAndBufferedRecords) {
+  {
+    ScanLogStore store;
+    ASSERT_EQ(Open(store), 0);
+    AddFiled(store, 0, {"stored.jpg"});
+    ASSERT_EQ(store.FlushScanLog(), 0);
+    AddFiled(store, 0, {"buffered.jpg"});
+    EXPECT_EQ(store.SetContentOk(1, kContentPartlyUnreadable), 0);
+    EXPECT_EQ(store.SetContentOk(2, kContentPartlyUnreadable), 0);
+    EXPECT_EQ(store.SetContentOk(3, kContentPartlyUnreadable), err::kInvalidParameter);
+    ASSERT_EQ(store.FlushScanLog(), 0);
+  }
+  ScanLogStore reopened;
+  ASSERT_EQ(Open(reopened), 0);
+  ASSERT_EQ(reopened.RecordCount(), 2u);
+  for (uint32_t i = 1; i <= 2; ++i) {
+    FoundFileRecord r{};
+    ASSERT_EQ(reopened.ReadRecord(i, r), 0);
+    EXPECT_EQ(uint32_t{r.contentOk}, kContentPartlyUnreadable) << r.Name();
+  }
+}
+
 TEST_F(ScanLogStoreTest, ReopeningAppendsAndContinuesNumbering) {
   std::vector<std::string> written;
   {

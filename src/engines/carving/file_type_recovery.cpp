@@ -14,6 +14,9 @@ namespace {
 // Largest piece of a carved file read at a time during copy-out.
 constexpr uint32_t kCopyPieceBytes = 0x10000;
 
+// Most carved files whose extents are watched for unreadable sectors at once.
+constexpr size_t kMaxOpenExtents = 4096;
+
 // Types whose size comes from a header field (compound files, wav, avi, asf,
 // swf, bmp, cab, ttf, ico). A damaged or foreign header can claim far more
 // than the file really holds, so the pass moves on by one sector only and
@@ -64,6 +67,7 @@ void CFileTypeRecovery::CloseSource() {
   open_ = false;
   source_.Close();
   knownStarts_.clear();
+  openExtents_.clear();
   signatureContext_.carvedTransportStreams.clear();
   signatureContext_.previousWasMts = false;
   signatureContext_.transportStreamStart = false;
@@ -190,9 +194,13 @@ int CFileTypeRecovery::CarveSector(const uint8_t* data, size_t available, uint64
 
   FoundFileRecord* record = log_->ReserveRecord();
   if (record == nullptr) return err::kNotEnoughMemory;
+  // Sectors the size finder could not read, or that the pass met before,
+  // make the file damaged; the pass may still meet more of them later.
+  const uint64_t extent = std::max<uint64_t>(1, SectorsCovering(hit.size, sectorSize_));
+  const bool unreadable = source_.IsKnownUnreadable(sector, extent, sectorSize_);
   record->volumeLetter = volumeLetter_;
   record->engineKind = static_cast<uint32_t>(EngineKind::kCarving);
-  record->contentOk = 1;
+  record->contentOk = unreadable ? kContentPartlyUnreadable : kContentOk;
   record->recordIndex = static_cast<uint32_t>(log_->RecordCount());
   record->entryId = 0;
   record->clusterBytes = kNoClusterChain;
@@ -200,9 +208,29 @@ int CFileTypeRecovery::CarveSector(const uint8_t* data, size_t available, uint64
   record->anchorSector = sector;
   record->volumeStartSector = 0;
   record->SetName(hit.name);
-  log_->AddRelation(DirectoryKey(0, RootId()), record->recordIndex, 0, nullptr);
+  const uint32_t recordIndex = record->recordIndex;
+  log_->AddRelation(DirectoryKey(0, RootId()), recordIndex, 0, nullptr);
+  if (!unreadable) {
+    if (openExtents_.size() >= kMaxOpenExtents) openExtents_.erase(openExtents_.begin());
+    openExtents_.push_back({recordIndex, sector, sector + extent});
+  }
   ++filesFound;
   return err::kSuccess;
+}
+
+void CFileTypeRecovery::NoteUnreadableInPass(uint64_t firstSector, uint64_t count) {
+  if (!open_ || count == 0) return;
+  source_.MarkUnreadable(firstSector, count, sectorSize_);
+  const uint64_t end = firstSector + count;
+  std::erase_if(openExtents_, [&](const OpenExtent& e) {
+    if (e.first >= end || e.end <= firstSector) return false;
+    if (log_) log_->SetContentOk(e.recordIndex, kContentPartlyUnreadable);
+    return true;
+  });
+}
+
+void CFileTypeRecovery::ForgetExtentsBefore(uint64_t sector) {
+  std::erase_if(openExtents_, [&](const OpenExtent& e) { return e.end <= sector; });
 }
 
 int CFileTypeRecovery::FlushLog() {

@@ -70,6 +70,15 @@ class CFileTypeRecovery : public ScanLogEngine {
   // Writes buffered records so that readers and a later resume see them.
   int FlushLog();
 
+  // The deep pass met unreadable sectors (absolute, in this engine's sector
+  // size): they are not asked for again, and a file carved so far whose
+  // extent holds them is marked partly unreadable. A file carved later
+  // learns it when it is recorded.
+  void NoteUnreadableInPass(uint64_t firstSector, uint64_t count);
+  // The pass has gone past `sector`: files ending before it can no longer
+  // meet an unreadable sector of the pass.
+  void ForgetExtentsBefore(uint64_t sector);
+
   // Carved records have no cluster size; their extent is all there is.
   int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
                         uint32_t* bufferSize, PreviewProgressFn progress, void* user) override;
@@ -95,6 +104,16 @@ class CFileTypeRecovery : public ScanLogEngine {
   // Start sectors of the files a re-opened log already holds at or past the
   // resume position, with their sizes.
   std::map<uint64_t, uint64_t> knownStarts_;
+  // Files recorded whose extent may still run into sectors the pass has
+  // not read yet. Bounded: a volume of files claiming huge sizes must not
+  // fill memory; a file dropped from here is still found damaged when it
+  // is copied out.
+  struct OpenExtent {
+    uint32_t recordIndex;
+    uint64_t first;
+    uint64_t end;
+  };
+  std::vector<OpenExtent> openExtents_;
 };
 
 }  // namespace qm

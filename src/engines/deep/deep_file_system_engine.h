@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "disk/sector_source.h"
 #include "engines/scan_log_engine.h"
 
 namespace qm {
@@ -41,6 +42,9 @@ class DeepFileSystemEngine : public ScanLogEngine {
   virtual uint32_t EngineKind() const = 0;
   // The log's base name, for finding it again on resume.
   virtual std::string LogPrefix() const = 0;
+
+  // The source file contents are read from.
+  virtual const SectorSource& ContentSource() const = 0;
 
   int Scan(const char*) override { return 0; }
   int NextFreeExtent(uint64_t*, uint64_t*) override { return 0; }

@@ -87,6 +87,8 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   ResumePoint Position() const;
   bool FreeSpaceOnly() const { return freeSpaceOnly_; }
   uint32_t sectorSize() const { return sectorSize_; }
+  // The source the deep pass reads.
+  const SectorSource& source() const { return source_; }
   // Seconds between saves of the position; tests shorten it.
   void SetSaveInterval(std::chrono::milliseconds interval) { saveInterval_ = interval; }
 
@@ -105,6 +107,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   void ForEachRange(Visit&& visit);
   int DeepPass(bool resuming);
   int ProcessBlock(const DeepBlock& block, uint64_t& skipUntil);
+  void NoteUnreadable(const SectorRange& bad);
   int ReportProgress();
   void SavePosition();
   uint64_t FilesFound();

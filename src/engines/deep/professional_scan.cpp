@@ -270,7 +270,7 @@ int CProfessionalRecovery::DeepPass(bool resuming) {
       rc = block.error;
       break;
     }
-    for (const SectorRange& bad : block.unreadable) skipped_.Add(bad.first, bad.count);
+    for (const SectorRange& bad : block.unreadable) NoteUnreadable(bad);
     try {
       rc = ProcessBlock(block, skipUntil);
     } catch (const std::bad_alloc&) {
@@ -279,6 +279,7 @@ int CProfessionalRecovery::DeepPass(bool resuming) {
       skipUntil = std::max(skipUntil, block.sector + block.sectors);
       rc = err::kSuccess;
     }
+    carving_->ForgetExtentsBefore(block.sector + block.sectors);
     if (!haveRange || block.range.start != rangeStart) {
       if (haveRange) doneBeforeRange += rangeCount;
       haveRange = true;
@@ -309,6 +310,16 @@ int CProfessionalRecovery::DeepPass(bool resuming) {
   }
   reader.Stop();
   return rc;
+}
+
+// Sectors the pass could not read are reported, and every engine that may
+// read them again for a file's content learns them: a failing disk is not
+// asked twice, and files whose content holds them are marked damaged.
+void CProfessionalRecovery::NoteUnreadable(const SectorRange& bad) {
+  skipped_.Add(bad.first, bad.count);
+  carving_->NoteUnreadableInPass(bad.first, bad.count);
+  for (DeepFileSystemEngine* engine : {fatDeep_.get(), ntfsDeep_.get()})
+    if (engine) engine->ContentSource().MarkUnreadable(bad.first, bad.count, sectorSize_);
 }
 
 int CProfessionalRecovery::ProcessBlock(const DeepBlock& block, uint64_t& skipUntil) {

@@ -1,5 +1,7 @@
 #include "engines/signatures/signature_scan.h"
 
+#include <vector>
+
 #include "engines/fat/fat_directory_entry.h"
 #include "engines/signatures/signature_util.h"
 #include "platform/errors.h"
@@ -31,6 +33,26 @@ bool IsFileSystemStructure(const uint8_t* s, size_t len) {
 }
 
 }  // namespace
+
+uint32_t ReadScanChunk(SignatureScanContext& context, uint64_t at, uint32_t want,
+                       uint64_t& unreadableSoFar) {
+  std::vector<SectorRange> unreadable;
+  const int rc = context.source->ReadSectorsFilling(want, context.chunk.data(), at,
+                                                    context.sectorSize, unreadable);
+  if (rc == err::kSuccess) return want;
+  if (rc != err::kReadFault) {
+    // The source refused the range or has gone: use what reads one by one.
+    uint32_t got = 0;
+    context.source->ReadSectors(want, context.chunk.data(), at, context.sectorSize, &got);
+    return got;
+  }
+  for (const SectorRange& bad : unreadable) {
+    if (unreadableSoFar + bad.count > kUnreadableSectorsReadThrough)
+      return static_cast<uint32_t>(bad.first - at);
+    unreadableSoFar += bad.count;
+  }
+  return want;
+}
 
 uint64_t SectorsLeftFrom(const SignatureScanContext& context, uint64_t sector) {
   const uint64_t end = VolumeEnd(context);

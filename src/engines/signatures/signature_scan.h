@@ -19,6 +19,20 @@ namespace qm::sig {
 // Bytes in a chunk of the forward scan.
 inline constexpr size_t kScanChunkBytes = 0x10000;
 
+// Unreadable sectors a forward scan reads through as zeros. A bad sector or
+// a few inside a file cost only themselves; a longer unreadable stretch
+// ends the file at its first sector, as a file that goes on through it
+// would be mostly zeros, and a dying disk is slow to refuse each sector.
+inline constexpr uint64_t kUnreadableSectorsReadThrough = 64;
+
+// Reads up to `want` sectors at absolute `at` into the scan chunk, as zeros
+// where they cannot be read while the scan's allowance of unreadable
+// sectors (`unreadableSoFar`, counted up) lasts. Returns the sectors that
+// may be used: all of them, or those before the first unreadable sector
+// past the allowance or the first failure of another kind.
+uint32_t ReadScanChunk(SignatureScanContext& context, uint64_t at, uint32_t want,
+                       uint64_t& unreadableSoFar);
+
 // Sectors from `sector` (absolute) to the end of the volume, 0 when none.
 uint64_t SectorsLeftFrom(const SignatureScanContext& context, uint64_t sector);
 
@@ -57,15 +71,14 @@ uint64_t ScanForward(SignatureScanContext& context, uint64_t limitBytes, int ign
   const uint64_t limitSectors = std::max<uint64_t>(1, limitBytes / sectorSize);
   const uint32_t chunkSectors = static_cast<uint32_t>(kScanChunkBytes / sectorSize);
   uint64_t sectors = 1;
+  uint64_t unreadable = 0;
   context.currentSector = context.startSector;
   while (sectors < limitSectors) {
     const uint64_t at = context.startSector + sectors;
     const uint64_t want =
         std::min<uint64_t>({chunkSectors, limitSectors - sectors, SectorsLeftFrom(context, at)});
     if (want == 0 || context.source == nullptr) break;
-    uint32_t got = 0;
-    context.source->ReadSectors(static_cast<uint32_t>(want), context.chunk.data(), at, sectorSize,
-                                &got);
+    const uint32_t got = ReadScanChunk(context, at, static_cast<uint32_t>(want), unreadable);
     if (!ReportScanProgress(context)) return sectors * sectorSize;
     const size_t usable = SectorsBeforeStop(context.chunk.data(), got, context, ignoredType);
     const ChunkVerdict verdict =

@@ -17,10 +17,13 @@ bool ReadSectorsToScratch(SignatureScanContext& context, uint64_t sector, uint32
   if (scratchOffset > scratch.size() ||
       uint64_t{count} * sectorSize > scratch.size() - scratchOffset)
     return false;
-  uint32_t got = 0;
-  const int rc =
-      source->ReadSectors(count, context.scratch.data() + scratchOffset, sector, sectorSize, &got);
-  return rc == err::kSuccess && got == count;
+  // A sector that cannot be read is measured as zeros: a file with a bad
+  // sector inside is still found whole, and the source remembers the bad
+  // sector so that the file is listed and recovered as damaged.
+  std::vector<SectorRange> unreadable;
+  const int rc = source->ReadSectorsFilling(count, context.scratch.data() + scratchOffset, sector,
+                                            sectorSize, unreadable);
+  return rc == err::kSuccess || rc == err::kReadFault;
 }
 
 const uint8_t* ReadBytesFromStart(SignatureScanContext& context, uint64_t offset, size_t length) {

@@ -57,6 +57,7 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   int FlushLog() override;
   uint32_t EngineKind() const override { return 3; }
   std::string LogPrefix() const override;
+  const SectorSource& ContentSource() const override { return source_; }
   uint32_t RootId() const override { return rootCluster_; }
 
   void SetLimits(const Limits& limits) { limits_ = limits; }

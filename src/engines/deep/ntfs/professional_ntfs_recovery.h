@@ -60,6 +60,7 @@ class CProfessionalNtfsRecovery : public DeepFileSystemEngine {
     return static_cast<uint32_t>(qm::EngineKind::kNtfsDeep);
   }
   std::string LogPrefix() const override { return kNtfsDeepLogPrefix; }
+  const SectorSource& ContentSource() const override { return source_; }
   uint32_t RootId() const override { return 5; }
 
   // For tests: the cluster size the engine works with now, and the MFTs
