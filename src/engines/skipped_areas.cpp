@@ -12,7 +12,8 @@ void SkippedAreas::Add(uint64_t firstSector, uint64_t count) {
   ++items_;
 }
 
-std::string SkippedAreas::Sentence(std::string_view what, std::string_view whats) const {
+std::string SkippedAreas::Sentence(std::string_view what, std::string_view whats,
+                                  std::string_view outcome) const {
   if (items_ == 0) return {};
   std::string text = std::to_string(items_) + " ";
   text += items_ == 1 ? what : whats;
@@ -32,7 +33,8 @@ std::string SkippedAreas::Sentence(std::string_view what, std::string_view whats
     text += " and " + std::to_string(ranges_.size() - kListedRanges) + " more ranges";
   text += ") and ";
   text += items_ == 1 ? "was" : "were";
-  text += " skipped; files filed there are not listed. A deep scan may still find them.";
+  text += ' ';
+  text += outcome;
   return text;
 }
 

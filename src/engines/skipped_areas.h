@@ -23,8 +23,12 @@ class SkippedAreas {
 
   // One sentence for the user, e.g. "2 MFT records could not be read
   // (sectors 96-97, 120-121) and were skipped: ...". `what` names one item,
-  // `whats` several.
-  std::string Sentence(std::string_view what, std::string_view whats) const;
+  // `whats` several. `outcome` says what became of them.
+  std::string Sentence(std::string_view what, std::string_view whats,
+                       std::string_view outcome = kNotListed) const;
+
+  static constexpr std::string_view kNotListed =
+      "skipped; files filed there are not listed. A deep scan may still find them.";
 
  private:
   std::vector<SectorRange> ranges_;

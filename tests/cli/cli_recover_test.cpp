@@ -160,6 +160,51 @@ TEST_F(CliRecover, AFileWithUnreadableSectorsIsWrittenWithZerosAndCountedDamaged
   EXPECT_TRUE(SameBytes(dest / "document" / "!otes.txt", files_["notes.txt"]));
 }
 
+// Every file under `root` with its bytes and modification time.
+std::map<fs::path, std::pair<std::string, fs::file_time_type>> Snapshot(const fs::path& root) {
+  std::map<fs::path, std::pair<std::string, fs::file_time_type>> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file())
+      files[entry.path()] = {test::ReadBytes(entry.path()), entry.last_write_time()};
+  return files;
+}
+
+// What the README promises: every command reads the source without opening
+// it for writing (the served copy refuses any write open), leaves it as it
+// was, and writes nothing but its destination and the scan logs.
+TEST_F(CliRecover, CommandsOnlyReadTheSourceAndWriteOnlyWhereTheyAreTold) {
+  test::FaultyDevice device;
+  std::string why;
+  if (!device.Create(image_, {}, why)) GTEST_SKIP() << why;
+  const auto before = Snapshot(dir_.path());
+  const std::string source = Quote(device.path());
+  const fs::path quick = dir_ / "quick", deep = dir_ / "deep", copy = dir_ / "copy.img";
+  for (const std::string& args :
+       {"scan " + source, "list " + source,
+        "recover " + source + " --out " + Quote(quick.string()),
+        "recover " + source + " --deep --out " + Quote(deep.string()),
+        "image " + source + " --out " + Quote(copy.string())}) {
+    std::string out;
+    EXPECT_EQ(Cli(args + " --quiet", &out), 0) << args << "\n" << out;
+  }
+  EXPECT_TRUE(SameBytes(quick / "photo" / "Beach at sunset.jpg", files_["Beach at sunset.jpg"]));
+  EXPECT_TRUE(SameBytes(copy, test::ReadBytes(image_)));
+
+  const fs::path logs = dir_ / "ScanLog";
+  const auto inside = [](const fs::path& path, const fs::path& folder) {
+    return path.string().starts_with(folder.string() + "/");
+  };
+  for (const auto& [path, file] : Snapshot(dir_.path())) {
+    const auto was = before.find(path);
+    if (was == before.end()) {
+      EXPECT_TRUE(path == copy || inside(path, quick) || inside(path, deep) || inside(path, logs))
+          << "written outside the destination: " << path;
+    } else if (!inside(path, logs)) {
+      EXPECT_TRUE(file == was->second) << "changed: " << path;
+    }
+  }
+}
+
 TEST_F(CliRecover, KeepPathsAndAnEarlierScanLog) {
   std::string out;
   ASSERT_EQ(Cli("scan " + Quote(image_), &out), 0) << out;

@@ -85,7 +85,10 @@ int CProfessionalRecovery::Scan(const char* scanLogName) {
   FlushLogs();
   if (!skipped_.empty()) {
     std::lock_guard lock(stateMutex_);
-    warnings_.push_back(skipped_.Sentence("area", "areas"));
+    warnings_.push_back(skipped_.Sentence(
+        "area", "areas",
+        "read as zeros; files found there are marked [unreadable parts]. If the disk is "
+        "failing, copy it to an image file first and scan the image."));
   }
   SavePosition();
   if (rc == err::kSuccess && scanProgress_)
