@@ -194,14 +194,38 @@ std::string Bmp(size_t bytes, uint32_t seed) {
 // in the next read-ahead block): every file is still found whole, the ones
 // holding bad sectors are marked, and they come back with zeros there,
 // reported as damaged.
-TEST_F(DeepScanTest, CarvedFileSpanningUnreadableSectorsIsFoundWholeAndMarkedDamaged) {
-  const std::string jpeg = Jpeg(30000, 21), png = Png(6000, 22), bmp = Bmp(200 * 1024, 23);
-  const fs::path image =
-      RawImage(dir_ / "faults.img", 8192, {{100, jpeg}, {1000, png}, {2000, bmp}});
-  auto engine = Open(image);
+class DeepScanFaultsTest : public DeepScanTest {
+ protected:
+  const std::vector<SectorRange> bad_{{120, 4}, {2300, 2}, {6000, 8}};
+  const std::string jpeg_ = Jpeg(30000, 21), png_ = Png(6000, 22), bmp_ = Bmp(200 * 1024, 23);
+  const fs::path image_ =
+      RawImage(dir_ / "faults.img", 8192, {{100, jpeg_}, {1000, png_}, {2000, bmp_}});
+
+  // Scans `source` (the image, or a device serving it with bad_ failing);
+  // `markInProcess` makes bad_ unreadable inside the deep pass's own source
+  // instead, so that every other reader learns them from the pass.
+  void ScanAndCheck(const fs::path& source, bool markInProcess);
+};
+
+TEST_F(DeepScanFaultsTest, SectorsTheDeepPassCannotReadReachEveryReader) {
+  ScanAndCheck(image_, true);
+}
+
+TEST_F(DeepScanFaultsTest, SectorsTheDiskRefusesAreReadAsZerosInsideFiles) {
+  test::FaultyDevice device;
+  std::string why;
+  std::vector<test::FaultyDevice::Range> ranges;
+  for (const SectorRange& r : bad_) ranges.push_back({r.first, r.count});
+  if (!device.Create(image_, ranges, why)) GTEST_SKIP() << why;
+  ScanAndCheck(device.path(), false);
+}
+
+void DeepScanFaultsTest::ScanAndCheck(const fs::path& source, bool markInProcess) {
+  const std::string &jpeg = jpeg_, &png = png_, &bmp = bmp_;
+  auto engine = Open(source);
   ASSERT_TRUE(engine);
-  for (const SectorRange bad : {SectorRange{120, 4}, {2300, 2}, {6000, 8}})
-    engine->source().MarkUnreadable(bad.first, bad.count, kSector);
+  if (markInProcess)
+    for (const SectorRange& r : bad_) engine->source().MarkUnreadable(r.first, r.count, kSector);
   ASSERT_EQ(engine->Scan(nullptr), 0);
 
   std::vector<FoundFileRecord> records;
@@ -239,7 +263,7 @@ TEST_F(DeepScanTest, CarvedFileSpanningUnreadableSectorsIsFoundWholeAndMarkedDam
   }
 
   // The marks are in the log: a listing of the stored scan shows them too.
-  auto reopened = Open(image);
+  auto reopened = Open(source);
   ASSERT_TRUE(reopened);
   const fs::path log = engine->ScanFolder() / "x";
   ASSERT_EQ(reopened->Scan(log.c_str()), 0);
