@@ -369,11 +369,22 @@ void CProfessionalFatRecovery::WriteDirectories() {
       continue;
     }
     const FatDeepGeometry& geometry = geometries_[g];
-    if (named == named_.end() && !FindParentCluster(cluster, geometry, parent)) parent = rootCluster_;
-    if (parent == cluster) parent = rootCluster_;
+    // The folder's files were filed at the depth its ".." chain gives, so
+    // the folder goes one level up along that same chain: under the
+    // directory its own ".." names, not under the one whose entry named it
+    // (that entry may lie in a later cluster of the parent, which is a lost
+    // folder of its own). A first cluster that opens no directory puts the
+    // folder in the root, where its files were counted from.
+    const uint32_t ownDepth = CountDirectoryDepth(cluster, geometry);
+    uint32_t depth = 0;
+    parent = rootCluster_;
+    if (ownDepth >= 2 && FindParentCluster(cluster, geometry, parent) && parent != cluster &&
+        parent != rootCluster_)
+      depth = ownDepth - 1;
+    else
+      parent = rootCluster_;
     r.dataAreaSector = geometry.dataStart;
     r.volumeStartSector = geometry.volumeStart;
-    const uint32_t depth = CountDirectoryDepth(parent, geometry);
     FoundFileRecord* slot = log_->ReserveRecord();
     if (slot == nullptr) return;
     r.recordIndex = static_cast<uint32_t>(log_->RecordCount());
