@@ -126,7 +126,8 @@ int SectorSource::ReadPieceBySector(uint64_t offset, unsigned char* out, uint64_
 }
 
 int SectorSource::ReadSectors(uint32_t count, void* buffer, uint64_t startSector,
-                              uint32_t sectorSize, uint32_t* sectorsRead) const {
+                              uint32_t sectorSize, uint32_t* sectorsRead,
+                              uint32_t pieceBytes) const {
   if (sectorsRead) *sectorsRead = 0;
   if (!handle_.IsOpen()) return err::kInvalidHandle;
   if (sectorSize == 0 || buffer == nullptr || startSector > totalSectors_ ||
@@ -139,7 +140,7 @@ int SectorSource::ReadSectors(uint32_t count, void* buffer, uint64_t startSector
   int rc = err::kSuccess;
   while (done < total) {
     // Whole sectors per piece, so that a retry can go sector by sector.
-    const uint64_t pieceLimit = std::max<uint64_t>(sectorSize, kMaxPieceBytes / sectorSize * sectorSize);
+    const uint64_t pieceLimit = std::max<uint64_t>(sectorSize, pieceBytes / sectorSize * sectorSize);
     const size_t piece = static_cast<size_t>(std::min<uint64_t>(pieceLimit, total - done));
     if (TouchesKnownBad(base + done, piece)) {
       rc = ReadPieceBySector(base + done, out + done, piece, sectorSize, done);

@@ -55,13 +55,14 @@ class SectorSource {
 
   // Reads `count` sectors of `sectorSize` bytes from `startSector` into
   // `buffer`. A read that would pass totalSectors gives 87 without reading.
-  // Reads go in pieces of at most 64 KiB; a piece that fails is read again
-  // sector by sector. The first sector that cannot be read ends the read
-  // with 30 (21 when the disk itself has gone); `sectorsRead` always holds
-  // the whole sectors that arrived before it, so the caller knows which
-  // sector was bad.
+  // Reads go in pieces of at most `pieceBytes` (64 KiB unless a sequential
+  // reader asks for more: each system call costs as much as copying 64 KiB
+  // from the page cache); a piece that fails is read again sector by
+  // sector. The first sector that cannot be read ends the read with 30 (21
+  // when the disk itself has gone); `sectorsRead` always holds the whole
+  // sectors that arrived before it, so the caller knows which sector was bad.
   int ReadSectors(uint32_t count, void* buffer, uint64_t startSector, uint32_t sectorSize,
-                  uint32_t* sectorsRead) const;
+                  uint32_t* sectorsRead, uint32_t pieceBytes = kMaxPieceBytes) const;
 
   // Like ReadSectors, but a sector that cannot be read is filled with zeros
   // and appended to `unreadable` (in `sectorSize` units) and the read goes

@@ -170,6 +170,46 @@ TEST_F(FatDeepFormattedTest, FragmentedFileFollowsTheChainOfASurvivingFat) {
   EXPECT_TRUE(test::ReadBytes(out) == big);
 }
 
+// A folder that outgrew its first cluster names a sub-folder in a later
+// cluster: that cluster is a lost folder of its own, but the sub-folder's
+// ".." names the first cluster, and so do the depths its files are filed
+// at. The sub-folder and its files are listed under the first cluster.
+TEST_F(FatDeepFormattedTest, SubFolderNamedInALaterClusterOfItsParentKeepsItsFiles) {
+  test::FatImageBuilder fat(dir_ / "grown.img", 16, 16 * 1024, 4);
+  ASSERT_TRUE(fat.Create());
+  ASSERT_TRUE(fat.MakeDir("Parent"));
+  // 2 KiB clusters hold 64 entries: ".", "..", a name of 2 entries and 15
+  // of 4 fill the first exactly (no name runs across into the second, which
+  // would tie it to the first); 9 more push the sub-folder's entry into the
+  // second cluster's third sector.
+  ASSERT_TRUE(fat.AddFile("Parent/first one.txt", test::MakeContent(100, 50)));
+  for (int i = 0; i < 24; ++i)
+    ASSERT_TRUE(fat.AddFile("Parent/A file with a long name number " + std::to_string(10 + i) + ".txt",
+                            test::MakeContent(100, i)));
+  const std::string inside = test::MakeContent(3000, 99);
+  ASSERT_TRUE(fat.AddFile("Parent/Child folder/inside the child.txt", inside));
+  ASSERT_EQ(test::Run("mkfs.fat -F 16 -s 4 " + test::Quote(fat.image().string()) + " >/dev/null"), 0);
+
+  int error = 0;
+  EngineContext context;
+  context.history = &history_;
+  auto made = EngineFactory::CreateEngineForImage(fat.image().string(), 1, true, &error, context);
+  auto* engine = dynamic_cast<CProfessionalRecovery*>(made.get());
+  ASSERT_NE(engine, nullptr);
+  ASSERT_EQ(engine->Scan(nullptr), 0);
+  std::map<std::string, FoundFileRecord> found;
+  Walk(*engine, nullptr, 0, "", found);
+  std::string parent;
+  for (const auto& [path, record] : found)
+    if (path.ends_with("/first one.txt")) parent = path.substr(0, path.find('/'));
+  ASSERT_FALSE(parent.empty()) << "the parent's first file is not listed";
+  const std::string path = parent + "/Child folder/inside the child.txt";
+  ASSERT_TRUE(found.count(path)) << path << " not listed";
+  const fs::path out = dir_ / "inside.txt";
+  ASSERT_EQ(engine->RecoverItem(found[path], out.string(), 0), 0);
+  EXPECT_TRUE(test::ReadBytes(out) == inside);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fat16And32, FatDeepFormattedTest,
                          ::testing::Values(Layout{16, 16 * 1024, 4}, Layout{32, 72000, 2}));
 

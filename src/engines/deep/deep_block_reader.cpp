@@ -99,7 +99,10 @@ struct DeepBlockReader::Impl {
     uint8_t* out = slot.buffer.data();
     const uint32_t count = block.sectors;
     uint32_t got = 0;
-    const int rc = source.ReadSectors(count, out, block.sector, sectorSize, &got);
+    // One system call for the whole block: with the image in the page
+    // cache, 64 KiB calls cost the pass more than the copying itself.
+    const int rc = source.ReadSectors(count, out, block.sector, sectorSize, &got,
+                                      static_cast<uint32_t>(slot.buffer.size()));
     if (rc == err::kSuccess) return;
     if (rc != err::kReadFault) {
       block.sectors = got;

@@ -284,15 +284,11 @@ void CProfessionalFatRecovery::RegisterChain(uint32_t directory, uint64_t sector
       it->second = KnownDirectory{g, sector};
     }
     if (g == kNone) break;
+    // Up along ".." as the depths are counted, so that every folder on the
+    // way is written where the listing looks for it.
     uint32_t parent = 0;
-    if (auto named = named_.find(c); named != named_.end()) {
-      parent = named->second.parent;
-      sector = named->second.sector;
-      if (named->second.geometry != kNone) g = named->second.geometry;
-    } else {
-      if (!FindParentCluster(c, geometries_[g], parent) || parent == c) break;
-      if (!geometries_[g].ClusterSector(parent, sector)) break;
-    }
+    if (!FindParentCluster(c, geometries_[g], parent) || parent == c) break;
+    if (!geometries_[g].ClusterSector(parent, sector)) break;
     c = parent;
   }
 }

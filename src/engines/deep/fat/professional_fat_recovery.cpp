@@ -24,6 +24,15 @@ bool StartsWithDots(const uint8_t* data, size_t length) {
   return length >= 2 * kFatEntryBytes && IsDotClusterStart(data, data + kFatEntryBytes);
 }
 
+bool HasSignature(const std::string& extension) {
+  for (const SignatureEntry& entry : SignatureTable())
+    if (entry.extension.size() == extension.size() &&
+        std::equal(extension.begin(), extension.end(), entry.extension.begin(),
+                   [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; }))
+      return true;
+  return false;
+}
+
 bool IsVolumeLabel(const uint8_t* data, size_t length) {
   if (length < kFatEntryBytes || data[0] == 0 || data[0] == kFatDeletedMark) return false;
   const uint8_t attributes = data[11];
@@ -260,10 +269,13 @@ uint32_t CProfessionalFatRecovery::GuessHighWord(const FatDirEntry& e, const std
   return cluster;
 }
 
+// Most files of a volume (text, data) have an extension that promises no
+// signature; their first sector is not read, which on a volume of many small
+// files saves one random read per file.
 uint32_t CProfessionalFatRecovery::ContentOk(const FoundFileRecord& record,
                                              const FatDeepGeometry& g) {
   const std::string ext = ExtensionOf(record.Name());
-  if (ext.empty() || record.fileSize == 0) return 1;
+  if (ext.empty() || record.fileSize == 0 || !HasSignature(ext)) return 1;
   std::vector<uint8_t> sector;
   if (!ReadClusterStart(g, record.entryId, sector)) return 1;
   g.ClusterSector(record.entryId, signatureContext_.startSector);
@@ -357,11 +369,22 @@ void CProfessionalFatRecovery::WriteDirectories() {
       continue;
     }
     const FatDeepGeometry& geometry = geometries_[g];
-    if (named == named_.end() && !FindParentCluster(cluster, geometry, parent)) parent = rootCluster_;
-    if (parent == cluster) parent = rootCluster_;
+    // The folder's files were filed at the depth its ".." chain gives, so
+    // the folder goes one level up along that same chain: under the
+    // directory its own ".." names, not under the one whose entry named it
+    // (that entry may lie in a later cluster of the parent, which is a lost
+    // folder of its own). A first cluster that opens no directory puts the
+    // folder in the root, where its files were counted from.
+    const uint32_t ownDepth = CountDirectoryDepth(cluster, geometry);
+    uint32_t depth = 0;
+    parent = rootCluster_;
+    if (ownDepth >= 2 && FindParentCluster(cluster, geometry, parent) && parent != cluster &&
+        parent != rootCluster_)
+      depth = ownDepth - 1;
+    else
+      parent = rootCluster_;
     r.dataAreaSector = geometry.dataStart;
     r.volumeStartSector = geometry.volumeStart;
-    const uint32_t depth = CountDirectoryDepth(parent, geometry);
     FoundFileRecord* slot = log_->ReserveRecord();
     if (slot == nullptr) return;
     r.recordIndex = static_cast<uint32_t>(log_->RecordCount());
