@@ -26,6 +26,8 @@ if ((${#targets[@]} == 0)); then
   for dir in tests/fuzz/corpus/*/; do targets+=("$(basename "$dir")"); done
 fi
 
+# Each input is written out as an image file: keep those in memory.
+[[ -z ${TMPDIR:-} && -d /dev/shm && -w /dev/shm ]] && export TMPDIR=/dev/shm
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 failed=()

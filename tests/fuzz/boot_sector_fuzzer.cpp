@@ -30,7 +30,8 @@ void CheckFatGeometry(const qm::FatGeometry& g) {
 void CheckNtfsGeometry(const qm::ntfs::NtfsGeometry& g) {
   Require(g.bytesPerSector >= 512 && g.bytesPerSector <= 4096);
   Require(g.sectorsPerCluster > 0 && g.ClusterBytes() <= 2u * 1024 * 1024);
-  Require(g.recordSize == 1024 || g.recordSize == 4096);
+  // 1024 or 4096 bytes, or one sector where the field says neither.
+  Require(g.recordSize == 1024 || g.recordSize == 4096 || g.recordSize == g.bytesPerSector);
   Require(g.recordSize >= g.bytesPerSector && g.sectorsPerRecord > 0);
   Require(g.fixupCount == g.recordSize / 512);
 }

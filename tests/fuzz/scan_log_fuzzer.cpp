@@ -37,8 +37,10 @@ uint32_t TakeU32(const uint8_t*& data, size_t& size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qm::fuzz::ClearAfterInput clear;
   auto& workspace = qm::fuzz::FuzzWorkspace::Get();
-  const size_t relationBytes = std::min<size_t>(TakeU32(data, size), size);
-  const size_t dirInfoBytes = std::min<size_t>(TakeU32(data, size), size - relationBytes);
+  const uint32_t relationField = TakeU32(data, size);
+  const uint32_t dirInfoField = TakeU32(data, size);
+  const size_t relationBytes = std::min<size_t>(relationField, size);
+  const size_t dirInfoBytes = std::min<size_t>(dirInfoField, size - relationBytes);
   const std::filesystem::path folder = workspace.FreshScanFolder();
   const std::string base = kBase;
   workspace.WriteFile("scan/" + base + "_Relation", data, relationBytes);
