@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
+  clang libclang-rt-14-dev
   libblkid-dev libudev-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev libfuse3-dev fuse3
   dosfstools mtools ntfs-3g sleuthkit fdisk e2fsprogs util-linux zip time

@@ -12,5 +12,7 @@ cmake --build "$build" -j"$(nproc)"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-cd "$build"
-ctest --output-on-failure -j"$(nproc)" --timeout 900
+(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 900)
+
+# Every fuzz target for a short run over its seed corpus (clang, build/fuzz).
+bash scripts/fuzz.sh "${QUILLMARK_FUZZ_SECONDS:-20}"

@@ -58,7 +58,9 @@ int ScanLogStore::ListByCategory(const std::string& filter, std::vector<FoundFil
     CategoryFilter category(CutUtf8(filter, kMaxFilterBytes),
                             wholeBytes + buffered.size() * kFoundFileRecordSize);
     category.IncludeDamagedPhotos(includeDamaged);
-    std::vector<uint8_t> block(kRecordsPerBlock * kFoundFileRecordSize);
+    // A small log needs no megabyte of buffer.
+    std::vector<uint8_t> block(static_cast<size_t>(
+        std::min<uint64_t>(kRecordsPerBlock * kFoundFileRecordSize, wholeBytes)));
     uint64_t offset = 0;
     while (offset < wholeBytes) {
       if (stop.stop_requested()) return err::kCancelled;
@@ -76,7 +78,9 @@ int ScanLogStore::ListByCategory(const std::string& filter, std::vector<FoundFil
         const int answer = progress(progressUser, static_cast<int>(offset * 100 / wholeBytes), 0);
         if (answer != 0) return answer;
       }
-      if (r != 0 || got < wanted) break;
+      // A file cut inside a record (shortened since it was opened) ends
+      // the pass instead of asking for the same bytes forever.
+      if (r != 0 || got < wanted || records == 0) break;
     }
     for (const FoundFileRecord& record : buffered)
       if (category.Accepts(record)) out.push_back(record);

@@ -101,7 +101,8 @@ int ScanLogStore::Impl::BuildRecordIndex() {
   folderById.clear();
   entryIds.reserve(storedRecords);
   folderFlags.reserve(storedRecords);
-  std::vector<uint8_t> chunk(static_cast<size_t>(kRecordsPerRead) * kRecordSize);
+  std::vector<uint8_t> chunk(
+      static_cast<size_t>(std::min<uint64_t>(kRecordsPerRead, storedRecords)) * kRecordSize);
   for (uint64_t done = 0; done < storedRecords;) {
     const uint64_t count = std::min<uint64_t>(kRecordsPerRead, storedRecords - done);
     size_t got = 0;

@@ -303,6 +303,19 @@ TEST_F(ScanLogStoreTest, ListByCategoryReportsProgressAndStopsOnCancel) {
   EXPECT_LT(out.size(), 3500u);
 }
 
+// The main file shrinks under an open log to a length inside a record: the
+// pass lists the whole records that are left and ends.
+TEST_F(ScanLogStoreTest, ListByCategoryEndsOnAMainFileCutInsideARecord) {
+  ScanLogStore store;
+  ASSERT_EQ(Open(store), 0);
+  for (int i = 0; i < 3; ++i) AddFiled(store, kRoot, {"p" + std::to_string(i) + ".jpg"});
+  ASSERT_EQ(store.FlushScanLog(), 0);
+  fs::resize_file(Main(), kFoundFileRecordSize * 2 + 100);
+  std::vector<FoundFileRecord> out;
+  EXPECT_EQ(store.ListByCategory(BuildCategoryFilter({"jpg"}), out), 1);
+  EXPECT_EQ(Names(out), (std::vector<std::string>{"p0.jpg", "p1.jpg"}));
+}
+
 TEST_F(ScanLogStoreTest, RefusesBaseNamesThatAreNotPlainFileNames) {
   ScanLogStore store;
   for (const char* name : {"", ".", "..", "../escape", "a/b"}) {

@@ -1,0 +1,15 @@
+// The FAT side of the deep scan, fed the folder starts and directory
+// sectors of a mutated image, then finished, listed and recovered from.
+#include <cstddef>
+#include <cstdint>
+
+#include "deep_feed.h"
+#include "engines/deep/fat/professional_fat_recovery.h"
+#include "fuzz_workspace.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  qm::fuzz::ClearAfterInput clear;
+  qm::CProfessionalFatRecovery engine;
+  qm::fuzz::RunDeepEngine(engine, data, size);
+  return 0;
+}
