@@ -9,6 +9,7 @@
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/single_instance.h"
+#include "app/termination_signals.h"
 #include "ui/skin_loader.h"
 
 namespace {
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
     window->activateWindow();
   });
   QObject::connect(window.get(), &qm::CMainWnd::QuitRequested, &app, &QApplication::quit);
+  qm::QuitOnTerminationSignals();
   window->show();
   const int code = app.exec();
   window.reset();

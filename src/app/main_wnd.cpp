@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QStackedWidget>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -50,6 +51,8 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error) {
   window->resize(1000, 650);
   window->pages_ = FindControlAs<QStackedWidget>(window->layout_, "TabPage");
   window->BuildHelpMenu();
+  // The first column of the file list holds only the check boxes.
+  if (auto* files = FindControlAs<QTreeWidget>(window->layout_, "FileList")) files->setColumnWidth(0, 36);
   CMainWnd* self = window.get();
   window->notifications_ =
       new SkinNotifications(window->layout_, [self](const Notification& n) { self->OnNotification(n); });
@@ -114,11 +117,34 @@ void CMainWnd::ChangeLanguage(const QString& language) {
 
 void CMainWnd::ShowPage(int page) {
   pages_->setCurrentIndex(page);
+  // The banner says what the page is for.
+  const LanguageStore& store = LanguageStore::Instance();
+  const auto banner = [&](const char* titleKey, const QString& text, const char* image) {
+    const QString title = store.Text("Messages", titleKey);
+    if (!title.isEmpty()) FindControlAs<QLabel>(layout_, "Txt1")->setText(title);
+    if (!text.isEmpty()) FindControlAs<QLabel>(layout_, "Txt2")->setText(text);
+    FindControlAs<QLabel>(layout_, "ToolBar2Logo")->setPixmap(QIcon(image).pixmap(40, 40));
+  };
+  if (page == 0) {
+    const TextSection texts = store.Section("MainWnd");
+    FindControlAs<QLabel>(layout_, "Txt1")->setText(texts.value("Txt1", FindControlAs<QLabel>(layout_, "Txt1")->text()));
+    FindControlAs<QLabel>(layout_, "Txt2")->setText(texts.value("Txt2", FindControlAs<QLabel>(layout_, "Txt2")->text()));
+  } else if (page == 1) {
+    banner("MSG0501", store.Text("Messages", "MSG0502"), ":/skin/images/scan.svg");
+  } else if (page == 2) {
+    banner("MSG0601", store.Text("Messages", "MSG0602"), ":/skin/images/scan.svg");
+  } else {
+    const QString found = store.Text("Messages", "MSG0802");
+    banner("MSG0801", found.isEmpty() ? QString() : QString(found).replace("%s", "0"), ":/skin/images/recover.svg");
+  }
   FindControl(layout_, "BtnScan")->setVisible(page == 1 || page == 2);
   FindControl(layout_, "BtnRecover")->setVisible(page == 3);
   FindControl(layout_, "BtnPrev")->setVisible(page > 0);
   FindControl(layout_, "BtnNext")->setVisible(page == 1);
   FindControl(layout_, "SelectedFileInfo")->setVisible(page == 3);
+  // The first page carries its own Start button; an empty footer would be
+  // a bare band.
+  FindControl(layout_, "SubBar1")->setVisible(page != 0);
 }
 
 void CMainWnd::OnNotification(const Notification& n) {
