@@ -1,0 +1,71 @@
+// quillmark: the desktop application.
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+
+#include "app/language_store.h"
+#include "app/main_wnd.h"
+#include "app/message_box.h"
+#include "app/single_instance.h"
+#include "app/termination_signals.h"
+#include "ui/skin_loader.h"
+
+namespace {
+
+void LoadStyleSheet(QApplication& app) {
+  QFile style(qm::SkinLoader::SkinRoot() + "/style.qss");
+  if (style.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromUtf8(style.readAll()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("quillmark %s\n", QUILLMARK_VERSION);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::printf("Usage: quillmark [--version]\nFinds and recovers deleted and lost files. "
+                  "Reading disks needs root or membership of the disk group.\n");
+      return 0;
+    }
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Quillmark");
+  QApplication::setApplicationVersion(QUILLMARK_VERSION);
+  QApplication::setStyle("Fusion");
+  // A folder of layouts and images that replaces the built-in skin.
+  const QString skinFolder = qEnvironmentVariable("QUILLMARK_SKIN_DIR");
+  if (!skinFolder.isEmpty()) qm::SkinLoader::SetSkinRoot(skinFolder);
+  LoadStyleSheet(app);
+
+  qm::SingleInstance instance;
+  if (!instance.Claim()) {
+    // The first copy raises its window; this one only says so if asked
+    // while nothing answered at all.
+    std::fprintf(stderr, "Quillmark is running.\n");
+    return 0;
+  }
+
+  QString error;
+  std::unique_ptr<qm::CMainWnd> window = qm::CMainWnd::Create(&error);
+  if (!window) {
+    std::fprintf(stderr, "quillmark: %s\n", qPrintable(error));
+    return 2;
+  }
+  QObject::connect(&instance, &qm::SingleInstance::RaiseRequested, window.get(), [&window] {
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
+  });
+  QObject::connect(window.get(), &qm::CMainWnd::QuitRequested, &app, &QApplication::quit);
+  qm::QuitOnTerminationSignals();
+  window->show();
+  const int code = app.exec();
+  window.reset();
+  return code;
+}

@@ -1,0 +1,165 @@
+#include "app/main_wnd.h"
+
+#include <QAbstractButton>
+#include <QActionGroup>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/language_store.h"
+#include "app/message_box.h"
+#include "ui/skin_loader.h"
+#include "ui/skin_notifications.h"
+
+namespace qm {
+
+namespace {
+
+// Controls the window cannot work without.
+const QStringList kRequiredControls = {
+    "LblProductName", "TabScan", "TabFileType", "TabRecover", "BtnAssist", "TabPage", "Txt1", "Txt2",
+    "ChkPhoto", "ChkMusic", "ChkVideo", "ChkOffice", "ChkArchive", "ChkOther", "ChkRecoverAll", "BtnStart",
+    "DiskList", "PartitionListBar", "Label1", "Label2", "Label3", "Label4", "Label5", "Label6",
+    "TypeTree", "FileList", "PreviewEdit", "SelectedFileInfo", "BtnPrev", "BtnNext", "BtnScan", "BtnRecover"};
+
+constexpr const char* kProjectPage = "https://github.com/quillmark/quillmark";
+
+}  // namespace
+
+CMainWnd::CMainWnd() = default;
+
+std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error) {
+  LoadedLayout layout = SkinLoader::Load("skin.ui", kRequiredControls);
+  if (!layout.root) {
+    if (error != nullptr) *error = layout.error;
+    return nullptr;
+  }
+  std::unique_ptr<CMainWnd> window(new CMainWnd());
+  window->setObjectName("FileRecoveryWnd");
+  window->layout_ = layout.root.release();
+  auto* column = new QVBoxLayout(window.get());
+  column->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(window->layout_);
+  window->setWindowTitle(kTitle);
+  window->setWindowIcon(QIcon(":/skin/images/logo.svg"));
+  window->setMinimumSize(1000, 650);
+  window->resize(1000, 650);
+  window->pages_ = FindControlAs<QStackedWidget>(window->layout_, "TabPage");
+  window->BuildHelpMenu();
+  // The first column of the file list holds only the check boxes.
+  if (auto* files = FindControlAs<QTreeWidget>(window->layout_, "FileList")) files->setColumnWidth(0, 36);
+  CMainWnd* self = window.get();
+  window->notifications_ =
+      new SkinNotifications(window->layout_, [self](const Notification& n) { self->OnNotification(n); });
+  window->ApplyTexts();
+  window->ShowPage(0);
+  return window;
+}
+
+void CMainWnd::BuildHelpMenu() {
+  helpMenu_ = new QMenu(this);
+  helpMenu_->setObjectName("menu_assist");
+  const auto addItem = [this](QMenu* menu, const char* name, const char* text) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(name);
+    return action;
+  };
+  connect(addItem(helpMenu_, "item_help", "Help"), &QAction::triggered, this,
+          [] { QDesktopServices::openUrl(QUrl(kProjectPage)); });
+  connect(addItem(helpMenu_, "item_faq", "Questions and answers"), &QAction::triggered, this,
+          [] { QDesktopServices::openUrl(QUrl(kProjectPage)); });
+  QMenu* languages = helpMenu_->addMenu("Language");
+  languages->menuAction()->setObjectName("item_language");
+  auto* group = new QActionGroup(languages);
+  for (const auto& [name, text] : LanguageStore::Instance().Languages()) {
+    QAction* action = languages->addAction(text);
+    action->setObjectName(name);
+    action->setCheckable(true);
+    group->addAction(action);
+    connect(action, &QAction::triggered, this, [this, name] { ChangeLanguage(name); });
+  }
+  connect(addItem(helpMenu_, "item_support", "Support"), &QAction::triggered, this,
+          [] { QDesktopServices::openUrl(QUrl(QString(kProjectPage) + "/issues")); });
+  connect(addItem(helpMenu_, "item_about", "About Quillmark"), &QAction::triggered, this, [this] {
+    CMessageBox::Show(CMessageBox::Information, this,
+                      QString("Quillmark %1\nFinds and recovers deleted and lost files.").arg(QUILLMARK_VERSION));
+  });
+  helpMenu_->addSeparator();
+  connect(addItem(helpMenu_, "item_exit", "Quit"), &QAction::triggered, this, [this] { emit QuitRequested(); });
+  auto* assist = FindControlAs<QToolButton>(layout_, "BtnAssist");
+  assist->setMenu(helpMenu_);
+  assist->setPopupMode(QToolButton::InstantPopup);
+}
+
+void CMainWnd::ApplyTexts() {
+  LanguageStore& store = LanguageStore::Instance();
+  store.ApplyWindowTexts(layout_, "MainWnd");
+  const QString product = store.Text("Messages", "MSG1209");
+  if (!product.isEmpty()) FindControlAs<QLabel>(layout_, "LblProductName")->setText(product);
+  const TextSection menuTexts = store.Section("MenuWnd");
+  const QString current = store.CurrentLanguage();
+  for (QAction* action : helpMenu_->findChildren<QAction*>()) {
+    const QString text = menuTexts.value(action->objectName());
+    if (!text.isEmpty()) action->setText(text);
+    if (action->isCheckable()) action->setChecked(action->objectName() == current);
+  }
+}
+
+void CMainWnd::ChangeLanguage(const QString& language) {
+  LanguageStore::Instance().SetLanguage(language);
+  ApplyTexts();
+}
+
+void CMainWnd::ShowPage(int page) {
+  pages_->setCurrentIndex(page);
+  // The banner says what the page is for.
+  const LanguageStore& store = LanguageStore::Instance();
+  const auto banner = [&](const char* titleKey, const QString& text, const char* image) {
+    const QString title = store.Text("Messages", titleKey);
+    if (!title.isEmpty()) FindControlAs<QLabel>(layout_, "Txt1")->setText(title);
+    if (!text.isEmpty()) FindControlAs<QLabel>(layout_, "Txt2")->setText(text);
+    FindControlAs<QLabel>(layout_, "ToolBar2Logo")->setPixmap(QIcon(image).pixmap(40, 40));
+  };
+  if (page == 0) {
+    const TextSection texts = store.Section("MainWnd");
+    FindControlAs<QLabel>(layout_, "Txt1")->setText(texts.value("Txt1", FindControlAs<QLabel>(layout_, "Txt1")->text()));
+    FindControlAs<QLabel>(layout_, "Txt2")->setText(texts.value("Txt2", FindControlAs<QLabel>(layout_, "Txt2")->text()));
+  } else if (page == 1) {
+    banner("MSG0501", store.Text("Messages", "MSG0502"), ":/skin/images/scan.svg");
+  } else if (page == 2) {
+    banner("MSG0601", store.Text("Messages", "MSG0602"), ":/skin/images/scan.svg");
+  } else {
+    const QString found = store.Text("Messages", "MSG0802");
+    banner("MSG0801", found.isEmpty() ? QString() : QString(found).replace("%s", "0"), ":/skin/images/recover.svg");
+  }
+  FindControl(layout_, "BtnScan")->setVisible(page == 1 || page == 2);
+  FindControl(layout_, "BtnRecover")->setVisible(page == 3);
+  FindControl(layout_, "BtnPrev")->setVisible(page > 0);
+  FindControl(layout_, "BtnNext")->setVisible(page == 1);
+  FindControl(layout_, "SelectedFileInfo")->setVisible(page == 3);
+  // The first page carries its own Start button; an empty footer would be
+  // a bare band.
+  FindControl(layout_, "SubBar1")->setVisible(page != 0);
+}
+
+void CMainWnd::OnNotification(const Notification& n) {
+  if (n.type == u"selectchanged" && n.value == 1) {
+    if (n.control == u"TabScan") ShowPage(1);
+    if (n.control == u"TabFileType") ShowPage(2);
+    if (n.control == u"TabRecover") ShowPage(3);
+  } else if (n.type == u"click") {
+    if (n.control == u"BtnStart" || n.control == u"BtnNext") {
+      FindControlAs<QAbstractButton>(layout_, "TabScan")->setChecked(true);
+      ShowPage(1);
+    } else if (n.control == u"BtnPrev") {
+      ShowPage(0);
+    }
+  }
+}
+
+}  // namespace qm

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <filesystem>
+
+namespace qm::testing {
+
+// The temporary folder the application tests run in: share/ holds the
+// shipped config.ini and Languages/, config/ is the user's configuration.
+const std::filesystem::path& AppTestFolder();
+
+}  // namespace qm::testing

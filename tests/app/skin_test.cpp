@@ -1,0 +1,154 @@
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "app/message_box.h"
+#include "app/single_instance.h"
+#include "support/test_support.h"
+#include "ui/skin_loader.h"
+#include "ui/skin_notifications.h"
+
+namespace qm {
+namespace {
+
+using test::TempDir;
+using test::WriteBytes;
+
+constexpr const char* kSmallLayout = R"(<?xml version="1.0" encoding="UTF-8"?>
+<ui version="4.0"><class>Wnd</class>
+ <widget class="QWidget" name="Wnd">
+  <layout class="QVBoxLayout" name="column">
+   <item><widget class="QPushButton" name="BtnGo"><property name="text"><string>Go</string></property></widget></item>
+   <item><widget class="QCheckBox" name="ChkAll"/></item>
+   <item><widget class="QTreeWidget" name="List"><column><property name="text"><string>Name</string></property></column></widget></item>
+   <item><widget class="CBadgeUI" name="Badge"/></item>
+  </layout>
+ </widget>
+ <customwidgets><customwidget><class>CBadgeUI</class><extends>QLabel</extends><header>badge.h</header></customwidget></customwidgets>
+</ui>
+)";
+
+// Points the loader at a folder of the test's own and back afterwards.
+struct SkinFolder {
+  TempDir dir;
+  QString previous = SkinLoader::SkinRoot();
+  SkinFolder() {
+    std::filesystem::create_directories(dir / "xml");
+    SkinLoader::SetSkinRoot(QString::fromStdString(dir.path().string()));
+  }
+  ~SkinFolder() { SkinLoader::SetSkinRoot(previous); }
+  void Write(const std::string& name, const std::string& text) { WriteBytes(dir / "xml" / name, text); }
+};
+
+TEST(SkinLoader, MissingLayoutsAndControlsGiveAClearError) {
+  SkinFolder skin;
+  skin.Write("Broken.ui", "<ui version=\"4.0\"><widget class=\"QWidget\" name=\"W\">");
+  skin.Write("Small.ui", kSmallLayout);
+  const struct {
+    const char* layout;
+    QStringList required;
+    const char* mentions;
+  } cases[] = {
+      {"Nowhere.ui", {}, "\"xml/Nowhere.ui\" is missing"},
+      {"Broken.ui", {}, "\"xml/Broken.ui\" cannot be read"},
+      {"Small.ui", {"BtnGo", "BtnStop"}, "has no control named \"BtnStop\""},
+  };
+  for (const auto& c : cases) {
+    LoadedLayout loaded = SkinLoader::Load(c.layout, c.required);
+    EXPECT_EQ(loaded.root, nullptr) << c.layout;
+    EXPECT_TRUE(loaded.error.contains(c.mentions)) << loaded.error.toStdString();
+  }
+  EXPECT_NE(SkinLoader::Load("Small.ui", {"BtnGo", "List"}).root, nullptr);
+}
+
+TEST(SkinLoader, CustomControlsAndNamedNotifications) {
+  SkinFolder skin;
+  skin.Write("Small.ui", kSmallLayout);
+  SkinLoader::RegisterControl("CBadgeUI", [](QWidget* parent) { return new QLabel("badge", parent); });
+  LoadedLayout loaded = SkinLoader::Load("Small.ui", {"Badge"});
+  ASSERT_NE(loaded.root, nullptr) << loaded.error.toStdString();
+  EXPECT_EQ(FindControlAs<QLabel>(loaded.root.get(), "Badge")->text(), "badge");
+
+  QStringList seen;
+  SkinNotifications notifications(loaded.root.get(), [&](const Notification& n) {
+    seen << QString("%1 %2 %3").arg(n.type, n.control).arg(n.value);
+  });
+  FindControlAs<QAbstractButton>(loaded.root.get(), "BtnGo")->click();
+  FindControlAs<QCheckBox>(loaded.root.get(), "ChkAll")->setChecked(true);
+  auto* list = FindControlAs<QTreeWidget>(loaded.root.get(), "List");
+  list->addTopLevelItems({new QTreeWidgetItem({"a"}), new QTreeWidgetItem({"b"})});
+  list->setCurrentItem(list->topLevelItem(1));
+  EXPECT_EQ(seen, QStringList({"click BtnGo 0", "selectchanged ChkAll 1", "itemselect List 1"}));
+
+  // A burst of starts while one is pending fires once, after the first.
+  seen.clear();
+  notifications.StartTimer("List", 0, 30);
+  QTest::qWait(10);
+  notifications.StartTimer("List", 0, 30);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.isEmpty(); }, 2000));
+  notifications.StopTimers("List");
+  EXPECT_FALSE(notifications.TimerPending("List", 0));
+  QTest::qWait(60);
+  EXPECT_EQ(seen, QStringList({"timer List 0"}));
+}
+
+TEST(MessageBox, KindsPickLayoutAndTitleAndButtonsGiveTheResult) {
+  const struct {
+    int kind;
+    const char* title;
+    bool hasCancel;
+  } kinds[] = {{CMessageBox::Error, "Error", false},         {CMessageBox::Confirm, "Confirm", true},
+               {CMessageBox::Information, "Information", false}, {CMessageBox::Warning, "Warning", false},
+               {CMessageBox::Question, "Question", true},       {42, "Error", false}};
+  for (const auto& k : kinds) {
+    QString error;
+    std::unique_ptr<CMessageBox> box(CMessageBox::Create(k.kind, nullptr, "Disk gone.", &error));
+    ASSERT_TRUE(box) << error.toStdString();
+    EXPECT_EQ(box->findChild<QLabel*>("title")->text(), k.title);
+    EXPECT_EQ(box->findChild<QLabel*>("message")->text(), "Disk gone.");
+    EXPECT_EQ(box->findChild<QAbstractButton*>("cancelbtn") != nullptr, k.hasCancel) << k.kind;
+    EXPECT_EQ(box->size(), QSize(400, 160));
+  }
+  const struct {
+    const char* button;
+    int result;
+  } presses[] = {{"okbtn", CMessageBox::Ok}, {"cancelbtn", CMessageBox::Cancelled}, {"closebtn", CMessageBox::Cancelled}};
+  for (const auto& p : presses) {
+    std::unique_ptr<CMessageBox> box(CMessageBox::Create(CMessageBox::Question, nullptr, "Stop scanning?"));
+    QTimer::singleShot(0, box.get(), [&] { box->findChild<QAbstractButton*>(p.button)->click(); });
+    EXPECT_EQ(box->exec(), p.result) << p.button;
+  }
+}
+
+TEST(SingleInstance, ASecondStartAsksTheFirstToRaiseItsWindow) {
+  const QString name = QString("quillmark-test-%1").arg(QCoreApplication::applicationPid());
+  SingleInstance first(name);
+  ASSERT_TRUE(first.Claim());
+  QSignalSpy raised(&first, &SingleInstance::RaiseRequested);
+  SingleInstance second(name);
+  EXPECT_FALSE(second.Claim());
+  EXPECT_TRUE(raised.wait(2000) || raised.count() == 1);
+}
+
+TEST(Application, PrintsItsVersionAndRefusesABrokenSkin) {
+  std::string output;
+  EXPECT_EQ(test::Run(std::string(QUILLMARK_APP_PATH) + " --version", &output), 0);
+  EXPECT_EQ(output, "quillmark " QUILLMARK_VERSION "\n");
+
+  TempDir emptySkin;
+  // TMPDIR keeps its single-instance socket apart from any running copy.
+  const std::string command = "QT_QPA_PLATFORM=offscreen TMPDIR=" + test::Quote(emptySkin.path().string()) +
+                              " QUILLMARK_SKIN_DIR=" + test::Quote(emptySkin.path().string()) +
+                              " " + QUILLMARK_APP_PATH;
+  const int status = test::Run(command, &output);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(output.find("\"xml/skin.ui\" is missing"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace qm
