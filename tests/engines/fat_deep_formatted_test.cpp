@@ -47,6 +47,9 @@ class FatDeepFormattedTest : public ::testing::TestWithParam<Layout> {
     add("Photos/2023/Summer holiday/short.txt", 10, 6);  // an 8.3 name, no long name
     add("a/b/c/d/deep inside the tree.dat", 4100, 7);
     add("empty folder neighbour/zero length.txt", 0, 8);
+    // Deleted before the format: every piece of its long name lost its
+    // order number to the deletion mark.
+    add("Deleted/a deleted file with a long name.txt", 5000, 9);
     // More long names than one cluster of entries holds.
     for (int i = 0; i < 40; ++i)
       add("Many/a rather long file name number " + std::to_string(i) + ".txt",
@@ -54,6 +57,9 @@ class FatDeepFormattedTest : public ::testing::TestWithParam<Layout> {
     ASSERT_EQ(test::Run("cd " + test::Quote(tree.string()) +
                         " && LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 mcopy -s -i " +
                         test::Quote(image.string()) + " * ::/ 2>&1"),
+              0);
+    ASSERT_EQ(test::Run("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 mdel -i " + test::Quote(image.string()) +
+                        " '::/Deleted/a deleted file with a long name.txt' 2>&1"),
               0);
   }
 

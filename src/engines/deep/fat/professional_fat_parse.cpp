@@ -16,6 +16,8 @@ namespace {
 
 constexpr uint32_t kRootSectors = 32;
 constexpr size_t kMaxOpenFragments = 16;
+// The first byte of a deleted directory entry, long-name pieces included.
+constexpr uint8_t kDeletedMark = 0xE5;
 // A chain of ".." links longer than this is damaged.
 constexpr size_t kMaxChain = 4096;
 
@@ -142,12 +144,16 @@ std::optional<CProfessionalFatRecovery::NameFragment> CProfessionalFatRecovery::
     const FatDirEntry e = ReadFatDirEntry(p);
     if (IsLongNameEntry(e)) {
       const FatLongNameEntry piece = ReadFatLongNameEntry(p);
-      if (!open || (piece.sequence & 0x40) || piece.checksum != checksum) {
+      // A deletion overwrites every piece's order number with 0xE5, whose
+      // 0x40 bit is no "last piece" mark: the pieces of a deleted name are
+      // held together by their checksum alone.
+      const bool startsChain = piece.sequence != kDeletedMark && (piece.sequence & 0x40);
+      if (!open || startsChain || piece.checksum != checksum) {
         units.clear();
         pieces = 0;
         // A chain met from its middle (its start lay in another cluster)
         // gives no name of its own; it is kept only to be joined.
-        expected = (piece.sequence & 0x40) ? (piece.sequence & 0x3F) : -1;
+        expected = startsChain ? (piece.sequence & 0x3F) : -1;
         checksum = piece.checksum;
         chainStart = off;
         open = true;
@@ -191,7 +197,8 @@ bool CProfessionalFatRecovery::ContinuesFragment(const NameFragment& f, const ui
   // link and is joined only close by.
   const FatDirEntry e = ReadFatDirEntry(data);
   if (IsLongNameEntry(e))
-    return !(e.name[0] & 0x40) && ReadFatLongNameEntry(data).checksum == f.checksum;
+    return (e.name[0] == kDeletedMark || !(e.name[0] & 0x40)) &&
+           ReadFatLongNameEntry(data).checksum == f.checksum;
   if (IsDeletedEntry(e)) return sector - f.sector <= reach;
   return e.name[0] != 0 && ShortNameChecksum(e.name) == f.checksum;
 }
