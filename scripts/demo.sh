@@ -78,14 +78,15 @@ while IFS= read -r -d '' f; do
 done < <(find "$work/recovered" -type f -print0 | sort -z)
 
 # Worse: the card is formatted. The file system no longer knows any of it;
-# a deep scan finds the photos and documents by their content.
+# a deep scan rebuilds the names from the old directory entries it finds,
+# and finds the rest by their content.
 mkfs.fat -F 32 -n DEMO "$image" >/dev/null
 echo
-echo "== After formatting the card: what a deep scan finds by content"
+echo "== After formatting the card: what a deep scan finds"
 "$cli" scan "$image" --deep --no-resume --quiet
 "$cli" recover "$image" --deep --log last --out "$work/after-format" --quiet >/dev/null
 echo
-echo "== Files carved after the format compared with the originals"
+echo "== Files found after the format compared with the originals"
 while IFS= read -r -d '' f; do
   sum=$(sha256sum < "$f" | cut -d' ' -f1)
   if [[ -n ${original[$sum]:-} ]]; then
