@@ -50,3 +50,23 @@ void ExerciseResults(IFileRecoveryParse& engine) {
 }
 
 }  // namespace qm::fuzz
+
+namespace qm::fuzz {
+
+void ScanWholeImage(IFileRecoveryParse& engine, const uint8_t* data, size_t size) {
+  auto& workspace = FuzzWorkspace::Get();
+  const std::string image = workspace.WriteImage(data, size);
+  EngineContext context;
+  context.scanFolder = workspace.FreshScanFolder();
+  engine.SetContext(context);
+  if (engine.OpenImage(image, 1) != 0) return;
+  if (engine.Scan(nullptr) != 0) return;
+  ExerciseResults(engine);
+  engine.BuildClusterBitmap();
+  uint64_t start = 0, length = 0;
+  for (int i = 0; i < 64 && engine.NextFreeExtent(&start, &length) == 1 && length != 0; ++i) {
+    start += length;
+  }
+}
+
+}  // namespace qm::fuzz

@@ -3,6 +3,9 @@
 // list by category, preview and recover small files.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "engines/file_recovery_parse.h"
 
 namespace qm::fuzz {
@@ -13,5 +16,10 @@ namespace qm::fuzz {
 inline constexpr uint64_t kMaxRecoveredBytes = 256 * 1024;
 
 void ExerciseResults(IFileRecoveryParse& engine);
+
+// A quick scan of the whole input as an image, in a fresh scan folder, then
+// the results, the cluster bitmap and the free extents as a deep scan asks
+// for them.
+void ScanWholeImage(IFileRecoveryParse& engine, const uint8_t* data, size_t size);
 
 }  // namespace qm::fuzz

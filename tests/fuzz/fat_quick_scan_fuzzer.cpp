@@ -9,19 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qm::fuzz::ClearAfterInput clear;
-  auto& workspace = qm::fuzz::FuzzWorkspace::Get();
-  const std::string image = workspace.WriteImage(data, size);
   qm::CFastFatRecovery engine;
-  qm::EngineContext context;
-  context.scanFolder = workspace.FreshScanFolder();
-  engine.SetContext(context);
-  if (engine.OpenImage(image, 1) != 0) return 0;
-  if (engine.Scan(nullptr) != 0) return 0;
-  qm::fuzz::ExerciseResults(engine);
-  engine.BuildClusterBitmap();
-  uint64_t start = 0, length = 0;
-  for (int i = 0; i < 64 && engine.NextFreeExtent(&start, &length) == 1 && length != 0; ++i) {
-    start += length;
-  }
+  qm::fuzz::ScanWholeImage(engine, data, size);
   return 0;
 }
