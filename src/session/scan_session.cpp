@@ -101,10 +101,10 @@ CProfessionalRecovery* DeepEngineOf(const ScanVolume& volume) {
 std::unique_ptr<IFileRecoveryParse> ScanSession::CreateEngine(const ScanVolume& volume,
                                                               bool deep, int* error) const {
   if (volume.driveIndex < 0)
-    return EngineFactory::CreateEngineForImage(source_.path, kSourceTag, deep, error,
+    return EngineFactory::CreateEngineForImage(source_.path, volumeTag_, deep, error,
                                                Context({}));
   return EngineFactory::CreateEngineForPartition(volume.driveIndex, volume.info.startSector,
-                                                 volume.info.sectorCount, kSourceTag, deep,
+                                                 volume.info.sectorCount, volumeTag_, deep,
                                                  error, Context({}));
 }
 
@@ -171,11 +171,11 @@ int ScanSession::Open(const std::string& text, bool deep, std::string& message) 
   int error = 0;
   const EngineContext context = Context({});
   const bool image = source_.kind == ScanSource::Kind::kImage;
-  auto engine = image ? EngineFactory::CreateEngineForImage(source_.path, kSourceTag, deep,
+  auto engine = image ? EngineFactory::CreateEngineForImage(source_.path, volumeTag_, deep,
                                                             &error, context)
                       : EngineFactory::CreateEngineForPartition(source_.driveIndex,
                                                                 source_.startSector,
-                                                                source_.sectorCount, kSourceTag,
+                                                                source_.sectorCount, volumeTag_,
                                                                 deep, &error, context);
   if (engine)
     return AddVolume(0, image ? -1 : source_.driveIndex, source_.startSector,
@@ -218,7 +218,7 @@ int ScanSession::OpenPartitions(bool deep, int firstError, std::string& message)
     }
     int error = 0;
     auto engine = EngineFactory::CreateEngineForPartition(driveIndex, entry.startSector,
-                                                          entry.sectorCount, kSourceTag, deep,
+                                                          entry.sectorCount, volumeTag_, deep,
                                                           &error, Context({}));
     if (!engine) {
       notes_.push_back(NoEngineText("partition " + std::to_string(entry.number), error, deep));

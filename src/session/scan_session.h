@@ -63,6 +63,9 @@ struct ScanVolume {
 // total are then sectors); the quick scan it runs first uses a smaller one.
 inline constexpr int kDeepPassScale = 90;
 
+// The tag a session's engines give their records unless told otherwise.
+inline constexpr uint16_t kSourceTag = 1;
+
 class ScanSession {
  public:
   ScanSession(ScanHistory& history, DiskTable& disks) : history_(history), disks_(disks) {}
@@ -81,6 +84,10 @@ class ScanSession {
   // a healthy file system, and how often the position is saved.
   void SetWholeVolume(bool whole) { wholeVolume_ = whole; }
   void SetSaveInterval(std::chrono::milliseconds interval) { saveInterval_ = interval; }
+  // The tag the engines give every record (kSourceTag unless set before
+  // Open): front ends that scan several sources at once tell their records
+  // apart by it.
+  void SetVolumeTag(uint16_t tag) { volumeTag_ = tag; }
 
   // Re-opens the scan log in `folder` (as given to --log: a path, a number
   // or "last", the newest kept scan of this source). A log made for a volume
@@ -114,12 +121,11 @@ class ScanSession {
   std::vector<std::string> notes_;
   bool wholeVolume_ = false;
   std::chrono::milliseconds saveInterval_{0};
+  uint16_t volumeTag_ = kSourceTag;
 };
 
 // The deep engine behind a volume, or null for a quick one.
 CProfessionalRecovery* DeepEngineOf(const ScanVolume& volume);
 
-// Every engine tags its records with this; a session opens one source.
-inline constexpr uint16_t kSourceTag = 1;
 
 }  // namespace qm::session

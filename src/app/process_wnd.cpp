@@ -1,0 +1,170 @@
+#include "app/process_wnd.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QMetaObject>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/message_box.h"
+#include "engines/file_recovery_parse.h"
+#include "ui/skin_loader.h"
+
+namespace qm {
+
+namespace {
+constexpr int kRefreshMs = 50;
+}
+
+CProcessWnd::CProcessWnd(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint) {
+  setModal(true);
+}
+
+CProcessWnd::~CProcessWnd() { StopWorker(); }
+
+void CProcessWnd::StopWorker() {
+  // Only a window destroyed while its worker runs gets here with a live
+  // thread: it is told to cancel and waited for.
+  {
+    std::lock_guard guard(lock_);
+    cancelRequested_ = true;
+  }
+  if (worker_.joinable()) worker_.join();
+}
+
+bool CProcessWnd::Build(const QString& className, const QString& layoutName, const QStringList& controls,
+                        const QString& languageSection, QSize size, const QStringList& closeButtons,
+                        QString* error) {
+  LoadedLayout layout = SkinLoader::Load(layoutName, controls + closeButtons);
+  if (!layout.root) {
+    if (error != nullptr) *error = layout.error;
+    return false;
+  }
+  setObjectName(className);
+  content_ = layout.root.release();
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(content_);
+  resize(size.expandedTo(content_->minimumSize()));
+
+  const LanguageStore& store = LanguageStore::Instance();
+  messages_ = store.Section("Messages");
+  store.ApplyWindowTexts(content_, languageSection);
+  if (auto* title = FindControl(content_, "title")) setWindowTitle(title->property("text").toString());
+
+  for (const QString& name : closeButtons) {
+    connect(FindControlAs<QAbstractButton>(content_, name), &QAbstractButton::clicked, this,
+            [this] { reject(); });
+  }
+  refresh_ = new QTimer(this);
+  refresh_->setInterval(kRefreshMs);
+  connect(refresh_, &QTimer::timeout, this, [this] {
+    std::lock_guard guard(lock_);
+    if (!fresh_) return;
+    fresh_ = false;
+    ShowFigures();
+  });
+  if (QWidget* owner = parentWidget()) move(owner->frameGeometry().center() - rect().center());
+  return true;
+}
+
+int CProcessWnd::exec() {
+  if (!worker_.joinable() && !workerFinished_) {
+    refresh_->start();
+    worker_ = std::thread([this] { Run(); });
+  }
+  return QDialog::exec();
+}
+
+int CProcessWnd::Report(const std::function<void()>& store) {
+  std::lock_guard guard(lock_);
+  if (cancelRequested_) return kCancelCode;
+  store();
+  fresh_ = true;
+  return 0;
+}
+
+void CProcessWnd::Store(const std::function<void()>& store) {
+  std::lock_guard guard(lock_);
+  store();
+  fresh_ = true;
+}
+
+bool CProcessWnd::CancelRequested() {
+  std::lock_guard guard(lock_);
+  return cancelRequested_;
+}
+
+void CProcessWnd::FinishWork(std::function<void()> then) {
+  // Posted before the flag is set, so that whoever sees the flag finds the
+  // call already queued.
+  QMetaObject::invokeMethod(
+      this,
+      [this, then = std::move(then)] {
+        {
+          // The last figures, even those stored after the last tick.
+          std::lock_guard guard(lock_);
+          fresh_ = false;
+          ShowFigures();
+        }
+        refresh_->stop();
+        if (then) then();
+      },
+      Qt::QueuedConnection);
+  workerFinished_ = true;
+}
+
+void CProcessWnd::CloseFromWorker(int result) {
+  if (questionOpen_) {
+    pendingClose_ = result;
+    return;
+  }
+  if (isVisible()) done(result);
+  else setResult(result);
+}
+
+void CProcessWnd::reject() {
+  if (workerFinished_ && CloseWhenDone()) return;
+  AskToCancel();
+}
+
+void CProcessWnd::AskToCancel() {
+  if (questionOpen_) return;
+  std::unique_lock guard(lock_);
+  if (cancelRequested_) return;
+  // The worker waits at its next report while the question is open.
+  questionOpen_ = true;
+  const bool finishedBefore = workerFinished_;
+  const int answer = CMessageBox::Show(CMessageBox::Question, this, CancelQuestion());
+  questionOpen_ = false;
+  const bool yes = answer == CMessageBox::Ok && !finishedBefore;
+  if (yes) cancelRequested_ = true;
+  guard.unlock();
+  if (yes && worker_.joinable()) {
+    WaitForWorker();
+    AfterCancel();
+  }
+  if (pendingClose_ != 0) {
+    const int result = pendingClose_;
+    pendingClose_ = 0;
+    done(result);
+  }
+}
+
+void CProcessWnd::WaitForWorker() {
+  // Keeps painting and takes the worker's posted calls while it winds down;
+  // the user's clicks wait.
+  QEventLoop loop;
+  QTimer poll;
+  connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (workerFinished_) loop.quit();
+  });
+  poll.start(kRefreshMs);
+  if (!workerFinished_) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  // The worker's last posted call (its close) runs before we go on.
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+}  // namespace qm

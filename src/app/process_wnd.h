@@ -1,0 +1,103 @@
+// The modal window that owns one long operation's worker thread: scanning,
+// sorting the results into categories, recovering files, copying a disk.
+//
+// The worker and the window share a lock, a cancel flag and a finished
+// flag. The worker's progress callbacks never touch a widget: under the
+// lock they check the cancel flag and store the latest figures, which the
+// window shows on a 50 ms timer (at most 20 updates a second). Asking
+// whether to cancel holds the lock while the question is open, so the
+// worker stops at its next report until the user has answered: No lets it
+// go on where it stood, Yes makes that report return the cancel code.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "app/language_store.h"
+
+class QTimer;
+
+namespace qm {
+
+class CProcessWnd : public QDialog {
+  Q_OBJECT
+ public:
+  // What the window closed with.
+  enum CloseResult { kFinished = 1, kCancelled = 2, kFailed = 3 };
+
+  ~CProcessWnd() override;
+
+  // Starts the worker when first shown, then waits for the window to close.
+  int exec() override;
+
+  bool WorkerFinished() const { return workerFinished_; }
+  QWidget* Content() const { return content_; }
+
+ protected:
+  explicit CProcessWnd(QWidget* owner);
+
+  // Loads the layout, applies the language section's texts and fixes the
+  // size. False with `error` set when the layout is missing or lacks a
+  // control. `closeButtons` ask to cancel (or close once finished).
+  bool Build(const QString& className, const QString& layoutName, const QStringList& controls,
+             const QString& languageSection, QSize size, const QStringList& closeButtons,
+             QString* error);
+
+  // The worker reports through the derived window's members, so each
+  // derived destructor calls this first.
+  void StopWorker();
+
+  // The worker's body; runs once on the worker thread.
+  virtual void Run() = 0;
+  // Shows the figures stored by the worker (UI thread, under the lock).
+  virtual void ShowFigures() = 0;
+  // The question asked before cancelling ("MSG0709" ...).
+  virtual QString CancelQuestion() const = 0;
+  // After the user confirmed cancelling and the worker has ended: windows
+  // whose worker does not close them close here.
+  virtual void AfterCancel() {}
+  // A close request once the work is done (recovery: Finish).
+  virtual bool CloseWhenDone() { return false; }
+
+  // For the worker's callbacks: the cancel code once the user has confirmed
+  // cancelling, else runs `store` under the lock and returns 0.
+  int Report(const std::function<void()>& store);
+  // For the worker: stores under the lock without asking about cancelling.
+  void Store(const std::function<void()>& store);
+  bool CancelRequested();
+
+  // For the worker, as its last act: sets the finished flag, then runs
+  // `then` on the UI thread (posted, never waited for).
+  void FinishWork(std::function<void()> then);
+  // Closes the window with `result` on the UI thread unless a question is
+  // open; the question's end closes it then.
+  void CloseFromWorker(int result);
+
+  // The texts of the "Messages" section, fetched once when built.
+  QString Message(const char* key) const { return messages_.value(key); }
+  void AskToCancel();
+
+  void reject() override;
+
+  std::recursive_mutex lock_;
+  QWidget* content_ = nullptr;
+
+ private:
+  void WaitForWorker();
+
+  TextSection messages_;
+  QTimer* refresh_ = nullptr;
+  std::thread worker_;
+  bool cancelRequested_ = false;  // written by the UI thread, both under lock_
+  bool fresh_ = false;            // figures stored since last shown; under lock_
+  std::atomic<bool> workerFinished_ = false;
+  bool questionOpen_ = false;     // UI thread only
+  int pendingClose_ = 0;          // UI thread only: a close that waits for the question
+};
+
+}  // namespace qm

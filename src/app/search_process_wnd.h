@@ -1,0 +1,59 @@
+// Sorts what the scans found into the file categories: each scanned item's
+// engine lists its files that match the filter into the result list.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/process_wnd.h"
+#include "results/found_file_record.h"
+
+class QLabel;
+class QProgressBar;
+
+namespace qm {
+
+class ScanItem;
+
+class CSearchProcessWnd final : public CProcessWnd {
+  Q_OBJECT
+ public:
+  ~CSearchProcessWnd() override { StopWorker(); }
+
+  // `filter` is the escaped category filter (BuildCategoryFilter); the
+  // records are appended to `results`. Items and results must outlive the
+  // window. Null when the layout cannot be loaded; `error` says why.
+  static std::unique_ptr<CSearchProcessWnd> Create(std::vector<ScanItem*> items, std::string filter,
+                                                   std::vector<FoundFileRecord>* results, QWidget* owner,
+                                                   QString* error = nullptr);
+
+ signals:
+  // Emitted from the worker (queued to the owner) once it has gone through
+  // its items or was cancelled; not for an empty list.
+  void SortingFinished();
+
+ private:
+  struct Figures {
+    QString stage;
+    int percent = 0;
+  };
+
+  CSearchProcessWnd(std::vector<ScanItem*> items, std::string filter, std::vector<FoundFileRecord>* results,
+                    QWidget* owner);
+  static int OnListProgress(void* user, int percent, int reserved);
+  void Run() override;
+  void ShowFigures() override;
+  QString CancelQuestion() const override { return Message("MSG1205"); }
+  void AfterCancel() override { done(kCancelled); }
+
+  std::vector<ScanItem*> items_;
+  std::string filter_;
+  std::vector<FoundFileRecord>* results_;
+  QLabel* stage_ = nullptr;
+  QLabel* percent_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  Figures figures_;  // under lock_
+};
+
+}  // namespace qm
