@@ -12,7 +12,7 @@ packages=(
   libjpeg-turbo-progs python3-pil p7zip-full gcab qpdf
   # The desktop application and its tests under a virtual display.
   qt6-base-dev libqt6opengl6-dev qt6-tools-dev qt6-svg-dev qt6-multimedia-dev qt6-pdf-dev qt6-image-formats-plugins
-  libqt6svg6 qt6-qpa-plugins libarchive-dev xvfb xauth xdotool imagemagick fonts-dejavu-core
+  libqt6svg6 qt6-qpa-plugins libarchive-dev xvfb xauth xdotool x11-utils openbox imagemagick fonts-dejavu-core
 )
 
 missing=()

@@ -31,7 +31,7 @@ std::unique_ptr<CCreateImageProcessWnd> CCreateImageProcessWnd::Create(ImageCopy
     return nullptr;
   }
   const QString stageText = window->Message("MSG0302") + " " + window->imagePath_;
-  stage->setText(window->fontMetrics().elidedText(stageText, Qt::ElideMiddle, 400));
+  stage->setText(stageText);
   stage->setToolTip(window->imagePath_);
   window->progress_->setRange(0, 100);
   window->percent_->setText(window->Message("MSG0301") + " 0%");

@@ -1,5 +1,7 @@
 #include "app/message_box.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
@@ -43,7 +45,6 @@ CMessageBox* CMessageBox::Create(int kind, QWidget* owner, const QString& messag
   auto* column = new QVBoxLayout(box);
   column->setContentsMargins(0, 0, 0, 0);
   column->addWidget(content);
-  box->setFixedSize(content->minimumSize().expandedTo(QSize(400, 160)));
 
   const LanguageStore& store = LanguageStore::Instance();
   store.ApplyWindowTexts(content, "MessageBox");
@@ -51,6 +52,11 @@ CMessageBox* CMessageBox::Create(int kind, QWidget* owner, const QString& messag
   if (!title.isEmpty()) FindControlAs<QLabel>(content, "title")->setText(title);
   box->setWindowTitle(FindControlAs<QLabel>(content, "title")->text());
   FindControlAs<QLabel>(content, "message")->setText(message);
+  // As tall as the message needs: a long one wraps onto more lines.
+  const QSize least = content->minimumSize().expandedTo(QSize(400, 160));
+  box->layout()->activate();
+  const int height = box->hasHeightForWidth() ? box->heightForWidth(least.width()) : box->sizeHint().height();
+  box->setFixedSize(least.width(), std::max(least.height(), height));
 
   connect(FindControlAs<QAbstractButton>(content, "okbtn"), &QAbstractButton::clicked, box, [box] { box->done(Ok); });
   connect(FindControlAs<QAbstractButton>(content, "closebtn"), &QAbstractButton::clicked, box,

@@ -164,7 +164,7 @@ bool CRecoverProcessWnd::CloseWhenDone() {
 void CRecoverProcessWnd::ShowFigures() {
   Figures& f = figures_;
   progress_->setValue(f.percent);
-  current_->setText(fontMetrics().elidedText(f.current, Qt::ElideMiddle, current_->width()));
+  current_->setText(f.current);
   current_->setToolTip(f.current);
   percent_->setText(QString("%1 %2%").arg(Message("MSG1101")).arg(f.percent));
   recovered_->setText(FillMessage(Message("MSG1102"),

@@ -1,5 +1,7 @@
 #include "ui/skin_loader.h"
 
+#include "ui/elided_label.h"
+
 #include <QFile>
 #include <QHash>
 #include <QUiLoader>
@@ -20,7 +22,10 @@ void EnsureSkinResource() {
 }
 
 QHash<QString, SkinLoader::ControlFactory>& Factories() {
-  static QHash<QString, SkinLoader::ControlFactory> factories;
+  // The skin's own controls, known to every layout.
+  static QHash<QString, SkinLoader::ControlFactory> factories = {
+      {"CElidedLabelUI", [](QWidget* parent) -> QWidget* { return new ElidedLabel(parent); }},
+  };
   return factories;
 }
 

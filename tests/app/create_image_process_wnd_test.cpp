@@ -77,7 +77,7 @@ TEST(CreateImageProcessWnd, CancellingClosesWithCancelled) {
   auto window = CCreateImageProcessWnd::Create(what, QString::fromStdString((folder.path() / "x.img").string()), nullptr);
   ASSERT_TRUE(window);
   // Asked before the first report: the worker waits at it, then stops.
-  When([] { return true; },
+  When(window.get(), [] { return true; },
        [&] {
          AnswerNextBox(true);
          Click(window->Content(), "cancelbtn");

@@ -40,7 +40,7 @@ TEST(RecoverProcessWnd, AFailureIsListedFirstInRedAndCounted) {
   FakeScanItem item('E', LoadFakeScript("card_scan.json"), 1ms);
   auto window = MakeWindow(item, 4, destination.path());
   ASSERT_TRUE(window);
-  When([&] { return !FindControl(window->Content(), "FinishBtn")->isHidden(); },
+  When(window.get(), [&] { return !FindControl(window->Content(), "FinishBtn")->isHidden(); },
        [&] {
          Click(window->Content(), "DetailBtn");
          Click(window->Content(), "FinishBtn");
@@ -92,7 +92,7 @@ TEST(RecoverProcessWnd, CancellingStopsBeforeTheNextFileAndClosesWithCancelled) 
   auto window = MakeWindow(item, 5, destination.path());
   ASSERT_TRUE(window);
   QString question;
-  When([&] { return window->Tally().processed >= 1; },
+  When(window.get(), [&] { return window->Tally().processed >= 1; },
        [&] {
          AnswerNextBox(true, {}, &question);
          Click(window->Content(), "CancelBtn");

@@ -85,7 +85,7 @@ TEST(ScanProcessWnd, AnsweringNoHoldsTheWorkerThenLetsItGoOnWhereItStood) {
   ASSERT_TRUE(window);
   size_t whenAsked = 0, afterWaiting = 0;
   QString question;
-  When([&] { return item.Fake() && item.Fake()->Accepted().size() >= 3; },
+  When(window.get(), [&] { return item.Fake() && item.Fake()->Accepted().size() >= 3; },
        [&] {
          AnswerNextBox(false,
                        [&] {
@@ -113,7 +113,7 @@ TEST(ScanProcessWnd, CancellingTheFirstOfTwoNeverStartsTheSecondAndStillSignals)
   int finished = 0;
   auto window = MakeWindow({&first, &second}, CScanProcessWnd::kQuick, &finished);
   ASSERT_TRUE(window);
-  When([&] { return first.Fake() && first.Fake()->Accepted().size() >= 2; },
+  When(window.get(), [&] { return first.Fake() && first.Fake()->Accepted().size() >= 2; },
        [&] {
          AnswerNextBox(true);
          Click(window->Content(), "closebtn");

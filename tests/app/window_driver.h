@@ -8,19 +8,21 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 #include "app/message_box.h"
 #include "ui/skin_loader.h"
 
 namespace qm::testing {
 
-// Runs `action` on the UI thread once `condition` holds (checked every 5 ms);
-// gives up after ten seconds, so a test that went wrong fails instead of
-// leaving a timer behind.
-inline void When(std::function<bool()> condition, std::function<void()> action) {
-  auto* timer = new QTimer;
+// Runs `action` on the UI thread once `condition` holds (checked every 5 ms).
+// The check ends with `context` (the window under test) and after ten
+// seconds, so a test that went wrong fails instead of leaving a timer
+// behind that looks at objects long gone.
+inline void When(QObject* context, std::function<bool()> condition, std::function<void()> action) {
+  auto* timer = new QTimer(context);
   timer->setInterval(5);
-  auto* deadline = new QElapsedTimer;
+  auto deadline = std::make_shared<QElapsedTimer>();
   deadline->start();
   QObject::connect(timer, &QTimer::timeout,
                    [timer, deadline, condition = std::move(condition), action = std::move(action)] {
@@ -28,7 +30,6 @@ inline void When(std::function<bool()> condition, std::function<void()> action) 
                      if (!expired && !condition()) return;
                      timer->stop();
                      timer->deleteLater();
-                     delete deadline;
                      if (!expired) action();
                    });
   timer->start();
@@ -40,7 +41,7 @@ inline CMessageBox* OpenBox() { return qobject_cast<CMessageBox*>(QApplication::
 // Answers the next message box with OK or Cancel; `whileOpen` runs first,
 // with the box still open. `text` receives its message.
 inline void AnswerNextBox(bool ok, std::function<void()> whileOpen = {}, QString* text = nullptr) {
-  When([] { return OpenBox() != nullptr; },
+  When(qApp, [] { return OpenBox() != nullptr; },
        [ok, whileOpen = std::move(whileOpen), text] {
          CMessageBox* box = OpenBox();
          if (text != nullptr) {

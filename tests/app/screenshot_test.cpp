@@ -1,0 +1,137 @@
+// Every window as a user sees it, part-way through its work: no text may be
+// cut off. With QUILLMARK_SCREENSHOTS set to a folder, each is also saved
+// there as <window>@<scale>x.png to be looked at (run once more with
+// QT_SCALE_FACTOR=2 for the HiDPI look).
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QStackedWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "app/create_image_process_wnd.h"
+#include "app/main_wnd.h"
+#include "app/message_box.h"
+#include "app/recover_process_wnd.h"
+#include "app/scan_process_wnd.h"
+#include "app/search_process_wnd.h"
+#include "fake_engine.h"
+#include "results/categories.h"
+#include "support/test_support.h"
+#include "ui/elided_label.h"
+#include "window_driver.h"
+
+#include <fstream>
+
+namespace qm::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The texts of `window` that do not fit their control.
+QStringList CutTexts(QWidget* window) {
+  QStringList cut;
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    if (!label->isVisibleTo(window) || label->text().isEmpty() || label->pixmap().cacheKey() != 0) continue;
+    if (qobject_cast<ElidedLabel*>(label) != nullptr) continue;  // shortened on purpose, whole text in the tooltip
+    const QSize need = label->sizeHint();
+    const bool fits = label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
+                                        : need.width() <= label->width() + 1;
+    if (!fits) cut << label->objectName() + ": " + label->text();
+  }
+  for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+    if (!button->isVisibleTo(window) || button->text().isEmpty()) continue;
+    if (button->sizeHint().width() > button->width() + 1) cut << button->objectName() + ": " + button->text();
+  }
+  return cut;
+}
+
+void Capture(QWidget* window, const QString& name) {
+  QTest::qWait(80);  // a refresh tick
+  const QStringList cut = CutTexts(window);
+  EXPECT_TRUE(cut.isEmpty()) << name.toStdString() << " cuts: " << cut.join(" | ").toStdString();
+  const QString folder = qEnvironmentVariable("QUILLMARK_SCREENSHOTS");
+  if (folder.isEmpty()) return;
+  QDir().mkpath(folder);
+  const QString file = QString("%1/%2@%3x.png").arg(folder, name).arg(window->devicePixelRatioF());
+  EXPECT_TRUE(window->grab().save(file)) << file.toStdString();
+}
+
+TEST(Screenshots, ProgressWindowsPartWayThrough) {
+  FakeScanItem item('E', LoadFakeScript("card_scan.json"), 25ms);
+  auto scan = CScanProcessWnd::Create({&item}, CScanProcessWnd::kQuick, nullptr);
+  ASSERT_TRUE(scan);
+  When(scan.get(), [&] { return item.Fake() && item.Fake()->Accepted().size() >= 6; }, [&] { Capture(scan.get(), "ScanProcessWnd"); });
+  scan->exec();
+
+  std::vector<FoundFileRecord> results;
+  auto sort = CSearchProcessWnd::Create({&item}, BuildCategoryFilter({}), &results, nullptr);
+  ASSERT_TRUE(sort);
+  When(sort.get(), [&] { return item.Fake()->listings() >= 1; },
+       [&] { Capture(sort.get(), "SearchProcessWnd"); });
+  sort->exec();
+
+  qm::test::TempDir destination;
+  FakeScanItem slow('E', LoadFakeScript("card_scan.json"), 150ms);
+  std::string message;
+  slow.Open(false, message);
+  RecoverJob job{{&slow}, {}, QString::fromStdString((destination.path() / "Recovered files").string())};
+  for (size_t i = 0; i < 5; ++i) job.records.push_back(slow.Fake()->Record(i));
+  auto recover = CRecoverProcessWnd::Create(job, nullptr);
+  ASSERT_TRUE(recover);
+  When(recover.get(), [&] { return recover->Tally().processed >= 2; }, [&] { Capture(recover.get(), "RecoverProcessWnd"); });
+  When(recover.get(), [&] { return !FindControl(recover->Content(), "FinishBtn")->isHidden(); },
+       [&] {
+         Click(recover->Content(), "DetailBtn");
+         Capture(recover.get(), "RecoverProcessWnd-details");
+         Click(recover->Content(), "FinishBtn");
+       });
+  recover->exec();
+
+  const std::filesystem::path source = destination.path() / "disk.raw";
+  std::ofstream(source).close();
+  std::filesystem::resize_file(source, 512u << 20);
+  ImageCopySource what;
+  what.sourcePath = source.string();
+  auto image = CCreateImageProcessWnd::Create(
+      what, QString::fromStdString((destination.path() / "sdb-2026-12-11.img").string()), nullptr);
+  ASSERT_TRUE(image);
+  When(image.get(), [&] { return true; },
+       [&] {
+         QTest::qWait(150);
+         Capture(image.get(), "CreateImageProcessWnd");
+         AnswerNextBox(true, [&] { Capture(OpenBox(), "MessageBox_Question"); });
+         Click(image->Content(), "cancelbtn");
+       });
+  image->exec();
+}
+
+TEST(Screenshots, MessageBoxesAndMainWindowPages) {
+  const struct {
+    int kind;
+    const char* name;
+    const char* key;
+  } boxes[] = {{CMessageBox::Error, "MessageBox_Error", "MSG0504"},
+               {CMessageBox::Warning, "MessageBox_Warning", "MSG0220"},
+               {CMessageBox::Information, "MessageBox_Information", "MSG1207"},
+               {CMessageBox::Confirm, "MessageBox_Confirm", "MSG0805"}};
+  for (const auto& b : boxes) {
+    std::unique_ptr<CMessageBox> box(
+        CMessageBox::Create(b.kind, nullptr, LanguageStore::Instance().Text("Messages", b.key)));
+    ASSERT_TRUE(box);
+    box->show();
+    Capture(box.get(), b.name);
+  }
+  QString error;
+  auto main = CMainWnd::Create(&error);
+  ASSERT_TRUE(main) << error.toStdString();
+  main->show();
+  auto* pages = FindControlAs<QStackedWidget>(main->Layout(), "TabPage");
+  for (int page = 0; page < pages->count(); ++page) {
+    pages->setCurrentIndex(page);
+    Capture(main.get(), QString("MainWnd-page%1").arg(page));
+  }
+}
+
+}  // namespace
+}  // namespace qm::testing
