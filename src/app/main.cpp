@@ -4,12 +4,14 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "app/language_store.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
+#include "platform/user_folders.h"
 #include "ui/skin_loader.h"
 
 namespace {
@@ -67,5 +69,9 @@ int main(int argc, char** argv) {
   window->show();
   const int code = app.exec();
   window.reset();
+  // The last preview's video copy is the only file the window leaves in the
+  // ScanLog folder besides the scans themselves.
+  std::error_code ignored;
+  std::filesystem::remove(qm::ScanLogFolder() / "tmp.avi", ignored);
   return code;
 }

@@ -16,7 +16,9 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run QUILLMARK_DATA_DIR=$work/data
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+mkdir -p "$XDG_RUNTIME_DIR" "$QUILLMARK_DATA_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+# A video copy left by a preview: quitting deletes it.
+echo "video" >"$QUILLMARK_DATA_DIR/tmp.avi"
 
 cat >"$work/session.sh" <<'SESSION'
 set -euo pipefail
@@ -48,6 +50,10 @@ wait "$pid" && status=0 || status=$?
 if [[ $status -ne 0 ]]; then
   echo "quillmark quit with status $status:"
   cat "$work/app.log"
+  exit 1
+fi
+if [[ -e $QUILLMARK_DATA_DIR/tmp.avi ]]; then
+  echo "quillmark left the preview's video copy behind"
   exit 1
 fi
 echo "quillmark showed its window and quit cleanly on its close button"
