@@ -21,9 +21,9 @@ namespace {
 
 const QColor kFailedRowColour(0xFF, 0x00, 0x00);
 
-ScanItem* ItemWithKey(const std::vector<ScanItem*>& items, uint16_t key) {
-  for (ScanItem* item : items) {
-    if (item->Key() == key) return item;
+ScanItem* ItemWithKey(const ScanItems& items, uint16_t key) {
+  for (const ScanItemPtr& item : items) {
+    if (item->Key() == key) return item.get();
   }
   return nullptr;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/process_wnd.h"
+#include "app/scan_item.h"
 #include "results/found_file_record.h"
 
 class QLabel;
@@ -15,10 +16,8 @@ class QTreeWidget;
 
 namespace qm {
 
-class ScanItem;
-
 struct RecoverJob {
-  std::vector<ScanItem*> items;          // the scanned items; records find theirs by key
+  ScanItems items;                       // the scanned items; records find theirs by key
   std::vector<FoundFileRecord> records;  // in the order of the selection
   QString destination;                   // folder chosen by the user
 };
@@ -28,8 +27,7 @@ class CRecoverProcessWnd final : public CProcessWnd {
  public:
   ~CRecoverProcessWnd() override { StopWorker(); }
 
-  // Null when the layout cannot be loaded; `error` says why. The items
-  // must outlive the window.
+  // Null when the layout cannot be loaded; `error` says why.
   static std::unique_ptr<CRecoverProcessWnd> Create(RecoverJob job, QWidget* owner, QString* error = nullptr);
 
   struct Counts {

@@ -6,7 +6,9 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "engines/file_recovery_parse.h"
 
@@ -38,5 +40,10 @@ class ScanItem {
   // Drops the engine.
   virtual void Close() = 0;
 };
+
+// Items are shared: a window working on an item keeps it, and with it its
+// engine, alive even when its disk is unplugged meanwhile and its row goes.
+using ScanItemPtr = std::shared_ptr<ScanItem>;
+using ScanItems = std::vector<ScanItemPtr>;
 
 }  // namespace qm

@@ -12,10 +12,10 @@
 
 namespace qm {
 
-CScanProcessWnd::CScanProcessWnd(std::vector<ScanItem*> items, int mode, QWidget* owner)
+CScanProcessWnd::CScanProcessWnd(ScanItems items, int mode, QWidget* owner)
     : CProcessWnd(owner), items_(std::move(items)), mode_(mode) {}
 
-std::unique_ptr<CScanProcessWnd> CScanProcessWnd::Create(std::vector<ScanItem*> items, int mode,
+std::unique_ptr<CScanProcessWnd> CScanProcessWnd::Create(ScanItems items, int mode,
                                                          QWidget* owner, QString* error) {
   std::unique_ptr<CScanProcessWnd> window(new CScanProcessWnd(std::move(items), mode, owner));
   if (!window->Build("UIScanProcessWnd", "ScanProcessWnd.ui",
@@ -75,7 +75,7 @@ bool CScanProcessWnd::AskToResume() {
 void CScanProcessWnd::Run() {
   bool openFailed = false;
   bool anyScanned = false;
-  for (ScanItem* item : items_) {
+  for (const ScanItemPtr& item : items_) {
     if (CancelRequested()) break;
     const QString stage = VolumeStageText(item->Key(), item->ImagePath(), Message("MSG0701"),
                                           Message("MSG0702"), Message("MSG0703"));

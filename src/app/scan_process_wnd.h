@@ -5,13 +5,12 @@
 #include <vector>
 
 #include "app/process_wnd.h"
+#include "app/scan_item.h"
 
 class QLabel;
 class QProgressBar;
 
 namespace qm {
-
-class ScanItem;
 
 class CScanProcessWnd final : public CProcessWnd {
   Q_OBJECT
@@ -20,9 +19,8 @@ class CScanProcessWnd final : public CProcessWnd {
 
   enum Mode { kQuick = 0, kDeep = 1 };
 
-  // Null when the layout cannot be loaded; `error` says why. The items
-  // must outlive the window.
-  static std::unique_ptr<CScanProcessWnd> Create(std::vector<ScanItem*> items, int mode, QWidget* owner,
+  // Null when the layout cannot be loaded; `error` says why.
+  static std::unique_ptr<CScanProcessWnd> Create(ScanItems items, int mode, QWidget* owner,
                                                  QString* error = nullptr);
 
   // Why the last item that could not be opened or scanned failed, for the
@@ -45,7 +43,7 @@ class CScanProcessWnd final : public CProcessWnd {
     uint64_t found = 0;
   };
 
-  CScanProcessWnd(std::vector<ScanItem*> items, int mode, QWidget* owner);
+  CScanProcessWnd(ScanItems items, int mode, QWidget* owner);
   static int OnScanProgress(void* user, int step, int scale, int64_t secondsLeft, uint64_t done,
                             uint64_t total, uint64_t found, int reserved);
   void Run() override;
@@ -53,7 +51,7 @@ class CScanProcessWnd final : public CProcessWnd {
   QString CancelQuestion() const override { return Message("MSG0709"); }
   bool AskToResume();
 
-  std::vector<ScanItem*> items_;
+  ScanItems items_;
   int mode_;
   QLabel* stage_ = nullptr;
   QLabel* percent_ = nullptr;

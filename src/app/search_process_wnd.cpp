@@ -9,11 +9,11 @@
 
 namespace qm {
 
-CSearchProcessWnd::CSearchProcessWnd(std::vector<ScanItem*> items, std::string filter,
+CSearchProcessWnd::CSearchProcessWnd(ScanItems items, std::string filter,
                                      std::vector<FoundFileRecord>* results, QWidget* owner)
     : CProcessWnd(owner), items_(std::move(items)), filter_(std::move(filter)), results_(results) {}
 
-std::unique_ptr<CSearchProcessWnd> CSearchProcessWnd::Create(std::vector<ScanItem*> items, std::string filter,
+std::unique_ptr<CSearchProcessWnd> CSearchProcessWnd::Create(ScanItems items, std::string filter,
                                                              std::vector<FoundFileRecord>* results,
                                                              QWidget* owner, QString* error) {
   std::unique_ptr<CSearchProcessWnd> window(
@@ -45,7 +45,7 @@ void CSearchProcessWnd::Run() {
     FinishWork([this] { CloseFromWorker(kFinished); });
     return;
   }
-  for (ScanItem* item : items_) {
+  for (const ScanItemPtr& item : items_) {
     if (CancelRequested()) break;
     IFileRecoveryParse* engine = item->Engine();
     // An item whose scan could not start has nothing to sort; the others

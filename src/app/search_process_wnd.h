@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/process_wnd.h"
+#include "app/scan_item.h"
 #include "results/found_file_record.h"
 
 class QLabel;
@@ -14,17 +15,14 @@ class QProgressBar;
 
 namespace qm {
 
-class ScanItem;
-
 class CSearchProcessWnd final : public CProcessWnd {
   Q_OBJECT
  public:
   ~CSearchProcessWnd() override { StopWorker(); }
 
   // `filter` is the escaped category filter (BuildCategoryFilter); the
-  // records are appended to `results`. Items and results must outlive the
-  // window. Null when the layout cannot be loaded; `error` says why.
-  static std::unique_ptr<CSearchProcessWnd> Create(std::vector<ScanItem*> items, std::string filter,
+  // records are appended to `results`, which must outlive the window. Null when the layout cannot be loaded; `error` says why.
+  static std::unique_ptr<CSearchProcessWnd> Create(ScanItems items, std::string filter,
                                                    std::vector<FoundFileRecord>* results, QWidget* owner,
                                                    QString* error = nullptr);
 
@@ -39,7 +37,7 @@ class CSearchProcessWnd final : public CProcessWnd {
     int percent = 0;
   };
 
-  CSearchProcessWnd(std::vector<ScanItem*> items, std::string filter, std::vector<FoundFileRecord>* results,
+  CSearchProcessWnd(ScanItems items, std::string filter, std::vector<FoundFileRecord>* results,
                     QWidget* owner);
   static int OnListProgress(void* user, int percent, int reserved);
   void Run() override;
@@ -47,7 +45,7 @@ class CSearchProcessWnd final : public CProcessWnd {
   QString CancelQuestion() const override { return Message("MSG1205"); }
   void AfterCancel() override { done(kCancelled); }
 
-  std::vector<ScanItem*> items_;
+  ScanItems items_;
   std::string filter_;
   std::vector<FoundFileRecord>* results_;
   QLabel* stage_ = nullptr;

@@ -116,4 +116,8 @@ class FakeScanItem : public ScanItem {
   std::unique_ptr<FakeEngine> engine_;
 };
 
+// A test's stack item handed to a window, which shares items: the test
+// outlives the window, so nothing is freed.
+inline ScanItemPtr Borrow(ScanItem& item) { return ScanItemPtr(&item, [](ScanItem*) {}); }
+
 }  // namespace qm::testing

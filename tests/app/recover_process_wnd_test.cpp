@@ -21,7 +21,7 @@ std::unique_ptr<CRecoverProcessWnd> MakeWindow(FakeScanItem& item, size_t count,
   std::string message;
   item.Open(false, message);
   RecoverJob job;
-  job.items = {&item};
+  job.items = {Borrow(item)};
   for (size_t i = 0; i < count; ++i) job.records.push_back(item.Fake()->Record(i));
   job.destination = QString::fromStdString(destination.string());
   QString error;

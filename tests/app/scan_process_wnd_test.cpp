@@ -17,7 +17,7 @@ QString Text(CProcessWnd& window, const char* control) {
   return FindControlAs<QLabel>(window.Content(), control)->text();
 }
 
-std::unique_ptr<CScanProcessWnd> MakeWindow(std::vector<ScanItem*> items, int mode, int* finishedSignals) {
+std::unique_ptr<CScanProcessWnd> MakeWindow(ScanItems items, int mode, int* finishedSignals) {
   QString error;
   auto window = CScanProcessWnd::Create(std::move(items), mode, nullptr, &error);
   EXPECT_TRUE(window) << error.toStdString();
@@ -31,7 +31,7 @@ std::unique_ptr<CScanProcessWnd> MakeWindow(std::vector<ScanItem*> items, int mo
 TEST(ScanProcessWnd, RunsToTheEndAndShowsTheLastFigures) {
   FakeScanItem item('E', LoadFakeScript("card_scan.json"), 2ms);
   int finished = 0;
-  auto window = MakeWindow({&item}, CScanProcessWnd::kQuick, &finished);
+  auto window = MakeWindow({Borrow(item)}, CScanProcessWnd::kQuick, &finished);
   ASSERT_TRUE(window);
   EXPECT_EQ(window->exec(), CProcessWnd::kFinished);
   QCoreApplication::processEvents();
@@ -58,7 +58,7 @@ TEST(ScanProcessWnd, StageTextNamesThePartitionOrTheImage) {
   for (const auto& c : cases) {
     FakeScanItem item(c.key, LoadFakeScript("card_scan.json"), 0ms, c.image);
     int finished = 0;
-    auto window = MakeWindow({&item}, CScanProcessWnd::kQuick, &finished);
+    auto window = MakeWindow({Borrow(item)}, CScanProcessWnd::kQuick, &finished);
     ASSERT_TRUE(window);
     window->exec();
     EXPECT_EQ(Text(*window, "stage"), c.stage);
@@ -70,7 +70,7 @@ TEST(ScanProcessWnd, ZeroTotalHidesTheSectorAndFileLines) {
   script.reports = {{0, -1, 0, 0, 0}, {50, -1, 0, 0, 0}, {100, 0, 0, 0, 0}};
   FakeScanItem item(2, script, 1ms);
   int finished = 0;
-  auto window = MakeWindow({&item}, CScanProcessWnd::kQuick, &finished);
+  auto window = MakeWindow({Borrow(item)}, CScanProcessWnd::kQuick, &finished);
   ASSERT_TRUE(window);
   window->exec();
   EXPECT_TRUE(FindControl(window->Content(), "sectors")->isHidden());
@@ -81,7 +81,7 @@ TEST(ScanProcessWnd, ZeroTotalHidesTheSectorAndFileLines) {
 TEST(ScanProcessWnd, AnsweringNoHoldsTheWorkerThenLetsItGoOnWhereItStood) {
   FakeScanItem item('F', LoadFakeScript("card_scan.json"), 15ms);
   int finished = 0;
-  auto window = MakeWindow({&item}, CScanProcessWnd::kQuick, &finished);
+  auto window = MakeWindow({Borrow(item)}, CScanProcessWnd::kQuick, &finished);
   ASSERT_TRUE(window);
   size_t whenAsked = 0, afterWaiting = 0;
   QString question;
@@ -111,7 +111,7 @@ TEST(ScanProcessWnd, CancellingTheFirstOfTwoNeverStartsTheSecondAndStillSignals)
   FakeScanItem first('E', LoadFakeScript("card_scan.json"), 15ms);
   FakeScanItem second('G', LoadFakeScript("card_scan.json"), 15ms);
   int finished = 0;
-  auto window = MakeWindow({&first, &second}, CScanProcessWnd::kQuick, &finished);
+  auto window = MakeWindow({Borrow(first), Borrow(second)}, CScanProcessWnd::kQuick, &finished);
   ASSERT_TRUE(window);
   When(window.get(), [&] { return first.Fake() && first.Fake()->Accepted().size() >= 2; },
        [&] {
@@ -132,7 +132,7 @@ TEST(ScanProcessWnd, AVolumeThatCannotBeOpenedFailsTheWindowButNotTheOthers) {
   broken.openError = err::kAccessDenied;
   FakeScanItem good(5, LoadFakeScript("card_scan.json"), 0ms);
   int finished = 0;
-  auto window = MakeWindow({&broken, &good}, CScanProcessWnd::kQuick, &finished);
+  auto window = MakeWindow({Borrow(broken), Borrow(good)}, CScanProcessWnd::kQuick, &finished);
   ASSERT_TRUE(window);
   EXPECT_EQ(window->exec(), CProcessWnd::kFailed);
   EXPECT_EQ(broken.Engine(), nullptr);
@@ -144,7 +144,7 @@ TEST(ScanProcessWnd, AVolumeThatCannotBeOpenedFailsTheWindowButNotTheOthers) {
   FakeScanItem alone(6, LoadFakeScript("card_scan.json"), 0ms);
   alone.openError = err::kAccessDenied;
   int none = 0;
-  auto lone = MakeWindow({&alone}, CScanProcessWnd::kQuick, &none);
+  auto lone = MakeWindow({Borrow(alone)}, CScanProcessWnd::kQuick, &none);
   EXPECT_EQ(lone->exec(), CProcessWnd::kFailed);
   QCoreApplication::processEvents();
   EXPECT_EQ(none, 0);
@@ -155,7 +155,7 @@ TEST(ScanProcessWnd, DeepScanAsksWhetherToGoOnWithAnInterruptedScan) {
     FakeScanItem item('E', LoadFakeScript("card_scan.json"), 0ms);
     item.resumable = true;
     int finished = 0;
-    auto window = MakeWindow({&item}, CScanProcessWnd::kDeep, &finished);
+    auto window = MakeWindow({Borrow(item)}, CScanProcessWnd::kDeep, &finished);
     ASSERT_TRUE(window);
     QString question;
     AnswerNextBox(goOn, {}, &question);

@@ -59,13 +59,13 @@ void Capture(QWidget* window, const QString& name) {
 
 TEST(Screenshots, ProgressWindowsPartWayThrough) {
   FakeScanItem item('E', LoadFakeScript("card_scan.json"), 25ms);
-  auto scan = CScanProcessWnd::Create({&item}, CScanProcessWnd::kQuick, nullptr);
+  auto scan = CScanProcessWnd::Create({Borrow(item)}, CScanProcessWnd::kQuick, nullptr);
   ASSERT_TRUE(scan);
   When(scan.get(), [&] { return item.Fake() && item.Fake()->Accepted().size() >= 6; }, [&] { Capture(scan.get(), "ScanProcessWnd"); });
   scan->exec();
 
   std::vector<FoundFileRecord> results;
-  auto sort = CSearchProcessWnd::Create({&item}, BuildCategoryFilter({}), &results, nullptr);
+  auto sort = CSearchProcessWnd::Create({Borrow(item)}, BuildCategoryFilter({}), &results, nullptr);
   ASSERT_TRUE(sort);
   When(sort.get(), [&] { return item.Fake()->listings() >= 1; },
        [&] { Capture(sort.get(), "SearchProcessWnd"); });
@@ -75,7 +75,7 @@ TEST(Screenshots, ProgressWindowsPartWayThrough) {
   FakeScanItem slow('E', LoadFakeScript("card_scan.json"), 150ms);
   std::string message;
   slow.Open(false, message);
-  RecoverJob job{{&slow}, {}, QString::fromStdString((destination.path() / "Recovered files").string())};
+  RecoverJob job{{Borrow(slow)}, {}, QString::fromStdString((destination.path() / "Recovered files").string())};
   for (size_t i = 0; i < 5; ++i) job.records.push_back(slow.Fake()->Record(i));
   auto recover = CRecoverProcessWnd::Create(job, nullptr);
   ASSERT_TRUE(recover);

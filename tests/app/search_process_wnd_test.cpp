@@ -19,7 +19,7 @@ struct Sorting {
   int result = 0;
 };
 
-Sorting Sort(std::vector<ScanItem*> items, const std::string& filter, std::function<void(CSearchProcessWnd&)> drive = {}) {
+Sorting Sort(ScanItems items, const std::string& filter, std::function<void(CSearchProcessWnd&)> drive = {}) {
   Sorting out;
   QString error;
   auto window = CSearchProcessWnd::Create(std::move(items), filter, &out.results, nullptr, &error);
@@ -47,14 +47,14 @@ TEST(SearchProcessWnd, ListsEachScannedItemsFilesThatMatchTheFilter) {
   e.Open(false, message);
   image.Open(false, message);
 
-  const Sorting jpegs = Sort({&e, &neverScanned, &image}, BuildCategoryFilter({"jpg"}));
+  const Sorting jpegs = Sort({Borrow(e), Borrow(neverScanned), Borrow(image)}, BuildCategoryFilter({"jpg"}));
   EXPECT_EQ(jpegs.result, CProcessWnd::kFinished);
   EXPECT_EQ(jpegs.finishedSignals, 1);
   const std::multiset<std::pair<uint16_t, std::string>> expected = {
       {'E', "IMG_0001.JPG"}, {'E', "Holiday in Kraków.jpg"}, {1001, "IMG_0001.JPG"}, {1001, "Holiday in Kraków.jpg"}};
   EXPECT_EQ(Names(jpegs.results), expected);
 
-  const Sorting all = Sort({&e}, BuildCategoryFilter({}));
+  const Sorting all = Sort({Borrow(e)}, BuildCategoryFilter({}));
   const auto names = Names(all.results);
   EXPECT_TRUE(names.count({'E', "Договор.docx"}));
   EXPECT_TRUE(names.count({'E', "voice memo.mp3"}));
@@ -73,7 +73,7 @@ TEST(SearchProcessWnd, CancellingClosesWithCancelledAndStillSignals) {
   e.Open(false, message);
   f.Open(false, message);
   QString question;
-  const Sorting cancelled = Sort({&e, &f}, BuildCategoryFilter({}), [&](CSearchProcessWnd& window) {
+  const Sorting cancelled = Sort({Borrow(e), Borrow(f)}, BuildCategoryFilter({}), [&](CSearchProcessWnd& window) {
     When(&window, [&] { return e.Fake()->listings() >= 1; },
          [&] {
            AnswerNextBox(true, {}, &question);

@@ -33,14 +33,14 @@ TEST(SessionWindows, ScanSortAndRecoverADeletedPhotoFromAFatImage) {
   ASSERT_TRUE(fat.Delete("song.mp3"));
 
   const QString imagePath = QString::fromStdString((folder / "card.img").string());
-  SessionScanItem item(1001, imagePath.toStdString(), imagePath);
-  std::vector<ScanItem*> items = {&item};
+  auto item = std::make_shared<SessionScanItem>(1001, imagePath.toStdString(), imagePath);
+  ScanItems items = {item};
 
   auto scan = CScanProcessWnd::Create(items, CScanProcessWnd::kQuick, nullptr);
   ASSERT_TRUE(scan);
   EXPECT_EQ(scan->exec(), CProcessWnd::kFinished) << scan->FailureText().toStdString();
   EXPECT_EQ(FindControlAs<QLabel>(scan->Content(), "stage")->text(), "Scanning image card.img");
-  ASSERT_NE(item.Engine(), nullptr);
+  ASSERT_NE(item->Engine(), nullptr);
 
   std::vector<FoundFileRecord> results;
   auto sort = CSearchProcessWnd::Create(items, BuildCategoryFilter({}), &results, nullptr);
