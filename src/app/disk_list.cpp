@@ -1,0 +1,307 @@
+#include "app/disk_list.h"
+
+#include <QFileInfo>
+#include <QTreeWidget>
+
+#include "app/formatting.h"
+#include "app/language_store.h"
+#include "app/session_scan_item.h"
+#include "disk/volumes/volume_enumerator.h"
+#include "platform/errors.h"
+
+namespace qm {
+
+namespace {
+
+enum Column { kNameColumn = 0, kFileSystemColumn = 1, kSizeColumn = 2 };
+
+QString Size(uint64_t bytes) { return QString::fromStdString(FormatSize(static_cast<int64_t>(bytes))); }
+
+QString Messages(const char* key) { return LanguageStore::Instance().Text("Messages", key); }
+
+QString DeviceName(const VolumeRecord& volume) {
+  const QString path = QString::fromStdString(volume.devicePath);
+  return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+bool Scannable(const VolumeRecord& volume) {
+  // Unallocated stretches have no device of their own to open; a disk
+  // that cannot be read shows as a disk row with why in its tooltip.
+  return volume.kind == VolumeRecord::Kind::kVolume || volume.kind == VolumeRecord::Kind::kEmptyDisk;
+}
+
+}  // namespace
+
+DiskSnapshot EnumerateSystemDisks() {
+  DiskSnapshot snapshot;
+  VolumeEnumerator enumerator;
+  if (enumerator.EnumerateVolumes() == 0) return snapshot;
+  enumerator.GetAllVolumes(snapshot.volumes);
+  snapshot.disks = enumerator.disks();
+  return snapshot;
+}
+
+CDiskList::CDiskList(QTreeWidget* view, Enumerator enumerate, VolumeItemFactory volumeItems,
+                     ImageItemFactory imageItems)
+    : QObject(view), view_(view), enumerate_(std::move(enumerate)), volumeItems_(std::move(volumeItems)),
+      imageItems_(std::move(imageItems)) {
+  if (!volumeItems_) {
+    volumeItems_ = [](const VolumeRecord& volume) -> ScanItemPtr {
+      return std::make_shared<SessionScanItem>(volume.letter, volume.devicePath, QString());
+    };
+  }
+  if (!imageItems_) {
+    imageItems_ = [](uint16_t tag, const QString& path) -> ScanItemPtr {
+      return std::make_shared<SessionScanItem>(tag, path.toStdString(), path);
+    };
+  }
+  connect(view_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* row) {
+    if (row != nullptr && ItemOf(row)) emit RowChosen(row);
+  });
+  connect(view_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
+    if (KindOf(row) == RowKind::kDisk || KindOf(row) == RowKind::kImageGroup) row->setExpanded(!row->isExpanded());
+  });
+}
+
+CDiskList::RowKind CDiskList::KindOf(const QTreeWidgetItem* row) const {
+  const auto found = rows_.find(row);
+  return found != rows_.end() ? found->second.kind : RowKind::kDisk;
+}
+
+ScanItemPtr CDiskList::ItemOf(const QTreeWidgetItem* row) const {
+  const auto found = rows_.find(row);
+  return found != rows_.end() ? found->second.item : nullptr;
+}
+
+const VolumeRecord* CDiskList::VolumeOf(const QTreeWidgetItem* row) const {
+  const auto found = rows_.find(row);
+  return found != rows_.end() && found->second.kind == RowKind::kVolume ? &found->second.volume : nullptr;
+}
+
+const DiskRecord* CDiskList::DiskOf(const QTreeWidgetItem* row) const {
+  const auto found = rows_.find(row);
+  if (found == rows_.end()) return nullptr;
+  const RowKind kind = found->second.kind;
+  if (kind != RowKind::kDisk && kind != RowKind::kVolume) return nullptr;
+  const auto disk = knownDisks_.find(found->second.diskNumber);
+  return disk != knownDisks_.end() ? &disk->second : nullptr;
+}
+
+QString CDiskList::ImagePathOf(const QTreeWidgetItem* row) const {
+  const auto found = rows_.find(row);
+  return found != rows_.end() ? found->second.imagePath : QString();
+}
+
+ScanItems CDiskList::ItemsToScan(const QTreeWidgetItem* row) const {
+  ScanItems items;
+  if (row == nullptr) return items;
+  if (ScanItemPtr own = ItemOf(row)) {
+    items.push_back(own);
+    return items;
+  }
+  for (int i = 0; i < row->childCount(); ++i) {
+    if (ScanItemPtr child = ItemOf(row->child(i))) items.push_back(child);
+  }
+  return items;
+}
+
+ScanItems CDiskList::ScannedItems() const {
+  ScanItems items;
+  for (int top = 0; top < view_->topLevelItemCount(); ++top) {
+    for (const ScanItemPtr& item : ItemsToScan(view_->topLevelItem(top))) {
+      if (item->Engine() != nullptr) items.push_back(item);
+    }
+  }
+  return items;
+}
+
+QTreeWidgetItem* CDiskList::DiskRow(int diskNumber) const {
+  for (int top = 0; top < view_->topLevelItemCount(); ++top) {
+    QTreeWidgetItem* row = view_->topLevelItem(top);
+    const auto found = rows_.find(row);
+    if (found != rows_.end() && found->second.kind == RowKind::kDisk && found->second.diskNumber == diskNumber)
+      return row;
+  }
+  return nullptr;
+}
+
+QTreeWidgetItem* CDiskList::AddDiskRow(const DiskRecord& disk) {
+  auto* row = new QTreeWidgetItem;
+  // Disks stay above the loaded images.
+  const int at = imageGroup_ != nullptr ? view_->indexOfTopLevelItem(imageGroup_) : view_->topLevelItemCount();
+  view_->insertTopLevelItem(at, row);
+  rows_[row] = Row{RowKind::kDisk, disk.diskNumber, {}, {}, nullptr};
+  FillTexts(row);
+  row->setExpanded(true);
+  return row;
+}
+
+void CDiskList::AddVolumeRow(QTreeWidgetItem* diskRow, const VolumeRecord& volume, bool) {
+  auto* row = new QTreeWidgetItem(diskRow);
+  rows_[row] = Row{RowKind::kVolume, volume.diskNumber, volume, {}, volumeItems_(volume)};
+  FillTexts(row);
+}
+
+void CDiskList::RemoveRow(QTreeWidgetItem* row) {
+  while (row->childCount() > 0) RemoveRow(row->child(0));
+  rows_.erase(row);
+  delete row;
+}
+
+void CDiskList::FillTexts(QTreeWidgetItem* row) {
+  const Row& data = rows_.at(row);
+  switch (data.kind) {
+    case RowKind::kDisk: {
+      const auto found = knownDisks_.find(data.diskNumber);
+      const DiskRecord disk = found != knownDisks_.end() ? found->second : DiskRecord{};
+      QString text = QString("%1 %2").arg(Messages(disk.removable ? "MSG0202" : "MSG0201")).arg(data.diskNumber + 1);
+      if (!disk.model.empty()) text += "  " + QString::fromStdString(disk.model);
+      row->setText(kNameColumn, text);
+      row->setText(kFileSystemColumn, QString::fromStdString(disk.path));
+      row->setText(kSizeColumn, disk.sectors != 0 ? Size(disk.sectors * disk.sectorSize) : QString());
+      row->setIcon(kNameColumn, QIcon(disk.removable ? ":/skin/images/disk_usb.svg" : ":/skin/images/disk.svg"));
+      QString tip = QString::fromStdString(disk.path);
+      if (disk.openError != 0) tip += "\n" + QString::fromStdString(ErrorText(disk.openError));
+      row->setToolTip(kNameColumn, tip);
+      break;
+    }
+    case RowKind::kVolume: {
+      const VolumeRecord& v = data.volume;
+      QString text = DeviceName(v);
+      if (!v.label.empty()) text += "  " + QString::fromStdString(v.label);
+      if (!v.mountPoint.empty()) text += "  (" + QString::fromStdString(v.mountPoint) + ")";
+      row->setText(kNameColumn, text);
+      row->setToolTip(kNameColumn, QString::fromStdString(v.devicePath));
+      row->setText(kFileSystemColumn, QString::fromStdString(v.fileSystemName));
+      row->setText(kSizeColumn, Size(v.totalBytes));
+      const auto disk = knownDisks_.find(v.diskNumber);
+      const bool removable = disk != knownDisks_.end() && disk->second.removable;
+      row->setIcon(kNameColumn, QIcon(removable ? ":/skin/images/drive_usb.svg" : ":/skin/images/drive.svg"));
+      break;
+    }
+    case RowKind::kImageGroup:
+      row->setText(kNameColumn, "Image File");
+      row->setIcon(kNameColumn, QIcon(":/skin/images/image_file.svg"));
+      break;
+    case RowKind::kImage: {
+      const QFileInfo file(data.imagePath);
+      row->setText(kNameColumn, file.fileName());
+      row->setToolTip(kNameColumn, data.imagePath);
+      row->setText(kSizeColumn, Size(static_cast<uint64_t>(file.size())));
+      row->setIcon(kNameColumn, QIcon(":/skin/images/image_file.svg"));
+      break;
+    }
+  }
+}
+
+void CDiskList::Refresh(enum Refresh mode, bool scanRunning) {
+  const DiskSnapshot snapshot = enumerate_();
+  if (mode == Refresh::kBuild) {
+    for (int top = view_->topLevelItemCount() - 1; top >= 0; --top) {
+      QTreeWidgetItem* row = view_->topLevelItem(top);
+      if (row != imageGroup_) RemoveRow(row);
+    }
+  }
+  if (mode == Refresh::kRemoval) {
+    // A disk is gone when it left the enumeration or when one of the
+    // volumes it had is no longer there (its medium was changed).
+    std::map<int, bool> gone;
+    for (const VolumeRecord& old : knownVolumes_) {
+      bool still = false;
+      for (const VolumeRecord& now : snapshot.volumes) {
+        still = still || (now.diskNumber == old.diskNumber && now.startSector == old.startSector &&
+                          now.devicePath == old.devicePath);
+      }
+      if (!still) gone[old.diskNumber] = true;
+    }
+    for (const auto& [number, known] : knownDisks_) {
+      if (snapshot.disks.find(number) == snapshot.disks.end()) gone[number] = true;
+    }
+    for (const auto& [number, unused] : gone) {
+      if (QTreeWidgetItem* row = DiskRow(number)) RemoveRow(row);
+    }
+  }
+  knownDisks_ = snapshot.disks;
+  knownVolumes_ = snapshot.volumes;
+  if (mode == Refresh::kRemoval) return;
+
+  QTreeWidgetItem* arrived = nullptr;
+  std::map<int, bool> added;  // disks given rows in this refresh
+  for (const VolumeRecord& volume : snapshot.volumes) {
+    QTreeWidgetItem* diskRow = DiskRow(volume.diskNumber);
+    if (diskRow != nullptr && added.find(volume.diskNumber) == added.end()) continue;  // known before
+    if (diskRow == nullptr) {
+      const auto disk = snapshot.disks.find(volume.diskNumber);
+      DiskRecord record = disk != snapshot.disks.end() ? disk->second : DiskRecord{};
+      record.diskNumber = volume.diskNumber;
+      diskRow = AddDiskRow(record);
+      added[volume.diskNumber] = true;
+    }
+    if (!Scannable(volume)) continue;
+    const auto disk = snapshot.disks.find(volume.diskNumber);
+    const bool removable = disk != snapshot.disks.end() && disk->second.removable;
+    AddVolumeRow(diskRow, volume, removable);
+    if (mode == Refresh::kArrival && removable && arrived == nullptr) arrived = diskRow->child(diskRow->childCount() - 1);
+  }
+  if (arrived != nullptr && !scanRunning) view_->setCurrentItem(arrived);
+}
+
+QTreeWidgetItem* CDiskList::AddImage(const QString& path) {
+  if (imageGroup_ == nullptr) {
+    imageGroup_ = new QTreeWidgetItem;
+    view_->addTopLevelItem(imageGroup_);
+    rows_[imageGroup_] = Row{RowKind::kImageGroup, -1, {}, {}, nullptr};
+    FillTexts(imageGroup_);
+    imageGroup_->setExpanded(true);
+  }
+  const uint16_t tag = ++nextImageTag_;
+  auto* row = new QTreeWidgetItem(imageGroup_);
+  rows_[row] = Row{RowKind::kImage, -1, {}, path, imageItems_(tag, path)};
+  FillTexts(row);
+  return row;
+}
+
+void CDiskList::PrepareForPage(bool imageWorkflow) {
+  if (imageGroup_ != nullptr) imageGroup_->setHidden(imageWorkflow);
+  QTreeWidgetItem* firstVolume = nullptr;
+  for (int top = 0; top < view_->topLevelItemCount(); ++top) {
+    QTreeWidgetItem* diskRow = view_->topLevelItem(top);
+    if (KindOf(diskRow) != RowKind::kDisk) continue;
+    for (int i = 0; i < diskRow->childCount(); ++i) {
+      QTreeWidgetItem* row = diskRow->child(i);
+      const DiskRecord* disk = DiskOf(row);
+      if (disk != nullptr && disk->removable) {
+        view_->setCurrentItem(row);
+        return;
+      }
+      if (firstVolume == nullptr) firstVolume = row;
+    }
+  }
+  if (firstVolume != nullptr) view_->setCurrentItem(firstVolume);
+}
+
+QStringList CDiskList::InfoLines(const QTreeWidgetItem* row) const {
+  const auto found = rows_.find(row);
+  if (found == rows_.end()) return {};
+  const Row& data = found->second;
+  const auto line = [](const char* key, const QString& value) {
+    return value.isEmpty() ? Messages(key) : Messages(key) + " " + value;
+  };
+  if (data.kind == RowKind::kVolume) {
+    const VolumeRecord& v = data.volume;
+    const QString unknown = QString::fromUtf8("\u2014");  // not reported by an unmounted volume
+    return {line("MSG0203", DeviceName(v)),
+            line("MSG0204", QString::fromStdString(v.label)),
+            line("MSG0205", QString::fromStdString(v.fileSystemName)),
+            line("MSG0206", Size(v.totalBytes)),
+            line("MSG0207", v.usageKnown ? Size(v.usedBytes) : unknown),
+            line("MSG0208", v.usageKnown ? Size(v.freeBytes) : unknown)};
+  }
+  if (data.kind == RowKind::kImage) {
+    return {line("MSG0209", data.imagePath), line("MSG0210", Size(static_cast<uint64_t>(QFileInfo(data.imagePath).size()))),
+            QString(), QString(), QString(), QString()};
+  }
+  return {};
+}
+
+}  // namespace qm

@@ -1,0 +1,113 @@
+// The list of places to scan: one row per disk with its volumes as child
+// rows, and the disk images the user loaded under an "Image File" row. Each
+// volume and image row holds the scan item that later holds its engine.
+//
+// The rows are built from an enumeration of the disks when the window
+// starts and brought up to date when disks come and go: an arrival adds the
+// rows of new disks (and selects a new removable one unless a scan runs), a
+// removal drops the rows of disks that are gone. A dropped row lets go of
+// its scan item; a progress window still working on it keeps it, and its
+// engine, until it is done.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "app/scan_item.h"
+#include "disk/volumes/disk_record.h"
+#include "disk/volumes/volume_record.h"
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace qm {
+
+// What an enumeration of the disks found.
+struct DiskSnapshot {
+  std::map<int, DiskRecord> disks;
+  std::vector<VolumeRecord> volumes;  // disk by disk, in order on each disk
+};
+
+// The system's disks, through the volume enumerator.
+DiskSnapshot EnumerateSystemDisks();
+
+class CDiskList : public QObject {
+  Q_OBJECT
+ public:
+  enum class Refresh { kBuild, kArrival, kRemoval };
+  enum class RowKind { kDisk, kVolume, kImageGroup, kImage };
+
+  using Enumerator = std::function<DiskSnapshot()>;
+  using VolumeItemFactory = std::function<ScanItemPtr(const VolumeRecord&)>;
+  using ImageItemFactory = std::function<ScanItemPtr(uint16_t tag, const QString& path)>;
+
+  // The default factories open volumes and images through the scan session.
+  CDiskList(QTreeWidget* view, Enumerator enumerate, VolumeItemFactory volumeItems = {},
+            ImageItemFactory imageItems = {});
+
+  // Builds the list afresh, or adds the disks that arrived, or removes the
+  // disks that left. An arrival selects the first volume of a new
+  // removable disk unless `scanRunning`.
+  void Refresh(Refresh mode, bool scanRunning = false);
+
+  // Adds a loaded image under the "Image File" row; it gets the next tag
+  // (1001, 1002, ...). Returns its row.
+  QTreeWidgetItem* AddImage(const QString& path);
+
+  // On entering the page of disks: image rows shown only outside the image
+  // workflow; the first volume of a removable disk selected, else the
+  // first volume of the first disk.
+  void PrepareForPage(bool imageWorkflow);
+
+  RowKind KindOf(const QTreeWidgetItem* row) const;
+  // The scan item of a volume or image row; null for other rows.
+  ScanItemPtr ItemOf(const QTreeWidgetItem* row) const;
+  const VolumeRecord* VolumeOf(const QTreeWidgetItem* row) const;
+  const DiskRecord* DiskOf(const QTreeWidgetItem* row) const;
+  QString ImagePathOf(const QTreeWidgetItem* row) const;
+  // What scanning `row` scans: its own item, or for a disk row every
+  // volume under it, in row order.
+  ScanItems ItemsToScan(const QTreeWidgetItem* row) const;
+  // Every item that holds an engine.
+  ScanItems ScannedItems() const;
+
+  // The six information lines shown for a volume or image row; empty for
+  // other rows.
+  QStringList InfoLines(const QTreeWidgetItem* row) const;
+
+  QTreeWidget* View() const { return view_; }
+
+ signals:
+  // A volume or image row became the current row.
+  void RowChosen(QTreeWidgetItem* row);
+
+ private:
+  struct Row {
+    RowKind kind = RowKind::kDisk;
+    int diskNumber = -1;
+    VolumeRecord volume;
+    QString imagePath;
+    ScanItemPtr item;
+  };
+
+  QTreeWidgetItem* DiskRow(int diskNumber) const;
+  QTreeWidgetItem* AddDiskRow(const DiskRecord& disk);
+  void AddVolumeRow(QTreeWidgetItem* diskRow, const VolumeRecord& volume, bool removable);
+  void RemoveRow(QTreeWidgetItem* row);
+  void FillTexts(QTreeWidgetItem* row);
+
+  QTreeWidget* view_;
+  Enumerator enumerate_;
+  VolumeItemFactory volumeItems_;
+  ImageItemFactory imageItems_;
+  std::map<const QTreeWidgetItem*, Row> rows_;
+  std::map<int, DiskRecord> knownDisks_;
+  std::vector<VolumeRecord> knownVolumes_;
+  QTreeWidgetItem* imageGroup_ = nullptr;
+  uint16_t nextImageTag_ = 1000;
+};
+
+}  // namespace qm

@@ -1,0 +1,152 @@
+#include "app/disk_list.h"
+
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "fake_engine.h"
+
+namespace qm::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+VolumeRecord Volume(int disk, uint16_t letter, const std::string& device, uint64_t start,
+                    VolumeRecord::Kind kind = VolumeRecord::Kind::kVolume) {
+  VolumeRecord v;
+  v.diskNumber = disk;
+  v.letter = letter;
+  v.devicePath = device;
+  v.startSector = start;
+  v.totalBytes = 1ull << 30;
+  v.fileSystemName = "FAT32";
+  v.kind = kind;
+  return v;
+}
+
+DiskRecord Disk(int number, const std::string& path, bool removable) {
+  DiskRecord d;
+  d.diskNumber = number;
+  d.path = path;
+  d.removable = removable;
+  d.sectors = 1 << 22;
+  return d;
+}
+
+// The machine's disks as the test sets them, and the items the list made.
+struct FakeMachine {
+  DiskSnapshot now;
+  std::vector<std::weak_ptr<ScanItem>> made;
+
+  void Plug(const DiskRecord& disk, std::vector<VolumeRecord> volumes) {
+    now.disks[disk.diskNumber] = disk;
+    for (VolumeRecord& v : volumes) now.volumes.push_back(v);
+  }
+  void Unplug(int disk) {
+    now.disks.erase(disk);
+    std::erase_if(now.volumes, [disk](const VolumeRecord& v) { return v.diskNumber == disk; });
+  }
+  std::unique_ptr<CDiskList> List(QTreeWidget& view) {
+    view.setColumnCount(3);
+    return std::make_unique<CDiskList>(
+        &view, [this] { return now; },
+        [this](const VolumeRecord& v) -> ScanItemPtr {
+          auto item = std::make_shared<FakeScanItem>(v.letter, FakeScript{}, 0ms);
+          made.push_back(item);
+          return item;
+        },
+        [](uint16_t tag, const QString& path) -> ScanItemPtr {
+          return std::make_shared<FakeScanItem>(tag, FakeScript{}, 0ms, path);
+        });
+  }
+};
+
+QStringList Texts(QTreeWidgetItem* row) {
+  QStringList texts;
+  for (int i = 0; i < row->childCount(); ++i) texts << row->child(i)->text(0);
+  return texts;
+}
+
+TEST(DiskList, DisksHoldTheirVolumesInOrderAndOnlyScannableOnes) {
+  FakeMachine machine;
+  machine.Plug(Disk(0, "/dev/sda", false),
+               {Volume(0, 1, "/dev/sda1", 2048), Volume(0, 2, "/dev/sda2", 1050624),
+                Volume(0, 0, "", 2000000, VolumeRecord::Kind::kGap), Volume(0, 3, "/dev/sda3", 3000000)});
+  QTreeWidget view;
+  auto list = machine.List(view);
+  list->Refresh(CDiskList::Refresh::kBuild);
+  ASSERT_EQ(view.topLevelItemCount(), 1);
+  QTreeWidgetItem* disk = view.topLevelItem(0);
+  EXPECT_EQ(disk->text(0), "Disk 1");
+  EXPECT_EQ(Texts(disk), (QStringList{"sda1", "sda2", "sda3"}));
+  EXPECT_EQ(list->ItemsToScan(disk).size(), 3u);
+  EXPECT_EQ(list->ItemsToScan(disk)[2]->Key(), 3);
+
+  list->PrepareForPage(false);
+  EXPECT_EQ(view.currentItem(), disk->child(0));
+  const QStringList info = list->InfoLines(disk->child(1));
+  EXPECT_EQ(info.value(0), "Partition: sda2");
+  EXPECT_EQ(info.value(2), "File system: FAT32");
+  EXPECT_EQ(info.value(3), "Capacity: 1.00 GB");
+  EXPECT_EQ(info.value(4), QString::fromUtf8("Used: \u2014"));
+  EXPECT_TRUE(list->InfoLines(disk).isEmpty());
+}
+
+TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
+  FakeMachine machine;
+  machine.Plug(Disk(0, "/dev/sda", false), {Volume(0, 1, "/dev/sda1", 2048)});
+  QTreeWidget view;
+  auto list = machine.List(view);
+  list->Refresh(CDiskList::Refresh::kBuild);
+  list->AddImage("/tmp/card.img");
+  list->PrepareForPage(false);
+
+  // A stick plugged in while no scan runs is added above the images and chosen.
+  machine.Plug(Disk(1, "/dev/sdb", true), {Volume(1, 2, "/dev/sdb1", 2048)});
+  list->Refresh(CDiskList::Refresh::kArrival);
+  ASSERT_EQ(view.topLevelItemCount(), 3);
+  QTreeWidgetItem* stick = view.topLevelItem(1);
+  EXPECT_EQ(stick->text(0), "Removable disk 2");
+  EXPECT_EQ(view.currentItem(), stick->child(0));
+  EXPECT_EQ(Texts(view.topLevelItem(0)), QStringList{"sda1"});  // not added twice
+
+  // One plugged in during a scan leaves the selection alone.
+  machine.Plug(Disk(2, "/dev/sdc", true), {Volume(2, 3, "/dev/sdc1", 2048)});
+  list->Refresh(CDiskList::Refresh::kArrival, /*scanRunning=*/true);
+  EXPECT_EQ(view.currentItem(), stick->child(0));
+
+  // A window still scanning the stick keeps its item when it is pulled.
+  ScanItems scanning = list->ItemsToScan(stick);
+  std::weak_ptr<ScanItem> watched = scanning.front();
+  machine.Unplug(1);
+  list->Refresh(CDiskList::Refresh::kRemoval);
+  ASSERT_EQ(view.topLevelItemCount(), 3);
+  EXPECT_EQ(view.topLevelItem(0)->text(0), "Disk 1");
+  EXPECT_EQ(view.topLevelItem(1)->text(0), "Removable disk 3");
+  EXPECT_EQ(view.topLevelItem(2)->text(0), "Image File");
+  EXPECT_FALSE(watched.expired());
+  scanning.clear();
+  EXPECT_TRUE(watched.expired());
+}
+
+TEST(DiskList, LoadedImagesGetTagsUnderOneGroupRow) {
+  FakeMachine machine;
+  QTreeWidget view;
+  auto list = machine.List(view);
+  list->Refresh(CDiskList::Refresh::kBuild);
+  QTreeWidgetItem* first = list->AddImage("/home/ana/first.img");
+  QTreeWidgetItem* second = list->AddImage("/home/ana/second card.img");
+  ASSERT_EQ(view.topLevelItemCount(), 1);
+  EXPECT_EQ(first->parent(), second->parent());
+  EXPECT_EQ(list->ItemOf(first)->Key(), 1001);
+  EXPECT_EQ(list->ItemOf(second)->Key(), 1002);
+  EXPECT_EQ(second->text(0), "second card.img");
+  EXPECT_EQ(list->InfoLines(second).value(0), "Image file: /home/ana/second card.img");
+
+  list->PrepareForPage(true);
+  EXPECT_TRUE(first->parent()->isHidden());
+  list->PrepareForPage(false);
+  EXPECT_FALSE(first->parent()->isHidden());
+}
+
+}  // namespace
+}  // namespace qm::testing
