@@ -194,15 +194,15 @@ void CDiskList::FillTexts(QTreeWidgetItem* row) {
   }
 }
 
-void CDiskList::Refresh(enum Refresh mode, bool scanRunning) {
+void CDiskList::Refresh(RefreshMode mode, bool scanRunning) {
   const DiskSnapshot snapshot = enumerate_();
-  if (mode == Refresh::kBuild) {
+  if (mode == RefreshMode::kBuild) {
     for (int top = view_->topLevelItemCount() - 1; top >= 0; --top) {
       QTreeWidgetItem* row = view_->topLevelItem(top);
       if (row != imageGroup_) RemoveRow(row);
     }
   }
-  if (mode == Refresh::kRemoval) {
+  if (mode == RefreshMode::kRemoval) {
     // A disk is gone when it left the enumeration or when one of the
     // volumes it had is no longer there (its medium was changed).
     std::map<int, bool> gone;
@@ -223,7 +223,7 @@ void CDiskList::Refresh(enum Refresh mode, bool scanRunning) {
   }
   knownDisks_ = snapshot.disks;
   knownVolumes_ = snapshot.volumes;
-  if (mode == Refresh::kRemoval) return;
+  if (mode == RefreshMode::kRemoval) return;
 
   QTreeWidgetItem* arrived = nullptr;
   std::map<int, bool> added;  // disks given rows in this refresh
@@ -241,7 +241,7 @@ void CDiskList::Refresh(enum Refresh mode, bool scanRunning) {
     const auto disk = snapshot.disks.find(volume.diskNumber);
     const bool removable = disk != snapshot.disks.end() && disk->second.removable;
     AddVolumeRow(diskRow, volume, removable);
-    if (mode == Refresh::kArrival && removable && arrived == nullptr) arrived = diskRow->child(diskRow->childCount() - 1);
+    if (mode == RefreshMode::kArrival && removable && arrived == nullptr) arrived = diskRow->child(diskRow->childCount() - 1);
   }
   if (arrived != nullptr && !scanRunning) view_->setCurrentItem(arrived);
 }

@@ -37,7 +37,7 @@ DiskSnapshot EnumerateSystemDisks();
 class CDiskList : public QObject {
   Q_OBJECT
  public:
-  enum class Refresh { kBuild, kArrival, kRemoval };
+  enum class RefreshMode { kBuild, kArrival, kRemoval };
   enum class RowKind { kDisk, kVolume, kImageGroup, kImage };
 
   using Enumerator = std::function<DiskSnapshot()>;
@@ -51,7 +51,7 @@ class CDiskList : public QObject {
   // Builds the list afresh, or adds the disks that arrived, or removes the
   // disks that left. An arrival selects the first volume of a new
   // removable disk unless `scanRunning`.
-  void Refresh(Refresh mode, bool scanRunning = false);
+  void Refresh(RefreshMode mode, bool scanRunning = false);
 
   // Adds a loaded image under the "Image File" row; it gets the next tag
   // (1001, 1002, ...). Returns its row.

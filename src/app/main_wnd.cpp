@@ -1,6 +1,10 @@
 #include "app/main_wnd.h"
 
 #include <QAbstractButton>
+#include <QEvent>
+#include <QHash>
+#include <QPushButton>
+#include <QSignalBlocker>
 #include <QActionGroup>
 #include <QDesktopServices>
 #include <QLabel>
@@ -13,6 +17,7 @@
 
 #include "app/language_store.h"
 #include "app/message_box.h"
+#include "disk/watch/device_watch.h"
 #include "ui/skin_loader.h"
 #include "ui/skin_notifications.h"
 
@@ -25,21 +30,25 @@ const QStringList kRequiredControls = {
     "LblProductName", "TabScan", "TabFileType", "TabRecover", "BtnAssist", "TabPage", "Txt1", "Txt2",
     "ChkPhoto", "ChkMusic", "ChkVideo", "ChkOffice", "ChkArchive", "ChkOther", "ChkRecoverAll", "BtnStart",
     "DiskList", "PartitionListBar", "Label1", "Label2", "Label3", "Label4", "Label5", "Label6",
-    "TypeTree", "FileList", "PreviewEdit", "SelectedFileInfo", "BtnPrev", "BtnNext", "BtnScan", "BtnRecover"};
+    "TypeTree", "FileList", "PreviewEdit", "SelectedFileInfo", "BtnPrev", "BtnNext", "BtnScan", "BtnRecover",
+    "BtnDeletedRecovery", "BtnDeepRecovery", "BtnFormattedRecovery", "BtnCreateImageMode", "TxtMainInfo",
+    "BtnLoadImage", "BtnCreateImage"};
 
 constexpr const char* kProjectPage = "https://github.com/quillmark/quillmark";
 
 }  // namespace
 
-CMainWnd::CMainWnd() = default;
+CMainWnd::CMainWnd(MainWndServices services) : services_(std::move(services)) {}
 
-std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error) {
+CMainWnd::~CMainWnd() = default;
+
+std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices services) {
   LoadedLayout layout = SkinLoader::Load("skin.ui", kRequiredControls);
   if (!layout.root) {
     if (error != nullptr) *error = layout.error;
     return nullptr;
   }
-  std::unique_ptr<CMainWnd> window(new CMainWnd());
+  std::unique_ptr<CMainWnd> window(new CMainWnd(std::move(services)));
   window->setObjectName("FileRecoveryWnd");
   window->layout_ = layout.root.release();
   auto* column = new QVBoxLayout(window.get());
@@ -56,6 +65,22 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error) {
   CMainWnd* self = window.get();
   window->notifications_ =
       new SkinNotifications(window->layout_, [self](const Notification& n) { self->OnNotification(n); });
+  // The mode buttons describe themselves while the mouse is over them.
+  for (const char* name : {"BtnDeletedRecovery", "BtnDeepRecovery", "BtnFormattedRecovery", "BtnCreateImageMode"}) {
+    FindControl(window->layout_, name)->installEventFilter(self);
+  }
+
+  auto* diskView = FindControlAs<QTreeWidget>(window->layout_, "DiskList");
+  diskView->setColumnWidth(0, 330);
+  window->disks_ = new CDiskList(diskView, window->services_.enumerate, window->services_.volumeItems,
+                                 window->services_.imageItems);
+  connect(window->disks_, &CDiskList::RowChosen, self, [self](QTreeWidgetItem* row) { self->ShowDiskInfo(row); });
+  connect(diskView, &QTreeWidget::itemDoubleClicked, self, [self](QTreeWidgetItem* row) {
+    if (self->disks_->ItemOf(row) && !self->imageMode_) self->StartScan();
+  });
+  window->disks_->Refresh(CDiskList::RefreshMode::kBuild);
+  if (window->services_.watchDevices) window->WatchDevices();
+
   window->ApplyTexts();
   window->ShowPage(0);
   return window;
@@ -115,50 +140,152 @@ void CMainWnd::ChangeLanguage(const QString& language) {
   ApplyTexts();
 }
 
+int CMainWnd::CurrentPage() const { return pages_->currentIndex(); }
+
+QString CMainWnd::Message(const char* key) const { return LanguageStore::Instance().Text("Messages", key); }
+
 void CMainWnd::ShowPage(int page) {
   pages_->setCurrentIndex(page);
   // The banner says what the page is for.
-  const LanguageStore& store = LanguageStore::Instance();
   const auto banner = [&](const char* titleKey, const QString& text, const char* image) {
-    const QString title = store.Text("Messages", titleKey);
+    const QString title = Message(titleKey);
     if (!title.isEmpty()) FindControlAs<QLabel>(layout_, "Txt1")->setText(title);
     if (!text.isEmpty()) FindControlAs<QLabel>(layout_, "Txt2")->setText(text);
     FindControlAs<QLabel>(layout_, "ToolBar2Logo")->setPixmap(QIcon(image).pixmap(40, 40));
   };
   if (page == 0) {
-    const TextSection texts = store.Section("MainWnd");
+    const TextSection texts = LanguageStore::Instance().Section("MainWnd");
     FindControlAs<QLabel>(layout_, "Txt1")->setText(texts.value("Txt1", FindControlAs<QLabel>(layout_, "Txt1")->text()));
     FindControlAs<QLabel>(layout_, "Txt2")->setText(texts.value("Txt2", FindControlAs<QLabel>(layout_, "Txt2")->text()));
+    FindControlAs<QLabel>(layout_, "ToolBar2Logo")->setPixmap(QIcon(":/skin/images/scan.svg").pixmap(40, 40));
   } else if (page == 1) {
-    banner("MSG0501", store.Text("Messages", "MSG0502"), ":/skin/images/scan.svg");
+    if (imageMode_) {
+      banner("MSG0212", Message("MSG0213"), ":/skin/images/image_file.svg");
+    } else {
+      banner("MSG0501", Message("MSG0502"), ":/skin/images/scan.svg");
+    }
   } else if (page == 2) {
-    banner("MSG0601", store.Text("Messages", "MSG0602"), ":/skin/images/scan.svg");
+    banner("MSG0601", Message("MSG0602"), ":/skin/images/scan.svg");
   } else {
-    const QString found = store.Text("Messages", "MSG0802");
-    banner("MSG0801", found.isEmpty() ? QString() : QString(found).replace("%s", "0"), ":/skin/images/recover.svg");
+    const QString found = Message("MSG0802");
+    banner("MSG0801", found.isEmpty() ? QString() : QString(found).replace("%s", QString::number(results_.size())),
+           ":/skin/images/recover.svg");
   }
-  FindControl(layout_, "BtnScan")->setVisible(page == 1 || page == 2);
+  auto* scan = FindControlAs<QPushButton>(layout_, "BtnScan");
+  scan->setText(imageMode_ && page == 1 ? Message("MSG0211") : LanguageStore::Instance().Text("MainWnd", "BtnScan"));
+  scan->setVisible(page == 1 || page == 2);
   FindControl(layout_, "BtnRecover")->setVisible(page == 3);
   FindControl(layout_, "BtnPrev")->setVisible(page > 0);
-  FindControl(layout_, "BtnNext")->setVisible(page == 1);
+  FindControl(layout_, "BtnNext")->setVisible(page == 1 || page == 2);
   FindControl(layout_, "SelectedFileInfo")->setVisible(page == 3);
+  FindControl(layout_, "BtnLoadImage")->setVisible(!imageMode_);
   // The first page carries its own Start button; an empty footer would be
   // a bare band.
   FindControl(layout_, "SubBar1")->setVisible(page != 0);
+  const char* tab = page == 1 ? "TabScan" : page == 2 ? "TabFileType" : page == 3 ? "TabRecover" : nullptr;
+  if (tab != nullptr) {
+    auto* button = FindControlAs<QAbstractButton>(layout_, tab);
+    const QSignalBlocker quiet(button);
+    button->setChecked(true);
+  }
+}
+
+void CMainWnd::EnterDiskPage() {
+  ShowPage(1);
+  disks_->PrepareForPage(imageMode_);
+}
+
+bool CMainWnd::eventFilter(QObject* watched, QEvent* event) {
+  static const QHash<QString, const char*> kDescriptions = {{"BtnDeletedRecovery", "MSG0101"},
+                                                           {"BtnDeepRecovery", "MSG0102"},
+                                                           {"BtnFormattedRecovery", "MSG0103"},
+                                                           {"BtnCreateImageMode", "MSG0104"}};
+  const auto found = kDescriptions.constFind(watched->objectName());
+  if (found != kDescriptions.cend() && (event->type() == QEvent::Enter || event->type() == QEvent::Leave)) {
+    auto* info = FindControlAs<QLabel>(layout_, "TxtMainInfo");
+    info->setText(event->type() == QEvent::Enter ? Message(*found)
+                                                 : LanguageStore::Instance().Text("MainWnd", "TxtMainInfo"));
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void CMainWnd::OnCategoryBox(const QString& name, bool checked) {
+  static const QHash<QString, const char*> kGroups = {{"ChkPhoto", "FileTypePhoto"}, {"ChkMusic", "FileTypeAudio"},
+                                                     {"ChkVideo", "FileTypeVideo"}, {"ChkOffice", "FileTypeOffice"},
+                                                     {"ChkArchive", "FileTypeZip"},  {"ChkOther", "FileTypeOther"}};
+  if (name == u"ChkRecoverAll") {
+    for (auto it = kGroups.cbegin(); it != kGroups.cend(); ++it) {
+      FindControlAs<QAbstractButton>(layout_, it.key())->setChecked(checked);
+    }
+  } else if (const auto group = kGroups.constFind(name); group != kGroups.cend()) {
+    for (QAbstractButton* option : FindControl(layout_, *group)->findChildren<QAbstractButton*>()) {
+      option->setChecked(checked);
+    }
+  }
+  bool any = false;
+  for (auto it = kGroups.cbegin(); it != kGroups.cend(); ++it) {
+    any = any || FindControlAs<QAbstractButton>(layout_, it.key())->isChecked();
+  }
+  FindControl(layout_, "BtnStart")->setEnabled(any);
+}
+
+void CMainWnd::ShowDiskInfo(QTreeWidgetItem* row) {
+  const QStringList lines = disks_->InfoLines(row);
+  if (lines.isEmpty()) return;
+  diskChosen_ = true;
+  for (int i = 0; i < 6; ++i) {
+    auto* label = FindControlAs<QLabel>(layout_, QString("Label%1").arg(i + 1));
+    label->setText(lines.value(i));
+    label->setToolTip(i == 0 || i == 1 || i == 5 ? lines.value(i) : QString());
+  }
 }
 
 void CMainWnd::OnNotification(const Notification& n) {
-  if (n.type == u"selectchanged" && n.value == 1) {
-    if (n.control == u"TabScan") ShowPage(1);
-    if (n.control == u"TabFileType") ShowPage(2);
-    if (n.control == u"TabRecover") ShowPage(3);
-  } else if (n.type == u"click") {
-    if (n.control == u"BtnStart" || n.control == u"BtnNext") {
-      FindControlAs<QAbstractButton>(layout_, "TabScan")->setChecked(true);
-      ShowPage(1);
-    } else if (n.control == u"BtnPrev") {
-      ShowPage(0);
+  if (n.type == u"selectchanged") {
+    if (n.value == 1 && n.control == u"TabScan") ShowPage(1);
+    if (n.value == 1 && n.control == u"TabFileType") ShowPage(2);
+    if (n.value == 1 && n.control == u"TabRecover") ShowPage(3);
+    if (n.control.startsWith(u"Chk") && n.control != u"ChkAllListSel") OnCategoryBox(n.control, n.value != 0);
+    return;
+  }
+  if (n.type != u"click") return;
+  const QString& c = n.control;
+  if (c == u"BtnStart" || c == u"BtnDeepRecovery" || c == u"BtnFormattedRecovery") {
+    scanMode_ = kDeepScan;
+    imageMode_ = false;
+    EnterDiskPage();
+  } else if (c == u"BtnDeletedRecovery") {
+    scanMode_ = kQuickScan;
+    imageMode_ = false;
+    EnterDiskPage();
+  } else if (c == u"BtnCreateImageMode") {
+    imageMode_ = true;
+    EnterDiskPage();
+  } else if (c == u"BtnScan") {
+    if (imageMode_ && CurrentPage() == 1) CreateImage();
+    else StartScan();
+  } else if (c == u"BtnLoadImage") {
+    LoadImage();
+  } else if (c == u"BtnCreateImage") {
+    CreateImage();
+  } else if (c == u"BtnNext") {
+    const int page = CurrentPage();
+    if (page == 0) {
+      EnterDiskPage();
+    } else if (page == 1) {
+      if (!diskChosen_ || !disks_->ItemOf(disks_->View()->currentItem())) {
+        CMessageBox::Show(CMessageBox::Information, this, "Please select disk media for next step!");
+      } else {
+        ShowPage(2);
+      }
+    } else if (page == 2) {
+      ShowPage(3);
     }
+  } else if (c == u"BtnPrev") {
+    const int page = CurrentPage();
+    if (page == 1) ShowPage(0);
+    else if (page == 2) ShowPage(1);
+    else if (page == 3) ShowPage(scanFromTypePage_ ? 2 : 1);
   }
 }
 

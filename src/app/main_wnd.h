@@ -1,26 +1,50 @@
 // The application's main window: the "skin.ui" layout with its caption band,
-// pages and help menu. The scan workflow builds on this shell.
+// pages and help menu, and the workflow from what to look for, to where, to
+// the scan, its results and their recovery.
 #pragma once
 
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
+#include <vector>
+
+#include "app/disk_list.h"
+#include "results/found_file_record.h"
 
 class QMenu;
+class QSocketNotifier;
 class QStackedWidget;
+class QTreeWidgetItem;
 
 namespace qm {
 
+class DeviceWatch;
 class SkinNotifications;
 struct Notification;
+
+// What the window works with besides its layout; tests put fakes here.
+struct MainWndServices {
+  CDiskList::Enumerator enumerate = EnumerateSystemDisks;
+  CDiskList::VolumeItemFactory volumeItems;  // null: volumes open through the scan session
+  CDiskList::ImageItemFactory imageItems;    // likewise for images
+  bool watchDevices = true;
+  // Questions to the user that need a file dialog; each returns an empty
+  // text when the user cancels.
+  std::function<QString(QWidget* owner)> chooseImageToLoad;
+  std::function<QString(QWidget* owner, const QString& proposedName)> chooseImageToSave;
+  std::function<QString(QWidget* owner)> chooseRecoveryFolder;
+};
 
 class CMainWnd : public QWidget {
   Q_OBJECT
  public:
   static constexpr const char* kTitle = "Quillmark Free";
+  enum ScanMode { kQuickScan = 0, kDeepScan = 1 };
 
   // Null when the layout is missing or lacks a control; `error` says which.
-  static std::unique_ptr<CMainWnd> Create(QString* error);
+  static std::unique_ptr<CMainWnd> Create(QString* error, MainWndServices services = {});
+  ~CMainWnd() override;
 
   // Makes a language current and shows the window's texts in it.
   void ChangeLanguage(const QString& language);
@@ -29,20 +53,58 @@ class CMainWnd : public QWidget {
 
   QWidget* Layout() const { return layout_; }
   QMenu* HelpMenu() const { return helpMenu_; }
+  CDiskList* Disks() const { return disks_; }
+  int CurrentPage() const;
+  int Mode() const { return scanMode_; }
+  bool ImageWorkflow() const { return imageMode_; }
+  // What the category sorting of the last scan returned.
+  const std::vector<FoundFileRecord>& Results() const { return results_; }
+
+  // The steps of the workflow, as the buttons run them.
+  void StartScan();
+  void CreateImage();
+  void LoadImage();
+  // Recovers `records` into a folder the user chooses.
+  void Recover(const std::vector<FoundFileRecord>& records);
+  // Brings the disk list up to date after disks came or went.
+  void RefreshDisks(CDiskList::RefreshMode mode);
 
  signals:
   void QuitRequested();
+  // The category sorting of a scan is done and Results() holds its records.
+  void ResultsReady();
 
  private:
-  CMainWnd();
+  explicit CMainWnd(MainWndServices services);
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void BuildHelpMenu();
+  void WatchDevices();
   void OnNotification(const Notification& notification);
   void ShowPage(int page);
+  void EnterDiskPage();
+  void OnCategoryBox(const QString& name, bool checked);
+  void ShowDiskInfo(QTreeWidgetItem* row);
+  void SortResults(ScanItems scanned);
+  void OnSortingFinished();
+  std::string CategoryFilter() const;
+  QString Message(const char* key) const;
 
+  MainWndServices services_;
   QWidget* layout_ = nullptr;
   QStackedWidget* pages_ = nullptr;
   QMenu* helpMenu_ = nullptr;
   SkinNotifications* notifications_ = nullptr;
+  CDiskList* disks_ = nullptr;
+  std::unique_ptr<DeviceWatch> deviceWatch_;
+  QSocketNotifier* deviceNotifier_ = nullptr;
+
+  int scanMode_ = kDeepScan;
+  bool imageMode_ = false;
+  bool diskChosen_ = false;
+  bool scanRunning_ = false;
+  bool scanFromTypePage_ = false;
+  ScanItems lastScanned_;
+  std::vector<FoundFileRecord> results_;
 };
 
 }  // namespace qm

@@ -23,6 +23,9 @@ class ScanItem {
   virtual uint16_t Key() const = 0;
   // Empty for a partition.
   virtual QString ImagePath() const = 0;
+  // The block device or file that is read, to keep recovered files off it;
+  // empty when unknown.
+  virtual std::string SourcePath() const { return {}; }
   // Null until opened.
   virtual IFileRecoveryParse* Engine() const = 0;
 

@@ -8,6 +8,7 @@
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/scan_item.h"
+#include "platform/errors.h"
 #include "ui/skin_loader.h"
 
 namespace qm {
@@ -81,11 +82,13 @@ void CScanProcessWnd::Run() {
                                           Message("MSG0702"), Message("MSG0703"));
     Store([&] { figures_ = Figures{stage}; });
     std::string message;
-    if (item->Open(mode_ == kDeep, message) != 0 || item->Engine() == nullptr) {
+    const int opened = item->Open(mode_ == kDeep, message);
+    if (opened != 0 || item->Engine() == nullptr) {
       // The other volumes are still scanned; the window then closes with
       // kFailed so that the user hears of this one.
       item->Close();
       failure_ = QString::fromStdString(message);
+      failureCode_ = opened != 0 ? opened : err::kNotReady;
       openFailed = true;
       continue;
     }
@@ -94,7 +97,10 @@ void CScanProcessWnd::Run() {
     anyScanned = true;
     if (rc == kCancelCode) break;
     // A volume that failed does not keep the others from being scanned.
-    if (rc != 0) failure_ = QString::fromStdString(message);
+    if (rc != 0) {
+      failure_ = QString::fromStdString(message);
+      failureCode_ = rc;
+    }
   }
   if (anyScanned) emit ScanFinished();
   const int result = openFailed ? kFailed : kFinished;

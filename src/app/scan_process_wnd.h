@@ -26,6 +26,8 @@ class CScanProcessWnd final : public CProcessWnd {
   // Why the last item that could not be opened or scanned failed, for the
   // user; empty when none did.
   QString FailureText() const { return failure_; }
+  // Its error code, 0 when none failed.
+  int FailureCode() const { return failureCode_; }
 
  signals:
   // Emitted from the worker (so queued to the owner) once it has gone
@@ -60,7 +62,8 @@ class CScanProcessWnd final : public CProcessWnd {
   QLabel* totalFile_ = nullptr;
   QProgressBar* progress_ = nullptr;
   Figures figures_;   // under lock_
-  QString failure_;   // written by the worker before it finishes
+  QString failure_;      // written by the worker before it finishes
+  int failureCode_ = 0;  // likewise
 };
 
 }  // namespace qm

@@ -13,6 +13,16 @@ SessionScanItem::SessionScanItem(uint16_t key, std::string source, QString image
       history_(history != nullptr ? *history : GetScanHistory()),
       disks_(disks != nullptr ? *disks : DiskTable::System()) {}
 
+std::string SessionScanItem::SourcePath() const {
+  // The device the session resolved (a partition inside an image names its
+  // image file); before it is opened, what the item was made with.
+  if (session_ && !session_->source().path.empty()) {
+    const session::ScanSource& source = session_->source();
+    return source.devicePath.empty() ? source.path : source.devicePath;
+  }
+  return source_;
+}
+
 session::ScanVolume* SessionScanItem::Volume() const {
   if (!session_ || volumeIndex_ >= session_->volumes().size()) return nullptr;
   return &session_->volumes()[volumeIndex_];

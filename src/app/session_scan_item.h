@@ -20,6 +20,7 @@ class SessionScanItem : public ScanItem {
 
   uint16_t Key() const override { return key_; }
   QString ImagePath() const override { return imagePath_; }
+  std::string SourcePath() const override;
   IFileRecoveryParse* Engine() const override;
 
   int Open(bool deep, std::string& message) override;

@@ -73,7 +73,7 @@ TEST(DiskList, DisksHoldTheirVolumesInOrderAndOnlyScannableOnes) {
                 Volume(0, 0, "", 2000000, VolumeRecord::Kind::kGap), Volume(0, 3, "/dev/sda3", 3000000)});
   QTreeWidget view;
   auto list = machine.List(view);
-  list->Refresh(CDiskList::Refresh::kBuild);
+  list->Refresh(CDiskList::RefreshMode::kBuild);
   ASSERT_EQ(view.topLevelItemCount(), 1);
   QTreeWidgetItem* disk = view.topLevelItem(0);
   EXPECT_EQ(disk->text(0), "Disk 1");
@@ -96,13 +96,13 @@ TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
   machine.Plug(Disk(0, "/dev/sda", false), {Volume(0, 1, "/dev/sda1", 2048)});
   QTreeWidget view;
   auto list = machine.List(view);
-  list->Refresh(CDiskList::Refresh::kBuild);
+  list->Refresh(CDiskList::RefreshMode::kBuild);
   list->AddImage("/tmp/card.img");
   list->PrepareForPage(false);
 
   // A stick plugged in while no scan runs is added above the images and chosen.
   machine.Plug(Disk(1, "/dev/sdb", true), {Volume(1, 2, "/dev/sdb1", 2048)});
-  list->Refresh(CDiskList::Refresh::kArrival);
+  list->Refresh(CDiskList::RefreshMode::kArrival);
   ASSERT_EQ(view.topLevelItemCount(), 3);
   QTreeWidgetItem* stick = view.topLevelItem(1);
   EXPECT_EQ(stick->text(0), "Removable disk 2");
@@ -111,14 +111,14 @@ TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
 
   // One plugged in during a scan leaves the selection alone.
   machine.Plug(Disk(2, "/dev/sdc", true), {Volume(2, 3, "/dev/sdc1", 2048)});
-  list->Refresh(CDiskList::Refresh::kArrival, /*scanRunning=*/true);
+  list->Refresh(CDiskList::RefreshMode::kArrival, /*scanRunning=*/true);
   EXPECT_EQ(view.currentItem(), stick->child(0));
 
   // A window still scanning the stick keeps its item when it is pulled.
   ScanItems scanning = list->ItemsToScan(stick);
   std::weak_ptr<ScanItem> watched = scanning.front();
   machine.Unplug(1);
-  list->Refresh(CDiskList::Refresh::kRemoval);
+  list->Refresh(CDiskList::RefreshMode::kRemoval);
   ASSERT_EQ(view.topLevelItemCount(), 3);
   EXPECT_EQ(view.topLevelItem(0)->text(0), "Disk 1");
   EXPECT_EQ(view.topLevelItem(1)->text(0), "Removable disk 3");
@@ -132,7 +132,7 @@ TEST(DiskList, LoadedImagesGetTagsUnderOneGroupRow) {
   FakeMachine machine;
   QTreeWidget view;
   auto list = machine.List(view);
-  list->Refresh(CDiskList::Refresh::kBuild);
+  list->Refresh(CDiskList::RefreshMode::kBuild);
   QTreeWidgetItem* first = list->AddImage("/home/ana/first.img");
   QTreeWidgetItem* second = list->AddImage("/home/ana/second card.img");
   ASSERT_EQ(view.topLevelItemCount(), 1);

@@ -1,0 +1,269 @@
+// The main window's long steps: scanning, sorting the results into their
+// categories, recovering, and copying a disk into an image. Each runs in
+// its progress window; the window here prepares it and takes the result.
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTreeWidget>
+
+#include "app/create_image_process_wnd.h"
+#include "app/formatting.h"
+#include "app/image_destination.h"
+#include "app/language_store.h"
+#include "app/main_wnd.h"
+#include "app/message_box.h"
+#include "app/message_format.h"
+#include "app/recover_process_wnd.h"
+#include "app/scan_process_wnd.h"
+#include "app/search_process_wnd.h"
+#include "disk/watch/device_watch.h"
+#include "platform/errors.h"
+#include "results/categories.h"
+#include "session/same_disk.h"
+#include "ui/skin_loader.h"
+
+namespace qm {
+
+namespace {
+
+// The type options of the file-type page, by group, with the category list
+// a fully checked group stands for.
+struct TypeGroup {
+  const char* name;
+  const std::string* list;
+};
+const TypeGroup kTypeGroups[] = {{"FileTypePhoto", &kPhotoList}, {"FileTypeAudio", &kAudioList},
+                                 {"FileTypeVideo", &kVideoList}, {"FileTypeOffice", &kDocumentList},
+                                 {"FileTypeZip", &kArchiveList}};
+
+QString DefaultImageToLoad(QWidget* owner) {
+  return QFileDialog::getOpenFileName(owner, QString(), QString(), "Image Files (*.img);;All Files (*)");
+}
+
+QString DefaultImageToSave(QWidget* owner, const QString& proposed) {
+  QFileDialog dialog(owner);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilter("Image Files (*.img)");
+  dialog.setDefaultSuffix("img");
+  dialog.selectFile(proposed);
+  return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
+QString DefaultRecoveryFolder(QWidget* owner) {
+  return QFileDialog::getExistingDirectory(owner, "Select location for recovery");
+}
+
+}  // namespace
+
+std::string CMainWnd::CategoryFilter() const {
+  // Every option left checked means every type, the unknown ones too. A
+  // group left whole stands for its whole list, not only the few types
+  // the page names; otherwise the checked types are taken one by one.
+  std::vector<std::string> parts;
+  bool everything = true;
+  for (const TypeGroup& group : kTypeGroups) {
+    const QList<QAbstractButton*> options = FindControl(layout_, group.name)->findChildren<QAbstractButton*>();
+    std::vector<std::string> checked;
+    for (QAbstractButton* option : options) {
+      if (option->isChecked()) checked.push_back("*." + option->objectName().mid(4).toLower().toStdString());
+    }
+    everything = everything && checked.size() == static_cast<size_t>(options.size());
+    if (checked.size() == static_cast<size_t>(options.size())) {
+      parts.push_back(*group.list);
+    } else {
+      parts.insert(parts.end(), checked.begin(), checked.end());
+    }
+  }
+  const bool others = FindControlAs<QAbstractButton>(layout_, "OptOtherFileItem")->isChecked();
+  if (others) parts.push_back("*.other");
+  everything = everything && others;
+  if (everything || parts.empty()) return BuildCategoryFilter({});
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : "|") + part;
+  return EscapeFilterText(text);
+}
+
+void CMainWnd::StartScan() {
+  QTreeWidgetItem* row = disks_->View()->currentItem();
+  ScanItems items = disks_->ItemsToScan(row);
+  if (!diskChosen_ || items.empty()) {
+    CMessageBox::Show(CMessageBox::Information, this, Message("MSG0505"));
+    return;
+  }
+  scanFromTypePage_ = CurrentPage() == 2;
+  // The engines of the last scan close before their volumes are opened
+  // again.
+  for (const ScanItemPtr& item : lastScanned_) item->Close();
+  lastScanned_ = items;
+
+  QString error;
+  auto window = CScanProcessWnd::Create(items, scanMode_, this, &error);
+  if (!window) {
+    CMessageBox::Show(CMessageBox::Error, this, error);
+    return;
+  }
+  bool finished = false;
+  connect(window.get(), &CScanProcessWnd::ScanFinished, this, [&finished] { finished = true; });
+  scanRunning_ = true;
+  const int result = window->exec();
+  scanRunning_ = false;
+  // The worker's signal is queued; take it before looking.
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+  if (result == CProcessWnd::kFailed) {
+    QString text = Message("MSG0504");
+    if (window->FailureCode() == err::kAccessDenied) text = Message("MSG0506");
+    if (!window->FailureText().isEmpty()) text += "\n\n" + window->FailureText();
+    CMessageBox::Show(CMessageBox::Warning, this, text);
+  }
+  window.reset();
+  if (!finished) return;
+  ScanItems scanned;
+  for (const ScanItemPtr& item : items) {
+    if (item->Engine() != nullptr) scanned.push_back(item);
+  }
+  if (!scanned.empty()) SortResults(scanned);
+}
+
+void CMainWnd::SortResults(ScanItems scanned) {
+  results_.clear();
+  QString error;
+  auto window = CSearchProcessWnd::Create(std::move(scanned), CategoryFilter(), &results_, this, &error);
+  if (!window) {
+    CMessageBox::Show(CMessageBox::Error, this, error);
+    return;
+  }
+  window->exec();
+  OnSortingFinished();
+}
+
+void CMainWnd::OnSortingFinished() {
+  FindControl(layout_, "TabRecover")->setEnabled(true);
+  ShowPage(3);
+  emit ResultsReady();
+}
+
+void CMainWnd::Recover(const std::vector<FoundFileRecord>& records) {
+  if (records.empty()) return;
+  const auto choose = services_.chooseRecoveryFolder ? services_.chooseRecoveryFolder : DefaultRecoveryFolder;
+  QString folder = choose(this);
+  if (folder.isEmpty()) return;
+  while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\'))) folder.chop(1);
+  // Writing onto a disk being recovered from can overwrite what is still
+  // to be found there.
+  for (const ScanItemPtr& item : disks_->ScannedItems()) {
+    const std::string source = item->SourcePath();
+    if (source.empty() || session::SharedDisk(source, folder.toStdString()).empty()) continue;
+    if (CMessageBox::Show(CMessageBox::Confirm, this, Message("MSG0805")) != CMessageBox::Ok) return;
+    break;
+  }
+  QString error;
+  auto window = CRecoverProcessWnd::Create(RecoverJob{disks_->ScannedItems(), records, folder}, this, &error);
+  if (!window) {
+    CMessageBox::Show(CMessageBox::Error, this, error);
+    return;
+  }
+  window->exec();
+}
+
+void CMainWnd::LoadImage() {
+  const auto choose = services_.chooseImageToLoad ? services_.chooseImageToLoad : DefaultImageToLoad;
+  const QString path = choose(this);
+  if (path.isEmpty()) return;
+  QTreeWidgetItem* row = disks_->AddImage(path);
+  disks_->View()->setCurrentItem(row);
+}
+
+void CMainWnd::CreateImage() {
+  QTreeWidgetItem* row = disks_->View()->currentItem();
+  const VolumeRecord* volume = disks_->VolumeOf(row);
+  const DiskRecord* disk = disks_->DiskOf(row);
+  const bool wholeDisk = volume == nullptr && disk != nullptr && disks_->KindOf(row) == CDiskList::RowKind::kDisk;
+  if (row == nullptr || (volume == nullptr && !wholeDisk)) {
+    CMessageBox::Show(CMessageBox::Information, this, Message("MSG0216"));
+    return;
+  }
+  ImageCopySource source;
+  QString proposed;
+  uint64_t bytes = 0;
+  std::string device;
+  if (volume != nullptr) {
+    const size_t at = volume->devicePath.rfind('@');
+    if (at != std::string::npos) {
+      // A volume inside an image file: its range of that file.
+      source.sourcePath = volume->devicePath.substr(0, at);
+      source.startSector = volume->startSector;
+      source.sectorCount = volume->sectorCount;
+    } else {
+      source.sourcePath = volume->devicePath;
+    }
+    device = volume->devicePath;
+    bytes = volume->sectorCount != 0 && disk != nullptr ? volume->sectorCount * disk->sectorSize : volume->totalBytes;
+    const QString name = QString::fromStdString(volume->devicePath).section(u'/', -1);
+    proposed = QString("%1 (%2, %3)").arg(name, QString::fromStdString(volume->fileSystemName),
+                                          QString::fromStdString(FormatSize(static_cast<int64_t>(bytes))));
+  } else {
+    source.sourcePath = disk->path;
+    device = disk->path;
+    bytes = disk->sectors * disk->sectorSize;
+    proposed = QString("Physical Disk %1").arg(disk->diskNumber + 1);
+  }
+  if (disk != nullptr) source.sectorSize = disk->sectorSize;
+
+  const auto choose = services_.chooseImageToSave ? services_.chooseImageToSave : DefaultImageToSave;
+  QString imagePath;
+  for (;;) {
+    imagePath = choose(this, proposed + ".img");
+    if (imagePath.isEmpty()) return;
+    const QString refusal =
+        RefuseImageDestination(bytes, InspectDestination(imagePath.toStdString(), device, wholeDisk));
+    if (refusal.isEmpty()) break;
+    CMessageBox::Show(CMessageBox::Information, this, Message(refusal.toLatin1().constData()));
+  }
+
+  QString error;
+  auto window = CCreateImageProcessWnd::Create(source, imagePath, this, &error);
+  if (!window) {
+    CMessageBox::Show(CMessageBox::Error, this, error);
+    return;
+  }
+  const int result = window->exec();
+  if (result == CProcessWnd::kFailed) {
+    QThread::msleep(100);
+    QString text = Message("MSG0217");
+    const int code = window->CopyResult();
+    if (code == err::kAccessDenied) text = Message("MSG0506");
+    text += "\n\n" + QString::fromStdString(ErrorText(code));
+    CMessageBox::Show(CMessageBox::Information, this, text);
+  }
+  if (CMessageBox::Show(CMessageBox::Question, this, Message("MSG0214")) != CMessageBox::Ok) return;
+  scanMode_ = kDeepScan;
+  imageMode_ = false;
+  EnterDiskPage();
+  disks_->View()->setCurrentItem(disks_->AddImage(imagePath));
+}
+
+void CMainWnd::RefreshDisks(CDiskList::RefreshMode mode) { disks_->Refresh(mode, scanRunning_); }
+
+void CMainWnd::WatchDevices() {
+  deviceWatch_ = std::make_unique<DeviceWatch>();
+  // Without the kernel's events (no udev in a container) the list is built
+  // once and not refreshed.
+  if (deviceWatch_->Start() != 0) {
+    deviceWatch_.reset();
+    return;
+  }
+  deviceNotifier_ = new QSocketNotifier(deviceWatch_->fd(), QSocketNotifier::Read, this);
+  connect(deviceNotifier_, &QSocketNotifier::activated, this, [this] {
+    const std::optional<DeviceRefresh> due = deviceWatch_->Process();
+    if (!due) return;
+    if (due->removal) RefreshDisks(CDiskList::RefreshMode::kRemoval);
+    if (due->arrival) RefreshDisks(CDiskList::RefreshMode::kArrival);
+  });
+}
+
+}  // namespace qm

@@ -1,0 +1,207 @@
+#include "app/main_wnd.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QTreeWidget>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "app/language_store.h"
+#include "fake_engine.h"
+#include "support/test_support.h"
+#include "window_driver.h"
+
+namespace fs = std::filesystem;
+
+namespace qm::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A machine with one fixed disk of three volumes and a card reader whose
+// card holds one; every item the window opens is a fake that logs its key.
+struct FakeDesk {
+  DiskSnapshot disks;
+  std::vector<uint16_t> opened;
+
+  FakeDesk() {
+    const auto volume = [](int disk, uint16_t letter, const std::string& device, uint64_t start) {
+      VolumeRecord v;
+      v.diskNumber = disk;
+      v.letter = letter;
+      v.devicePath = device;
+      v.startSector = start;
+      v.sectorCount = 2048;
+      v.totalBytes = 2048 * 512;
+      v.fileSystemName = "FAT32";
+      return v;
+    };
+    disks.disks[0] = DiskRecord{0, "/dev/sda", "Fixed", 512, 1 << 20, false, false, {}, 0};
+    disks.disks[1] = DiskRecord{1, "/dev/sdb", "Card", 512, 1 << 16, true, false, {}, 0};
+    disks.volumes = {volume(0, 1, "/dev/sda1", 2048), volume(0, 2, "/dev/sda2", 4096),
+                     volume(0, 3, "/dev/sda3", 8192), volume(1, 4, "/dev/sdb1", 2048)};
+  }
+
+  MainWndServices Services() {
+    MainWndServices services;
+    services.enumerate = [this] { return disks; };
+    services.watchDevices = false;
+    services.volumeItems = [this](const VolumeRecord& v) -> ScanItemPtr {
+      return std::make_shared<LoggingItem>(v.letter, &opened);
+    };
+    services.imageItems = [this](uint16_t tag, const QString& path) -> ScanItemPtr {
+      return std::make_shared<LoggingItem>(tag, &opened, path);
+    };
+    return services;
+  }
+
+  struct LoggingItem : FakeScanItem {
+    LoggingItem(uint16_t key, std::vector<uint16_t>* log, QString image = {})
+        : FakeScanItem(key, LoadFakeScript("card_scan.json"), 0ms, std::move(image)), log(log) {}
+    int Open(bool deep, std::string& message) override {
+      log->push_back(Key());
+      return FakeScanItem::Open(deep, message);
+    }
+    std::vector<uint16_t>* log;
+  };
+};
+
+std::unique_ptr<CMainWnd> MakeWindow(FakeDesk& desk) {
+  QString error;
+  auto window = CMainWnd::Create(&error, desk.Services());
+  EXPECT_TRUE(window) << error.toStdString();
+  return window;
+}
+
+QAbstractButton* Button(CMainWnd& window, const char* name) {
+  return FindControlAs<QAbstractButton>(window.Layout(), name);
+}
+
+TEST(MainWnd, CategoryBoxesEnableStartAndCarryTheirTypes) {
+  FakeDesk desk;
+  auto window = MakeWindow(desk);
+  ASSERT_TRUE(window);
+  const char* boxes[] = {"ChkPhoto", "ChkMusic", "ChkVideo", "ChkOffice", "ChkArchive", "ChkOther"};
+  for (const char* box : boxes) Button(*window, box)->setChecked(false);
+  EXPECT_FALSE(Button(*window, "BtnStart")->isEnabled());
+  EXPECT_FALSE(Button(*window, "TypeJpg")->isChecked());
+  Button(*window, "ChkMusic")->setChecked(true);
+  EXPECT_TRUE(Button(*window, "BtnStart")->isEnabled());
+  EXPECT_TRUE(Button(*window, "TypeMp3")->isChecked());
+  EXPECT_FALSE(Button(*window, "TypePng")->isChecked());
+  Button(*window, "ChkRecoverAll")->setChecked(false);
+  Button(*window, "ChkRecoverAll")->setChecked(true);
+  for (const char* box : boxes) EXPECT_TRUE(Button(*window, box)->isChecked()) << box;
+}
+
+TEST(MainWnd, ModeButtonsChooseTheScanAndTheRemovableDisk) {
+  FakeDesk desk;
+  auto window = MakeWindow(desk);
+  ASSERT_TRUE(window);
+  Button(*window, "BtnDeletedRecovery")->click();
+  EXPECT_EQ(window->CurrentPage(), 1);
+  EXPECT_EQ(window->Mode(), CMainWnd::kQuickScan);
+  QTreeWidgetItem* chosen = window->Disks()->View()->currentItem();
+  ASSERT_NE(chosen, nullptr);
+  EXPECT_EQ(chosen->text(0), "sdb1");
+  EXPECT_EQ(FindControlAs<QLabel>(window->Layout(), "Label1")->text(), "Partition: sdb1");
+  Button(*window, "BtnPrev")->click();
+  Button(*window, "BtnStart")->click();
+  EXPECT_EQ(window->Mode(), CMainWnd::kDeepScan);
+}
+
+TEST(MainWnd, ScanWithoutAChosenVolumeAsksForOne) {
+  FakeDesk desk;
+  desk.disks = {};
+  auto window = MakeWindow(desk);
+  ASSERT_TRUE(window);
+  Button(*window, "BtnStart")->click();
+  QString said;
+  AnswerNextBox(true, {}, &said);
+  Button(*window, "BtnScan")->click();
+  EXPECT_EQ(said, LanguageStore::Instance().Text("Messages", "MSG0505"));
+  EXPECT_TRUE(desk.opened.empty());
+}
+
+TEST(MainWnd, ADiskRowScansEachVolumeInRowOrderThenShowsTheSortedResults) {
+  FakeDesk desk;
+  auto window = MakeWindow(desk);
+  ASSERT_TRUE(window);
+  Button(*window, "BtnStart")->click();
+  QTreeWidget* list = window->Disks()->View();
+  list->setCurrentItem(list->topLevelItem(0)->child(0));  // a volume chooses the disk page's row
+  list->setCurrentItem(list->topLevelItem(0));            // then the whole disk
+  Button(*window, "BtnScan")->click();
+  EXPECT_EQ(desk.opened, (std::vector<uint16_t>{1, 2, 3}));
+  EXPECT_EQ(window->CurrentPage(), 3);
+  std::map<uint16_t, int> perVolume;
+  for (const FoundFileRecord& r : window->Results()) ++perVolume[r.volumeLetter];
+  EXPECT_EQ(perVolume.size(), 3u);
+  EXPECT_EQ(perVolume[2], perVolume[1]);
+  EXPECT_GE(perVolume[1], 4);
+}
+
+// The card is a file standing in for its device.
+fs::path MakeCard(FakeDesk& desk, const qm::test::TempDir& folder, uint64_t claimedSectors) {
+  const fs::path card = folder / "card.raw";
+  qm::test::WriteBytes(card, qm::test::MakeContent(2048 * 512, 3));
+  desk.disks.volumes.back().devicePath = card.string();
+  desk.disks.volumes.back().sectorCount = claimedSectors;
+  return card;
+}
+
+TEST(MainWnd, AnImageIsCopiedThenOfferedForScanning) {
+  FakeDesk desk;
+  qm::test::TempDir folder;
+  const fs::path card = MakeCard(desk, folder, 2048);
+  MainWndServices services = desk.Services();
+  std::vector<QString> proposals;
+  const fs::path image = folder / "copies" / "card copy.img";
+  fs::create_directories(image.parent_path());
+  services.chooseImageToSave = [&](QWidget*, const QString& proposed) {
+    proposals.push_back(proposed);
+    return QString::fromStdString(image.string());
+  };
+  QString error;
+  auto window = CMainWnd::Create(&error, services);
+  ASSERT_TRUE(window) << error.toStdString();
+  Button(*window, "BtnCreateImageMode")->click();
+  EXPECT_TRUE(window->ImageWorkflow());
+  ASSERT_EQ(window->Disks()->View()->currentItem()->text(0), "card.raw");
+  QString offer;
+  AnswerNextBox(true, {}, &offer);
+  Button(*window, "BtnScan")->click();
+  EXPECT_EQ(proposals, (std::vector<QString>{"card.raw (FAT32, 1.00 MB).img"}));
+  EXPECT_EQ(offer, LanguageStore::Instance().Text("Messages", "MSG0214"));
+  EXPECT_TRUE(qm::test::ReadBytes(image) == qm::test::ReadBytes(card));
+  QTreeWidgetItem* loaded = window->Disks()->View()->currentItem();
+  EXPECT_EQ(loaded->text(0), "card copy.img");
+  EXPECT_EQ(window->Disks()->ItemOf(loaded)->Key(), 1001);
+  EXPECT_FALSE(window->ImageWorkflow());
+  EXPECT_EQ(window->Mode(), CMainWnd::kDeepScan);
+}
+
+TEST(MainWnd, ARefusedImageDestinationIsAskedForAgain) {
+  FakeDesk desk;
+  qm::test::TempDir folder;
+  // More than any test machine has free: the destination is refused.
+  MakeCard(desk, folder, uint64_t{1} << 40);
+  MainWndServices services = desk.Services();
+  int asked = 0;
+  services.chooseImageToSave = [&](QWidget*, const QString&) {
+    return ++asked == 1 ? QString::fromStdString((folder / "big.img").string()) : QString();
+  };
+  QString error;
+  auto window = CMainWnd::Create(&error, services);
+  ASSERT_TRUE(window) << error.toStdString();
+  Button(*window, "BtnCreateImageMode")->click();
+  QString refusal;
+  AnswerNextBox(true, {}, &refusal);
+  Button(*window, "BtnScan")->click();
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(refusal, LanguageStore::Instance().Text("Messages", "MSG0221"));
+  EXPECT_FALSE(fs::exists(folder / "big.img"));
+}
+
+}  // namespace
+}  // namespace qm::testing
