@@ -1,5 +1,6 @@
 #include "app/disk_list.h"
 
+#include <QColor>
 #include <QFileInfo>
 #include <QTreeWidget>
 
@@ -142,6 +143,18 @@ void CDiskList::AddVolumeRow(QTreeWidgetItem* diskRow, const VolumeRecord& volum
   FillTexts(row);
 }
 
+void CDiskList::AddUnreadableRow(QTreeWidgetItem* diskRow, int error) {
+  // Says why the disk shows no volumes, and what to do about it.
+  auto* row = new QTreeWidgetItem(diskRow);
+  rows_[row] = Row{RowKind::kUnreadable, diskRow != nullptr ? rows_.at(diskRow).diskNumber : -1, {}, {}, nullptr};
+  row->setFlags(Qt::ItemIsEnabled);
+  row->setFirstColumnSpanned(true);
+  const QString reason = QString::fromStdString(ErrorText(error));
+  row->setText(kNameColumn, error == err::kAccessDenied ? reason + ". " + Messages("MSG0506") : reason);
+  row->setToolTip(kNameColumn, row->text(kNameColumn));
+  row->setForeground(kNameColumn, QColor(0x7B, 0x87, 0x94));
+}
+
 void CDiskList::RemoveRow(QTreeWidgetItem* row) {
   while (row->childCount() > 0) RemoveRow(row->child(0));
   rows_.erase(row);
@@ -179,6 +192,8 @@ void CDiskList::FillTexts(QTreeWidgetItem* row) {
       row->setIcon(kNameColumn, QIcon(removable ? ":/skin/images/drive_usb.svg" : ":/skin/images/drive.svg"));
       break;
     }
+    case RowKind::kUnreadable:
+      break;
     case RowKind::kImageGroup:
       row->setText(kNameColumn, "Image File");
       row->setIcon(kNameColumn, QIcon(":/skin/images/image_file.svg"));
@@ -230,15 +245,18 @@ void CDiskList::Refresh(RefreshMode mode, bool scanRunning) {
   for (const VolumeRecord& volume : snapshot.volumes) {
     QTreeWidgetItem* diskRow = DiskRow(volume.diskNumber);
     if (diskRow != nullptr && added.find(volume.diskNumber) == added.end()) continue;  // known before
+    const auto disk = snapshot.disks.find(volume.diskNumber);
     if (diskRow == nullptr) {
-      const auto disk = snapshot.disks.find(volume.diskNumber);
       DiskRecord record = disk != snapshot.disks.end() ? disk->second : DiskRecord{};
       record.diskNumber = volume.diskNumber;
       diskRow = AddDiskRow(record);
       added[volume.diskNumber] = true;
     }
+    if (volume.kind == VolumeRecord::Kind::kUnreadableDisk) {
+      AddUnreadableRow(diskRow, disk != snapshot.disks.end() ? disk->second.openError : err::kReadFault);
+      continue;
+    }
     if (!Scannable(volume)) continue;
-    const auto disk = snapshot.disks.find(volume.diskNumber);
     const bool removable = disk != snapshot.disks.end() && disk->second.removable;
     AddVolumeRow(diskRow, volume, removable);
     if (mode == RefreshMode::kArrival && removable && arrived == nullptr) arrived = diskRow->child(diskRow->childCount() - 1);
@@ -269,6 +287,7 @@ void CDiskList::PrepareForPage(bool imageWorkflow) {
     if (KindOf(diskRow) != RowKind::kDisk) continue;
     for (int i = 0; i < diskRow->childCount(); ++i) {
       QTreeWidgetItem* row = diskRow->child(i);
+      if (KindOf(row) != RowKind::kVolume) continue;
       const DiskRecord* disk = DiskOf(row);
       if (disk != nullptr && disk->removable) {
         view_->setCurrentItem(row);

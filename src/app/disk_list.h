@@ -38,7 +38,7 @@ class CDiskList : public QObject {
   Q_OBJECT
  public:
   enum class RefreshMode { kBuild, kArrival, kRemoval };
-  enum class RowKind { kDisk, kVolume, kImageGroup, kImage };
+  enum class RowKind { kDisk, kVolume, kImageGroup, kImage, kUnreadable };
 
   using Enumerator = std::function<DiskSnapshot()>;
   using VolumeItemFactory = std::function<ScanItemPtr(const VolumeRecord&)>;
@@ -96,6 +96,7 @@ class CDiskList : public QObject {
   QTreeWidgetItem* DiskRow(int diskNumber) const;
   QTreeWidgetItem* AddDiskRow(const DiskRecord& disk);
   void AddVolumeRow(QTreeWidgetItem* diskRow, const VolumeRecord& volume, bool removable);
+  void AddUnreadableRow(QTreeWidgetItem* diskRow, int error);
   void RemoveRow(QTreeWidgetItem* row);
   void FillTexts(QTreeWidgetItem* row);
 

@@ -91,6 +91,23 @@ TEST(DiskList, DisksHoldTheirVolumesInOrderAndOnlyScannableOnes) {
   EXPECT_TRUE(list->InfoLines(disk).isEmpty());
 }
 
+TEST(DiskList, ADiskThatMayNotBeReadSaysWhatToDo) {
+  FakeMachine machine;
+  DiskRecord locked = Disk(0, "/dev/sda", false);
+  locked.openError = err::kAccessDenied;
+  machine.Plug(locked, {Volume(0, 1, "", 0, VolumeRecord::Kind::kUnreadableDisk)});
+  QTreeWidget view;
+  auto list = machine.List(view);
+  list->Refresh(CDiskList::RefreshMode::kBuild);
+  list->PrepareForPage(false);
+  QTreeWidgetItem* disk = view.topLevelItem(0);
+  ASSERT_EQ(disk->childCount(), 1);
+  EXPECT_TRUE(disk->child(0)->text(0).startsWith("Permission denied. Quillmark is not allowed to read this disk."));
+  EXPECT_FALSE(disk->child(0)->flags() & Qt::ItemIsSelectable);
+  EXPECT_TRUE(list->ItemsToScan(disk).empty());
+  EXPECT_EQ(view.currentItem(), nullptr);
+}
+
 TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
   FakeMachine machine;
   machine.Plug(Disk(0, "/dev/sda", false), {Volume(0, 1, "/dev/sda1", 2048)});
