@@ -35,7 +35,8 @@ class CMainWnd : public QWidget {
 
  private:
   CMainWnd();
-  void BuildHelpMenu();
+  // Empty, or why the menu's layout cannot be used.
+  QString BuildHelpMenu();
   void OnNotification(const Notification& notification);
   void ShowPage(int page);
 

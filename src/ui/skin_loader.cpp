@@ -1,5 +1,6 @@
 #include "ui/skin_loader.h"
 
+#include <QAction>
 #include <QFile>
 #include <QHash>
 #include <QUiLoader>
@@ -71,7 +72,8 @@ LoadedLayout SkinLoader::Load(const QString& name, const QStringList& required) 
     return result;
   }
   for (const QString& control : required) {
-    if (FindControl(root.get(), control) == nullptr) {
+    // Menu layouts hold actions rather than widgets.
+    if (FindControl(root.get(), control) == nullptr && root->findChild<QAction*>(control) == nullptr) {
       result.error = QString("The window layout \"%1\" has no control named \"%2\". "
                              "Reinstall Quillmark to restore the skin.")
                          .arg(shown, control);
