@@ -7,6 +7,7 @@
 #include <QSignalBlocker>
 #include <QActionGroup>
 #include <QDesktopServices>
+#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QStackedWidget>
@@ -14,6 +15,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "app/language_store.h"
 #include "app/message_box.h"
@@ -33,6 +35,10 @@ const QStringList kRequiredControls = {
     "TypeTree", "FileList", "PreviewEdit", "SelectedFileInfo", "BtnPrev", "BtnNext", "BtnScan", "BtnRecover",
     "BtnDeletedRecovery", "BtnDeepRecovery", "BtnFormattedRecovery", "BtnCreateImageMode", "TxtMainInfo",
     "BtnLoadImage", "BtnCreateImage"};
+
+// The help menu's items, each with its own behaviour below.
+const QStringList kHelpMenuItems = {"item_help", "item_faq", "item_language", "item_support", "item_about",
+                                    "item_exit"};
 
 constexpr const char* kProjectPage = "https://github.com/quillmark/quillmark";
 
@@ -59,7 +65,10 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   window->setMinimumSize(1000, 650);
   window->resize(1000, 650);
   window->pages_ = FindControlAs<QStackedWidget>(window->layout_, "TabPage");
-  window->BuildHelpMenu();
+  if (const QString menuError = window->BuildHelpMenu(); !menuError.isEmpty()) {
+    if (error != nullptr) *error = menuError;
+    return nullptr;
+  }
   // The first column of the file list holds only the check boxes.
   if (auto* files = FindControlAs<QTreeWidget>(window->layout_, "FileList")) files->setColumnWidth(0, 36);
   CMainWnd* self = window.get();
@@ -86,20 +95,42 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   return window;
 }
 
-void CMainWnd::BuildHelpMenu() {
+QString CMainWnd::BuildHelpMenu() {
+  LoadedLayout items = SkinLoader::Load("menu_assist.ui", kHelpMenuItems);
+  if (!items.root) return items.error;
   helpMenu_ = new QMenu(this);
   helpMenu_->setObjectName("menu_assist");
-  const auto addItem = [this](QMenu* menu, const char* name, const char* text) {
-    QAction* action = menu->addAction(text);
-    action->setObjectName(name);
-    return action;
+  const QHash<QString, std::function<void()>> handlers = {
+      {"item_help", [] { QDesktopServices::openUrl(QUrl(kProjectPage)); }},
+      {"item_faq", [] { QDesktopServices::openUrl(QUrl(kProjectPage)); }},
+      {"item_support", [] { QDesktopServices::openUrl(QUrl(QString(kProjectPage) + "/issues")); }},
+      {"item_about",
+       [this] {
+         CMessageBox::Show(CMessageBox::Information, this,
+                           QString("Quillmark %1\nFinds and recovers deleted and lost files.").arg(QUILLMARK_VERSION));
+       }},
+      {"item_exit", [this] { emit QuitRequested(); }},
   };
-  connect(addItem(helpMenu_, "item_help", "Help"), &QAction::triggered, this,
-          [] { QDesktopServices::openUrl(QUrl(kProjectPage)); });
-  connect(addItem(helpMenu_, "item_faq", "Questions and answers"), &QAction::triggered, this,
-          [] { QDesktopServices::openUrl(QUrl(kProjectPage)); });
-  QMenu* languages = helpMenu_->addMenu("Language");
-  languages->menuAction()->setObjectName("item_language");
+  // The menu takes the layout's own actions, in the layout's order, so the
+  // skin decides order, separators and default texts.
+  auto* languages = new QMenu(helpMenu_);
+  QStringList listed;
+  for (QAction* action : items.root->actions()) {
+    action->setParent(helpMenu_);
+    helpMenu_->addAction(action);
+    listed << action->objectName();
+    if (action->objectName() == "item_language") action->setMenu(languages);
+    if (const auto handler = handlers.constFind(action->objectName()); handler != handlers.cend()) {
+      connect(action, &QAction::triggered, this, *handler);
+    }
+  }
+  for (const QString& item : kHelpMenuItems) {
+    if (!listed.contains(item)) {
+      return QString("The window layout \"xml/menu_assist.ui\" does not put \"%1\" in the menu. "
+                     "Reinstall Quillmark to restore the skin.")
+          .arg(item);
+    }
+  }
   auto* group = new QActionGroup(languages);
   for (const auto& [name, text] : LanguageStore::Instance().Languages()) {
     QAction* action = languages->addAction(text);
@@ -108,17 +139,10 @@ void CMainWnd::BuildHelpMenu() {
     group->addAction(action);
     connect(action, &QAction::triggered, this, [this, name] { ChangeLanguage(name); });
   }
-  connect(addItem(helpMenu_, "item_support", "Support"), &QAction::triggered, this,
-          [] { QDesktopServices::openUrl(QUrl(QString(kProjectPage) + "/issues")); });
-  connect(addItem(helpMenu_, "item_about", "About Quillmark"), &QAction::triggered, this, [this] {
-    CMessageBox::Show(CMessageBox::Information, this,
-                      QString("Quillmark %1\nFinds and recovers deleted and lost files.").arg(QUILLMARK_VERSION));
-  });
-  helpMenu_->addSeparator();
-  connect(addItem(helpMenu_, "item_exit", "Quit"), &QAction::triggered, this, [this] { emit QuitRequested(); });
   auto* assist = FindControlAs<QToolButton>(layout_, "BtnAssist");
   assist->setMenu(helpMenu_);
   assist->setPopupMode(QToolButton::InstantPopup);
+  return {};
 }
 
 void CMainWnd::ApplyTexts() {

@@ -77,7 +77,8 @@ class CMainWnd : public QWidget {
  private:
   explicit CMainWnd(MainWndServices services);
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void BuildHelpMenu();
+  // Empty, or why the menu's layout cannot be used.
+  QString BuildHelpMenu();
   void WatchDevices();
   void OnNotification(const Notification& notification);
   void ShowPage(int page);

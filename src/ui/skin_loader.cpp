@@ -1,12 +1,13 @@
 #include "ui/skin_loader.h"
 
-#include "ui/elided_label.h"
-
+#include <QAction>
 #include <QFile>
 #include <QHash>
 #include <QUiLoader>
 #include <QWidget>
 #include <mutex>
+
+#include "ui/elided_label.h"
 
 // The skin resource lives in a static library; nothing refers to it, so the
 // linker would drop it unless it is registered explicitly.
@@ -76,7 +77,8 @@ LoadedLayout SkinLoader::Load(const QString& name, const QStringList& required) 
     return result;
   }
   for (const QString& control : required) {
-    if (FindControl(root.get(), control) == nullptr) {
+    // Menu layouts hold actions rather than widgets.
+    if (FindControl(root.get(), control) == nullptr && root->findChild<QAction*>(control) == nullptr) {
       result.error = QString("The window layout \"%1\" has no control named \"%2\". "
                              "Reinstall Quillmark to restore the skin.")
                          .arg(shown, control);
