@@ -3,7 +3,9 @@
 // there as <window>@<scale>x.png to be looked at (run once more with
 // QT_SCALE_FACTOR=2 for the HiDPI look).
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
+#include <QPalette>
 #include <QLabel>
 #include <QStackedWidget>
 #include <QTest>
@@ -131,6 +133,40 @@ TEST(Screenshots, MessageBoxesAndMainWindowPages) {
     pages->setCurrentIndex(page);
     Capture(main.get(), QString("MainWnd-page%1").arg(page));
   }
+}
+
+}  // namespace
+}  // namespace qm::testing
+
+namespace qm::testing {
+namespace {
+
+// A desktop with a dark theme hands the application a dark palette; the
+// skin sets its own colours, so every text must stay dark on light.
+TEST(Screenshots, ADarkDesktopPaletteLeavesTheSkinReadable) {
+  const QPalette before = QApplication::palette();
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+  dark.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
+  dark.setColor(QPalette::Base, QColor(0x18, 0x18, 0x18));
+  dark.setColor(QPalette::Text, QColor(0xEE, 0xEE, 0xEE));
+  dark.setColor(QPalette::Button, QColor(0x30, 0x30, 0x30));
+  dark.setColor(QPalette::ButtonText, QColor(0xEE, 0xEE, 0xEE));
+  QApplication::setPalette(dark);
+  QString error;
+  auto main = CMainWnd::Create(&error);
+  ASSERT_TRUE(main) << error.toStdString();
+  main->show();
+  auto* pages = FindControlAs<QStackedWidget>(main->Layout(), "TabPage");
+  for (int page = 0; page < pages->count(); ++page) {
+    pages->setCurrentIndex(page);
+    Capture(main.get(), QString("MainWnd-dark-page%1").arg(page));
+    // Sample the page's background: the skin's light surface, not the palette's.
+    const QImage shot = pages->grab().toImage();
+    const QColor corner = shot.pixelColor(shot.width() - 3, shot.height() - 3);
+    EXPECT_GT(corner.lightness(), 200) << "page " << page;
+  }
+  QApplication::setPalette(before);
 }
 
 }  // namespace
