@@ -1,0 +1,71 @@
+#include "app/result_selection.h"
+
+#include <algorithm>
+
+#include "app/formatting.h"
+#include "app/language_store.h"
+#include "app/message_format.h"
+
+namespace qm {
+
+uint64_t ResultSelection::KeyOf(const FoundFileRecord& record) {
+  const uint32_t high = (uint32_t{record.volumeLetter} << 16) | (record.engineKind & 0xFFFFu);
+  return (uint64_t{high} << 32) | record.recordIndex;
+}
+
+bool ResultSelection::Add(const FoundFileRecord& record) {
+  const auto [it, added] = records_.try_emplace(KeyOf(record), record);
+  if (added) totalBytes_ += record.fileSize;
+  return added;
+}
+
+bool ResultSelection::Remove(const FoundFileRecord& record) {
+  const auto it = records_.find(KeyOf(record));
+  if (it == records_.end()) return false;
+  totalBytes_ -= it->second.fileSize;
+  records_.erase(it);
+  return true;
+}
+
+void ResultSelection::AddAll(const std::vector<FoundFileRecord>& records) {
+  // Inserting in key order keeps the tree walk of a million-record group
+  // cache friendly.
+  std::vector<const FoundFileRecord*> sorted;
+  sorted.reserve(records.size());
+  for (const FoundFileRecord& record : records) sorted.push_back(&record);
+  std::sort(sorted.begin(), sorted.end(), [](const FoundFileRecord* a, const FoundFileRecord* b) {
+    return KeyOf(*a) < KeyOf(*b);
+  });
+  for (const FoundFileRecord* record : sorted) {
+    const uint64_t key = KeyOf(*record);
+    const auto place = records_.lower_bound(key);
+    if (place != records_.end() && place->first == key) continue;
+    records_.emplace_hint(place, key, *record);
+    totalBytes_ += record->fileSize;
+  }
+}
+
+void ResultSelection::RemoveAll(const std::vector<FoundFileRecord>& records) {
+  for (const FoundFileRecord& record : records) Remove(record);
+}
+
+void ResultSelection::Clear() {
+  records_.clear();
+  totalBytes_ = 0;
+}
+
+std::vector<FoundFileRecord> ResultSelection::Records() const {
+  std::vector<FoundFileRecord> out;
+  out.reserve(records_.size());
+  for (const auto& entry : records_) out.push_back(entry.second);
+  return out;
+}
+
+QString ResultSelection::SummaryText(const LanguageStore& language) const {
+  if (records_.empty()) return language.Text("Messages", "MSG0803");
+  const QString size = QString::fromStdString(FormatSize(static_cast<int64_t>(totalBytes_)));
+  return FillMessage(language.Text("Messages", "MSG0804"),
+                     {size, QString::number(static_cast<qulonglong>(records_.size()))});
+}
+
+}  // namespace qm
