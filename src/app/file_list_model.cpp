@@ -48,22 +48,44 @@ std::string_view NameOf(const FoundFileRecord& record) {
   return {record.name, strnlen(record.name, sizeof record.name)};
 }
 
-template <typename Key>
-void StableSortBy(std::vector<uint32_t>& order, std::vector<Key> keys, int direction) {
-  // Keys are laid out in row order beside their record index, so the sort
-  // moves small values instead of chasing records.
-  std::vector<std::pair<Key, uint32_t>> rows;
-  rows.reserve(order.size());
-  for (size_t i = 0; i < order.size(); ++i) rows.emplace_back(std::move(keys[i]), order[i]);
-  keys = {};
-  if (direction == 1) {
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-  } else {
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const auto& a, const auto& b) { return b.first < a.first; });
+// One row of a sort: the column's value as two integers (a text's first
+// sixteen folded bytes, big-endian, so that integer order is text order),
+// the row's place before the sort, which keeps equal rows in their order,
+// and the record it shows.
+struct SortRow {
+  uint64_t major;
+  uint64_t minor;
+  uint32_t position;
+  uint32_t record;
+};
+
+uint64_t BigEndianPrefix(std::string_view text, size_t from) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    const size_t at = from + i;
+    value = (value << 8) | (at < text.size() ? static_cast<unsigned char>(text[at]) : 0u);
   }
-  for (size_t i = 0; i < rows.size(); ++i) order[i] = rows[i].second;
+  return value;
+}
+
+// Sorts `rows` and writes the new order. `texts`, when given, holds each
+// position's full folded text for rows whose first sixteen bytes tie.
+void SortByKeys(std::vector<SortRow>& rows, const std::vector<std::string>* texts, int direction,
+                std::vector<uint32_t>& order) {
+  const auto compare = [texts](const SortRow& a, const SortRow& b) -> int {
+    if (a.major != b.major) return a.major < b.major ? -1 : 1;
+    if (a.minor != b.minor) return a.minor < b.minor ? -1 : 1;
+    if (texts == nullptr) return 0;
+    const int c = (*texts)[a.position].compare((*texts)[b.position]);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+  };
+  const bool ascending = direction == 1;
+  std::sort(rows.begin(), rows.end(), [&](const SortRow& a, const SortRow& b) {
+    const int c = compare(a, b);
+    if (c != 0) return ascending ? c < 0 : c > 0;
+    return a.position < b.position;
+  });
+  for (size_t i = 0; i < rows.size(); ++i) order[i] = rows[i].record;
 }
 
 }  // namespace
@@ -234,44 +256,43 @@ void FileListModel::SortRows(int column, int direction) {
 
   const auto& records = *records_;
   const size_t count = order_.size();
-  switch (column) {
-    case kSize: {
-      // Folders before files, then by size.
-      std::vector<std::pair<uint32_t, uint64_t>> keys(count);
-      for (size_t i = 0; i < count; ++i) {
-        const FoundFileRecord& r = records[order_[i]];
-        keys[i] = {r.isDirectory != 0 ? 0u : 1u, uint64_t{r.fileSize}};
-      }
-      StableSortBy(order_, std::move(keys), direction);
-      break;
-    }
-    case kModified:
-    case kCreated: {
-      // By the time itself: the shown text has no leading zeros in month and
-      // day, so comparing texts would put October before March. A missing
-      // time ("----") still sorts first.
-      std::vector<uint64_t> keys(count);
-      for (size_t i = 0; i < count; ++i) {
-        const FoundFileRecord& r = records[order_[i]];
-        keys[i] = column == kModified ? r.writeTime : r.creationTime;
-      }
-      StableSortBy(order_, std::move(keys), direction);
-      break;
-    }
-    case kName:
-    case kType: {
-      std::vector<std::string> keys(count);
-      for (size_t i = 0; i < count; ++i) {
-        const FoundFileRecord& r = records[order_[i]];
+  std::vector<SortRow> rows(count);
+  std::vector<std::string> texts;
+  const bool byText = column == kName || column == kType;
+  if (byText) texts.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const FoundFileRecord& r = records[order_[i]];
+    SortRow& row = rows[i];
+    row.position = static_cast<uint32_t>(i);
+    row.record = order_[i];
+    switch (column) {
+      case kSize:
+        // Folders before files, then by size.
+        row.major = r.isDirectory != 0 ? 0 : 1;
+        row.minor = r.fileSize;
+        break;
+      case kModified:
+      case kCreated:
+        // By the time itself: the shown text has no leading zeros in month
+        // and day, so comparing texts would put October before March. A
+        // missing time ("----") still sorts first.
+        row.major = column == kModified ? r.writeTime : r.creationTime;
+        row.minor = 0;
+        break;
+      case kName:
+      case kType: {
         const std::string_view name = NameOf(r);
-        keys[i] = FoldedText(column == kName ? name : TypeOf(r, name));
+        texts[i] = FoldedText(column == kName ? name : TypeOf(r, name));
+        row.major = BigEndianPrefix(texts[i], 0);
+        row.minor = BigEndianPrefix(texts[i], 8);
+        break;
       }
-      StableSortBy(order_, std::move(keys), direction);
-      break;
+      default:
+        row.major = row.minor = 0;  // every row shows the same path text
+        break;
     }
-    default:
-      break;  // every row shows the same path text
   }
+  SortByKeys(rows, byText ? &texts : nullptr, direction, order_);
 
   if (!persistent.isEmpty()) {
     std::vector<uint32_t> rowAfter(order_.size());

@@ -1,9 +1,11 @@
 #include "app/file_type_tree.h"
 
+#include <QIcon>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 #include <map>
 
+#include "app/formatting.h"
 #include "app/language_store.h"
 #include "results/categories.h"
 
@@ -85,6 +87,8 @@ void FileTypeTree::SetResults(const std::vector<FoundFileRecord>& results) {
     auto* node = new QTreeWidgetItem(categoryNodes_[group.category]);
     node->setText(0, label);
     node->setData(0, kGroupRole, static_cast<int>(i));
+    const std::string type = group.extension == "unknow" ? "file" : group.extension.toStdString();
+    node->setIcon(0, QIcon(QStringLiteral(":/skin/") + QString::fromStdString(FileIconPath(type, true))));
     node->setFlags(checkable | Qt::ItemNeverHasChildren);
     node->setCheckState(0, Qt::Unchecked);
     groupNodes_[i] = node;
