@@ -68,8 +68,10 @@ uint64_t BigEndianPrefix(std::string_view text, size_t from) {
   return value;
 }
 
-// Sorts `rows` and writes the new order. `texts`, when given, holds each
-// position's full folded text for rows whose first sixteen bytes tie.
+// Sorts `rows` and writes the new order. `texts`, when given, holds the
+// folded text of each position that is longer than sixteen bytes. Two rows
+// whose first sixteen bytes tie compare by those texts: a row without one
+// is then a prefix of the other and comes first, as the empty text does.
 void SortByKeys(std::vector<SortRow>& rows, const std::vector<std::string>* texts, int direction,
                 std::vector<uint32_t>& order) {
   const auto compare = [texts](const SortRow& a, const SortRow& b) -> int {
@@ -282,9 +284,10 @@ void FileListModel::SortRows(int column, int direction) {
       case kName:
       case kType: {
         const std::string_view name = NameOf(r);
-        texts[i] = FoldedText(column == kName ? name : TypeOf(r, name));
-        row.major = BigEndianPrefix(texts[i], 0);
-        row.minor = BigEndianPrefix(texts[i], 8);
+        std::string folded = FoldedText(column == kName ? name : TypeOf(r, name));
+        row.major = BigEndianPrefix(folded, 0);
+        row.minor = BigEndianPrefix(folded, 8);
+        if (folded.size() > 16) texts[i] = std::move(folded);
         break;
       }
       default:

@@ -338,5 +338,25 @@ TEST(FileListModel, RowTextsAndCheckSurviveSorting) {
   EXPECT_EQ(model.SelectAllState(), Qt::PartiallyChecked);
 }
 
+TEST(FileListModel, NamesSortByTheirWholeTextWithoutRegardToCase) {
+  ResultSelection selection;
+  FileListModel model(selection);
+  // Long names tie on their first sixteen bytes; non-ASCII names differ
+  // only in case and keep their order.
+  const std::vector<std::string> names = {"Holiday_Photos_2024_b.jpg", "ärger.doc", "zebra",
+                                          "holiday_photos_2", "ÄRGER.doc", "HOLIDAY_PHOTOS_2024_a.jpg",
+                                          "apple"};
+  std::vector<FoundFileRecord> records;
+  for (size_t i = 0; i < names.size(); ++i) records.push_back(MakeRecord(names[i], 1, static_cast<uint32_t>(i + 1)));
+  model.SetRecords(std::make_shared<const std::vector<FoundFileRecord>>(records));
+  model.ClickHeader(FileListModel::kName);
+  std::vector<std::string> shown;
+  for (int row = 0; row < model.rowCount(); ++row) shown.push_back(model.RecordAt(row).Name());
+  const std::vector<std::string> expected = {"apple", "holiday_photos_2", "HOLIDAY_PHOTOS_2024_a.jpg",
+                                             "Holiday_Photos_2024_b.jpg", "zebra", "ärger.doc",
+                                             "ÄRGER.doc"};
+  EXPECT_EQ(shown, expected);
+}
+
 }  // namespace
 }  // namespace qm
