@@ -47,8 +47,12 @@ void FileTypeTree::Clear() {
 }
 
 void FileTypeTree::SetResults(const std::vector<FoundFileRecord>& results) {
+  Clear();  // the old groups go before the new ones are made
+  SetGroups(GroupByExtension(results));
+}
+
+void FileTypeTree::SetGroups(std::map<std::string, std::vector<FoundFileRecord>> grouped) {
   Clear();
-  auto grouped = GroupByExtension(results);
   for (auto& [extension, records] : grouped) {
     if (records.empty()) continue;
     Group group;

@@ -10,7 +10,9 @@
 #pragma once
 #include <QObject>
 #include <QString>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 #include "results/found_file_record.h"
 
@@ -39,6 +41,10 @@ class FileTypeTree : public QObject {
   // Rebuilds the tree from the listed results: every node starts clear.
   // Categories without files are left out.
   void SetResults(const std::vector<FoundFileRecord>& results);
+  // The same from results already grouped (GroupByExtension), so that a
+  // worker thread can do the grouping of a large listing; the records are
+  // moved, not copied.
+  void SetGroups(std::map<std::string, std::vector<FoundFileRecord>> grouped);
   void Clear();
 
   const std::vector<Group>& Groups() const { return groups_; }

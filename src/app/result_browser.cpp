@@ -46,9 +46,19 @@ ResultBrowser::ResultBrowser(const ResultBrowserWidgets& widgets, ResultSelectio
 }
 
 void ResultBrowser::ShowResults(const std::vector<FoundFileRecord>& results) {
+  Clear();  // the old groups go before the new ones are made
+  tree_.SetResults(results);
+}
+
+void ResultBrowser::Clear() {
   shownGroup_ = -1;
   model_.SetRecords(nullptr);
-  tree_.SetResults(results);
+  tree_.Clear();
+}
+
+void ResultBrowser::ShowGroups(std::map<std::string, std::vector<FoundFileRecord>> grouped) {
+  Clear();
+  tree_.SetGroups(std::move(grouped));
 }
 
 void ResultBrowser::ShowGroup(int group) {

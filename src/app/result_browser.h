@@ -5,7 +5,9 @@
 // window (or a test) only has to own them.
 #pragma once
 #include <QObject>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 #include "app/file_list_model.h"
 #include "app/file_type_tree.h"
@@ -38,6 +40,12 @@ class ResultBrowser : public QObject {
 
   // Rebuilds the category tree from the listed results and empties the list.
   void ShowResults(const std::vector<FoundFileRecord>& results);
+  // The same from results a worker has grouped already (GroupByExtension).
+  // Call Clear before the worker starts, so the old groups are gone by
+  // the time the new ones are built.
+  void ShowGroups(std::map<std::string, std::vector<FoundFileRecord>> grouped);
+  // Empties the list and the category tree; the selection stays.
+  void Clear();
   // Shows one group in the list (as choosing its node does).
   void ShowGroup(int group);
   int ShownGroup() const { return shownGroup_; }
