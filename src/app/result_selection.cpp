@@ -30,21 +30,17 @@ bool ResultSelection::Remove(const FoundFileRecord& record) {
 void ResultSelection::AddAll(const std::vector<FoundFileRecord>& records) {
   // In key order most records go after the last one, which the map takes
   // without a search.
-  std::vector<const FoundFileRecord*> sorted;
+  std::vector<std::pair<uint64_t, const FoundFileRecord*>> sorted;
   sorted.reserve(records.size());
-  for (const FoundFileRecord& record : records) sorted.push_back(&record);
-  std::sort(sorted.begin(), sorted.end(), [](const FoundFileRecord* a, const FoundFileRecord* b) {
-    return KeyOf(*a) < KeyOf(*b);
-  });
-  for (const FoundFileRecord* record : sorted) {
-    const uint64_t key = KeyOf(*record);
-    if (records_.empty() || records_.rbegin()->first < key) {
-      records_.emplace_hint(records_.end(), key, *record);
-      totalBytes_ += record->fileSize;
-      continue;
+  for (const FoundFileRecord& record : records) sorted.emplace_back(KeyOf(record), &record);
+  std::sort(sorted.begin(), sorted.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [key, record] : sorted) {
+    auto place = records_.end();
+    if (!records_.empty() && key <= records_.rbegin()->first) {
+      place = records_.lower_bound(key);
+      if (place != records_.end() && place->first == key) continue;
     }
-    const auto place = records_.lower_bound(key);
-    if (place != records_.end() && place->first == key) continue;
     records_.emplace_hint(place, key, *record);
     totalBytes_ += record->fileSize;
   }
