@@ -1,0 +1,76 @@
+// Ties the result views together: the category tree chooses the group the
+// file list shows, header clicks sort the list, row checks and the
+// select-all box change the selection, and the check marks travel between
+// rows, group nodes and category nodes. The widgets are handed in, so a
+// window (or a test) only has to own them.
+#pragma once
+#include <QObject>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+#include "app/file_list_model.h"
+#include "app/file_type_tree.h"
+#include "results/found_file_record.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QLabel;
+class QTreeView;
+class QTreeWidget;
+
+namespace qm {
+
+class ResultSelection;
+
+struct ResultBrowserWidgets {
+  QTreeView* fileList = nullptr;         // required
+  QTreeWidget* typeTree = nullptr;       // required
+  QCheckBox* selectAll = nullptr;        // optional; the header's first item works as well
+  QLabel* summary = nullptr;             // optional: the selection summary
+  QAbstractButton* recover = nullptr;    // optional: enabled while something is chosen
+};
+
+class ResultBrowser : public QObject {
+  Q_OBJECT
+
+ public:
+  ResultBrowser(const ResultBrowserWidgets& widgets, ResultSelection& selection,
+                QObject* parent = nullptr);
+
+  // Rebuilds the category tree from the listed results and empties the list.
+  void ShowResults(const std::vector<FoundFileRecord>& results);
+  // The same from results a worker has grouped already (GroupByExtension).
+  // Call Clear before the worker starts, so the old groups are gone by
+  // the time the new ones are built.
+  void ShowGroups(std::map<std::string, std::vector<FoundFileRecord>> grouped);
+  // Empties the list and the category tree; the selection stays.
+  void Clear();
+  // Shows one group in the list (as choosing its node does).
+  void ShowGroup(int group);
+  int ShownGroup() const { return shownGroup_; }
+  // The select-all box was clicked: a partly or un-checked group becomes
+  // wholly chosen, a wholly chosen one is dropped.
+  void ToggleSelectAll();
+  // Sets the summary text and the recover button from the selection.
+  void RefreshSummary();
+
+  FileListModel& Model() { return model_; }
+  FileTypeTree& TypeTree() { return tree_; }
+
+ signals:
+  void SelectionChanged();
+
+ private:
+  void OnGroupsCheckChanged(const std::vector<int>& groups, bool checked);
+  void OnSelectAllStateChanged(Qt::CheckState state);
+  void OnHeaderClicked(int section);
+
+  ResultBrowserWidgets widgets_;
+  ResultSelection& selection_;
+  FileListModel model_;
+  FileTypeTree tree_;
+  int shownGroup_ = -1;
+};
+
+}  // namespace qm
