@@ -1,6 +1,9 @@
 #include "app/main_wnd.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QTabWidget>
+#include <QTreeView>
 #include <QEvent>
 #include <QHash>
 #include <QPushButton>
@@ -19,6 +22,8 @@
 
 #include "app/language_store.h"
 #include "app/message_box.h"
+#include "app/result_browser.h"
+#include "app/result_folder_model.h"
 #include "disk/watch/device_watch.h"
 #include "ui/skin_loader.h"
 #include "ui/skin_notifications.h"
@@ -34,7 +39,7 @@ const QStringList kRequiredControls = {
     "DiskList", "PartitionListBar", "Label1", "Label2", "Label3", "Label4", "Label5", "Label6",
     "TypeTree", "FileList", "PreviewEdit", "SelectedFileInfo", "BtnPrev", "BtnNext", "BtnScan", "BtnRecover",
     "BtnDeletedRecovery", "BtnDeepRecovery", "BtnFormattedRecovery", "BtnCreateImageMode", "TxtMainInfo",
-    "BtnLoadImage", "BtnCreateImage"};
+    "BtnLoadImage", "BtnCreateImage", "ResultViews", "FolderSource", "FolderTree"};
 
 // The help menu's items, each with its own behaviour below.
 const QStringList kHelpMenuItems = {"item_help", "item_faq", "item_language", "item_support", "item_about",
@@ -69,9 +74,14 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
     if (error != nullptr) *error = menuError;
     return nullptr;
   }
-  // The first column of the file list holds only the check boxes.
-  if (auto* files = FindControlAs<QTreeWidget>(window->layout_, "FileList")) files->setColumnWidth(0, 36);
   CMainWnd* self = window.get();
+  window->browser_ = new ResultBrowser({FindControlAs<QTreeView>(window->layout_, "FileList"),
+                                        FindControlAs<QTreeWidget>(window->layout_, "TypeTree"), nullptr,
+                                        FindControlAs<QLabel>(window->layout_, "SelectedFileInfo"),
+                                        FindControlAs<QAbstractButton>(window->layout_, "BtnRecover")},
+                                       window->selection_, self);
+  connect(FindControlAs<QComboBox>(window->layout_, "FolderSource"), &QComboBox::currentIndexChanged, self,
+          [self](int index) { self->ShowFolders(index); });
   window->notifications_ =
       new SkinNotifications(window->layout_, [self](const Notification& n) { self->OnNotification(n); });
   // The mode buttons describe themselves while the mouse is over them.
@@ -157,6 +167,13 @@ void CMainWnd::ApplyTexts() {
     if (!text.isEmpty()) action->setText(text);
     if (action->isCheckable()) action->setChecked(action->objectName() == current);
   }
+  // Tab titles are not the text of a control of their own.
+  auto* views = FindControlAs<QTabWidget>(layout_, "ResultViews");
+  for (int tab = 0; tab < views->count(); ++tab) {
+    const QString text = store.Text("MainWnd", views->widget(tab)->objectName());
+    if (!text.isEmpty()) views->setTabText(tab, text);
+  }
+  if (browser_ != nullptr) browser_->RefreshSummary();
 }
 
 void CMainWnd::ChangeLanguage(const QString& language) {
@@ -260,7 +277,7 @@ void CMainWnd::ShowDiskInfo(QTreeWidgetItem* row) {
   for (int i = 0; i < 6; ++i) {
     auto* label = FindControlAs<QLabel>(layout_, QString("Label%1").arg(i + 1));
     label->setText(lines.value(i));
-    label->setToolTip(i == 0 || i == 1 || i == 5 ? lines.value(i) : QString());
+    label->setToolTip(lines.value(i));  // shown only where the text is cut
   }
 }
 
@@ -288,6 +305,8 @@ void CMainWnd::OnNotification(const Notification& n) {
   } else if (c == u"BtnScan") {
     if (imageMode_ && CurrentPage() == 1) CreateImage();
     else StartScan();
+  } else if (c == u"BtnRecover") {
+    Recover(selection_.Records());
   } else if (c == u"BtnLoadImage") {
     LoadImage();
   } else if (c == u"BtnCreateImage") {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/disk_list.h"
+#include "app/result_selection.h"
 #include "results/found_file_record.h"
 
 class QMenu;
@@ -20,6 +21,8 @@ class QTreeWidgetItem;
 namespace qm {
 
 class DeviceWatch;
+class ResultBrowser;
+class ResultFolderModel;
 class SkinNotifications;
 struct Notification;
 
@@ -59,6 +62,9 @@ class CMainWnd : public QWidget {
   bool ImageWorkflow() const { return imageMode_; }
   // What the category sorting of the last scan returned.
   const std::vector<FoundFileRecord>& Results() const { return results_; }
+  // The files checked for recovery, and the views that check them.
+  ResultSelection& Selection() { return selection_; }
+  ResultBrowser* Browser() const { return browser_; }
 
   // The steps of the workflow, as the buttons run them.
   void StartScan();
@@ -86,6 +92,8 @@ class CMainWnd : public QWidget {
   void OnCategoryBox(const QString& name, bool checked);
   void ShowDiskInfo(QTreeWidgetItem* row);
   void SortResults(ScanItems scanned);
+  void ClearResults();
+  void ShowFolders(int index);
   void OnSortingFinished();
   std::string CategoryFilter() const;
   QString Message(const char* key) const;
@@ -106,6 +114,10 @@ class CMainWnd : public QWidget {
   bool scanFromTypePage_ = false;
   ScanItems lastScanned_;
   std::vector<FoundFileRecord> results_;
+  ResultSelection selection_;
+  ResultBrowser* browser_ = nullptr;
+  ScanItems folderSources_;  // the scanned items the folder view can show
+  std::unique_ptr<ResultFolderModel> folderModel_;
 };
 
 }  // namespace qm

@@ -6,7 +6,10 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QComboBox>
 #include <QLabel>
+#include <QSignalBlocker>
+#include <QTreeView>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTreeWidget>
@@ -19,6 +22,8 @@
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/recover_process_wnd.h"
+#include "app/result_browser.h"
+#include "app/result_folder_model.h"
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
 #include "disk/watch/device_watch.h"
@@ -96,8 +101,9 @@ void CMainWnd::StartScan() {
     return;
   }
   scanFromTypePage_ = CurrentPage() == 2;
-  // The engines of the last scan close before their volumes are opened
-  // again.
+  // The views of the last results let go of them, and the engines of the
+  // last scan close before their volumes are opened again.
+  ClearResults();
   for (const ScanItemPtr& item : lastScanned_) item->Close();
   lastScanned_ = items;
 
@@ -130,7 +136,6 @@ void CMainWnd::StartScan() {
 }
 
 void CMainWnd::SortResults(ScanItems scanned) {
-  results_.clear();
   QString error;
   auto window = CSearchProcessWnd::Create(std::move(scanned), CategoryFilter(), &results_, this, &error);
   if (!window) {
@@ -141,7 +146,49 @@ void CMainWnd::SortResults(ScanItems scanned) {
   OnSortingFinished();
 }
 
+void CMainWnd::ClearResults() {
+  auto* folders = FindControlAs<QTreeView>(layout_, "FolderTree");
+  folders->setModel(nullptr);
+  folderModel_.reset();
+  folderSources_.clear();
+  const QSignalBlocker quiet(FindControl(layout_, "FolderSource"));
+  FindControlAs<QComboBox>(layout_, "FolderSource")->clear();
+  browser_->Clear();
+  selection_.Clear();
+  browser_->RefreshSummary();
+  results_.clear();
+}
+
+void CMainWnd::ShowFolders(int index) {
+  auto* folders = FindControlAs<QTreeView>(layout_, "FolderTree");
+  folders->setModel(nullptr);
+  folderModel_.reset();
+  if (index < 0 || index >= static_cast<int>(folderSources_.size())) return;
+  IFileRecoveryParse* engine = folderSources_[index]->Engine();
+  if (engine == nullptr) return;
+  folderModel_ = std::make_unique<ResultFolderModel>(*engine);
+  folders->setModel(folderModel_.get());
+  folders->setColumnWidth(ResultFolderModel::kName, 170);
+}
+
 void CMainWnd::OnSortingFinished() {
+  browser_->ShowResults(results_);
+  browser_->RefreshSummary();
+  // The folder view offers each scanned volume; the chooser shows only
+  // when there is more than one.
+  auto* chooser = FindControlAs<QComboBox>(layout_, "FolderSource");
+  {
+    const QSignalBlocker quiet(chooser);
+    chooser->clear();
+    folderSources_ = lastScanned_;
+    std::erase_if(folderSources_, [](const ScanItemPtr& item) { return item->Engine() == nullptr; });
+    for (const ScanItemPtr& item : folderSources_) {
+      const QString source = QString::fromStdString(item->SourcePath()).section(u'/', -1);
+      chooser->addItem(source.isEmpty() ? QString::number(item->Key()) : source);
+    }
+  }
+  chooser->setVisible(folderSources_.size() > 1);
+  ShowFolders(folderSources_.empty() ? -1 : 0);
   FindControl(layout_, "TabRecover")->setEnabled(true);
   ShowPage(3);
   emit ResultsReady();

@@ -1,5 +1,7 @@
 #include "app/result_browser.h"
 
+#include <QFontMetrics>
+
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -28,7 +30,22 @@ ResultBrowser::ResultBrowser(const ResultBrowserWidgets& widgets, ResultSelectio
   QHeaderView* header = list->header();
   header->setSectionsClickable(true);
   header->setSortIndicatorShown(false);
+  // The name takes what the other columns leave; they are sized for their
+  // usual texts ("2024-12-31 23:59:59", "1023.99 MB") rather than measured
+  // over a million rows.
+  header->setStretchLastSection(false);
+  header->setMinimumSectionSize(30);
+  const QFontMetrics metrics(list->font());
+  const auto fit = [&](int column, const QString& sample) {
+    header->resizeSection(column, metrics.horizontalAdvance(sample) + 28);
+  };
   header->resizeSection(FileListModel::kCheck, 36);
+  fit(FileListModel::kSize, "1023.99 MB");
+  fit(FileListModel::kModified, "2024-12-31 23:59:59");
+  fit(FileListModel::kCreated, "2024-12-31 23:59:59");
+  fit(FileListModel::kPath, "    ----    ");
+  fit(FileListModel::kType, "jpeg");
+  header->setSectionResizeMode(FileListModel::kName, QHeaderView::Stretch);
   connect(header, &QHeaderView::sectionClicked, this, &ResultBrowser::OnHeaderClicked);
 
   connect(&model_, &FileListModel::SelectAllStateChanged, this,

@@ -1,0 +1,113 @@
+// A user's whole way through the window: what to look for, a disk image to
+// look in, a deep scan, the results by category, and the photos recovered,
+// byte for byte. Each page is saved as a screenshot when
+// QUILLMARK_SCREENSHOTS names a folder.
+#include <QAbstractButton>
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "app/file_type_tree.h"
+#include "app/main_wnd.h"
+#include "app/result_browser.h"
+#include "support/test_support.h"
+#include "window_driver.h"
+
+namespace fs = std::filesystem;
+
+namespace qm::testing {
+namespace {
+
+void SaveShot(QWidget* window, const QString& name) {
+  const QString folder = qEnvironmentVariable("QUILLMARK_SCREENSHOTS");
+  if (folder.isEmpty()) return;
+  QDir().mkpath(folder);
+  QTest::qWait(60);  // the layout catches up with new texts
+  window->grab().save(QString("%1/%2@%3x.png").arg(folder, name).arg(window->devicePixelRatioF()));
+}
+
+// A photo as a camera would write it: a real JPEG of a few tens of KiB.
+std::string Photo(int seed) {
+  QImage image(640, 480, QImage::Format_RGB32);
+  QPainter painter(&image);
+  for (int band = 0; band < 48; ++band) {
+    painter.fillRect(0, band * 10, 640, 10, QColor::fromHsv((seed * 40 + band * 7) % 360, 160, 200));
+  }
+  painter.drawText(40, 40, QString("photo %1").arg(seed));
+  painter.end();
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "JPEG", 85);
+  return bytes.toStdString();
+}
+
+TEST(WorkflowEndToEnd, FromTheFirstPageToRecoveredPhotosOfADiskImage) {
+  qm::test::TempDir folder;
+  const std::vector<std::pair<std::string, std::string>> photos = {
+      {"IMG_0001.JPG", Photo(1)}, {"Strand in Sopot.jpg", Photo(2)}, {"Geburtstag.jpg", Photo(3)}};
+  qm::test::FatImageBuilder fat(folder / "card.img", 16, 32768);
+  ASSERT_TRUE(fat.Create());
+  ASSERT_TRUE(fat.MakeDir("DCIM/100CANON"));
+  for (const auto& [name, bytes] : photos) ASSERT_TRUE(fat.AddFile("DCIM/100CANON/" + name, bytes));
+  ASSERT_TRUE(fat.AddFile("notes.txt", "kept"));
+  for (const auto& [name, bytes] : photos) ASSERT_TRUE(fat.Delete("DCIM/100CANON/" + name));
+
+  MainWndServices services;
+  services.enumerate = [] { return DiskSnapshot{}; };
+  services.watchDevices = false;
+  services.chooseImageToLoad = [&](QWidget*) { return QString::fromStdString((folder / "card.img").string()); };
+  services.chooseRecoveryFolder = [&](QWidget*) { return QString::fromStdString((folder / "Recovered/").string()); };
+  QString error;
+  auto window = CMainWnd::Create(&error, services);
+  ASSERT_TRUE(window) << error.toStdString();
+  window->show();
+  SaveShot(window.get(), "workflow-1-what");
+
+  FindControlAs<QAbstractButton>(window->Layout(), "BtnDeepRecovery")->click();
+  FindControlAs<QAbstractButton>(window->Layout(), "BtnLoadImage")->click();
+  ASSERT_EQ(window->Disks()->View()->currentItem()->text(0), "card.img");
+  SaveShot(window.get(), "workflow-2-where");
+
+  FindControlAs<QAbstractButton>(window->Layout(), "BtnScan")->click();
+  ASSERT_EQ(window->CurrentPage(), 3);
+  EXPECT_GE(window->Results().size(), photos.size());
+  FileTypeTree& tree = window->Browser()->TypeTree();
+  QTreeWidgetItem* photoNode = tree.CategoryNode(0);
+  ASSERT_NE(photoNode, nullptr);
+  // The user ticks "Photos" and picks the first group to look at.
+  photoNode->setCheckState(0, Qt::Checked);
+  tree.Tree()->setCurrentItem(photoNode->child(0));
+  EXPECT_EQ(window->Selection().Count(), photos.size());
+  SaveShot(window.get(), "workflow-3-results");
+
+  When(window.get(), [] { return QApplication::activeModalWidget() != nullptr; },
+       [] {
+         QWidget* progress = QApplication::activeModalWidget();
+         When(progress, [progress] { return !FindControl(progress, "FinishBtn")->isHidden(); },
+              [progress] {
+                SaveShot(progress, "workflow-4-recovered");
+                FindControlAs<QAbstractButton>(progress, "FinishBtn")->click();
+              });
+       });
+  FindControlAs<QAbstractButton>(window->Layout(), "BtnRecover")->click();
+  // A short name loses its first letter to the deletion ("!MG_0001.JPG"),
+  // so the photos are matched by content.
+  std::vector<std::string> recovered;
+  for (const auto& entry : fs::directory_iterator(folder / "Recovered" / "photo")) {
+    recovered.push_back(qm::test::ReadBytes(entry.path()));
+  }
+  EXPECT_EQ(recovered.size(), photos.size());
+  for (const auto& [name, bytes] : photos) {
+    EXPECT_NE(std::find(recovered.begin(), recovered.end(), bytes), recovered.end()) << name;
+  }
+  EXPECT_TRUE(fs::exists(folder / "Recovered" / "photo" / "Strand in Sopot.jpg"));
+}
+
+}  // namespace
+}  // namespace qm::testing
