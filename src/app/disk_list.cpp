@@ -7,6 +7,7 @@
 #include "app/formatting.h"
 #include "app/language_store.h"
 #include "app/session_scan_item.h"
+#include "disk/partitions/partition_table.h"
 #include "disk/volumes/volume_enumerator.h"
 #include "platform/errors.h"
 
@@ -272,11 +273,41 @@ QTreeWidgetItem* CDiskList::AddImage(const QString& path) {
     FillTexts(imageGroup_);
     imageGroup_->setExpanded(true);
   }
-  const uint16_t tag = ++nextImageTag_;
   auto* row = new QTreeWidgetItem(imageGroup_);
-  rows_[row] = Row{RowKind::kImage, -1, {}, path, imageItems_(tag, path)};
+  // An image of a whole disk shows its partitions beneath it, each scanned
+  // on its own (IMAGE@N) with a tag of its own; scanning the image row
+  // scans them all, as for a disk.
+  PartitionTable table;
+  std::string reason;
+  std::vector<const PartitionEntry*> usable;
+  if (ReadImagePartitionTable(path.toStdString(), table, reason) == 0) {
+    for (const PartitionEntry& entry : table.entries) {
+      if (entry.usable()) usable.push_back(&entry);
+    }
+  }
+  if (usable.empty()) {
+    rows_[row] = Row{RowKind::kImage, -1, {}, path, imageItems_(++nextImageTag_, path)};
+    FillTexts(row);
+    return row;
+  }
+  rows_[row] = Row{RowKind::kImage, -1, {}, path, nullptr};
   FillTexts(row);
-  return row;
+  for (const PartitionEntry* entry : usable) {
+    auto* child = new QTreeWidgetItem(row);
+    const QString source = path + "@" + QString::number(entry->number);
+    Row data{RowKind::kImage, -1, {}, path, imageItems_(++nextImageTag_, source)};
+    data.volume.partitionNumber = entry->number;
+    data.volume.startSector = entry->startSector;
+    data.volume.sectorCount = entry->sectorCount;
+    data.volume.devicePath = source.toStdString();
+    rows_[child] = data;
+    child->setText(kNameColumn, QString("%1 %2").arg(Messages("MSG0203").remove(u':')).arg(entry->number));
+    child->setToolTip(kNameColumn, source);
+    child->setText(kSizeColumn, Size(entry->sectorCount * table.sectorSize));
+    child->setIcon(kNameColumn, QIcon(":/skin/images/drive.svg"));
+  }
+  row->setExpanded(true);
+  return row->child(0);
 }
 
 void CDiskList::PrepareForPage(bool imageWorkflow) {
@@ -315,6 +346,10 @@ QStringList CDiskList::InfoLines(const QTreeWidgetItem* row) const {
             line("MSG0206", Size(v.totalBytes)),
             line("MSG0207", v.usageKnown ? Size(v.usedBytes) : unknown),
             line("MSG0208", v.usageKnown ? Size(v.freeBytes) : unknown)};
+  }
+  if (data.kind == RowKind::kImage && data.volume.partitionNumber > 0) {
+    return {line("MSG0209", QString::fromStdString(data.volume.devicePath)),
+            line("MSG0210", Size(data.volume.sectorCount * 512)), QString(), QString(), QString(), QString()};
   }
   if (data.kind == RowKind::kImage) {
     return {line("MSG0209", data.imagePath), line("MSG0210", Size(static_cast<uint64_t>(QFileInfo(data.imagePath).size()))),

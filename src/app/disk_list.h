@@ -54,7 +54,9 @@ class CDiskList : public QObject {
   void Refresh(RefreshMode mode, bool scanRunning = false);
 
   // Adds a loaded image under the "Image File" row; it gets the next tag
-  // (1001, 1002, ...). Returns its row.
+  // (1001, 1002, ...). An image holding a partition table gets a row per
+  // usable partition beneath it, each with a tag. Returns the row to
+  // choose: the image's, or its first partition's.
   QTreeWidgetItem* AddImage(const QString& path);
 
   // On entering the page of disks: image rows shown only outside the image

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_engine.h"
+#include "session/session_fixture.h"
 
 namespace qm::testing {
 namespace {
@@ -163,6 +164,31 @@ TEST(DiskList, LoadedImagesGetTagsUnderOneGroupRow) {
   EXPECT_TRUE(first->parent()->isHidden());
   list->PrepareForPage(false);
   EXPECT_FALSE(first->parent()->isHidden());
+}
+
+TEST(DiskList, AnImageOfAWholeDiskShowsItsPartitions) {
+  qm::test::TempDir folder;
+  qm::test::WriteBytes(folder / "one.vol", std::string(2048 * 512, '\1'));
+  qm::test::WriteBytes(folder / "two.vol", std::string(4096 * 512, '\2'));
+  qm::test::WriteMbrDisk(folder / "disk.img", {{2048, folder / "one.vol"}, {6144, folder / "two.vol"}});
+  FakeMachine machine;
+  QTreeWidget view;
+  auto list = machine.List(view);
+  list->Refresh(CDiskList::RefreshMode::kBuild);
+  const QString path = QString::fromStdString((folder / "disk.img").string());
+  QTreeWidgetItem* first = list->AddImage(path);
+  QTreeWidgetItem* image = first->parent();
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->text(0), "disk.img");
+  EXPECT_EQ(Texts(image), (QStringList{"Partition 1", "Partition 2"}));
+  EXPECT_EQ(image->child(1)->text(2), "2.00 MB");
+  const ScanItems items = list->ItemsToScan(image);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]->Key(), 1001);
+  EXPECT_EQ(items[1]->Key(), 1002);
+  EXPECT_EQ(list->InfoLines(image->child(1)).value(0), "Image file: " + path + "@2");
+  // A plain volume image stays one row.
+  EXPECT_EQ(list->AddImage(QString::fromStdString((folder / "one.vol").string()))->childCount(), 0);
 }
 
 }  // namespace
