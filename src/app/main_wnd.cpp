@@ -209,7 +209,7 @@ void CMainWnd::ShowPage(int page) {
     banner("MSG0601", Message("MSG0602"), ":/skin/images/scan.svg");
   } else {
     const QString found = Message("MSG0802");
-    banner("MSG0801", found.isEmpty() ? QString() : QString(found).replace("%s", QString::number(results_.size())),
+    banner("MSG0801", found.isEmpty() ? QString() : QString(found).replace("%s", QString::number(resultCount_)),
            ":/skin/images/recover.svg");
   }
   auto* scan = FindControlAs<QPushButton>(layout_, "BtnScan");

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -60,8 +61,9 @@ class CMainWnd : public QWidget {
   int CurrentPage() const;
   int Mode() const { return scanMode_; }
   bool ImageWorkflow() const { return imageMode_; }
-  // What the category sorting of the last scan returned.
-  const std::vector<FoundFileRecord>& Results() const { return results_; }
+  // How many files the category sorting of the last scan returned; the
+  // records themselves are in the category tree's groups.
+  size_t ResultCount() const { return resultCount_; }
   // The files checked for recovery, and the views that check them.
   ResultSelection& Selection() { return selection_; }
   ResultBrowser* Browser() const { return browser_; }
@@ -113,7 +115,9 @@ class CMainWnd : public QWidget {
   bool scanRunning_ = false;
   bool scanFromTypePage_ = false;
   ScanItems lastScanned_;
-  std::vector<FoundFileRecord> results_;
+  std::vector<FoundFileRecord> results_;  // filled by the sorting, then grouped
+  std::map<std::string, std::vector<FoundFileRecord>> grouped_;
+  size_t resultCount_ = 0;
   ResultSelection selection_;
   ResultBrowser* browser_ = nullptr;
   ScanItems folderSources_;  // the scanned items the folder view can show

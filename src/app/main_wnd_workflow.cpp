@@ -142,6 +142,7 @@ void CMainWnd::SortResults(ScanItems scanned) {
     CMessageBox::Show(CMessageBox::Error, this, error);
     return;
   }
+  window->GroupInto(&grouped_);
   window->exec();
   OnSortingFinished();
 }
@@ -157,6 +158,8 @@ void CMainWnd::ClearResults() {
   selection_.Clear();
   browser_->RefreshSummary();
   results_.clear();
+  grouped_.clear();
+  resultCount_ = 0;
 }
 
 void CMainWnd::ShowFolders(int index) {
@@ -172,7 +175,10 @@ void CMainWnd::ShowFolders(int index) {
 }
 
 void CMainWnd::OnSortingFinished() {
-  browser_->ShowResults(results_);
+  resultCount_ = 0;
+  for (const auto& [extension, records] : grouped_) resultCount_ += records.size();
+  browser_->ShowGroups(std::move(grouped_));
+  grouped_.clear();
   browser_->RefreshSummary();
   // The folder view offers each scanned volume; the chooser shows only
   // when there is more than one.

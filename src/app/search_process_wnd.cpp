@@ -5,6 +5,7 @@
 
 #include "app/message_format.h"
 #include "app/scan_item.h"
+#include "results/categories.h"
 #include "ui/skin_loader.h"
 
 namespace qm {
@@ -58,6 +59,10 @@ void CSearchProcessWnd::Run() {
     const int rc = engine->ListByCategory(filter_, *results_);
     engine->SetListProgress(nullptr, nullptr);
     if (rc == kCancelCode) break;
+  }
+  if (grouped_ != nullptr) {
+    *grouped_ = GroupByExtension(*results_);
+    std::vector<FoundFileRecord>().swap(*results_);
   }
   emit SortingFinished();
   // After a confirmed cancel the window closes itself with kCancelled.

@@ -2,6 +2,7 @@
 // engine lists its files that match the filter into the result list.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,11 @@ class CSearchProcessWnd final : public CProcessWnd {
                                                    std::vector<FoundFileRecord>* results, QWidget* owner,
                                                    QString* error = nullptr);
 
+  // Also groups the records by extension on the worker, into `grouped`,
+  // and then empties the result list: a million records are grouped
+  // without stalling the window and kept once, not twice.
+  void GroupInto(std::map<std::string, std::vector<FoundFileRecord>>* grouped) { grouped_ = grouped; }
+
  signals:
   // Emitted from the worker (queued to the owner) once it has gone through
   // its items or was cancelled; not for an empty list.
@@ -48,6 +54,7 @@ class CSearchProcessWnd final : public CProcessWnd {
   ScanItems items_;
   std::string filter_;
   std::vector<FoundFileRecord>* results_;
+  std::map<std::string, std::vector<FoundFileRecord>>* grouped_ = nullptr;
   QLabel* stage_ = nullptr;
   QLabel* percent_ = nullptr;
   QProgressBar* progress_ = nullptr;

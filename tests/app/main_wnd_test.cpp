@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "app/file_type_tree.h"
 #include "app/language_store.h"
+#include "app/result_browser.h"
 #include "fake_engine.h"
 #include "support/test_support.h"
 #include "window_driver.h"
@@ -135,7 +137,9 @@ TEST(MainWnd, ADiskRowScansEachVolumeInRowOrderThenShowsTheSortedResults) {
   EXPECT_EQ(desk.opened, (std::vector<uint16_t>{1, 2, 3}));
   EXPECT_EQ(window->CurrentPage(), 3);
   std::map<uint16_t, int> perVolume;
-  for (const FoundFileRecord& r : window->Results()) ++perVolume[r.volumeLetter];
+  for (const FileTypeTree::Group& group : window->Browser()->TypeTree().Groups()) {
+    for (const FoundFileRecord& r : *group.records) ++perVolume[r.volumeLetter];
+  }
   EXPECT_EQ(perVolume.size(), 3u);
   EXPECT_EQ(perVolume[2], perVolume[1]);
   EXPECT_GE(perVolume[1], 4);

@@ -76,7 +76,7 @@ TEST(WorkflowEndToEnd, FromTheFirstPageToRecoveredPhotosOfADiskImage) {
 
   FindControlAs<QAbstractButton>(window->Layout(), "BtnScan")->click();
   ASSERT_EQ(window->CurrentPage(), 3);
-  EXPECT_GE(window->Results().size(), photos.size());
+  EXPECT_GE(window->ResultCount(), photos.size());
   FileTypeTree& tree = window->Browser()->TypeTree();
   QTreeWidgetItem* photoNode = tree.CategoryNode(0);
   ASSERT_NE(photoNode, nullptr);
