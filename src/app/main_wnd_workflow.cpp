@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 
 #include "app/create_image_process_wnd.h"
+#include "app/file_type_tree.h"
 #include "app/formatting.h"
 #include "app/image_destination.h"
 #include "app/language_store.h"
@@ -179,6 +180,9 @@ void CMainWnd::OnSortingFinished() {
   for (const auto& [extension, records] : grouped_) resultCount_ += records.size();
   browser_->ShowGroups(std::move(grouped_));
   grouped_.clear();
+  // The first group's files are shown at once rather than an empty list.
+  FileTypeTree& tree = browser_->TypeTree();
+  if (QTreeWidgetItem* first = tree.GroupNode(0)) tree.Tree()->setCurrentItem(first);
   browser_->RefreshSummary();
   // The folder view offers each scanned volume; the chooser shows only
   // when there is more than one.
