@@ -59,6 +59,21 @@ void Capture(QWidget* window, const QString& name) {
   EXPECT_TRUE(window->grab().save(file)) << file.toStdString();
 }
 
+// Each page of the main window, named <prefix><page>; `check` looks at it.
+void CaptureMainWindowPages(const QString& prefix,
+                            const std::function<void(QStackedWidget*, int)>& check = {}) {
+  QString error;
+  auto main = CMainWnd::Create(&error);
+  ASSERT_TRUE(main) << error.toStdString();
+  main->show();
+  auto* pages = FindControlAs<QStackedWidget>(main->Layout(), "TabPage");
+  for (int page = 0; page < pages->count(); ++page) {
+    pages->setCurrentIndex(page);
+    Capture(main.get(), prefix + QString::number(page));
+    if (check) check(pages, page);
+  }
+}
+
 TEST(Screenshots, ProgressWindowsPartWayThrough) {
   FakeScanItem item('E', LoadFakeScript("card_scan.json"), 25ms);
   auto scan = CScanProcessWnd::Create({Borrow(item)}, CScanProcessWnd::kQuick, nullptr);
@@ -124,22 +139,8 @@ TEST(Screenshots, MessageBoxesAndMainWindowPages) {
     box->show();
     Capture(box.get(), b.name);
   }
-  QString error;
-  auto main = CMainWnd::Create(&error);
-  ASSERT_TRUE(main) << error.toStdString();
-  main->show();
-  auto* pages = FindControlAs<QStackedWidget>(main->Layout(), "TabPage");
-  for (int page = 0; page < pages->count(); ++page) {
-    pages->setCurrentIndex(page);
-    Capture(main.get(), QString("MainWnd-page%1").arg(page));
-  }
+  CaptureMainWindowPages("MainWnd-page");
 }
-
-}  // namespace
-}  // namespace qm::testing
-
-namespace qm::testing {
-namespace {
 
 // A desktop with a dark theme hands the application a dark palette; the
 // skin sets its own colours, so every text must stay dark on light.
@@ -153,19 +154,12 @@ TEST(Screenshots, ADarkDesktopPaletteLeavesTheSkinReadable) {
   dark.setColor(QPalette::Button, QColor(0x30, 0x30, 0x30));
   dark.setColor(QPalette::ButtonText, QColor(0xEE, 0xEE, 0xEE));
   QApplication::setPalette(dark);
-  QString error;
-  auto main = CMainWnd::Create(&error);
-  ASSERT_TRUE(main) << error.toStdString();
-  main->show();
-  auto* pages = FindControlAs<QStackedWidget>(main->Layout(), "TabPage");
-  for (int page = 0; page < pages->count(); ++page) {
-    pages->setCurrentIndex(page);
-    Capture(main.get(), QString("MainWnd-dark-page%1").arg(page));
+  CaptureMainWindowPages("MainWnd-dark-page", [](QStackedWidget* pages, int page) {
     // Sample the page's background: the skin's light surface, not the palette's.
     const QImage shot = pages->grab().toImage();
     const QColor corner = shot.pixelColor(shot.width() - 3, shot.height() - 3);
     EXPECT_GT(corner.lightness(), 200) << "page " << page;
-  }
+  });
   QApplication::setPalette(before);
 }
 
