@@ -179,6 +179,10 @@ void CMainWnd::ApplyTexts() {
 void CMainWnd::ChangeLanguage(const QString& language) {
   LanguageStore::Instance().SetLanguage(language);
   ApplyTexts();
+  // The banner and the details of the chosen disk are texts of the page
+  // shown, not of a control of their own.
+  ShowPage(CurrentPage());
+  if (QTreeWidgetItem* row = disks_->View()->currentItem()) ShowDiskInfo(row);
 }
 
 int CMainWnd::CurrentPage() const { return pages_->currentIndex(); }

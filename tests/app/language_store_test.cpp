@@ -124,7 +124,12 @@ TEST(LanguageStore, SwitchingLanguageReappliesTheMainWindowTexts) {
   auto* product = FindControlAs<QLabel>(window->Layout(), "LblProductName");
   const auto exitItem = [&] { return window->HelpMenu()->findChild<QAction*>("item_exit")->text(); };
 
+  // The page shown keeps its banner in the new language too.
+  FindControlAs<QAbstractButton>(window->Layout(), "BtnStart")->click();
+  auto* banner = FindControlAs<QLabel>(window->Layout(), "Txt1");
   window->ChangeLanguage("German");
+  EXPECT_EQ(banner->text(), LanguageStore::Instance().Text("Messages", "MSG0501"));
+  EXPECT_NE(banner->text(), "Choose where to look");
   EXPECT_EQ(scan->text(), "Suchen");
   EXPECT_EQ(exitItem(), "Beenden");
   EXPECT_EQ(product->text(), "Quillmark Free");
