@@ -167,7 +167,7 @@ bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int
   if (!index.isValid() || index.column() != kCheck || role != Qt::CheckStateRole) return false;
   const FoundFileRecord& record = RecordAt(index.row());
   const bool checked = value.toInt() == Qt::Checked;
-  const bool changed = checked ? selection_.Add(record) : selection_.Remove(record);
+  const bool changed = checked ? selection_.Add(record, records_) : selection_.Remove(record);
   if (!changed) return true;
   emit dataChanged(index, index, {Qt::CheckStateRole});
   SetCheckedRows(checked ? checkedRows_ + 1 : checkedRows_ - 1);
@@ -210,7 +210,7 @@ void FileListModel::SetCheckedRows(size_t count) {
 void FileListModel::SetAllChecked(bool checked) {
   if (!records_ || order_.empty()) return;
   if (checked) {
-    selection_.AddAll(*records_);
+    selection_.AddAll(records_);
   } else {
     selection_.RemoveAll(*records_);
   }

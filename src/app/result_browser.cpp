@@ -113,7 +113,7 @@ void ResultBrowser::OnGroupsCheckChanged(const std::vector<int>& groups, bool ch
       continue;
     }
     if (checked) {
-      selection_.AddAll(*all[group].records);
+      selection_.AddAll(all[group].records);
     } else {
       selection_.RemoveAll(*all[group].records);
     }

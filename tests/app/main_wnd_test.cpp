@@ -4,12 +4,14 @@
 #include <QLabel>
 #include <QTreeWidget>
 #include <filesystem>
+#include <set>
 #include <gtest/gtest.h>
 
 #include "app/file_type_tree.h"
 #include "app/language_store.h"
 #include "app/result_browser.h"
 #include "fake_engine.h"
+#include "session/same_disk.h"
 #include "support/test_support.h"
 #include "window_driver.h"
 
@@ -205,6 +207,39 @@ TEST(MainWnd, ARefusedImageDestinationIsAskedForAgain) {
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(refusal, LanguageStore::Instance().Text("Messages", "MSG0221"));
   EXPECT_FALSE(fs::exists(folder / "big.img"));
+}
+
+// A scanned volume's disk holding the chosen folder: the user is warned
+// before anything is written there, and can stop.
+TEST(MainWnd, RecoveringOntoTheScannedDiskAsksFirst) {
+  qm::test::TempDir folder;
+  const std::set<std::string> disks = session::DisksHoldingPath(folder.path());
+  if (disks.empty()) GTEST_SKIP() << "the temporary folder's disk cannot be told here";
+  struct OnThisDisk : FakeScanItem {
+    using FakeScanItem::FakeScanItem;
+    std::string SourcePath() const override { return device; }
+    std::string device;
+  };
+  FakeDesk desk;
+  MainWndServices services = desk.Services();
+  auto item = std::make_shared<OnThisDisk>(1, LoadFakeScript("card_scan.json"), 0ms);
+  item->device = "/dev/" + *disks.begin();
+  services.volumeItems = [&](const VolumeRecord&) -> ScanItemPtr { return item; };
+  const fs::path out = folder / "Recovered";
+  fs::create_directories(out);
+  services.chooseRecoveryFolder = [&](QWidget*) { return QString::fromStdString(out.string()); };
+  QString error;
+  auto window = CMainWnd::Create(&error, services);
+  ASSERT_TRUE(window) << error.toStdString();
+  Button(*window, "BtnStart")->click();
+  window->Disks()->View()->setCurrentItem(window->Disks()->View()->topLevelItem(0)->child(0));
+  Button(*window, "BtnScan")->click();
+  ASSERT_GT(window->ResultCount(), 0u);
+  QString warning;
+  AnswerNextBox(false, {}, &warning);
+  window->Recover({item->Fake()->Record(0)});
+  EXPECT_EQ(warning, LanguageStore::Instance().Text("Messages", "MSG0805"));
+  EXPECT_TRUE(fs::is_empty(out));
 }
 
 }  // namespace

@@ -120,6 +120,31 @@ TEST(ResultSelection, KeysSeparateVolumesAndEnginesAndKeepRecoveryOrder) {
   EXPECT_EQ(selection.TotalBytes(), 0u);
 }
 
+// A group's records are shared, not copied: they stay readable after the
+// group's view lets go, and a group merged in twice counts once.
+TEST(ResultSelection, SharedGroupsMergeInKeyOrderAndOutliveTheirViews) {
+  ResultSelection selection;
+  auto group = std::make_shared<std::vector<FoundFileRecord>>();
+  for (uint32_t index : {5u, 1u, 3u}) group->push_back(MakeRecord("g" + std::to_string(index) + ".jpg", 100, index, 'E'));
+  const FoundFileRecord single = MakeRecord("own.jpg", 7, 2, 'E');
+  EXPECT_TRUE(selection.Add(single));
+  selection.AddAll(ResultSelection::SharedRecords(group));
+  selection.AddAll(ResultSelection::SharedRecords(group));
+  EXPECT_FALSE(selection.Add((*group)[0], group));
+  std::weak_ptr<std::vector<FoundFileRecord>> watched = group;
+  group.reset();
+  EXPECT_FALSE(watched.expired());
+  std::vector<std::string> names;
+  for (const FoundFileRecord& r : selection.Records()) names.push_back(r.Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"g1.jpg", "own.jpg", "g3.jpg", "g5.jpg"}));
+  EXPECT_EQ(selection.TotalBytes(), 307u);
+  selection.RemoveAll({MakeRecord("g1.jpg", 100, 1, 'E'), MakeRecord("g5.jpg", 100, 5, 'E')});
+  EXPECT_EQ(selection.Count(), 2u);
+  EXPECT_EQ(selection.TotalBytes(), 107u);
+  selection.Clear();
+  EXPECT_TRUE(watched.expired());
+}
+
 TEST(ResultBrowser, RowChecksTravelToSelectAllGroupAndCategory) {
   BrowserPage page;
   page.browser.ShowResults(MixedResults());
