@@ -24,11 +24,13 @@ using namespace qm;
 
 constexpr uint32_t kRecords = 1000000;
 
-double PeakResidentMegabytes() {
+// A memory figure of /proc/self/status ("VmHWM:", "VmRSS:") in MB.
+double StatusMegabytes(const char* field) {
   std::ifstream status("/proc/self/status");
   std::string line;
+  const std::string name = field;
   while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    if (line.rfind(name, 0) == 0) return std::stod(line.substr(name.size())) / 1024.0;
   }
   return 0;
 }
@@ -61,20 +63,11 @@ std::shared_ptr<const std::vector<FoundFileRecord>> MillionRecords() {
   return records;
 }
 
-// Resident memory now (VmRSS): what the list holds once built, beside the
-// process's peak, which includes the grouping's transient second copy.
-double ResidentMegabytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-  }
-  return 0;
-}
-
 void ReportMemory(benchmark::State& state) {
-  state.counters["peak_MB"] = PeakResidentMegabytes();
-  state.counters["resident_MB"] = ResidentMegabytes();
+  // The peak includes the grouping's transient second copy; resident is
+  // what the views hold once built.
+  state.counters["peak_MB"] = StatusMegabytes("VmHWM:");
+  state.counters["resident_MB"] = StatusMegabytes("VmRSS:");
 }
 
 // Argument 0: grouping and tree together, as SetResults does on the UI
