@@ -1,7 +1,9 @@
 #include "app/main_wnd.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QTabWidget>
 #include <QTreeView>
 #include <QEvent>
@@ -75,8 +77,21 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
     return nullptr;
   }
   CMainWnd* self = window.get();
-  window->browser_ = new ResultBrowser({FindControlAs<QTreeView>(window->layout_, "FileList"),
-                                        FindControlAs<QTreeWidget>(window->layout_, "TypeTree"), nullptr,
+  // The select-all box sits in the file list's header, over the column of
+  // the row check boxes.
+  auto* fileList = FindControlAs<QTreeView>(window->layout_, "FileList");
+  auto* selectAll = new QCheckBox(fileList->header());
+  selectAll->setObjectName("ChkAllListSel");
+  const auto placeSelectAll = [fileList, selectAll] {
+    QHeaderView* header = fileList->header();
+    const QSize box = selectAll->sizeHint();
+    selectAll->move(header->sectionViewportPosition(0) + (header->sectionSize(0) - box.width()) / 2 + 2,
+                    (header->height() - box.height()) / 2);
+  };
+  connect(fileList->header(), &QHeaderView::geometriesChanged, selectAll, placeSelectAll);
+  connect(fileList->header(), &QHeaderView::sectionResized, selectAll, placeSelectAll);
+  window->browser_ = new ResultBrowser({fileList,
+                                        FindControlAs<QTreeWidget>(window->layout_, "TypeTree"), selectAll,
                                         FindControlAs<QLabel>(window->layout_, "SelectedFileInfo"),
                                         FindControlAs<QAbstractButton>(window->layout_, "BtnRecover")},
                                        window->selection_, self);

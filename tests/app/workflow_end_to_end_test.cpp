@@ -4,6 +4,7 @@
 // QUILLMARK_SCREENSHOTS names a folder.
 #include <QAbstractButton>
 #include <QBuffer>
+#include <QCheckBox>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
@@ -83,6 +84,15 @@ TEST(WorkflowEndToEnd, FromTheFirstPageToRecoveredPhotosOfADiskImage) {
   // The user ticks "Photos" and picks the first group to look at.
   photoNode->setCheckState(0, Qt::Checked);
   tree.Tree()->setCurrentItem(photoNode->child(0));
+  EXPECT_EQ(window->Selection().Count(), photos.size());
+  // The header's select-all box follows, and clears and ticks the group.
+  auto* selectAll = FindControlAs<QCheckBox>(window->Layout(), "ChkAllListSel");
+  ASSERT_NE(selectAll, nullptr);
+  EXPECT_EQ(selectAll->checkState(), Qt::Checked);
+  selectAll->click();
+  EXPECT_EQ(window->Selection().Count(), 0u);
+  EXPECT_EQ(photoNode->checkState(0), Qt::Unchecked);
+  selectAll->click();
   EXPECT_EQ(window->Selection().Count(), photos.size());
   SaveShot(window.get(), "workflow-3-results");
 
