@@ -17,6 +17,8 @@ packages=(
   # end (shipped in libqt6multimedia6) and the plugins that decode the usual
   # formats; libjpeg's own decoder tells damaged photos apart.
   libqt6multimedia6 libqt6multimediawidgets6 libjpeg-dev
+  # Legacy binary .doc, .xls and .ppt previews (catdoc, xls2csv, catppt).
+  catdoc
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
 )
 
