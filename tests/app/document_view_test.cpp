@@ -5,11 +5,16 @@
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "preview/archive_view.h"
 #include "preview/document_view.h"
+#include "preview/external_tool.h"
 #include "preview/pdf_view.h"
 #include "preview/sheet_view.h"
 #include "preview/slides_view.h"
@@ -249,11 +254,13 @@ TEST(DocumentConverters, WordProcessingFilesGiveTheirFirstCharacters) {
   for (int i = 0; i < 50; ++i) rtf += "\\f0\\fs20 " + LongParagraph(i) + "\\par\n";
   rtf += "}";
   WriteBytes(dir / "letter.rtf", rtf);
+  WriteBytes(dir / "cards.vcf", ExpectedLongText().toStdString() + std::string(3000, 'x'));
 
   const struct {
     fs::path file;
     const char* extension;
-  } cases[] = {{MakeDocx(dir), ".docx"}, {MakeOdt(dir), ".odt"}, {dir / "letter.rtf", ".rtf"}};
+  } cases[] = {{MakeDocx(dir), ".docx"}, {MakeOdt(dir), ".odt"}, {dir / "letter.rtf", ".rtf"},
+                     {dir / "cards.vcf", ".vcf"}};
   for (const auto& c : cases) {
     QString text;
     EXPECT_EQ(ConvertWith(c.extension, c.file, text), 0) << c.extension;
@@ -385,6 +392,51 @@ TEST(DocumentConverters, ArchivesListTheirEntriesUnderTheSeparator) {
   }
 }
 
+TEST(DocumentConverters, ArchiveEntryNamesAreShownAsPlainText) {
+  TempDir dir;
+  const fs::path content = dir / "content";
+  fs::create_directories(content);
+  WriteBytes(content / "line\nbreak.txt", "x");
+  WriteBytes(content / "\x1b[31mred.txt", "y");
+  RunPacker(content, "tar", {"-cf", "../names.tar", "line\nbreak.txt", "\x1b[31mred.txt"});
+  QString text;
+  ASSERT_EQ(ConvertWith(".tar", dir / "names.tar", text), 0);
+  EXPECT_TRUE(text.contains(QStringLiteral("  line?break.txt\n"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("  ?[31mred.txt\n"))) << text.toStdString();
+}
+
+TEST(DocumentConverters, AStopRequestEndsAConversion) {
+  TempDir dir;
+  const fs::path content = dir / "content";
+  fs::create_directories(content);
+  WriteBytes(content / "a.txt", "a");
+  RunPacker(content, "zip", {"-q", "../pack.zip", "a.txt"});
+  std::stop_source stopped;
+  stopped.request_stop();
+  const struct {
+    fs::path file;
+    const char* extension;
+  } cases[] = {{MakeDocx(dir), ".docx"}, {MakeXlsx(dir), ".xlsx"}, {MakePptx(dir, 3), ".pptx"}, {dir / "pack.zip", ".zip"}};
+  for (const auto& c : cases) {
+    QString text;
+    EXPECT_EQ(ChooseConverter(c.extension, {}, stopped.get_token())->Convert(c.file, text), kConvertNothingOut)
+        << c.extension;
+  }
+
+  // A helper program that does not finish is killed on request, well
+  // before its time limit would end it.
+  std::stop_source stop;
+  std::jthread requester([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop.request_stop();
+  });
+  QElapsedTimer clock;
+  clock.start();
+  QByteArray output;
+  EXPECT_EQ(RunTool("sleep", {"300"}, stop.get_token(), output), kConvertNothingOut);
+  EXPECT_LT(clock.elapsed(), kToolTimeLimitMs);
+}
+
 TEST(DocumentConverters, DamagedArchiveKeepsTheEntriesBeforeTheDamage) {
   TempDir dir;
   const fs::path content = dir / "content";
@@ -453,7 +505,9 @@ TEST(DocumentConverters, TruncatedPdfGivesEitherNothingOrAWholePicture) {
 TEST(DocumentConverters, OversizedPackagePartIsRefusedNotRead) {
   TempDir dir;
   // A part that inflates past the cap: a zip bomb in miniature.
-  const std::string huge = std::string(kXmlHead) + "<w:document><w:body><w:p><w:r><w:t>" +
+  const std::string huge = std::string(kXmlHead) +
+                           "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+                           "<w:body><w:p><w:r><w:t>" +
                            std::string(static_cast<size_t>(kMaxPackageMemberBytes), 'z') +
                            "</w:t></w:r></w:p></w:body></w:document>";
   const fs::path docx = MakeZip(dir, "bomb.docx", {{"word/document.xml", huge}});
