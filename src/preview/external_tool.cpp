@@ -28,7 +28,9 @@ int RunTool(const QString& program, const QStringList& arguments, std::stop_toke
       cutShort = true;
       break;
     }
-    process.waitForReadyRead(100);
+    // A program that closed its output but keeps running is waited for,
+    // not polled in a busy loop.
+    if (!process.waitForReadyRead(100)) process.waitForFinished(100);
     output += process.readAllStandardOutput();
   }
   if (cutShort) {
@@ -41,6 +43,7 @@ int RunTool(const QString& program, const QStringList& arguments, std::stop_toke
     return 0;
   }
   output += process.readAllStandardOutput();
+  if (output.size() > kMaxToolOutputBytes) output.truncate(kMaxToolOutputBytes);
   if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return kConvertNothingOut;
   return 0;
 }

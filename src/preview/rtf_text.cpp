@@ -2,6 +2,7 @@
 
 #include <QSet>
 
+#include <algorithm>
 #include <vector>
 
 namespace qm {
@@ -110,7 +111,10 @@ QString RtfToText(const QByteArray& rtf, int maxChars) {
     if (negative) parameter = -parameter;
     if (!(i < size && rtf[i] == ' ')) --i;  // the delimiter belongs to the text unless it is a space
 
-    if (atGroupStart && SkippedDestinations().contains(word)) {
+    if (word == "bin" && hasParameter) {
+      // \binN: N raw bytes follow, braces and backslashes among them.
+      i = std::min<qsizetype>(size - 1, i + std::max(0L, parameter));
+    } else if (atGroupStart && SkippedDestinations().contains(word)) {
       groups.back().skip = true;
     } else if (word == "par" || word == "line" || word == "row") {
       put(QLatin1Char('\n'));

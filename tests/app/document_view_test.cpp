@@ -279,6 +279,8 @@ TEST(DocumentConverters, RtfControlWordsEscapesAndUnicodeBecomeText) {
       {"{\\rtf1 caf\\'e9}", "caf\xc3\xa9"},
       {"{\\rtf1\\uc1 \\u8364?5 and \\u-3913?}", "\xe2\x82\xac" "5 and \xef\x82\xb7"},
       {"{\\rtf1{\\pict\\pngblip 89504e47}after}", "after"},
+      {"{\\rtf1 a{\\*\\blob\\bin1 {}b}", "ab"},
+      {"{\\rtf1 keep\\bin3 {}\\ text}", "keep text"},
       {"{\\rtf1{\\*\\unknowndest hidden}shown}", "shown"},
       {"{\\rtf1 unclosed {{{{ groups \\", "unclosed  groups "},
   };
