@@ -138,7 +138,7 @@ QTreeWidgetItem* CDiskList::AddDiskRow(const DiskRecord& disk) {
   return row;
 }
 
-void CDiskList::AddVolumeRow(QTreeWidgetItem* diskRow, const VolumeRecord& volume, bool) {
+void CDiskList::AddVolumeRow(QTreeWidgetItem* diskRow, const VolumeRecord& volume) {
   auto* row = new QTreeWidgetItem(diskRow);
   rows_[row] = Row{RowKind::kVolume, volume.diskNumber, volume, {}, volumeItems_(volume)};
   FillTexts(row);
@@ -259,7 +259,7 @@ void CDiskList::Refresh(RefreshMode mode, bool scanRunning) {
     }
     if (!Scannable(volume)) continue;
     const bool removable = disk != snapshot.disks.end() && disk->second.removable;
-    AddVolumeRow(diskRow, volume, removable);
+    AddVolumeRow(diskRow, volume);
     if (mode == RefreshMode::kArrival && removable && arrived == nullptr) arrived = diskRow->child(diskRow->childCount() - 1);
   }
   if (arrived != nullptr && !scanRunning) view_->setCurrentItem(arrived);

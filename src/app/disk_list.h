@@ -97,7 +97,7 @@ class CDiskList : public QObject {
 
   QTreeWidgetItem* DiskRow(int diskNumber) const;
   QTreeWidgetItem* AddDiskRow(const DiskRecord& disk);
-  void AddVolumeRow(QTreeWidgetItem* diskRow, const VolumeRecord& volume, bool removable);
+  void AddVolumeRow(QTreeWidgetItem* diskRow, const VolumeRecord& volume);
   void AddUnreadableRow(QTreeWidgetItem* diskRow, int error);
   void RemoveRow(QTreeWidgetItem* row);
   void FillTexts(QTreeWidgetItem* row);

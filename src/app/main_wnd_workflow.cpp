@@ -2,8 +2,6 @@
 // categories, recovering, and copying a disk into an image. Each runs in
 // its progress window; the window here prepares it and takes the result.
 #include <QAbstractButton>
-#include <QCoreApplication>
-#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QComboBox>
@@ -114,13 +112,9 @@ void CMainWnd::StartScan() {
     CMessageBox::Show(CMessageBox::Error, this, error);
     return;
   }
-  bool finished = false;
-  connect(window.get(), &CScanProcessWnd::ScanFinished, this, [&finished] { finished = true; });
   scanRunning_ = true;
   const int result = window->exec();
   scanRunning_ = false;
-  // The worker's signal is queued; take it before looking.
-  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
   if (result == CProcessWnd::kFailed) {
     QString text = Message("MSG0504");
     if (window->FailureCode() == err::kAccessDenied) text = Message("MSG0506");
@@ -128,7 +122,8 @@ void CMainWnd::StartScan() {
     CMessageBox::Show(CMessageBox::Warning, this, text);
   }
   window.reset();
-  if (!finished) return;
+  // What was scanned, also when the scan was stopped, is sorted; an item
+  // that could not be opened holds no engine.
   ScanItems scanned;
   for (const ScanItemPtr& item : items) {
     if (item->Engine() != nullptr) scanned.push_back(item);
