@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QTabWidget>
+#include <QTextEdit>
 #include <QTreeView>
 #include <QEvent>
 #include <QHash>
@@ -53,7 +54,7 @@ constexpr const char* kProjectPage = "https://github.com/quillmark/quillmark";
 
 CMainWnd::CMainWnd(MainWndServices services) : services_(std::move(services)) {}
 
-CMainWnd::~CMainWnd() = default;
+CMainWnd::~CMainWnd() { EndPreview(); }
 
 std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices services) {
   LoadedLayout layout = SkinLoader::Load("skin.ui", kRequiredControls);
@@ -97,6 +98,7 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
                                        window->selection_, self);
   connect(FindControlAs<QComboBox>(window->layout_, "FolderSource"), &QComboBox::currentIndexChanged, self,
           [self](int index) { self->ShowFolders(index); });
+  window->SetUpPreview();
   window->notifications_ =
       new SkinNotifications(window->layout_, [self](const Notification& n) { self->OnNotification(n); });
   // The mode buttons describe themselves while the mouse is over them.
@@ -189,6 +191,7 @@ void CMainWnd::ApplyTexts() {
     if (!text.isEmpty()) views->setTabText(tab, text);
   }
   if (browser_ != nullptr) browser_->RefreshSummary();
+  FindControl(layout_, "PreviewEdit")->setToolTip(Message("MSG0907"));
 }
 
 void CMainWnd::ChangeLanguage(const QString& language) {
@@ -256,6 +259,10 @@ void CMainWnd::EnterDiskPage() {
 }
 
 bool CMainWnd::eventFilter(QObject* watched, QEvent* event) {
+  if (preview_.edit != nullptr && watched == preview_.edit->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    OpenPreviewWindow();
+    return true;
+  }
   static const QHash<QString, const char*> kDescriptions = {{"BtnDeletedRecovery", "MSG0101"},
                                                            {"BtnDeepRecovery", "MSG0102"},
                                                            {"BtnFormattedRecovery", "MSG0103"},

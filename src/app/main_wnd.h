@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "app/disk_list.h"
+#include "app/preview_display.h"
+#include "app/preview_state.h"
 #include "app/result_selection.h"
 #include "results/found_file_record.h"
 
@@ -72,8 +74,15 @@ class CMainWnd : public QWidget {
   void StartScan();
   void CreateImage();
   void LoadImage();
-  // Recovers `records` into a folder the user chooses.
-  void Recover(const std::vector<FoundFileRecord>& records);
+  // Recovers `records` into a folder the user chooses; the questions and
+  // the recovery window open over `owner` (the main window when null).
+  void Recover(const std::vector<FoundFileRecord>& records, QWidget* owner = nullptr);
+  // Previews the file list's row in the pane below the list.
+  void PreviewRow(int row);
+  // Opens the shown preview in the preview window.
+  void OpenPreviewWindow();
+  const PreviewState& Preview() const { return previewState_; }
+  const PreviewTarget& PreviewPane() const { return preview_; }
   // Brings the disk list up to date after disks came or went.
   void RefreshDisks(CDiskList::RefreshMode mode);
 
@@ -97,6 +106,12 @@ class CMainWnd : public QWidget {
   void ClearResults();
   void ShowFolders(int index);
   void OnSortingFinished();
+  void SetUpPreview();
+  void ShowPreviewInPane();
+  bool SamePreviewRecord(const FoundFileRecord& record) const;
+  ScanItemPtr ItemFor(const FoundFileRecord& record) const;
+  // Stops the shown preview and deletes its copies.
+  void EndPreview();
   std::string CategoryFilter() const;
   QString Message(const char* key) const;
 
@@ -122,6 +137,10 @@ class CMainWnd : public QWidget {
   ResultBrowser* browser_ = nullptr;
   ScanItems folderSources_;  // the scanned items the folder view can show
   std::unique_ptr<ResultFolderModel> folderModel_;
+  PreviewState previewState_;
+  PreviewTarget preview_;
+  bool previewShown_ = false;       // the pane shows previewState_
+  QWidget* previewWindow_ = nullptr;  // while the preview window is open
 };
 
 }  // namespace qm

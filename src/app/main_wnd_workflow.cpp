@@ -144,6 +144,7 @@ void CMainWnd::SortResults(ScanItems scanned) {
 }
 
 void CMainWnd::ClearResults() {
+  EndPreview();
   auto* folders = FindControlAs<QTreeView>(layout_, "FolderTree");
   folders->setModel(nullptr);
   folderModel_.reset();
@@ -199,10 +200,11 @@ void CMainWnd::OnSortingFinished() {
   emit ResultsReady();
 }
 
-void CMainWnd::Recover(const std::vector<FoundFileRecord>& records) {
+void CMainWnd::Recover(const std::vector<FoundFileRecord>& records, QWidget* owner) {
   if (records.empty()) return;
+  if (owner == nullptr) owner = this;
   const auto choose = services_.chooseRecoveryFolder ? services_.chooseRecoveryFolder : DefaultRecoveryFolder;
-  QString folder = choose(this);
+  QString folder = choose(owner);
   if (folder.isEmpty()) return;
   while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\'))) folder.chop(1);
   // Writing onto a disk being recovered from can overwrite what is still
@@ -210,13 +212,13 @@ void CMainWnd::Recover(const std::vector<FoundFileRecord>& records) {
   for (const ScanItemPtr& item : disks_->ScannedItems()) {
     const std::string source = item->SourcePath();
     if (source.empty() || session::SharedDisk(source, folder.toStdString()).empty()) continue;
-    if (CMessageBox::Show(CMessageBox::Confirm, this, Message("MSG0805")) != CMessageBox::Ok) return;
+    if (CMessageBox::Show(CMessageBox::Confirm, owner, Message("MSG0805")) != CMessageBox::Ok) return;
     break;
   }
   QString error;
-  auto window = CRecoverProcessWnd::Create(RecoverJob{disks_->ScannedItems(), records, folder}, this, &error);
+  auto window = CRecoverProcessWnd::Create(RecoverJob{disks_->ScannedItems(), records, folder}, owner, &error);
   if (!window) {
-    CMessageBox::Show(CMessageBox::Error, this, error);
+    CMessageBox::Show(CMessageBox::Error, owner, error);
     return;
   }
   window->exec();

@@ -142,6 +142,7 @@ void CProcessWnd::AskToCancel() {
   const bool yes = answer == CMessageBox::Ok && !finishedBefore;
   if (yes) cancelRequested_ = true;
   guard.unlock();
+  if (yes) OnCancelConfirmed();
   if (yes && worker_.joinable()) {
     WaitForWorker();
     AfterCancel();

@@ -58,6 +58,9 @@ class CProcessWnd : public QDialog {
   virtual void ShowFigures() = 0;
   // The question asked before cancelling ("MSG0709" ...).
   virtual QString CancelQuestion() const = 0;
+  // The user confirmed cancelling; the worker is still running. Work that
+  // does not report (a conversion) is told to stop here.
+  virtual void OnCancelConfirmed() {}
   // After the user confirmed cancelling and the worker has ended: windows
   // whose worker does not close them close here.
   virtual void AfterCancel() {}

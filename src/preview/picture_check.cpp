@@ -21,10 +21,9 @@ constexpr qint64 kLargestPicture = 256LL * 1024 * 1024;
 
 }  // namespace
 
-bool CanShowPicture(const QString& path, QSize* size) {
-  if (size != nullptr) *size = QSize();
+QImage LoadPreviewPicture(const QString& path) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestPicture) return false;
+  if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestPicture) return {};
   QByteArray data = file.readAll();
   QBuffer buffer(&data);
   buffer.open(QIODevice::ReadOnly);
@@ -32,13 +31,18 @@ bool CanShowPicture(const QString& path, QSize* size) {
   // The content decides the format, not the name: a preview copy is named
   // after the first photo type whatever it holds.
   reader.setDecideFormatFromContent(true);
-  const QImage image = reader.read();
-  if (image.isNull() || image.width() < kSmallestShownSide || image.height() < kSmallestShownSide) return false;
+  QImage image = reader.read();
+  if (image.isNull() || image.width() < kSmallestShownSide || image.height() < kSmallestShownSide) return {};
   // Qt's JPEG reader shows a cut or overwritten photo with grey filling in
   // and reports no failure; only the decoder's warnings tell.
-  if (LooksLikeJpeg(data) && !JpegDecodesCleanly(data)) return false;
-  if (size != nullptr) *size = image.size();
-  return true;
+  if (LooksLikeJpeg(data) && !JpegDecodesCleanly(data)) return {};
+  return image;
+}
+
+bool CanShowPicture(const QString& path, QSize* size) {
+  const QImage image = LoadPreviewPicture(path);
+  if (size != nullptr) *size = image.isNull() ? QSize() : image.size();
+  return !image.isNull();
 }
 
 QString PictureFallbackText(const QString& path) {

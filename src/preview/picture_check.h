@@ -3,10 +3,15 @@
 // an intact header and only fails further in.
 #pragma once
 
+#include <QImage>
 #include <QSize>
 #include <QString>
 
 namespace qm {
+
+// The whole picture at `path`, or a null image when it cannot be shown:
+// unreadable, too large, too small, or decoded only with damage.
+QImage LoadPreviewPicture(const QString& path);
 
 // True when `path` decodes to a non-empty image; `size` (may be null)
 // receives its pixel size, or an invalid size when it cannot be shown.

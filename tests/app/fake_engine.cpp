@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "engines/extraction/content_reader.h"
+#include "engines/extraction/file_extractor.h"
 #include "results/categories.h"
 
 namespace fs = std::filesystem;
@@ -36,7 +38,7 @@ FakeScript LoadFakeScript(const std::string& fixtureName) {
   for (const QJsonValue& value : root["files"].toArray()) {
     const QJsonObject f = value.toObject();
     script.files.push_back({f["name"].toString().toStdString(), static_cast<uint64_t>(f["size"].toInteger()),
-                            f["deleted"].toBool(), f["recoverError"].toInt(), f["unreadable"].toBool()});
+                            f["deleted"].toBool(), f["recoverError"].toInt(), f["unreadable"].toBool(), {}, false});
   }
   EXPECT_FALSE(script.reports.empty()) << fixtureName;
   return script;
@@ -72,7 +74,8 @@ FoundFileRecord FakeEngine::Record(size_t index) const {
   record.contentOk = kContentOk;
   record.recordIndex = static_cast<uint32_t>(index + 1);
   record.entryId = static_cast<uint32_t>(index + 2);
-  record.fileSize = file.size;
+  record.isDirectory = file.folder ? 1 : 0;
+  record.fileSize = file.content.empty() ? file.size : file.content.size();
   record.SetName(file.name);
   return record;
 }
@@ -113,6 +116,46 @@ int FakeEngine::RecoverItem(const FoundFileRecord& record, const std::string& de
     if (int stop = fileProgress_(user_, 100, scale_, error, destination.c_str()); stop != 0) return stop;
   }
   return error == err::kCrc ? 0 : error;
+}
+
+namespace {
+
+class FakeContent : public ContentReader, public FolderLister {
+ public:
+  FakeContent(const FakeScript& script, std::chrono::milliseconds delay) : script_(script), delay_(delay) {}
+
+  int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override {
+    const size_t index = record.recordIndex - 1;
+    if (record.recordIndex == 0 || index >= script_.files.size()) return err::kInvalidParameter;
+    const FakeFile& file = script_.files[index];
+    const std::string content = file.content.empty() ? std::string(file.size, 'q') : file.content;
+    constexpr size_t kPiece = 64 * 1024;
+    for (size_t at = 0; at < content.size(); at += kPiece) {
+      std::this_thread::sleep_for(delay_);
+      const size_t length = std::min(kPiece, content.size() - at);
+      if (int stop = sink(reinterpret_cast<const uint8_t*>(content.data() + at), length); stop != 0) return stop;
+    }
+    return 0;
+  }
+  int ListFolder(const FoundFileRecord&, uint32_t, std::vector<FoundFileRecord>&) override { return 0; }
+  int FolderDepth(const FoundFileRecord&, uint32_t& depth) override {
+    depth = 1;
+    return 0;
+  }
+
+ private:
+  const FakeScript& script_;
+  std::chrono::milliseconds delay_;
+};
+
+}  // namespace
+
+int FakeEngine::ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
+                                  uint32_t* bufferSize, PreviewProgressFn progress, void* user) {
+  ++previews_;
+  FakeContent content(script_, delay_);
+  FileExtractor extractor(content, content);
+  return extractor.ExtractForPreview(record, outPath, buffer, bufferSize, progress, user);
 }
 
 int FakeEngine::SetListProgress(ListProgressFn callback, void* user) {

@@ -31,6 +31,8 @@ struct FakeFile {
   bool deleted = false;
   int recoverError = 0;     // RecoverItem reports the file failed with this
   bool unreadable = false;  // written whole, with zeros for unreadable parts
+  std::string content;      // what a preview copies out; `size` bytes of 'q' when empty
+  bool folder = false;
 };
 
 struct FakeScript {
@@ -60,10 +62,11 @@ class FakeEngine : public IFileRecoveryParse {
   int SetListProgress(ListProgressFn callback, void* user) override;
   int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) override;
   int BuildClusterBitmap() override { return 0; }
-  int ExtractForPreview(const FoundFileRecord&, std::string&, uint8_t*, uint32_t*, PreviewProgressFn,
-                        void*) override {
-    return err::kNotSupported;
-  }
+  // Through the real extractor, from the files' content in 64 KiB pieces,
+  // one piece per delay.
+  int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer, uint32_t* bufferSize,
+                        PreviewProgressFn progress, void* user) override;
+  int previews() const { return previews_; }
 
   FoundFileRecord Record(size_t index) const;
   // The steps the window let through, in order.
@@ -85,6 +88,7 @@ class FakeEngine : public IFileRecoveryParse {
   std::vector<int> accepted_;
   std::atomic<int> scans_ = 0;
   std::atomic<int> listings_ = 0;
+  std::atomic<int> previews_ = 0;
 };
 
 // A scan item whose engine is a FakeEngine; `openError` makes Open fail.

@@ -1,0 +1,117 @@
+// The main window's preview: choosing a file in the list copies it out and
+// shows it in the pane below the list; a double click on the pane opens
+// the preview window, which steps through the photos of the same list.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEvent>
+#include <QTextEdit>
+#include <QTreeView>
+
+#include "app/file_list_model.h"
+#include "app/main_wnd.h"
+#include "app/message_box.h"
+#include "app/preview_process_wnd.h"
+#include "app/preview_wnd.h"
+#include "app/result_browser.h"
+#include "preview/media_player.h"
+#include "ui/skin_loader.h"
+
+namespace qm {
+
+void CMainWnd::SetUpPreview() {
+  preview_.edit = FindControlAs<QTextEdit>(layout_, "PreviewEdit");
+  preview_.edit->viewport()->installEventFilter(this);
+
+  auto* list = FindControlAs<QTreeView>(layout_, "FileList");
+  // A click previews the row, unless it was on the row's check box; the
+  // arrow keys preview the row they move to.
+  connect(list, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+    if (index.isValid() && index.column() != FileListModel::kCheck) PreviewRow(index.row());
+  });
+  connect(list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this, list](const QModelIndex& current) {
+            if (current.isValid() && list->hasFocus() && QApplication::mouseButtons() == Qt::NoButton) {
+              PreviewRow(current.row());
+            }
+          });
+}
+
+void CMainWnd::ShowPreviewInPane() {
+  if (previewState_.shown == PreviewState::Shown::kMedia && preview_.player == nullptr) {
+    preview_.player = AddPlayerBeside(preview_.edit);
+    connect(preview_.player, &MediaPlayer::PlaybackFailed, this, [this] {
+      ClearPreview(preview_);
+      CMessageBox::Show(CMessageBox::Information, this, Message("MSG1207"));
+    });
+  }
+  ShowPreview(previewState_, preview_);
+}
+
+void CMainWnd::PreviewRow(int row) {
+  FileListModel& model = browser_->Model();
+  if (row < 0 || row >= model.rowCount()) return;
+  const FoundFileRecord record = model.RecordAt(row);
+  if (previewShown_ && SamePreviewRecord(record)) return;
+  if (record.isDirectory != 0) {
+    ShowPreviewNote(preview_, Message("MSG0904"));
+    previewShown_ = false;
+    return;
+  }
+  // The player lets go of the last media copy before it is replaced.
+  ClearPreview(preview_);
+  previewShown_ = false;
+  const int result = StartPreview(previewState_, ItemFor(record), record, this);
+  if (result == CProcessWnd::kCancelled) return;
+  ShowPreviewInPane();
+  previewShown_ = result == CProcessWnd::kFinished;
+}
+
+bool CMainWnd::SamePreviewRecord(const FoundFileRecord& record) const {
+  const FoundFileRecord& shown = previewState_.record;
+  return shown.volumeLetter == record.volumeLetter && shown.engineKind == record.engineKind &&
+         shown.recordIndex == record.recordIndex;
+}
+
+ScanItemPtr CMainWnd::ItemFor(const FoundFileRecord& record) const {
+  for (const ScanItemPtr& item : disks_->ScannedItems()) {
+    if (item->Key() == record.volumeLetter) return item;
+  }
+  return nullptr;
+}
+
+void CMainWnd::OpenPreviewWindow() {
+  if (!previewShown_) return;
+  FileListModel& model = browser_->Model();
+  int row = -1;
+  for (int i = 0; i < model.rowCount() && row < 0; ++i) {
+    if (SamePreviewRecord(model.RecordAt(i))) row = i;
+  }
+  PreviewListing listing{[&model] { return model.rowCount(); }, [&model](int i) { return model.RecordAt(i); }};
+  PreviewWndServices services{[this](const FoundFileRecord& record) { return ItemFor(record); },
+                              [this](const FoundFileRecord& record) { Recover({record}, previewWindow_); }};
+  QString error;
+  std::unique_ptr<CPreviewWnd> window =
+      CPreviewWnd::Create(previewState_, std::move(listing), std::max(row, 0), std::move(services), this, &error);
+  if (!window) {
+    CMessageBox::Show(CMessageBox::Error, this, error);
+    return;
+  }
+  ClearPreview(preview_);
+  previewWindow_ = window.get();
+  window->exec();
+  previewWindow_ = nullptr;
+  window.reset();
+  // The pane shows what the window showed last.
+  ShowPreviewInPane();
+  previewShown_ = previewState_.shown != PreviewState::Shown::kNothing;
+}
+
+void CMainWnd::EndPreview() {
+  if (preview_.edit == nullptr) return;
+  ClearPreview(preview_);
+  previewState_.RemoveTemporaryFiles();
+  previewState_ = PreviewState{};
+  previewShown_ = false;
+}
+
+}  // namespace qm
