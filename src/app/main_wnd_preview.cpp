@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
+#include <QSplitter>
 #include <QTextEdit>
 #include <QTreeView>
 
@@ -20,6 +21,12 @@ namespace qm {
 
 void CMainWnd::SetUpPreview() {
   preview_.edit = FindControlAs<QTextEdit>(layout_, "PreviewEdit");
+  // The list and the preview share the column; the preview gets the larger
+  // part, so that a photo or a page can be made out.
+  if (auto* split = FindControlAs<QSplitter>(layout_, "ResultSplitter")) {
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+  }
   preview_.edit->viewport()->installEventFilter(this);
 
   auto* list = FindControlAs<QTreeView>(layout_, "FileList");

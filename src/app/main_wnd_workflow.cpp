@@ -86,7 +86,9 @@ std::string CMainWnd::CategoryFilter() const {
   const bool others = FindControlAs<QAbstractButton>(layout_, "OptOtherFileItem")->isChecked();
   if (others) parts.push_back("*.other");
   everything = everything && others;
-  if (everything || parts.empty()) return BuildCategoryFilter({});
+  // Everything means the types no list names as well (".other").
+  if (everything) return EscapeFilterText(AllTypesFilter({}) + "|*.other");
+  if (parts.empty()) return BuildCategoryFilter({});
   std::string text;
   for (const std::string& part : parts) text += (text.empty() ? "" : "|") + part;
   return EscapeFilterText(text);

@@ -59,6 +59,16 @@ void ShowPicture(QTextEdit* edit, const QImage& picture) {
   edit->verticalScrollBar()->setValue(0);
 }
 
+// The box layout, at any depth below `layout`, that holds `widget` itself.
+QBoxLayout* BoxHolding(QLayout* layout, QWidget* widget) {
+  if (layout == nullptr) return nullptr;
+  if (auto* box = qobject_cast<QBoxLayout*>(layout); box != nullptr && box->indexOf(widget) >= 0) return box;
+  for (int i = 0; i < layout->count(); ++i) {
+    if (QBoxLayout* found = BoxHolding(layout->itemAt(i)->layout(), widget)) return found;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void ShowPreview(const PreviewState& state, const PreviewTarget& target) {
@@ -106,7 +116,7 @@ void ShowPreview(const PreviewState& state, const PreviewTarget& target) {
 MediaPlayer* AddPlayerBeside(QTextEdit* edit) {
   auto* player = new MediaPlayer(edit->parentWidget());
   player->hide();
-  if (auto* row = qobject_cast<QBoxLayout*>(edit->parentWidget()->layout())) {
+  if (QBoxLayout* row = BoxHolding(edit->parentWidget()->layout(), edit)) {
     row->insertWidget(row->indexOf(edit) + 1, player, 1);
   }
   return player;

@@ -19,6 +19,8 @@ constexpr int kDefaultVolume = 80;
 
 MediaPlayer::MediaPlayer(QWidget* parent) : QWidget(parent) {
   setObjectName("MediaPlayer");
+  // The style sheet paints its background and border.
+  setAttribute(Qt::WA_StyledBackground);
   player_ = new QMediaPlayer(this);
   audio_ = new QAudioOutput(this);
   audio_->setVolume(kDefaultVolume / 100.0F);

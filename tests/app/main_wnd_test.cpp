@@ -147,6 +147,29 @@ TEST(MainWnd, ADiskRowScansEachVolumeInRowOrderThenShowsTheSortedResults) {
   EXPECT_GE(perVolume[1], 4);
 }
 
+TEST(MainWnd, EveryTypeCheckedListsTypesNoListNamesToo) {
+  FakeDesk desk;
+  MainWndServices services = desk.Services();
+  FakeScript script = LoadFakeScript("card_scan.json");
+  script.files.clear();
+  for (const char* name : {"IMG_1.jpg", "setup.exe", "README"}) {
+    FakeFile file;
+    file.name = name;
+    file.size = 10;
+    script.files.push_back(file);
+  }
+  services.volumeItems = [&](const VolumeRecord& v) -> ScanItemPtr {
+    return std::make_shared<FakeScanItem>(v.letter, script, 0ms);
+  };
+  QString error;
+  auto window = CMainWnd::Create(&error, services);
+  ASSERT_TRUE(window) << error.toStdString();
+  Button(*window, "BtnStart")->click();
+  window->Disks()->View()->setCurrentItem(window->Disks()->View()->topLevelItem(0)->child(0));
+  Button(*window, "BtnScan")->click();
+  EXPECT_EQ(window->ResultCount(), 3u);
+}
+
 // The card is a file standing in for its device.
 fs::path MakeCard(FakeDesk& desk, const qm::test::TempDir& folder, uint64_t claimedSectors) {
   const fs::path card = folder / "card.raw";
