@@ -3,6 +3,9 @@
 // there as <window>@<scale>x.png to be looked at (run once more with
 // QT_SCALE_FACTOR=2 for the HiDPI look).
 #include <QAbstractButton>
+#include <QBuffer>
+#include <QImage>
+#include <QPainter>
 #include <QApplication>
 #include <QDir>
 #include <QPalette>
@@ -13,6 +16,8 @@
 
 #include "app/create_image_process_wnd.h"
 #include "app/main_wnd.h"
+#include "app/preview_process_wnd.h"
+#include "app/preview_wnd.h"
 #include "app/message_box.h"
 #include "app/recover_process_wnd.h"
 #include "app/scan_process_wnd.h"
@@ -121,6 +126,48 @@ TEST(Screenshots, ProgressWindowsPartWayThrough) {
          Click(image->Content(), "cancelbtn");
        });
   image->exec();
+}
+
+TEST(Screenshots, PreviewWindows) {
+  qm::test::TempDir data;
+  QImage picture(640, 420, QImage::Format_RGB32);
+  picture.fill(QColor(40, 120, 190));
+  QPainter(&picture).fillRect(200, 120, 240, 180, QColor(250, 210, 40));
+  QByteArray jpeg;
+  QBuffer buffer(&jpeg);
+  buffer.open(QIODevice::WriteOnly);
+  picture.save(&buffer, "jpg");
+  FakeScript script = LoadFakeScript("card_scan.json");
+  script.files.clear();
+  FakeFile photo;
+  photo.name = "Holiday in Kraków.jpg";
+  photo.content = jpeg.toStdString();
+  FakeFile film;
+  film.name = "Wedding 2019.mp4";
+  film.content = std::string(8 << 20, 'v');
+  script.files = {photo, film};
+  FakeScanItem item('E', script, 20ms);
+  std::string message;
+  item.Open(false, message);
+
+  PreviewState state;
+  When(qApp, [] { return qobject_cast<CPreviewProcessWnd*>(QApplication::activeModalWidget()) != nullptr; },
+       [] {
+         QTest::qWait(300);
+         auto* window = qobject_cast<CPreviewProcessWnd*>(QApplication::activeModalWidget());
+         Capture(window, "PreviewProcessWnd");
+         AnswerNextBox(true);
+         Click(window->Content(), "CancelBtn");
+       });
+  EXPECT_EQ(StartPreview(state, Borrow(item), item.Fake()->Record(1), nullptr), CProcessWnd::kCancelled);
+
+  ASSERT_EQ(StartPreview(state, Borrow(item), item.Fake()->Record(0), nullptr), CProcessWnd::kFinished);
+  PreviewListing listing{[] { return 1; }, [&](int) { return item.Fake()->Record(0); }};
+  auto window = CPreviewWnd::Create(state, listing, 0, {}, nullptr);
+  ASSERT_TRUE(window);
+  window->show();
+  QTest::qWait(100);
+  Capture(window.get(), "PreviewWnd");
 }
 
 TEST(Screenshots, MessageBoxesAndMainWindowPages) {
