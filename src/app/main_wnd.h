@@ -79,6 +79,8 @@ class CMainWnd : public QWidget {
   void Recover(const std::vector<FoundFileRecord>& records, QWidget* owner = nullptr);
   // Previews the file list's row in the pane below the list.
   void PreviewRow(int row);
+  // Previews a record of the last scan; a folder gets a note instead.
+  void PreviewRecord(const FoundFileRecord& record);
   // Opens the shown preview in the preview window.
   void OpenPreviewWindow();
   const PreviewState& Preview() const { return previewState_; }

@@ -9,6 +9,7 @@
 #include <QTreeView>
 
 #include "app/file_list_model.h"
+#include "app/result_folder_model.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/preview_process_wnd.h"
@@ -41,6 +42,12 @@ void CMainWnd::SetUpPreview() {
               PreviewRow(current.row());
             }
           });
+  // The folder view previews what is clicked in it the same way.
+  auto* folders = FindControlAs<QTreeView>(layout_, "FolderTree");
+  connect(folders, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+    if (folderModel_ == nullptr) return;
+    if (const FoundFileRecord* record = folderModel_->RecordAt(index)) PreviewRecord(*record);
+  });
 }
 
 void CMainWnd::ShowPreviewInPane() {
@@ -57,7 +64,10 @@ void CMainWnd::ShowPreviewInPane() {
 void CMainWnd::PreviewRow(int row) {
   FileListModel& model = browser_->Model();
   if (row < 0 || row >= model.rowCount()) return;
-  const FoundFileRecord record = model.RecordAt(row);
+  PreviewRecord(model.RecordAt(row));
+}
+
+void CMainWnd::PreviewRecord(const FoundFileRecord& record) {
   if (previewShown_ && SamePreviewRecord(record)) return;
   if (record.isDirectory != 0) {
     ShowPreviewNote(preview_, Message("MSG0904"));
@@ -94,6 +104,11 @@ void CMainWnd::OpenPreviewWindow() {
     if (SamePreviewRecord(model.RecordAt(i))) row = i;
   }
   PreviewListing listing{[&model] { return model.rowCount(); }, [&model](int i) { return model.RecordAt(i); }};
+  if (row < 0) {
+    // Shown from the folder view: there is no list to step through.
+    const FoundFileRecord shown = previewState_.record;
+    listing = {[] { return 1; }, [shown](int) { return shown; }};
+  }
   PreviewWndServices services{[this](const FoundFileRecord& record) { return ItemFor(record); },
                               [this](const FoundFileRecord& record) { Recover({record}, previewWindow_); }};
   QString error;

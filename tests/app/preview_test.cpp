@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
 #include <QTreeView>
@@ -369,6 +370,34 @@ TEST(MainWndPreview, AClickPreviewsARowButTickingItsBoxDoesNot) {
   // Closing the window deletes the preview's copy.
   scanned.window.reset();
   EXPECT_TRUE(FilesBelow(dir.path()).empty());
+}
+
+TEST(MainWndPreview, TheFolderViewPreviewsFilesAndNamesFolders) {
+  TempDir dir;
+  FakeFile folder = File("DCIM", "");
+  folder.folder = true;
+  ScannedWindow scanned({File("IMG_9.jpg", Photo(Qt::gray)), folder});
+  ASSERT_TRUE(scanned.window);
+  CMainWnd& window = *scanned.window;
+  auto* tree = FindControlAs<QTreeView>(window.Layout(), "FolderTree");
+  QAbstractItemModel* model = tree->model();
+  ASSERT_NE(model, nullptr);
+  FindControlAs<QTabWidget>(window.Layout(), "ResultViews")->setCurrentIndex(1);
+  const auto clickNamed = [&](const QString& name) {
+    for (int row = 0; row < model->rowCount(); ++row) {
+      const QModelIndex index = model->index(row, 0);
+      if (index.data().toString() != name) continue;
+      QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
+      return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(clickNamed("DCIM"));
+  EXPECT_EQ(window.PreviewPane().edit->toPlainText(), LanguageStore::Instance().Text("Messages", "MSG0904"));
+  EXPECT_EQ(scanned.item->Fake()->previews(), 0);
+  ASSERT_TRUE(clickNamed("IMG_9.jpg"));
+  EXPECT_EQ(scanned.item->Fake()->previews(), 1);
+  EXPECT_EQ(window.Preview().shown, PreviewState::Shown::kPicture);
 }
 
 TEST(MainWndPreview, MediaPlaysInThePaneAndAFileThatWillNotPlaySaysSo) {
