@@ -147,6 +147,18 @@ TEST(MainWnd, ADiskRowScansEachVolumeInRowOrderThenShowsTheSortedResults) {
   EXPECT_GE(perVolume[1], 4);
 }
 
+// A window that has scanned the first volume of the first disk.
+std::unique_ptr<CMainWnd> ScanFirstVolume(const MainWndServices& services) {
+  QString error;
+  auto window = CMainWnd::Create(&error, services);
+  EXPECT_TRUE(window) << error.toStdString();
+  if (!window) return nullptr;
+  Button(*window, "BtnStart")->click();
+  window->Disks()->View()->setCurrentItem(window->Disks()->View()->topLevelItem(0)->child(0));
+  Button(*window, "BtnScan")->click();
+  return window;
+}
+
 TEST(MainWnd, EveryTypeCheckedListsTypesNoListNamesToo) {
   FakeDesk desk;
   MainWndServices services = desk.Services();
@@ -161,12 +173,8 @@ TEST(MainWnd, EveryTypeCheckedListsTypesNoListNamesToo) {
   services.volumeItems = [&](const VolumeRecord& v) -> ScanItemPtr {
     return std::make_shared<FakeScanItem>(v.letter, script, 0ms);
   };
-  QString error;
-  auto window = CMainWnd::Create(&error, services);
-  ASSERT_TRUE(window) << error.toStdString();
-  Button(*window, "BtnStart")->click();
-  window->Disks()->View()->setCurrentItem(window->Disks()->View()->topLevelItem(0)->child(0));
-  Button(*window, "BtnScan")->click();
+  auto window = ScanFirstVolume(services);
+  ASSERT_TRUE(window);
   EXPECT_EQ(window->ResultCount(), 3u);
 }
 
@@ -251,12 +259,8 @@ TEST(MainWnd, RecoveringOntoTheScannedDiskAsksFirst) {
   const fs::path out = folder / "Recovered";
   fs::create_directories(out);
   services.chooseRecoveryFolder = [&](QWidget*) { return QString::fromStdString(out.string()); };
-  QString error;
-  auto window = CMainWnd::Create(&error, services);
-  ASSERT_TRUE(window) << error.toStdString();
-  Button(*window, "BtnStart")->click();
-  window->Disks()->View()->setCurrentItem(window->Disks()->View()->topLevelItem(0)->child(0));
-  Button(*window, "BtnScan")->click();
+  auto window = ScanFirstVolume(services);
+  ASSERT_TRUE(window);
   ASSERT_GT(window->ResultCount(), 0u);
   QString warning;
   AnswerNextBox(false, {}, &warning);
