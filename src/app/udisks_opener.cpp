@@ -43,6 +43,13 @@ QString ObjectPathFor(const QString& devicePath) {
   return path;
 }
 
+// A scan opens its devices on a worker thread: the user asked for that disk
+// and waits for it. The disk list is built on the window's thread.
+bool OnWindowThread() {
+  return QCoreApplication::instance() != nullptr &&
+         QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
 }  // namespace
 
 UDisksOpener::UDisksOpener() : bus_(QDBusConnection::systemBus()) {}
@@ -54,15 +61,6 @@ UDisksOpener::UDisksOpener(const QString& address)
 UDisksOpener::~UDisksOpener() {
   if (privateBus_) QDBusConnection::disconnectFromBus(bus_.name());
 }
-
-namespace {
-// A scan opens its devices on a worker thread: the user asked for that disk
-// and waits for it. The disk list is built on the window's thread.
-bool OnWindowThread() {
-  return QCoreApplication::instance() != nullptr &&
-         QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-}  // namespace
 
 bool UDisksOpener::MayAskUser() const { return !OnWindowThread() || !listRefused_; }
 
