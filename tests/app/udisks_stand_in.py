@@ -44,11 +44,11 @@ def main():
 
     class Manager(dbus.service.Object):
         @dbus.service.method("org.freedesktop.UDisks2.Manager", in_signature="a{sv}a{sv}", out_signature="ao")
-        def ResolveDevice(self, spec, options):
+        def ResolveDevice(self, wanted, options):
             if args.no_resolve:
                 raise dbus.exceptions.DBusException(
                     "No such method 'ResolveDevice'", name="org.freedesktop.DBus.Error.UnknownMethod")
-            if spec.get("path") == args.device:
+            if wanted.get("path") == args.device:
                 return dbus.Array([dbus.ObjectPath(object_path_for(args.device))], signature="o")
             return dbus.Array([], signature="o")
 
