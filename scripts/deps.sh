@@ -19,6 +19,9 @@ packages=(
   libqt6multimedia6 libqt6multimediawidgets6 libjpeg-dev
   # Legacy binary .doc, .xls and .ppt previews (catdoc, xls2csv, catppt).
   catdoc
+  # A stand-in for the system's disk service on a private bus, for the tests
+  # of reading disks through UDisks2.
+  dbus-daemon python3-dbus python3-gi
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
 )
 

@@ -11,6 +11,7 @@
 #include "app/message_box.h"
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
+#include "app/udisks_opener.h"
 #include "platform/user_folders.h"
 #include "ui/skin_loader.h"
 
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  qm::UDisksOpener::InstallForSystemBus();
   QString error;
   std::unique_ptr<qm::CMainWnd> window = qm::CMainWnd::Create(&error);
   if (!window) {

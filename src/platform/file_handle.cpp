@@ -9,16 +9,20 @@
 #include <cerrno>
 
 #include "platform/errors.h"
+#include "platform/privileged_open.h"
 
 namespace qm {
 
 namespace {
-int OpenWith(const std::filesystem::path& path, int flags, int mode, int& fdOut) {
+int OpenWith(const std::filesystem::path& path, int flags, int mode, int& fdOut, int* openErrno = nullptr) {
   int fd;
   do {
     fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return LastError();
+  if (fd < 0) {
+    if (openErrno != nullptr) *openErrno = errno;
+    return LastError();
+  }
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
@@ -31,7 +35,16 @@ int OpenWith(const std::filesystem::path& path, int flags, int mode, int& fdOut)
 
 int FileHandle::OpenReadOnly(const std::filesystem::path& path) {
   Close();
-  return OpenWith(path, O_RDONLY, 0, fd_);
+  int openErrno = 0;
+  int rc;
+  if (testing::IsSimulatedRefusedDevice(path)) {
+    openErrno = EACCES;
+    rc = err::kAccessDenied;
+  } else {
+    rc = OpenWith(path, O_RDONLY, 0, fd_, &openErrno);
+  }
+  if (rc != err::kSuccess && OpenThroughPrivilegedOpener(path, openErrno, fd_)) return err::kSuccess;
+  return rc;
 }
 
 int FileHandle::OpenReadWrite(const std::filesystem::path& path, int mode) {

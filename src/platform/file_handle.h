@@ -31,7 +31,9 @@ class FileHandle {
   }
 
   // Opens an existing file or block device for reading only. Refuses a
-  // directory with 267. Returns 0 or an error code.
+  // directory with 267. Returns 0 or an error code. A block device that
+  // open(2) refuses is tried once more through the installed privileged
+  // opener, if any (platform/privileged_open.h).
   int OpenReadOnly(const std::filesystem::path& path);
   // Opens (creating when absent, never truncating) a file for reading and writing.
   int OpenReadWrite(const std::filesystem::path& path, int mode = 0644);
