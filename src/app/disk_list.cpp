@@ -265,6 +265,19 @@ void CDiskList::Refresh(RefreshMode mode, bool scanRunning) {
   if (arrived != nullptr && !scanRunning) view_->setCurrentItem(arrived);
 }
 
+int CDiskList::UnreadableDiskOf(const QTreeWidgetItem* row) const {
+  const auto found = rows_.find(row);
+  if (found == rows_.end()) return -1;
+  const RowKind kind = found->second.kind;
+  const bool onlyTheNote = kind == RowKind::kDisk && row->childCount() == 1 && KindOf(row->child(0)) == RowKind::kUnreadable;
+  return kind == RowKind::kUnreadable || onlyTheNote ? found->second.diskNumber : -1;
+}
+
+void CDiskList::Reread(int diskNumber) {
+  if (QTreeWidgetItem* row = DiskRow(diskNumber)) RemoveRow(row);
+  Refresh(RefreshMode::kArrival);
+}
+
 QTreeWidgetItem* CDiskList::AddImage(const QString& path) {
   if (imageGroup_ == nullptr) {
     imageGroup_ = new QTreeWidgetItem;

@@ -81,6 +81,13 @@ class CDiskList : public QObject {
   QStringList InfoLines(const QTreeWidgetItem* row) const;
 
   QTreeWidget* View() const { return view_; }
+  // The number of the disk `row` stands for when that disk could not be
+  // read (its row or its note), else -1.
+  int UnreadableDiskOf(const QTreeWidgetItem* row) const;
+  // Reads a disk again as if it had just been plugged in: after the user
+  // allowed access to it.
+  void Reread(int diskNumber);
+  QTreeWidgetItem* DiskRowOf(int diskNumber) const { return DiskRow(diskNumber); }
 
  signals:
   // A volume or image row became the current row.

@@ -87,6 +87,9 @@ class CMainWnd : public QWidget {
   const PreviewTarget& PreviewPane() const { return preview_; }
   // Brings the disk list up to date after disks came or went.
   void RefreshDisks(CDiskList::RefreshMode mode);
+  // Reads a disk that could not be read again, letting the system's disk
+  // service ask the user for access; says why when it still cannot be read.
+  void AskForDiskAccess(int disk);
 
  signals:
   void QuitRequested();

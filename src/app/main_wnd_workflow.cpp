@@ -25,6 +25,7 @@
 #include "app/result_folder_model.h"
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
+#include "app/udisks_opener.h"
 #include "disk/watch/device_watch.h"
 #include "platform/errors.h"
 #include "results/categories.h"
@@ -96,6 +97,10 @@ std::string CMainWnd::CategoryFilter() const {
 
 void CMainWnd::StartScan() {
   QTreeWidgetItem* row = disks_->View()->currentItem();
+  if (const int disk = disks_->UnreadableDiskOf(row); disk >= 0) {
+    AskForDiskAccess(disk);
+    return;
+  }
   ScanItems items = disks_->ItemsToScan(row);
   if (!diskChosen_ || items.empty()) {
     CMessageBox::Show(CMessageBox::Information, this, Message("MSG0505"));
@@ -301,6 +306,24 @@ void CMainWnd::CreateImage() {
   imageMode_ = false;
   EnterDiskPage();
   disks_->View()->setCurrentItem(disks_->AddImage(imagePath));
+}
+
+void CMainWnd::AskForDiskAccess(int disk) {
+  {
+    // The user chose this disk: the system's disk service may now ask for
+    // a password.
+    UDisksOpener::AskScope ask;
+    disks_->Reread(disk);
+  }
+  QTreeWidgetItem* row = disks_->DiskRowOf(disk);
+  if (row == nullptr) return;  // unplugged meanwhile
+  if (disks_->UnreadableDiskOf(row) >= 0) {
+    CMessageBox::Show(CMessageBox::Information, this, row->child(0)->text(0));
+    return;
+  }
+  // Its partitions are there now; the user picks what to scan.
+  row->setExpanded(true);
+  disks_->View()->setCurrentItem(row);
 }
 
 void CMainWnd::RefreshDisks(CDiskList::RefreshMode mode) { disks_->Refresh(mode, scanRunning_); }

@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QUuid>
 #include <QVariantMap>
+#include <atomic>
 
 #include "platform/errors.h"
 #include "platform/privileged_open.h"
@@ -50,7 +51,13 @@ bool OnWindowThread() {
          QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
+// Live AskScopes; any thread may make one.
+std::atomic<int> gAskScopes{0};
+
 }  // namespace
+
+UDisksOpener::AskScope::AskScope() { ++gAskScopes; }
+UDisksOpener::AskScope::~AskScope() { --gAskScopes; }
 
 UDisksOpener::UDisksOpener() : bus_(QDBusConnection::systemBus()) {}
 
@@ -62,7 +69,7 @@ UDisksOpener::~UDisksOpener() {
   if (privateBus_) QDBusConnection::disconnectFromBus(bus_.name());
 }
 
-bool UDisksOpener::MayAskUser() const { return !OnWindowThread() || !listRefused_; }
+bool UDisksOpener::MayAskUser() { return !OnWindowThread() || gAskScopes > 0; }
 
 QString UDisksOpener::BlockObjectOf(const QString& devicePath) {
   // Resolving asks the service itself; services older than ResolveDevice
@@ -87,10 +94,7 @@ int UDisksOpener::Open(const std::string& devicePath, int& fd) {
   open << QString("r") << QVariantMap{{"auth.no_user_interaction", !ask}};
   open.setInteractiveAuthorizationAllowed(ask);
   const QDBusMessage reply = bus_.call(open, QDBus::Block, ask ? kAskingTimeoutMs : kSilentTimeoutMs);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-    if (OnWindowThread()) listRefused_ = true;
-    return err::kAccessDenied;
-  }
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return err::kAccessDenied;
   const auto descriptor = qdbus_cast<QDBusUnixFileDescriptor>(reply.arguments().constFirst());
   if (!descriptor.isValid()) return err::kAccessDenied;
   // The reply's descriptor is closed with it; the caller gets its own.

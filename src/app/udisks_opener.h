@@ -6,7 +6,6 @@
 
 #include <QDBusConnection>
 #include <QString>
-#include <atomic>
 #include <string>
 
 namespace qm {
@@ -26,19 +25,30 @@ class UDisksOpener {
   // service is not there, refuses, or the user dismissed the password dialog.
   int Open(const std::string& devicePath, int& fd);
 
+  // While one lives, opens made on the window's thread may ask the user:
+  // the user asked for a disk. Without one the window's thread only takes
+  // what polkit grants without a dialog, as the disk list is built at start
+  // and on every plug-in, where a password dialog would come unasked.
+  class AskScope {
+   public:
+    AskScope();
+    ~AskScope();
+    AskScope(const AskScope&) = delete;
+    AskScope& operator=(const AskScope&) = delete;
+  };
+
+  // Whether an open made now, on this thread, may ask the user.
+  static bool MayAskUser();
+
   // Makes Open the core's way in to disks that open(2) refused, for the
   // rest of the process. The opener lives as long as the process.
   static void InstallForSystemBus();
 
  private:
   QString BlockObjectOf(const QString& devicePath);
-  bool MayAskUser() const;
 
   QDBusConnection bus_;
   bool privateBus_ = false;
-  // Once the user said no to a request made while the disk list was being
-  // built, later lists do not ask again; a scan the user starts still may.
-  std::atomic<bool> listRefused_{false};
 };
 
 }  // namespace qm

@@ -247,7 +247,7 @@ TEST(UDisksOpen, TheBlockObjectIsFoundWithOrWithoutResolveDevice) {
 
 // The disk list is built on the window's thread: one refusal there and later
 // lists stop asking, while a scan, on its worker, still asks.
-TEST(UDisksOpen, AfterARefusalTheDiskListStopsAskingButAScanStillMay) {
+TEST(UDisksOpen, TheWindowThreadAsksOnlyForADiskTheUserChose) {
   test::TempDir folder;
   const fs::path image = folder / "disk.img";
   test::WriteBytes(image, "raw sectors");
@@ -257,15 +257,64 @@ TEST(UDisksOpen, AfterARefusalTheDiskListStopsAskingButAScanStillMay) {
   START_OR_SKIP(bus.StartService("/dev/sdz", image, {"--refuse"}));
   UDisksOpener opener(bus.Address());
   int fd = -1;
-  EXPECT_EQ(opener.Open("/dev/sdz", fd), err::kAccessDenied);
-  EXPECT_EQ(opener.Open("/dev/sdz", fd), err::kAccessDenied);
+  EXPECT_EQ(opener.Open("/dev/sdz", fd), err::kAccessDenied);  // building the disk list
+  {
+    UDisksOpener::AskScope ask;  // the user chose the disk
+    EXPECT_EQ(opener.Open("/dev/sdz", fd), err::kAccessDenied);
+  }
   std::thread scan([&] {
     int scanFd = -1;
     EXPECT_EQ(opener.Open("/dev/sdz", scanFd), err::kAccessDenied);
   });
   scan.join();
-  EXPECT_EQ(bus.Calls(), (QStringList{"OpenDevice mode=r may-ask=yes", "OpenDevice mode=r may-ask=no",
+  EXPECT_EQ(bus.Calls(), (QStringList{"OpenDevice mode=r may-ask=no", "OpenDevice mode=r may-ask=yes",
                                       "OpenDevice mode=r may-ask=yes"}));
+}
+
+// Scan on a disk that could not be read reads it again, now letting the
+// disk service ask; where it still cannot be read the user is told why.
+TEST(UDisksOpen, ScanOnAnUnreadableDiskAsksForAccessToIt) {
+  for (const bool granted : {true, false}) {
+    std::vector<bool> mayAsk;
+    MainWndServices services;
+    services.watchDevices = false;
+    services.enumerate = [&] {
+      mayAsk.push_back(UDisksOpener::MayAskUser());
+      DiskSnapshot disks;
+      disks.disks[0] = DiskRecord{0, "/dev/sdz", "Card", 512, 32768, true, false, {}, 0};
+      VolumeRecord volume;
+      volume.diskNumber = 0;
+      volume.letter = 1;
+      volume.devicePath = "/dev/sdz1";
+      volume.sectorCount = 32768;
+      volume.totalBytes = 32768 * 512;
+      volume.fileSystemName = "FAT16";
+      if (mayAsk.size() == 1 || !granted) {
+        disks.disks[0].openError = err::kAccessDenied;
+        volume.kind = VolumeRecord::Kind::kUnreadableDisk;
+      }
+      disks.volumes = {volume};
+      return disks;
+    };
+    QString error;
+    auto window = CMainWnd::Create(&error, services);
+    ASSERT_TRUE(window) << error.toStdString();
+    window->findChild<QAbstractButton*>("BtnStart")->click();
+    QTreeWidget* list = window->Disks()->View();
+    list->setCurrentItem(list->topLevelItem(0));
+    QString said;
+    if (!granted) AnswerNextBox(true, {}, &said);
+    window->findChild<QAbstractButton*>("BtnScan")->click();
+    EXPECT_EQ(mayAsk, (std::vector<bool>{false, true})) << granted;
+    QTreeWidgetItem* disk = window->Disks()->DiskRowOf(0);
+    ASSERT_NE(disk, nullptr);
+    if (granted) {
+      EXPECT_EQ(window->Disks()->UnreadableDiskOf(disk), -1);
+      EXPECT_EQ(window->Disks()->KindOf(disk->child(0)), CDiskList::RowKind::kVolume);
+    } else {
+      EXPECT_TRUE(said.contains(LanguageStore::Instance().Text("Messages", "MSG0506"))) << said.toStdString();
+    }
+  }
 }
 
 }  // namespace
