@@ -97,6 +97,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The skin's images are SVG, drawn through Qt's SVG image and icon plugins;
+# the linker drops the unused link to Qt SVG, so it is named here.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
 set(CPACK_STRIP_FILES ON)
 # Recommended: the Qt plugins for more picture formats and for Wayland, the
 # GStreamer plugins that play previewed audio and video, and catdoc for the

@@ -46,7 +46,12 @@ check_layout() {
   [[ -z $stray ]] || fail "files outside /usr/bin and /usr/share: $stray"
   ls "$root"/usr/share/quillmark/Languages/ | grep -qvx '.*\.ini' && fail "not only language files in Languages/"
   grep -q '^Section: utils$' "$work/control" || fail "section is not utils"
-  grep -Eq '^Depends: .*libqt6widgets6' "$work/control" || fail "Depends lacks the Qt libraries it links: $(grep ^Depends "$work/control")"
+  local depends
+  depends=$(grep '^Depends: ' "$work/control")
+  # What the programs link, and the SVG plugins that draw the skin's images.
+  for package in libqt6widgets6 libblkid1 libqt6svg6; do
+    grep -Eq "[ ,]$package( |,|\$)" <<<"$depends" || fail "Depends lacks $package: $depends"
+  done
   grep -Eq '^Recommends: .*catdoc' "$work/control" || fail "Recommends lacks catdoc"
   grep -q '^Maintainer: ' "$work/control" || fail "no Maintainer"
 }
