@@ -15,21 +15,23 @@ set(QUILLMARK_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(QUILLMARK_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
 set(QUILLMARK_APP_ID org.quillmark.quillmark)
 
-# Icons: the SVG as drawn, and PNGs rendered from it for the sizes desktops
-# look up before they fall back to scaling.
-set(icon_svg ${QUILLMARK_PACKAGING_DIR}/icons/quillmark.svg)
+# Icons of the desktop application: the SVG as drawn, and PNGs rendered from
+# it for the sizes desktops look up before they fall back to scaling.
 set(icon_outputs)
-foreach(size 16 24 32 48 64 128 256)
-  set(png ${QUILLMARK_PACKAGING_OUT}/icons/${size}x${size}/apps/quillmark.png)
-  add_custom_command(OUTPUT ${png}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${QUILLMARK_PACKAGING_OUT}/icons/${size}x${size}/apps
-    COMMAND ${RSVG_CONVERT_EXECUTABLE} --width=${size} --height=${size} --output=${png} ${icon_svg}
-    DEPENDS ${icon_svg}
-    COMMENT "Rendering the ${size}x${size} icon")
-  list(APPEND icon_outputs ${png})
-  install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
-endforeach()
-install(FILES ${icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+if(TARGET quillmark)
+  set(icon_svg ${QUILLMARK_PACKAGING_DIR}/icons/quillmark.svg)
+  foreach(size 16 24 32 48 64 128 256)
+    set(png ${QUILLMARK_PACKAGING_OUT}/icons/${size}x${size}/apps/quillmark.png)
+    add_custom_command(OUTPUT ${png}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${QUILLMARK_PACKAGING_OUT}/icons/${size}x${size}/apps
+      COMMAND ${RSVG_CONVERT_EXECUTABLE} --width=${size} --height=${size} --output=${png} ${icon_svg}
+      DEPENDS ${icon_svg}
+      COMMENT "Rendering the ${size}x${size} icon")
+    list(APPEND icon_outputs ${png})
+    install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+  install(FILES ${icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+endif()
 
 # Man pages, gzipped as Debian ships them. quillmark-cli's page also lists
 # every command with its own --help.
