@@ -44,7 +44,7 @@ function(quillmark_man_page target summary)
     COMMAND ${Python3_EXECUTABLE} ${man_script} --help2man ${HELP2MAN_EXECUTABLE}
             --program $<TARGET_FILE:${target}> --name ${target} --summary ${summary}
             --include ${extra} ${ARGN} --output ${page}
-    DEPENDS ${target} ${man_script} ${extra}
+    DEPENDS ${target} ${man_script} ${extra} ${QUILLMARK_PACKAGING_DIR}/cli_help.py
     COMMENT "Writing the man page of ${target}"
     VERBATIM)
   set(man_outputs ${man_outputs} ${page} PARENT_SCOPE)
@@ -61,7 +61,7 @@ set(completion ${QUILLMARK_PACKAGING_OUT}/completion/quillmark-cli)
 add_custom_command(OUTPUT ${completion}
   COMMAND ${Python3_EXECUTABLE} ${completion_script} --program $<TARGET_FILE:quillmark-cli>
           --output ${completion}
-  DEPENDS quillmark-cli ${completion_script}
+  DEPENDS quillmark-cli ${completion_script} ${QUILLMARK_PACKAGING_DIR}/cli_help.py
   COMMENT "Writing the bash completion of quillmark-cli"
   VERBATIM)
 install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)

@@ -24,7 +24,7 @@ def roff(text):
     return "\\&" + text if text.startswith((".", "'")) else text
 
 
-def commands_section(program, name):
+def commands_section(program):
     lines = ["[COMMANDS]"]
     for command in cli_help.run_help(program).subcommands():
         help_ = cli_help.run_help(program, command)
@@ -51,7 +51,7 @@ def main():
     with open(args.include, encoding="utf-8") as f:
         include = f.read()
     if args.subcommands:
-        include += "\n" + commands_section(args.program, args.name)
+        include += "\n" + commands_section(args.program)
 
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", COLUMNS="200")
     with tempfile.TemporaryDirectory() as scratch:
