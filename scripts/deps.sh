@@ -23,6 +23,9 @@ packages=(
   # of reading disks through UDisks2.
   dbus-daemon python3-dbus python3-gi
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
+  # The Debian package: man pages from --help, icons rendered from the SVG,
+  # dependencies from the linked libraries, and the checks of what it installs.
+  python3 help2man librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db
 )
 
 missing=()

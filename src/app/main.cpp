@@ -31,8 +31,12 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (std::strcmp(argv[i], "--help") == 0) {
-      std::printf("Usage: quillmark [--version]\nFinds and recovers deleted and lost files. "
-                  "Reading disks needs root or membership of the disk group.\n");
+      std::printf("Usage: quillmark [OPTIONS]\n"
+                  "Finds and recovers deleted and lost files. "
+                  "Reading disks needs root or membership of the disk group.\n\n"
+                  "Options:\n"
+                  "  --help     print this help and exit\n"
+                  "  --version  print the version and exit\n");
       return 0;
     }
   }

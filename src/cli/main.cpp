@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Quillmark Pro: finds and recovers deleted and lost files on FAT and NTFS volumes",
                "quillmark-cli"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "quillmark-cli 0.1.0");
+  app.set_version_flag("--version", "quillmark-cli " QUILLMARK_VERSION);
 
   auto& commands = Commands();
   std::sort(commands.begin(), commands.end(),
