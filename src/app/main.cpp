@@ -32,8 +32,9 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--help") == 0) {
       std::printf("Usage: quillmark [OPTIONS]\n"
-                  "Finds and recovers deleted and lost files. "
-                  "Reading disks needs root or membership of the disk group.\n\n"
+                  "Finds and recovers deleted and lost files. A disk the user may not "
+                  "read is asked of the system's disk service (UDisks2); where that "
+                  "is refused, join the disk group or start through pkexec.\n\n"
                   "Options:\n"
                   "  --help     print this help and exit\n"
                   "  --version  print the version and exit\n");
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quillmark");
   QApplication::setApplicationVersion(QUILLMARK_VERSION);
+  // Lets Wayland desktops match the window with its menu entry and icon.
+  QGuiApplication::setDesktopFileName("org.quillmark.quillmark");
   QApplication::setStyle("Fusion");
   // A folder of layouts and images that replaces the built-in skin.
   const QString skinFolder = qEnvironmentVariable("QUILLMARK_SKIN_DIR");
