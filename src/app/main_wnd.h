@@ -113,7 +113,6 @@ class CMainWnd : public QWidget {
   void OnSortingFinished();
   void SetUpPreview();
   void ShowPreviewInPane();
-  bool SamePreviewRecord(const FoundFileRecord& record) const;
   ScanItemPtr ItemFor(const FoundFileRecord& record) const;
   // Stops the shown preview and deletes its copies.
   void EndPreview();

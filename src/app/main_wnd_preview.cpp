@@ -68,7 +68,7 @@ void CMainWnd::PreviewRow(int row) {
 }
 
 void CMainWnd::PreviewRecord(const FoundFileRecord& record) {
-  if (previewShown_ && SamePreviewRecord(record)) return;
+  if (previewShown_ && SameFoundFile(previewState_.record, record)) return;
   if (record.isDirectory != 0) {
     ShowPreviewNote(preview_, Message("MSG0904"));
     previewShown_ = false;
@@ -83,12 +83,6 @@ void CMainWnd::PreviewRecord(const FoundFileRecord& record) {
   previewShown_ = result == CProcessWnd::kFinished;
 }
 
-bool CMainWnd::SamePreviewRecord(const FoundFileRecord& record) const {
-  const FoundFileRecord& shown = previewState_.record;
-  return shown.volumeLetter == record.volumeLetter && shown.engineKind == record.engineKind &&
-         shown.recordIndex == record.recordIndex;
-}
-
 ScanItemPtr CMainWnd::ItemFor(const FoundFileRecord& record) const {
   for (const ScanItemPtr& item : disks_->ScannedItems()) {
     if (item->Key() == record.volumeLetter) return item;
@@ -101,7 +95,7 @@ void CMainWnd::OpenPreviewWindow() {
   FileListModel& model = browser_->Model();
   int row = -1;
   for (int i = 0; i < model.rowCount() && row < 0; ++i) {
-    if (SamePreviewRecord(model.RecordAt(i))) row = i;
+    if (SameFoundFile(previewState_.record, model.RecordAt(i))) row = i;
   }
   PreviewListing listing{[&model] { return model.rowCount(); }, [&model](int i) { return model.RecordAt(i); }};
   if (row < 0) {

@@ -16,14 +16,6 @@
 
 namespace qm {
 
-namespace {
-
-bool ListHas(const std::string& list, const std::string& lowerExtension) {
-  return !lowerExtension.empty() && list.find(lowerExtension) != std::string::npos;
-}
-
-}  // namespace
-
 CPreviewProcessWnd::CPreviewProcessWnd(PreviewState& state, QWidget* owner) : CProcessWnd(owner), state_(state) {}
 
 std::unique_ptr<CPreviewProcessWnd> CPreviewProcessWnd::Create(PreviewState& state, QWidget* owner,
@@ -72,11 +64,7 @@ void CPreviewProcessWnd::Run() {
   s.isMedia = s.isAudio || ListHas(kVideoList, ext);
   s.isDocument = ListHas(kOfficePreviewList, ext);
   s.isPdf = s.isDocument && ext == "pdf";
-  s.shown = PreviewState::Shown::kNothing;
-  s.picture = QImage();
-  s.pictureDamaged = false;
-  s.text.clear();
-  s.bytes.clear();
+  s.ClearShown();
   s.error = 0;
   s.RemoveTemporaryFiles();
 
@@ -105,10 +93,7 @@ void CPreviewProcessWnd::Run() {
   if (result != kFailed && CancelRequested()) result = kCancelled;
   if (result != kFinished) {
     s.RemoveTemporaryFiles();
-    s.shown = PreviewState::Shown::kNothing;
-    s.picture = QImage();
-    s.text.clear();
-    s.bytes.clear();
+    s.ClearShown();
   }
   FinishWork([this, result] { CloseFromWorker(result); });
 }

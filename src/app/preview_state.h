@@ -15,6 +15,13 @@ namespace qm {
 // How much of a file without a viewer is copied into memory for its dump.
 inline constexpr uint32_t kPreviewBufferBytes = 8192;
 
+// Whether two records name the same found file: its place in its engine's
+// main file names it (entry numbers repeat across volumes, and carved files
+// all have 0).
+inline bool SameFoundFile(const FoundFileRecord& a, const FoundFileRecord& b) {
+  return a.volumeLetter == b.volumeLetter && a.engineKind == b.engineKind && a.recordIndex == b.recordIndex;
+}
+
 struct PreviewState {
   // What is shown.
   enum class Shown {
@@ -40,6 +47,14 @@ struct PreviewState {
   QString text;
   int error = 0;                // the copy-out's error when it failed
 
+  // Forgets what the last preview showed.
+  void ClearShown() {
+    shown = Shown::kNothing;
+    picture = QImage();
+    pictureDamaged = false;
+    text.clear();
+    bytes.clear();
+  }
   // Deletes the copy of the last preview, and the page picture a PDF
   // preview leaves, so each preview starts clean.
   void RemoveTemporaryFiles();

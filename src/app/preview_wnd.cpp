@@ -20,12 +20,6 @@ namespace qm {
 
 namespace {
 
-bool SameRecord(const FoundFileRecord& a, const FoundFileRecord& b) {
-  // The record's place in its engine's main file names it; entry numbers
-  // repeat across volumes, and carved files all have 0.
-  return a.volumeLetter == b.volumeLetter && a.engineKind == b.engineKind && a.recordIndex == b.recordIndex;
-}
-
 bool IsPhoto(const FoundFileRecord& record) {
   return record.isDirectory == 0 && IsPhotoExtension(ExtensionOf(record.Name()));
 }
@@ -127,9 +121,9 @@ void CPreviewWnd::ShowCurrent() {
 
 int CPreviewWnd::CurrentRow() const {
   const int count = listing_.count ? listing_.count() : 0;
-  if (row_ >= 0 && row_ < count && SameRecord(listing_.at(row_), state_.record)) return row_;
+  if (row_ >= 0 && row_ < count && SameFoundFile(listing_.at(row_), state_.record)) return row_;
   for (int row = 0; row < count; ++row) {
-    if (SameRecord(listing_.at(row), state_.record)) return row;
+    if (SameFoundFile(listing_.at(row), state_.record)) return row;
   }
   return std::clamp(row_, 0, std::max(0, count - 1));
 }

@@ -37,6 +37,10 @@ std::string_view RawExtension(std::string_view name) {
 
 std::string ExtensionOf(std::string_view name) { return LowerUtf8(RawExtension(name)); }
 
+bool ListHas(const std::string& list, std::string_view lowerExtension) {
+  return !lowerExtension.empty() && list.find(lowerExtension) != std::string::npos;
+}
+
 bool IsPhotoExtension(std::string_view lowerExtension) {
   return !lowerExtension.empty() && kPhotoList.find(lowerExtension) != std::string::npos;
 }

@@ -41,6 +41,9 @@ std::string_view RawExtension(std::string_view name);
 // RawExtension lower-cased.
 std::string ExtensionOf(std::string_view name);
 
+// True when the lower-cased extension occurs in `list` (by substring, as
+// every list is searched).
+bool ListHas(const std::string& list, std::string_view lowerExtension);
 // True when the lower-cased extension occurs in the photo list.
 bool IsPhotoExtension(std::string_view lowerExtension);
 // A file whose data failed its signature check and whose extension is a

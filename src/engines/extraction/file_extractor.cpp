@@ -43,10 +43,6 @@ int EnsureFolder(const fs::path& folder) {
   return fs::is_directory(folder, ec) ? err::kSuccess : err::kAlreadyExists;
 }
 
-bool ListHas(const std::string& list, const std::string& lowerExtension) {
-  return !lowerExtension.empty() && list.find(lowerExtension) != std::string::npos;
-}
-
 int Percent(uint64_t part, uint64_t whole) {
   return whole == 0 ? 100 : static_cast<int>(part * 100 / whole);
 }
