@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "platform/errors.h"
 #include "platform/file_handle.h"
@@ -50,6 +52,72 @@ TEST_F(ScanLogStoreTest, LogsAreFoundAgainByPrefix) {
   EXPECT_EQ(FindScanLogName(Folder(), kFatDeepLogPrefix), "Pro_Fat_0_20261271030");
   EXPECT_EQ(FindScanLogName(Folder(), kNtfsDeepLogPrefix), "");
   EXPECT_EQ(FindScanLogName(Folder() / "missing", kQuickLogPrefix), "");
+}
+
+TEST(LogBaseName, TimesANameCanStandFor) {
+  const auto readings = [](std::string_view name) {
+    std::vector<std::string> out;
+    for (const CivilTime& t : LogNameTimes(name))
+      out.push_back(std::to_string(t.year) + "-" + std::to_string(t.month) + "-" + std::to_string(t.day) + " " +
+                    std::to_string(t.hour) + ":" + std::to_string(t.minute));
+    return out;
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(readings("Fast_2048_20261279 5"), (V{"2026-1-27 9:5", "2026-12-7 9:5"}));
+  EXPECT_EQ(readings("Pro_Fat_0_2026351430"), (V{"2026-3-5 14:30"}));
+  EXPECT_EQ(readings("Pro_Ntfs_0_20261271030"), (V{"2026-1-27 10:30", "2026-12-7 10:30"}));
+  EXPECT_EQ(readings("File_Type_0_2026127 930"), V{});
+  EXPECT_EQ(readings("File_Type_0_2026131205"), V{});  // a minute "05" is never written
+  EXPECT_EQ(readings("log"), V{});
+  for (const CivilTime& t : {CivilTime{2026, 2, 28, 0, 0}, CivilTime{2031, 11, 30, 23, 59}}) {
+    const std::string name = MakeLogBaseName("Fast_", 63, t);
+    bool found = false;
+    for (const CivilTime& r : LogNameTimes(name))
+      found = found || (r.year == t.year && r.month == t.month && r.day == t.day && r.hour == t.hour &&
+                        r.minute == t.minute);
+    EXPECT_TRUE(found) << name;
+  }
+}
+
+// Two logs of one prefix: the newer is found, whatever order their names
+// sort in. Each row gives the two names, oldest first, and the local times
+// their files were last written.
+TEST(LogBaseName, TheNewestLogOfAPrefixIsFound) {
+  struct Case {
+    const char* older;
+    CivilTime olderWritten;
+    const char* newer;
+    CivilTime newerWritten;
+  };
+  const Case cases[] = {
+      // Both names read one way; the older was written last (copied, say).
+      {"Pro_Fat_0_2026351430", {2026, 5, 1, 8, 0}, "Pro_Fat_0_2026429 5", {2026, 4, 2, 9, 6}},
+      // 9 December sorts after 10 December by name.
+      {"Pro_Fat_0_202612910 5", {2026, 12, 9, 11, 0}, "Pro_Fat_0_20261210930", {2026, 12, 10, 9, 40}},
+      // Names read two ways: the reading not after the last write counts.
+      {"Pro_Fat_0_20261271030", {2026, 12, 7, 11, 0}, "Pro_Fat_0_2026128930", {2026, 12, 8, 10, 0}},
+      // Names that hold no time: the last write decides.
+      {"Pro_Fat_0_a", {2026, 12, 7, 11, 0}, "Pro_Fat_0_b", {2026, 12, 7, 11, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.older) + " / " + c.newer);
+    TempDir dir;
+    for (const auto& [name, written] : {std::pair{c.older, c.olderWritten}, std::pair{c.newer, c.newerWritten}}) {
+      ScanLogStore store;
+      ASSERT_EQ(store.OpenScanLogIn(dir.path(), name), 0);
+      store.CloseScanLog();
+      struct tm tm {};
+      tm.tm_year = written.year - 1900;
+      tm.tm_mon = written.month - 1;
+      tm.tm_mday = written.day;
+      tm.tm_hour = written.hour;
+      tm.tm_min = written.minute;
+      tm.tm_isdst = -1;
+      const struct timespec times[2] = {{std::mktime(&tm), 0}, {std::mktime(&tm), 0}};
+      ASSERT_EQ(::utimensat(AT_FDCWD, (dir.path() / name).c_str(), times, 0), 0);
+    }
+    EXPECT_EQ(FindScanLogName(dir.path(), kFatDeepLogPrefix), c.newer);
+  }
 }
 
 TEST_F(ScanLogStoreTest, RelationTextMatchesTheStoredFormatByteForByte) {

@@ -9,6 +9,7 @@
 #include "engines/deep/deep_sector_classifier.h"
 #include "engines/deep/professional_recovery.h"
 #include "platform/errors.h"
+#include "results/log_names.h"
 
 namespace qm {
 
@@ -19,20 +20,11 @@ namespace {
 // How often the time left is estimated again.
 constexpr auto kEstimateEvery = std::chrono::milliseconds(5000);
 
-// The main file of the log in `folder` whose name holds `prefix`; empty when
-// there is none.
-std::string FindLogNamed(const fs::path& folder, std::string_view prefix) {
-  std::error_code ec;
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.find(prefix) == std::string::npos) continue;
-    if (name.ends_with("_Relation") || name.ends_with("_DirInfo")) continue;
-    names.push_back(name);
-  }
-  if (names.empty()) return {};
-  std::sort(names.begin(), names.end());
-  return (folder / names.front()).string();
+// The path of the newest log in `folder` whose name holds `prefix`; empty
+// when there is none.
+std::string LogPathIn(const fs::path& folder, std::string_view prefix) {
+  const std::string name = FindScanLogName(folder, prefix);
+  return name.empty() ? std::string() : (folder / name).string();
 }
 
 }  // namespace
@@ -104,7 +96,7 @@ int CProfessionalRecovery::QuickPass(bool resuming, const fs::path& folder) {
   freeSpaceOnly_ = false;
   if (!quick_) return err::kSuccess;
   quick_->SetCallbacks(scanProgress_, fileProgress_, user_, 9);
-  const std::string fastLog = resuming ? FindLogNamed(folder, "Fast_") : std::string();
+  const std::string fastLog = resuming ? LogPathIn(folder, kQuickLogPrefix) : std::string();
   const int rc = quick_->Scan(fastLog.empty() ? nullptr : fastLog.c_str());
   if (rc == err::kCancelled) return rc;
   if (rc != err::kSuccess) {
@@ -124,7 +116,7 @@ int CProfessionalRecovery::QuickPass(bool resuming, const fs::path& folder) {
 }
 
 int CProfessionalRecovery::OpenLogs(bool resuming, const fs::path& folder) {
-  const std::string carved = resuming ? FindLogNamed(folder, "File_Type_") : std::string();
+  const std::string carved = resuming ? LogPathIn(folder, kCarvingLogPrefix) : std::string();
   int rc;
   if (!carved.empty()) {
     rc = carving_->ReopenLog(carved, driveIndex_ == kImageDriveNumber ? imagePath_ : std::string(),
@@ -138,7 +130,7 @@ int CProfessionalRecovery::OpenLogs(bool resuming, const fs::path& folder) {
   if (rc != err::kSuccess) return rc;
   for (DeepFileSystemEngine* engine : {fatDeep_.get(), ntfsDeep_.get()}) {
     if (!engine) continue;
-    const std::string name = resuming ? FindLogNamed(folder, engine->LogPrefix()) : std::string();
+    const std::string name = resuming ? LogPathIn(folder, engine->LogPrefix()) : std::string();
     if (int r = engine->BeginDeepScan(name); r != 0) return r;
   }
   return err::kSuccess;
@@ -154,12 +146,12 @@ int CProfessionalRecovery::ReopenFolder(const fs::path& folder) {
   context.scanFolder = folder;
   SetContext(context);
   bool any = false;
-  const std::string fastLog = FindLogNamed(folder, "Fast_");
+  const std::string fastLog = LogPathIn(folder, kQuickLogPrefix);
   if (quick_ && !fastLog.empty()) {
     if (int rc = quick_->Scan(fastLog.c_str()); rc != 0) return rc;
     any = true;
   }
-  const std::string carved = FindLogNamed(folder, "File_Type_");
+  const std::string carved = LogPathIn(folder, kCarvingLogPrefix);
   if (!carved.empty()) {
     const int rc = carving_->ReopenLog(
         carved, driveIndex_ == kImageDriveNumber ? imagePath_ : std::string(), driveIndex_,
@@ -169,7 +161,7 @@ int CProfessionalRecovery::ReopenFolder(const fs::path& folder) {
   }
   for (DeepFileSystemEngine* engine : {fatDeep_.get(), ntfsDeep_.get()}) {
     if (!engine) continue;
-    const std::string name = FindLogNamed(folder, engine->LogPrefix());
+    const std::string name = LogPathIn(folder, engine->LogPrefix());
     if (name.empty()) continue;
     if (int rc = engine->BeginDeepScan(name); rc != 0) return rc;
     any = true;
