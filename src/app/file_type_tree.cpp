@@ -16,13 +16,6 @@ constexpr int kGroupRole = Qt::UserRole + 1;
 constexpr int kNodeNameRole = Qt::UserRole + 2;  // "NodePhoto" ... "NodeOther"
 constexpr int kOtherCategory = 5;
 
-int CategoryIndex(const std::string& name) {
-  for (int i = 0; i < 6; ++i) {
-    if (name == kCategoryNames[i]) return i;
-  }
-  return kOtherCategory;
-}
-
 const char* const kCategoryTextKeys[6] = {"MSG0807", "MSG0808", "MSG0809",
                                           "MSG0810", "MSG0811", "MSG0812"};
 
@@ -57,10 +50,10 @@ void FileTypeTree::SetGroups(std::map<std::string, std::vector<FoundFileRecord>>
     if (records.empty()) continue;
     Group group;
     group.extension = QString::fromStdString(extension);
-    // The group's extension after synonyms is still in the same list as the
-    // names it came from, so one name decides the whole group.
+    // The group's extension after synonyms is in the same category as the
+    // names it came from, so it decides the whole group.
     group.category = extension == "unknow" ? kOtherCategory
-                                           : CategoryIndex(CategoryOfName("." + extension));
+                                           : static_cast<int>(CategoryOfExtension(extension));
     group.records = std::make_shared<const std::vector<FoundFileRecord>>(std::move(records));
     groups_.push_back(std::move(group));
   }

@@ -52,15 +52,13 @@ std::string FileIconPath(std::string_view type, bool contentOk) {
   };
   if (lower == "folder") return "FileIcon/folder.svg";
   if (lower == "exe") return icon("exe");
-  // The lists are searched by substring, in this order: "rm" is audio
-  // before it is video, and "htm" is a document.
-  const struct {
-    const std::string& list;
-    const char* icon;
-  } kOrder[] = {{kPhotoList, "image"}, {kAudioList, "music"}, {kDocumentList, "doc"},
-                {kVideoList, "video"}, {kArchiveList, "zip"}};
-  for (const auto& entry : kOrder) {
-    if (entry.list.find(lower) != std::string::npos) return icon(entry.icon);
+  switch (CategoryOfExtension(lower)) {
+    case FileCategory::kPhoto: return icon("image");
+    case FileCategory::kAudio: return icon("music");
+    case FileCategory::kVideo: return icon("video");
+    case FileCategory::kDocument: return icon("doc");
+    case FileCategory::kArchive: return icon("zip");
+    case FileCategory::kOthers: break;
   }
   return icon("default");
 }

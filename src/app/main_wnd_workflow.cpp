@@ -36,15 +36,17 @@ namespace qm {
 
 namespace {
 
-// The type options of the file-type page, by group, with the category list
-// a fully checked group stands for.
+// The type options of the file-type page, by group, with the category a
+// fully checked group stands for.
 struct TypeGroup {
   const char* name;
-  const std::string* list;
+  FileCategory category;
 };
-const TypeGroup kTypeGroups[] = {{"FileTypePhoto", &kPhotoList}, {"FileTypeAudio", &kAudioList},
-                                 {"FileTypeVideo", &kVideoList}, {"FileTypeOffice", &kDocumentList},
-                                 {"FileTypeZip", &kArchiveList}};
+const TypeGroup kTypeGroups[] = {{"FileTypePhoto", FileCategory::kPhoto},
+                                 {"FileTypeAudio", FileCategory::kAudio},
+                                 {"FileTypeVideo", FileCategory::kVideo},
+                                 {"FileTypeOffice", FileCategory::kDocument},
+                                 {"FileTypeZip", FileCategory::kArchive}};
 
 QString DefaultImageToLoad(QWidget* owner) {
   return QFileDialog::getOpenFileName(owner, QString(), QString(), "Image Files (*.img);;All Files (*)");
@@ -79,7 +81,7 @@ std::string CMainWnd::CategoryFilter() const {
     }
     everything = everything && checked.size() == static_cast<size_t>(options.size());
     if (checked.size() == static_cast<size_t>(options.size())) {
-      parts.push_back(*group.list);
+      parts.push_back(CategoryListText(group.category));
     } else {
       parts.insert(parts.end(), checked.begin(), checked.end());
     }

@@ -60,9 +60,10 @@ void CPreviewProcessWnd::ShowFigures() {
 void CPreviewProcessWnd::Run() {
   PreviewState& s = state_;
   const std::string ext = ExtensionOf(s.record.Name());
-  s.isAudio = ListHas(kAudioList, ext);
-  s.isMedia = s.isAudio || ListHas(kVideoList, ext);
-  s.isDocument = ListHas(kOfficePreviewList, ext);
+  const FileCategory category = CategoryOfExtension(ext);
+  s.isAudio = category == FileCategory::kAudio;
+  s.isMedia = s.isAudio || category == FileCategory::kVideo;
+  s.isDocument = PreviewConverterOf(ext) != PreviewConverter::kNone;
   s.isPdf = s.isDocument && ext == "pdf";
   s.ClearShown();
   s.error = 0;

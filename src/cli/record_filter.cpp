@@ -27,8 +27,8 @@ bool ParseCategories(const std::string& text, std::vector<std::string>& categori
   categories.clear();
   for (auto& name : SplitList(text)) {
     if (name == "other") name = "others";
-    if (std::find(std::begin(kCategoryNames), std::end(kCategoryNames), name) ==
-        std::end(kCategoryNames)) {
+    FileCategory category;
+    if (!CategoryFromName(name, category)) {
       message = "unknown category '" + name +
                 "' (choose from photo, audio, video, document, archive, others)";
       return false;
@@ -48,19 +48,13 @@ std::vector<std::string> ParseExtensions(const std::string& text) {
 }
 
 std::string CategoryFilterText(const std::vector<std::string>& categories) {
-  if (categories.empty())
-    return kPhotoList + "|" + kAudioList + "|" + kVideoList + "|" + kDocumentList + "|" +
-           kArchiveList + "|*.other";
+  if (categories.empty()) return AllTypesFilter({}) + "|*.other";
   std::string filter;
-  for (const auto& c : categories) {
-    const std::string* list = nullptr;
-    if (c == "photo") list = &kPhotoList;
-    if (c == "audio") list = &kAudioList;
-    if (c == "video") list = &kVideoList;
-    if (c == "document") list = &kDocumentList;
-    if (c == "archive") list = &kArchiveList;
+  for (const auto& name : categories) {
+    FileCategory category = FileCategory::kOthers;
+    CategoryFromName(name, category);
     if (!filter.empty()) filter += "|";
-    filter += list ? *list : "*.other";
+    filter += category == FileCategory::kOthers ? "*.other" : CategoryListText(category);
   }
   return filter;
 }

@@ -36,8 +36,8 @@ class IDocumentView {
   virtual int Convert(const std::filesystem::path& path, QString& text) = 0;
 };
 
-// The converter for a lower-case extension (".docx"), or null when the
-// extension is not a previewed document. `pictureFolder` receives the page
+// The converter for an extension (".docx"; the file-type table decides,
+// by the whole extension), or null when it is not a previewed document. `pictureFolder` receives the page
 // picture of a PDF ("tmp.jpg"); `stop` cuts a running conversion short.
 std::unique_ptr<IDocumentView> ChooseConverter(const QString& lowerExtension,
                                                const std::filesystem::path& pictureFolder,

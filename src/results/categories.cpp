@@ -6,28 +6,11 @@
 
 namespace qm {
 
-const std::string kPhotoList =
-    "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.tif|*.tiff|*.pcx|*.scr|*.ico|*.nef|*.nrw|*.crw|*.cr2|"
-    "*.sr2|*.arw|*.srf|*.divu|*.pgm|*.k25|*.kdc|*.dcr|*.raf|*.iff|*.pbm|*.mef|*.jp2|*.mos|*.x3f|"
-    "*.orf|*.erf|*.indd|*.pef|*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga|*.thm";
-const std::string kAudioList =
-    "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|"
-    "*.amr|*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd";
-const std::string kVideoList =
-    "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|"
-    "*.m4b|*.mkv|*.mts|*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|"
-    "*.mod|*.mxf|*.lrv";
-const std::string kDocumentList =
-    "*.doc|*.xls|*.ppt|*.odt|*.ods|*.pdf|*.docx|*.xlsx|*.pptx|*.ole|*.txt|*.xml|*.chm|*.htm|"
-    "*.html|*.pst|*.dbx|*.wps|*.dps|*.et|*.one|*.mpp|*.mdb|*.accdb";
-const std::string kArchiveList =
-    "*.zip|*.rar|*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
-const std::string kOfficePreviewList =
-    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|"
-    "*.ppsm|*.odp|*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|"
-    "*.msg|*.zip|*.rar|*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
-const std::string kKnownExtensions =
-    kPhotoList + "|" + kAudioList + "|" + kDocumentList + "|" + kVideoList + "|" + kArchiveList;
+const std::string kPhotoList = CategoryListText(FileCategory::kPhoto);
+const std::string kAudioList = CategoryListText(FileCategory::kAudio);
+const std::string kVideoList = CategoryListText(FileCategory::kVideo);
+const std::string kDocumentList = CategoryListText(FileCategory::kDocument);
+const std::string kArchiveList = CategoryListText(FileCategory::kArchive);
 
 std::string_view RawExtension(std::string_view name) {
   size_t dot = name.rfind('.');
@@ -37,12 +20,8 @@ std::string_view RawExtension(std::string_view name) {
 
 std::string ExtensionOf(std::string_view name) { return LowerUtf8(RawExtension(name)); }
 
-bool ListHas(const std::string& list, std::string_view lowerExtension) {
-  return !lowerExtension.empty() && list.find(lowerExtension) != std::string::npos;
-}
-
 bool IsPhotoExtension(std::string_view lowerExtension) {
-  return !lowerExtension.empty() && kPhotoList.find(lowerExtension) != std::string::npos;
+  return CategoryOfExtension(lowerExtension) == FileCategory::kPhoto;
 }
 
 namespace {
@@ -53,6 +32,28 @@ std::string_view StoredName(const FoundFileRecord& record) {
   return {record.name, length};
 }
 
+// The extensions a filter text asks for. Each "|"-separated entry is
+// "*.ext" or its escaped form ".\.ext"; a backslash takes the character
+// after it as it stands, and the extension is what follows the entry's
+// last '.', as a name's extension is what follows its last '.'.
+std::unordered_set<std::string> WantedExtensions(std::string_view filter) {
+  std::unordered_set<std::string> wanted;
+  size_t start = 0;
+  while (start <= filter.size()) {
+    size_t bar = filter.find('|', start);
+    if (bar == std::string_view::npos) bar = filter.size();
+    std::string entry;
+    for (size_t i = start; i < bar; ++i) {
+      if (filter[i] == '\\' && i + 1 < bar) ++i;
+      entry += filter[i];
+    }
+    const size_t dot = entry.rfind('.');
+    if (dot != std::string::npos && dot + 1 < entry.size()) wanted.insert(LowerUtf8(entry.substr(dot + 1)));
+    start = bar + 1;
+  }
+  return wanted;
+}
+
 }  // namespace
 
 bool IsDamagedPhoto(const FoundFileRecord& record) {
@@ -60,29 +61,19 @@ bool IsDamagedPhoto(const FoundFileRecord& record) {
 }
 
 std::string CategoryOfName(std::string_view name) {
-  const std::string ext = ExtensionOf(name);
-  if (!ext.empty()) {
-    const std::string* lists[] = {&kPhotoList, &kAudioList, &kVideoList, &kDocumentList,
-                                  &kArchiveList};
-    for (int i = 0; i < 5; ++i) {
-      if (lists[i]->find(ext) != std::string::npos) return kCategoryNames[i];
-    }
-  }
-  return kCategoryNames[5];
+  return CategoryName(CategoryOfExtension(ExtensionOf(name)));
 }
 
 CategoryFilter::CategoryFilter(std::string filter, uint64_t mainFileBytes)
-    : filter_(std::move(filter)),
-      wantUnknown_(filter_.find(".other") != std::string::npos &&
-                   mainFileBytes < kUnknownTypesLimit) {}
+    : wanted_(WantedExtensions(filter)),
+      wantUnknown_(wanted_.contains("other") && mainFileBytes < kUnknownTypesLimit) {}
 
 CategoryFilter::Decision CategoryFilter::Decide(std::string_view rawExtension) const {
   if (rawExtension.empty()) return {false, wantUnknown_};
-  std::string dotted(1, '.');
-  dotted += LowerUtf8(rawExtension);
-  const bool photo = IsPhotoExtension(std::string_view(dotted).substr(1));
-  if (filter_.find(dotted) != std::string::npos) return {photo, true};
-  return {photo, wantUnknown_ && kKnownExtensions.find(dotted) == std::string::npos};
+  const std::string ext = LowerUtf8(rawExtension);
+  const bool photo = IsPhotoExtension(ext);
+  if (wanted_.contains(ext)) return {photo, true};
+  return {photo, wantUnknown_ && !IsKnownExtension(ext)};
 }
 
 bool CategoryFilter::Accepts(const FoundFileRecord& record) {

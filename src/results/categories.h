@@ -1,10 +1,6 @@
-// File categories: the extension lists that sort found files into photo,
-// audio, video, document, archive and others, and the filter texts of the
-// category listing.
-//
-// Each list is "*.ext" entries joined by "|". Lists are searched by
-// substring, so the exact texts matter: "rm" is found in the audio list
-// before the video list, and "p" is a photo because "*.psd" contains it.
+// File categories: which category a found file's name sorts into, the
+// filter of the category listing, and the grouping by extension. Types are
+// looked up whole in the table of file_types.h.
 #pragma once
 
 #include <cstdint>
@@ -12,25 +8,21 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "results/file_types.h"
 #include "results/found_file_record.h"
 
 namespace qm {
 
+// The filter texts of the categories ("*.bmp|*.gif|..."), made from the
+// file-type table (CategoryListText).
 extern const std::string kPhotoList;
 extern const std::string kAudioList;
 extern const std::string kVideoList;
 extern const std::string kDocumentList;
 extern const std::string kArchiveList;
-// Types whose preview copy keeps the document's own name.
-extern const std::string kOfficePreviewList;
-// Photo, audio, document, video and archive lists joined with "|", in that
-// order: the extensions a category listing treats as known.
-extern const std::string kKnownExtensions;
-
-inline constexpr const char* kCategoryNames[] = {"photo", "audio", "video",
-                                                 "document", "archive", "others"};
 
 // Unknown types are not listed from a main file of this size or more.
 inline constexpr uint64_t kUnknownTypesLimit = 134217728;  // 128 MiB
@@ -41,10 +33,7 @@ std::string_view RawExtension(std::string_view name);
 // RawExtension lower-cased.
 std::string ExtensionOf(std::string_view name);
 
-// True when the lower-cased extension occurs in `list` (by substring, as
-// every list is searched).
-bool ListHas(const std::string& list, std::string_view lowerExtension);
-// True when the lower-cased extension occurs in the photo list.
+// True when the lower-cased extension is a photo's.
 bool IsPhotoExtension(std::string_view lowerExtension);
 // A file whose data failed its signature check and whose extension is a
 // photo's: such records are never listed.
@@ -54,12 +43,14 @@ bool IsDamagedPhoto(const FoundFileRecord& record);
 std::string CategoryOfName(std::string_view name);
 
 // The filter of a category listing for one main file. Decisions are cached
-// per stored extension, so a listing of millions of records does the list
-// searches once per distinct extension.
+// per stored extension, so a listing of millions of records looks each
+// distinct extension up once.
 class CategoryFilter {
  public:
-  // `filter` holds ".ext" texts ("*.jpg|*.png" or its escaped form); ".other"
-  // asks for unknown types too, unless the main file is 128 MiB or larger.
+  // `filter` holds "*.ext" entries joined by "|" ("*.jpg|*.png") or their
+  // escaped form (EscapeFilterText); a record is listed when its extension
+  // is one of them, whole. The entry "*.other" asks for unknown types too,
+  // unless the main file is 128 MiB or larger.
   CategoryFilter(std::string filter, uint64_t mainFileBytes);
   bool Accepts(const FoundFileRecord& record);
   bool WantsUnknownTypes() const { return wantUnknown_; }
@@ -73,7 +64,7 @@ class CategoryFilter {
   };
   Decision Decide(std::string_view rawExtension) const;
 
-  std::string filter_;
+  std::unordered_set<std::string> wanted_;  // extensions, lower case
   bool wantUnknown_;
   bool includeDamaged_ = false;
   std::unordered_map<std::string, Decision> cache_;

@@ -234,6 +234,9 @@ TEST(DocumentConverterChoice, PicksTheConverterByExtensionAndNoneForOtherFiles) 
       {".7z", Archive},  {".gz", Archive},     {".gzip", Archive},    {".iso", Archive},  {".jar", Archive},
       {".DOCX", Word},   {"xlsx", Sheet},      {".exe", None},        {".jpg", None},     {".mp4", None},
       {"", None},        {".", None},          {"|", None},
+      // Whole extensions only: each of these lies inside a listed one.
+      {".do", None},     {".c", None},         {".ls", None},         {".pd", None},      {".z", None},
+      {".ppt|", None},   {"*.doc", None},
   };
   for (const auto& c : cases) {
     const auto converter = ChooseConverter(QString::fromLatin1(c.extension), {});

@@ -75,8 +75,12 @@ TEST(Formatting, IconsFollowTheCategoryListsInTheirOrder) {
       {"exe", false, "FileIcon/exe_error.svg"},
       // Found in the audio list before the video list.
       {"rm", true, "FileIcon/music.svg"},
-      // "htm" lies inside "*.html" of the document list.
       {"htm", true, "FileIcon/doc.svg"},
+      // Whole extensions only: "c" is inside "*.pcx", "md" inside "*.mdb".
+      {"c", true, "FileIcon/default.svg"},
+      {"md", false, "FileIcon/default_error.svg"},
+      {"p", true, "FileIcon/default.svg"},
+      {"", true, "FileIcon/default.svg"},
       {"mp4", true, "FileIcon/video.svg"},
       {"zip", false, "FileIcon/zip_error.svg"},
       {"qqq", true, "FileIcon/default.svg"},

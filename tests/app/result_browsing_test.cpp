@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -224,6 +225,21 @@ TEST(ResultBrowser, CategoryNodeSelectsGroupsNeverShown) {
   const int unknown = page.GroupIndex("unknow");
   EXPECT_EQ(page.types().Groups()[unknown].category, 5);
   EXPECT_EQ(page.types().GroupNode(unknown)->text(0).toStdString(), "UNKNOW Files (1)");
+}
+
+TEST(FileTypeTree, GroupsGoUnderTheCategoryOfTheirWholeExtension) {
+  QTreeWidget widget;
+  FileTypeTree tree(&widget);
+  tree.SetResults({MakeRecord("main.c", 1, 1), MakeRecord("notes.md", 1, 2), MakeRecord("sketch.p", 1, 3),
+                   MakeRecord("song.rm", 1, 4), MakeRecord("db.mdb", 1, 5), MakeRecord("x.jpeg", 1, 6)});
+  const std::map<std::string, int> expected = {{"c", 5},  {"md", 5},  {"p", 5},
+                                               {"rm", 1}, {"mdb", 3}, {"jpg", 0}};
+  std::map<std::string, int> got;
+  for (const FileTypeTree::Group& group : tree.Groups()) got[group.extension.toStdString()] = group.category;
+  EXPECT_EQ(got, expected);
+  ASSERT_NE(tree.CategoryNode(5), nullptr);
+  EXPECT_EQ(tree.CategoryNode(5)->childCount(), 3);
+  EXPECT_EQ(tree.CategoryNode(5)->child(0)->text(0).toStdString(), "C Files (1)");
 }
 
 TEST(FileTypeTree, ChecksPropagateDownAndAncestorsAreRecomputed) {

@@ -100,6 +100,43 @@ TEST_F(CliRecover, ScanListAndRecoverFindTheDeletedFiles) {
   EXPECT_FALSE(fs::exists(dest / "photo" / "!mg_0042(1).jpg"));
 }
 
+// Source files whose extensions lie inside listed ones ("c" in "*.pcx",
+// "md" in "*.mdb") are sorted by their whole extension: into others/.
+TEST(CliRecoverTypes, FilesAreSortedByTheirWholeExtension) {
+  TempDir dir;
+  const std::string image = (dir / "card.img").string();
+  test::FatImageBuilder fat(image, 16, 16384);
+  ASSERT_TRUE(fat.Create());
+  const std::map<std::string, std::pair<std::string, std::string>> files = {
+      // name on the card: recovered name (first letter lost by the deletion), folder
+      {"main.c", {"!ain.c", "others"}},      {"util.h", {"!til.h", "others"}},
+      {"lib.a", {"!ib.a", "others"}},        {"notes.md", {"!otes.md", "others"}},
+      {"db.mdb", {"!b.mdb", "document"}},    {"song.rm", {"!ong.rm", "audio"}},
+      {"photo.jpg", {"!hoto.jpg", "photo"}},
+  };
+  std::map<std::string, std::string> content;
+  uint32_t seed = 10;
+  for (const auto& [name, where] : files) {
+    content[name] = name == "photo.jpg" ? Jpeg(3000, seed++) : test::MakeContent(3000, seed++);
+    ASSERT_TRUE(fat.AddFile("src/" + name, content[name]));
+  }
+  for (const auto& [name, where] : files) ASSERT_TRUE(fat.Delete("src/" + name));
+
+  std::string out;
+  const fs::path dest = dir / "out";
+  ASSERT_EQ(Cli("recover " + Quote(image) + " --out " + Quote(dest.string()) + " --quiet", &out), 0) << out;
+  for (const auto& [name, where] : files) {
+    const auto& [recovered, folder] = where;
+    EXPECT_TRUE(SameBytes(dest / folder / recovered, content[name])) << name;
+  }
+  EXPECT_FALSE(fs::exists(dest / "photo" / "!ain.c"));
+  EXPECT_FALSE(fs::exists(dest / "document" / "!otes.md"));
+
+  ASSERT_EQ(Cli("list " + Quote(image) + " --category others", &out), 0) << out;
+  for (const char* group : {"c (1)", "h (1)", "a (1)", "md (1)"})
+    EXPECT_NE(out.find(group), std::string::npos) << group << "\n" << out;
+}
+
 TEST_F(CliRecover, AFileThatCannotBeReadWholeIsKeptAsPartialAndCountedFailed) {
   // The deleted notes.txt now starts in the volume's last cluster: its
   // content ends there, long before its size.

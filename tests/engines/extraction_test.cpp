@@ -380,8 +380,12 @@ TEST(FileExtractor, PreviewTargets) {
     const char* name;
     const char* file;  // null: the memory buffer
   };
+  // Types are matched whole: a .c is no photo ("*.pcx"), a .do no document
+  // ("*.doc"), a .md none ("*.mdb").
   const Case cases[] = {{"a.mp3", "tmp.avi"}, {"a.png", "tmp.jpg"}, {"a.pdf", "a.pdf"},
-                        {"clip.mkv", "tmp.avi"}, {"a.bin", nullptr}};
+                        {"clip.mkv", "tmp.avi"}, {"a.bin", nullptr},   {"song.rm", "tmp.avi"},
+                        {"b.dot", "b.dot"},      {"main.c", nullptr},  {"x.do", nullptr},
+                        {"notes.md", nullptr},   {"lib.a", nullptr},   {"IMG.JPG", "tmp.jpg"}};
   uint32_t id = 100;
   for (const Case& c : cases) {
     const FoundFileRecord r = engine.AddFile(0, 2, ++id, c.name, content);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "results/categories.h"
 #include "results/listing_order.h"
@@ -18,12 +19,46 @@ TEST(CategoryLists, EntryCountsAndUnusualEntries) {
   EXPECT_EQ(entries(kVideoList), 32);
   EXPECT_EQ(entries(kDocumentList), 24);
   EXPECT_EQ(entries(kArchiveList), 14);
-  EXPECT_EQ(entries(kOfficePreviewList), 43);
+  const auto previewed = std::count_if(FileTypeTable().begin(), FileTypeTable().end(), [](const FileType& t) {
+    return t.converter != PreviewConverter::kNone;
+  });
+  EXPECT_EQ(previewed, 43);
   EXPECT_NE(kPhotoList.find("|*.divu|"), std::string::npos);
   EXPECT_NE(kDocumentList.find("|*.ole|"), std::string::npos);
   EXPECT_NE(kDocumentList.find("|*.et|"), std::string::npos);
-  EXPECT_EQ(kKnownExtensions, kPhotoList + "|" + kAudioList + "|" + kDocumentList + "|" +
-                                  kVideoList + "|" + kArchiveList);
+  // Types only the preview shows are unknown to the categories.
+  for (const char* ext : {"jpg", "mp3", "mkv", "mdb", "iso"}) EXPECT_TRUE(IsKnownExtension(ext)) << ext;
+  for (const char* ext : {"rtf", "csv", "md", "c", "", "jp", "do"}) EXPECT_FALSE(IsKnownExtension(ext)) << ext;
+}
+
+// Filters carry these texts; the table they are made from must keep them.
+TEST(CategoryLists, TextsMadeFromTheTableAreTheListedOnes) {
+  EXPECT_EQ(kAudioList,
+            "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|"
+            "*.amr|*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd");
+  EXPECT_EQ(kVideoList,
+            "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|"
+            "*.m4b|*.mkv|*.mts|*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|"
+            "*.mod|*.mxf|*.lrv");
+  EXPECT_EQ(kDocumentList,
+            "*.doc|*.xls|*.ppt|*.odt|*.ods|*.pdf|*.docx|*.xlsx|*.pptx|*.ole|*.txt|*.xml|*.chm|*.htm|"
+            "*.html|*.pst|*.dbx|*.wps|*.dps|*.et|*.one|*.mpp|*.mdb|*.accdb");
+  EXPECT_EQ(kArchiveList, "*.zip|*.rar|*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso");
+  EXPECT_EQ(kPhotoList.substr(0, 40), "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.t");
+  EXPECT_EQ(CategoryListText(FileCategory::kOthers), "");
+}
+
+// The one place where an extension is in two lists: "rm" is audio and
+// video, and the first category wins.
+TEST(CategoryRules, AnExtensionInTwoListsBelongsToTheFirstCategory) {
+  ASSERT_NE(FindFileType("rm"), nullptr);
+  EXPECT_EQ(FindFileType("rm")->category, FileCategory::kAudio);
+  EXPECT_NE(kVideoList.find("|*.rm|"), std::string::npos);
+  EXPECT_EQ(CategoryOfName("song.RM"), "audio");
+  std::map<std::string, int> categoriesOf;
+  for (const FileType& row : FileTypeTable()) ++categoriesOf[std::string(row.extension)];
+  for (const auto& [extension, count] : categoriesOf)
+    EXPECT_TRUE(count == 1 || extension == "rm") << extension << " has " << count << " rows";
 }
 
 // One row per name: its category, whether a listing with `filter` keeps it
@@ -49,7 +84,24 @@ const CategoryCase kCases[] = {
     {"holiday.jpeg",     1, false, "photo",    ".\\.jpg|.\\.jpeg",    kSmall, true,  "jpg"},
     {"broken.jpg",       0, false, "photo",    ".\\.jpg",             kSmall, false, "jpg"},
     {"broken.jpg",       0, false, "photo",    ".\\.other",           kSmall, false, "jpg"},
-    {"sketch.p",         0, false, "photo",    ".\\.other",           kSmall, false, "p"},
+    // Whole extensions only: none of these is a photo, a document or known.
+    {"sketch.p",         0, false, "others",   ".\\.other",           kSmall, true,  "p"},
+    {"main.c",           1, false, "others",   ".\\.other",           kSmall, true,  "c"},
+    {"util.h",           1, false, "others",   ".\\.other",           kSmall, true,  "h"},
+    {"lib.a",            1, false, "others",   ".\\.other",           kSmall, true,  "a"},
+    {"notes.md",         1, false, "others",   ".\\.other",           kSmall, true,  "md"},
+    {"notes.md",         1, false, "others",   ".\\.mdb",             kSmall, false, "md"},
+    {"cut.jp",           1, false, "others",   "*.jpg|*.png",         kSmall, false, "jp"},
+    {"cut.jp",           0, false, "others",   "*.jpg|*.jp",          kSmall, true,  "jp"},
+    {"db.mdb",           1, false, "document", "*.mdb",               kSmall, true,  "mdb"},
+    {"photo.JPG",        1, false, "photo",    "*.JPG",               kSmall, true,  "jpg"},
+    {"letter.rtf",       1, false, "others",   ".\\.other",           kSmall, true,  "rtf"},
+    {"odd.other",        1, false, "others",   "*.other",             k128MiB, true, "other"},
+    {"x.otherwise",      1, false, "others",   "*.otherwise",         kSmall, true,  "otherwise"},
+    {"y.xyz",            1, false, "others",   "*.otherwise",         kSmall, false, "xyz"},
+    {"sum.a+b",          1, false, "others",   ".\\.a\\+b|.\\.c\\[1\\]",  kSmall, true,  "a+b"},
+    {"sum.c[1]",         1, false, "others",   ".\\.a\\+b|.\\.c\\[1\\]",  kSmall, true,  "c[1]"},
+    {"sum.b",            1, false, "others",   ".\\.a\\+b|.\\.c\\[1\\]",  kSmall, false, "b"},
     {"song.rm",          1, false, "audio",    ".\\.rm",              kSmall, true,  "rm"},
     {"film.rmvb",        1, false, "video",    ".\\.rmvb",            kSmall, true,  "rmvb"},
     {"film.RMVB",        1, false, "video",    ".\\.rm",              kSmall, false, "rmvb"},

@@ -225,10 +225,11 @@ int FileExtractor::ExtractForPreview(const FoundFileRecord& record, std::string&
   };
   const std::string name = record.Name();
   const std::string ext = ExtensionOf(name);
+  const FileCategory category = CategoryOfExtension(ext);
   std::string tempName;
-  if (ListHas(kOfficePreviewList, ext)) tempName = SafeFileName(name);
-  if (IsPhotoExtension(ext)) tempName = "tmp.jpg";
-  else if (ListHas(kAudioList, ext) || ListHas(kVideoList, ext)) tempName = "tmp.avi";
+  if (PreviewConverterOf(ext) != PreviewConverter::kNone) tempName = SafeFileName(name);
+  if (category == FileCategory::kPhoto) tempName = "tmp.jpg";
+  else if (category == FileCategory::kAudio || category == FileCategory::kVideo) tempName = "tmp.avi";
 
   if (tempName.empty()) {
     if (buffer == nullptr || bufferSize == nullptr) return err::kInvalidParameter;
