@@ -398,6 +398,7 @@ TEST(NtfsHostileRecords, EndTheWalkSafely) {
     std::vector<uint8_t> r = RecordBuilder(15).Add(name).Build();
     PutLe(r, 0x18, 0xFFFFFFFF, 4);
     std::memset(r.data() + 0x48 + name.size(), 0x41, 1024 - 0x48 - name.size() - 2);
+    PutLe(r, 510, 0x0007, 2);  // the first block's sequence word, so the record is not torn
     records.push_back(r);
   }
   {  // name length past the value, value offset past the attribute
