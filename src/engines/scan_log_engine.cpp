@@ -8,12 +8,6 @@
 
 namespace qm {
 
-namespace {
-// No real cluster comes near this; a record claiming one (or a lost
-// folder's "no cluster chain" marker) has nothing to extract.
-constexpr uint32_t kMaxClusterBytes = 104857600;
-}  // namespace
-
 ScanLogEngine::ScanLogEngine()
     : extractor_(static_cast<ContentReader&>(*this), static_cast<FolderLister&>(*this)) {}
 

@@ -33,4 +33,11 @@ std::string DamagedMetadataWarning(const std::string& what) {
          "files by their content without the file system's structures.";
 }
 
+std::string TornRecordsWarning(uint64_t records) {
+  const std::string count = records == 1 ? "One MFT record was" : std::to_string(records) + " MFT records were";
+  return count + " only partly written (a write cut short, for instance by a power loss): the files "
+         "listed from them are marked damaged, with what the written part still held. Check their "
+         "content after recovering them.";
+}
+
 }  // namespace qm

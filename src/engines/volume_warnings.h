@@ -19,4 +19,8 @@ std::string VolumeCutShortWarning(uint64_t declaredBytes, uint64_t presentBytes)
 // finds files by their content, is the way on.
 std::string DamagedMetadataWarning(const std::string& what);
 
+// `records` file records were found torn: a write to them was cut short (a
+// power loss), so only their first blocks could be trusted.
+std::string TornRecordsWarning(uint64_t records);
+
 }  // namespace qm

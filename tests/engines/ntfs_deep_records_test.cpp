@@ -221,6 +221,29 @@ TEST_F(NtfsDeepRecordsTest, HostileRecordsAreSkippedAndFolderLoopsCut) {
   EXPECT_EQ(AllFiles(), expected);
 }
 
+// A record whose write was cut short in its second sector: listed from its
+// first sector alone (the name, and the size its $FILE_NAME gives; the $DATA
+// lay in the torn sector) and marked damaged, with a warning that says so.
+TEST_F(NtfsDeepRecordsTest, TornRecordIsListedFromItsSoundSectorAndMarkedDamaged) {
+  const uint64_t base = 1024;
+  Place(base + 60 * 2, File(60, 5, u"whole.txt", "intact"));
+  Place(base + 61 * 2, RecordBuilder::Torn(RecordBuilder(61)
+                                               .Add(ResidentAttribute(0x30, FileNameValue(5, u"torn.txt", 1, 777)))
+                                               .Add(ResidentAttribute(0x80, std::vector<uint8_t>(600, 'd')))
+                                               .Build(),
+                                           1));
+  Scan();
+  const auto root = List(nullptr, 0);
+  ASSERT_EQ(root.size(), 2u);
+  const FoundFileRecord& torn = root.at("torn.txt");
+  EXPECT_EQ(uint32_t{torn.contentOk}, kContentMismatch);
+  EXPECT_EQ(uint64_t{torn.fileSize}, 777u);
+  EXPECT_EQ(uint32_t{root.at("whole.txt").contentOk}, kContentOk);
+  std::string warnings;
+  for (const std::string& w : engine_->ScanWarnings()) warnings += w + "\n";
+  EXPECT_NE(warnings.find("One MFT record was only partly written"), std::string::npos) << warnings;
+}
+
 // Valid records with bytes overwritten at random: sizes, offsets, run lists
 // and parent references that point anywhere. Nothing may crash, hang or read
 // outside its buffers (the sanitizers watch), and what is listed recovers.

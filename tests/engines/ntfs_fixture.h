@@ -118,6 +118,14 @@ class RecordBuilder {
 
   size_t used() const { return offset_; }
 
+  // A record as a write cut short leaves it: block `block` onwards (512-byte
+  // blocks) still ends in the number of the write before.
+  static std::vector<uint8_t> Torn(std::vector<uint8_t> record, size_t block) {
+    const uint16_t older = static_cast<uint16_t>((record[0x30] | record[0x31] << 8) - 1);
+    for (size_t i = block; i < record.size() / 512; ++i) PutLe(record, (i + 1) * 512 - 2, older, 2);
+    return record;
+  }
+
  private:
   static constexpr size_t kFirstAttribute = 0x48;
   std::vector<uint8_t> bytes_;

@@ -167,5 +167,44 @@ TEST(NtfsHandBuiltScan, RecordParserAndFolderChains) {
   EXPECT_EQ(Names(list), std::set<std::string>{"in-d-long.txt"});
 }
 
+// A record whose write was cut short after its first sector: what that
+// sector holds (the name, and the size its $FILE_NAME gives) is listed, the
+// $DATA in the torn sector is not trusted, and the file is marked damaged.
+// A record torn in its first sector is no record at all.
+std::vector<uint8_t> TornInSecondSector(uint32_t number, const std::u16string& name) {
+  // The name lies in the first sector; the data runs on into the second.
+  return RecordBuilder::Torn(RecordBuilder(number)
+                                 .Add(ResidentAttribute(0x30, FileNameValue(5, name, 1, 777)))
+                                 .Add(ResidentAttribute(0x80, std::vector<uint8_t>(600, 'd')))
+                                 .Build(),
+                             1);
+}
+
+TEST(NtfsHandBuiltScan, TornRecordIsReadOnlyAsFarAsItsWriteGot) {
+  TempDir dir;
+  HandBuiltVolume v;
+  v.Put(12, Named(12, 0, 5, u"whole.txt", "hello"));
+  v.Put(13, TornInSecondSector(13, u"torn.txt"));
+  v.Put(14, RecordBuilder::Torn(Named(14, 0, 5, u"torn-first.txt"), 0));
+
+  CFastNtfsRecovery engine;
+  ASSERT_EQ(engine.OpenImage(v.Write(dir).string(), 3), 0);
+  ASSERT_EQ(engine.Scan(nullptr), 0);
+  std::vector<FoundFileRecord> list;
+  ASSERT_EQ(engine.ListChildren(nullptr, 0, list), 0);
+  std::map<std::string, FoundFileRecord> byName;
+  for (const FoundFileRecord& r : list) byName.emplace(r.Name(), r);
+  EXPECT_EQ(Names(list), (std::set<std::string>{"whole.txt", "torn.txt"}));
+  ASSERT_TRUE(byName.count("torn.txt"));
+  const FoundFileRecord& torn = byName.at("torn.txt");
+  EXPECT_EQ(uint32_t{torn.contentOk}, kContentMismatch);
+  EXPECT_EQ(uint64_t{torn.fileSize}, 777u);  // from $FILE_NAME: the $DATA lay in the torn sector
+  EXPECT_EQ(uint32_t{byName.at("whole.txt").contentOk}, kContentOk);
+
+  std::string warnings;
+  for (const std::string& w : engine.ScanWarnings()) warnings += w + "\n";
+  EXPECT_NE(warnings.find("2 MFT records were only partly written"), std::string::npos) << warnings;
+}
+
 }  // namespace
 }  // namespace qm::test

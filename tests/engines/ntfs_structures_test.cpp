@@ -25,7 +25,7 @@ using namespace qm::ntfs;
 
 // The first attribute of a record as a driver reads it: fixups applied.
 Attribute FirstAttribute(std::vector<uint8_t>& record) {
-  ApplyFixups(record);
+  EXPECT_EQ(ApplyFixups(record), record.size());
   AttributeWalker walker(record);
   Attribute a;
   EXPECT_TRUE(walker.Next(a));
@@ -77,27 +77,33 @@ class SmallVolume {
   NtfsVolume volume_;
 };
 
-TEST(NtfsFixups, RestoresEveryBlockEndWhateverTheSequenceNumber) {
-  for (const size_t size : {size_t{1024}, size_t{4096}}) {
-    for (const bool matching : {true, false}) {
-      RecordBuilder builder(40, 0, size);
-      std::vector<uint8_t> record = builder.Build();
-      // Saved words 0x1100 + i, as if the blocks had ended in them.
-      for (size_t i = 0; i < size / 512; ++i) PutLe(record, 0x32 + 2 * i, 0x1100 + i, 2);
-      if (!matching) PutLe(record, 510, 0xBEEF, 2);  // torn write: accepted just the same
-      ApplyFixups(record);
-      for (size_t i = 0; i < size / 512; ++i)
-        EXPECT_EQ(Le16(record.data() + (i + 1) * 512 - 2), 0x1100 + i) << size << " block " << i;
-    }
+// Every block's last word must be the update sequence number before its
+// saved word goes back; the record is sound only up to the first block
+// whose write did not happen.
+TEST(NtfsFixups, RestoresBlockEndsUpToTheFirstTornBlock) {
+  struct Case {
+    size_t size;
+    size_t tornFrom;  // first block still ending in the older number (size / 512: none)
+    size_t sound;     // bytes ApplyFixups reports sound
+  };
+  for (const Case& c : {Case{1024, 2, 1024}, Case{1024, 1, 512}, Case{1024, 0, 0}, Case{4096, 8, 4096},
+                        Case{4096, 3, 1536}, Case{4096, 7, 3584}}) {
+    std::vector<uint8_t> record = RecordBuilder(40, 0, c.size).Build();
+    // Saved words 0x1100 + i, as if the blocks had ended in them.
+    for (size_t i = 0; i < c.size / 512; ++i) PutLe(record, 0x32 + 2 * i, 0x1100 + i, 2);
+    record = RecordBuilder::Torn(record, c.tornFrom);
+    const std::string what = std::to_string(c.size) + " bytes torn from block " + std::to_string(c.tornFrom);
+    EXPECT_EQ(ApplyFixups(record), c.sound) << what;
+    for (size_t i = 0; i < c.sound / 512; ++i)
+      EXPECT_EQ(Le16(record.data() + (i + 1) * 512 - 2), 0x1100 + i) << what << ", block " << i;
   }
 }
 
 TEST(NtfsFixups, ArrayOutsideTheFirstBlockIsNotUsed) {
   std::vector<uint8_t> record = RecordBuilder(40).Build();
   PutLe(record, 0x04, 0x1FC, 2);  // would end past byte 510
-  PutLe(record, 510, 0xAAAA, 2);
   PutLe(record, 0x32, 0x1234, 2);
-  ApplyFixups(record);
+  EXPECT_EQ(ApplyFixups(record), record.size());
   EXPECT_EQ(Le16(record.data() + 510), 0x1234);  // the default place, 0x30
 }
 
@@ -392,6 +398,7 @@ TEST(NtfsHostileRecords, EndTheWalkSafely) {
     std::vector<uint8_t> r = RecordBuilder(15).Add(name).Build();
     PutLe(r, 0x18, 0xFFFFFFFF, 4);
     std::memset(r.data() + 0x48 + name.size(), 0x41, 1024 - 0x48 - name.size() - 2);
+    PutLe(r, 510, 0x0007, 2);  // the first block's sequence word, so the record is not torn
     records.push_back(r);
   }
   {  // name length past the value, value offset past the attribute

@@ -32,7 +32,9 @@ constexpr uint64_t kMaxStreamBytes = 256 * 1024;
 
 void WalkRecord(qm::ntfs::MutableBytes record) {
   qm::ntfs::IsFileRecordCandidate(record, 512);
-  qm::ntfs::ApplyFixups(record);
+  // The walk below must hold on any bytes, torn blocks included, so it is
+  // given the whole record rather than its sound part.
+  (void)qm::ntfs::ApplyFixups(record);
   qm::ntfs::RecordHeader header;
   qm::ntfs::ParseRecordHeader(record, header);
   qm::ntfs::AttributeWalker walker(record);

@@ -27,7 +27,7 @@ bool NtfsDataStart(const FoundFileRecord& record, const SectorSource& source,
   if (!ntfs::ParseRecordHeader(bytes, header)) return false;
   if (header.bytesAllocated >= 512 && header.bytesAllocated < bytes.size())
     bytes.resize(header.bytesAllocated);
-  ntfs::ApplyFixups(bytes);
+  bytes.resize(ntfs::ApplyFixups(bytes));
   ntfs::AttributeWalker walker(bytes);
   ntfs::Attribute attribute;
   while (walker.Next(attribute)) {

@@ -56,7 +56,18 @@ int CProfessionalRecovery::Scan(const char* scanLogName) {
   skipped_.Clear();
   deepPassReached_ = false;
 
-  int rc = QuickPass(resuming, folder);
+  int rc;
+  try {
+    rc = QuickPass(resuming, folder);
+  } catch (const std::bad_alloc&) {
+    // The file system's structures did not fit in memory: its own view is
+    // given up, never the deep pass.
+    freeSpaceOnly_ = false;
+    std::lock_guard lock(stateMutex_);
+    warnings_.push_back("The quick scan of the file system failed (" + ErrorText(err::kNotEnoughMemory) +
+                        "); the whole volume was scanned instead of its free space.");
+    rc = err::kSuccess;
+  }
   if (rc == err::kCancelled) return rc;
   if (rc == err::kSuccess) rc = OpenLogs(resuming, folder);
   if (rc != err::kSuccess) return rc;

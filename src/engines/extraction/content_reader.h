@@ -16,6 +16,12 @@
 
 namespace qm {
 
+// The largest cluster a found file's record may claim (clusterBytes). No file
+// system comes near it (NTFS stops at 2 MiB, exFAT at 32 MiB); a record
+// claiming more, or a lost folder's kNoClusterChain marker, has nothing to
+// extract.
+inline constexpr uint32_t kMaxClusterBytes = 104857600;
+
 // Receives one piece of content; a non-zero result stops the read and
 // becomes its result.
 using ContentSink = std::function<int(const uint8_t* data, size_t length)>;

@@ -9,8 +9,6 @@ namespace qm {
 
 namespace {
 
-// A cluster larger than this cannot be real; its record is refused.
-constexpr uint32_t kMaxClusterBytes = 104857600;
 // Contiguous clusters are read together, up to this many bytes at a time.
 constexpr uint32_t kContentRunBytes = 0x100000;
 

@@ -6,13 +6,19 @@ namespace qm {
 
 void FatClusterBitmap::Build(const FatVolume& volume) {
   const FatGeometry& g = volume.geometry();
-  clusters_ = g.clusterCount;
+  // Only the clusters the source holds get a bit and have their entries
+  // looked at: a boot sector that claims more (a volume cut short, or a
+  // forged one) costs nothing past them.
+  const uint64_t presentSectors = volume.partitionBytes() / g.bytesPerSector;
+  const uint64_t presentClusters =
+      presentSectors > g.dataStart ? (presentSectors - g.dataStart + g.sectorsPerCluster - 1) / g.sectorsPerCluster : 0;
+  clusters_ = static_cast<uint32_t>(std::min<uint64_t>(g.clusterCount, presentClusters));
   bits_.assign((uint64_t{clusters_} + 7) / 8, 0);
   auto mark = [&](uint32_t c) {
     const uint32_t bit = c - 2;
-    bits_[bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
+    if (bit < clusters_) bits_[bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
   };
-  for (uint64_t c = 2; c <= g.LastCluster(); ++c) {
+  for (uint64_t c = 2; c <= uint64_t{clusters_} + 1; ++c) {
     uint32_t entry = 0;
     if (volume.Entry(static_cast<uint32_t>(c), entry) != 0 || entry == 0) continue;
     mark(static_cast<uint32_t>(c));

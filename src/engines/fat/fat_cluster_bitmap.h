@@ -13,9 +13,11 @@ class FatClusterBitmap {
  public:
   // Bit (c - 2) is set for every cluster c whose FAT entry is in use, and
   // for every cluster an entry points to. Unreadable entries leave clusters
-  // free.
+  // free. Only clusters that begin inside the source have a bit; the rest
+  // count as allocated.
   void Build(const FatVolume& volume);
   bool IsBuilt() const { return built_; }
+  uint64_t bitmapBytes() const { return bits_.size(); }
   bool IsAllocated(uint32_t cluster) const;
 
   // Sector numbers are device sectors from the partition start. Moves *start

@@ -1,5 +1,7 @@
 #include "engines/ntfs/fast_ntfs_recovery.h"
 
+#include <new>
+
 #include "engines/ntfs/ntfs_data_reader.h"
 #include "engines/ntfs/ntfs_mft_scanner.h"
 #include "engines/volume_warnings.h"
@@ -47,6 +49,7 @@ int CFastNtfsRecovery::FinishOpen(int rc, uint64_t startSector, uint64_t sectorC
     return rc;
   }
   volume_ = ntfs::NtfsVolume(&source_, geometry);
+  if (drive) volume_.LimitPresentSectors(sectorCount);
   // A volume whose $MFT cannot be located opens all the same: its clusters
   // can still be searched by a deep scan. The quick scan says why it cannot
   // list anything.
@@ -67,7 +70,7 @@ void CFastNtfsRecovery::NoteVolumeDamage() {
   const uint64_t bps = static_cast<uint32_t>(g.bytesPerSector);
   // The boot sector counts the volume's sectors without the backup boot
   // sector after them.
-  const uint64_t declared = (g.totalSectors + 1) * bps;
+  const uint64_t declared = g.totalSectors >= UINT64_MAX / bps - 1 ? UINT64_MAX : (g.totalSectors + 1) * bps;
   const uint64_t present = volumeSectorCount_ * bps;
   if (declared > present + bps) AddWarning(VolumeCutShortWarning(declared, present));
   if (mftLoadResult_ != 0) {
@@ -96,7 +99,7 @@ int CFastNtfsRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64_t s
   return FinishOpen(rc, startSector, sectorCount, sectorSize, volumeLetter);
 }
 
-int CFastNtfsRecovery::Scan(const char* scanLogName) {
+int CFastNtfsRecovery::RunScan(const char* scanLogName) {
   NewLog();
   if (scanLogName != nullptr) return OpenLog(scanLogName);
   if (!open_) return err::kInvalidHandle;
@@ -117,6 +120,7 @@ int CFastNtfsRecovery::Scan(const char* scanLogName) {
   parentRecordReads_ = scanner.parentRecordReads();
   if (!scanner.skipped().empty())
     AddWarning(scanner.skipped().Sentence("MFT record", "MFT records"));
+  if (scanner.tornRecords() > 0) AddWarning(TornRecordsWarning(scanner.tornRecords()));
   if (scanner.foldersCutFromLoops() > 0)
     AddWarning("Some folders name each other as their parent (the volume is damaged); they are "
                "listed in the root as LostFolder<number> with the files under them.");
@@ -124,11 +128,22 @@ int CFastNtfsRecovery::Scan(const char* scanLogName) {
   return rc != 0 ? rc : flushed;
 }
 
+// Everything the scan keeps is sized by what the source holds, so running out
+// of memory means the machine is short of it; the scan then ends with a
+// code instead of taking the program down.
+int CFastNtfsRecovery::Scan(const char* scanLogName) {
+  try {
+    return RunScan(scanLogName);
+  } catch (const std::bad_alloc&) {
+    return err::kNotEnoughMemory;
+  }
+}
+
 int CFastNtfsRecovery::NextFreeExtent(uint64_t* start, uint64_t* length) {
   if (start == nullptr || length == nullptr) return 1;
   *length = 0;
   if (!open_) return 1;
-  if (!bitmap_.IsBuilt()) bitmap_.Build(volume_);
+  if (!bitmap_.IsBuilt()) BuildClusterBitmap();
   bitmap_.NextFreeExtent(volumeSectorCount_, static_cast<uint32_t>(volume_.geometry().sectorsPerCluster),
                          *start, *length);
   return 1;
@@ -136,7 +151,13 @@ int CFastNtfsRecovery::NextFreeExtent(uint64_t* start, uint64_t* length) {
 
 int CFastNtfsRecovery::BuildClusterBitmap() {
   if (!open_) return err::kInvalidHandle;
-  return PublicCode(bitmap_.Build(volume_));
+  const int rc = bitmap_.Build(volume_);
+  if (rc == 0 && bitmap_.oversized())
+    AddWarning("The allocation bitmap ($Bitmap) claims " + ByteSizeText(bitmap_.claimedBytes()) +
+               ", more than the volume's clusters need: the record is damaged. Only the part for "
+               "the clusters inside the source (" + ByteSizeText(bitmap_.bitmapBytes()) +
+               ") was read; a deep scan looks at every cluster it does not show as used.");
+  return PublicCode(rc);
 }
 
 // A file's content is located again from its record at recovery time. A
@@ -150,19 +171,17 @@ int CFastNtfsRecovery::ReadFileContent(const FoundFileRecord& record, const Cont
   // By number where the number still maps to the anchor: that also reads a
   // record split over two $MFT runs.
   const uint64_t anchor = record.anchorSector;
-  const int rc = volume_.RecordNumberToSector(record.entryId) == anchor
-                     ? volume_.ReadMftRecord(record.entryId, fileRecord)
-                     : volume_.ReadFileRecord(anchor, fileRecord);
-  if (rc != 0) return PublicCode(rc);
+  const int read = volume_.RecordNumberToSector(record.entryId) == anchor
+                       ? volume_.ReadMftRecord(record.entryId, fileRecord)
+                       : volume_.ReadFileRecord(anchor, fileRecord);
+  if (read != 0) return PublicCode(read);
   ntfs::RecordHeader header;
   if (!ntfs::ParseRecordHeader(fileRecord, header) || (header.flags & ntfs::kRecordInUse))
     return err::kInvalidData;
-  ntfs::DataStream stream;
-  if (volume_.LocateData(fileRecord, stream) != 0) return err::kInvalidData;
   std::vector<ByteRange> unreadable;
-  const int streamed = ntfs::StreamData(volume_, stream, record.fileSize, sink, &unreadable);
+  const int rc = ntfs::StreamRecordData(volume_, fileRecord, record.fileSize, sink, unreadable);
   for (const ByteRange& r : unreadable) NoteUnreadable(r.offset, r.length);
-  return streamed;
+  return rc;
 }
 
 }  // namespace qm

@@ -42,6 +42,7 @@ class CFastNtfsRecovery : public ScanLogEngine {
   uint64_t parentRecordReads() const { return parentRecordReads_; }
 
  private:
+  int RunScan(const char* scanLogName);
   int FinishOpen(int rc, uint64_t startSector, uint64_t sectorCount, uint32_t deviceSectorSize,
                  uint16_t volumeLetter);
   // Warnings about the volume as a whole: cut short, or no usable $MFT.

@@ -14,19 +14,24 @@ int NtfsClusterBitmap::Build(const NtfsVolume& volume) {
   if (int rc = volume.ReadFileRecord(*sector, record); rc != 0) return rc;
   DataStream stream;
   if (volume.LocateData(record, stream) != 0) return kAttributeNotFound;
+  claimedBytes_ = stream.dataSize;
   if (stream.resident) {
     bytes_ = stream.residentBytes;
   } else {
-    const uint64_t clusters = g.totalSectors / static_cast<uint32_t>(g.sectorsPerCluster) + 1;
-    const uint64_t needed = (clusters + 7) / 8;
     const uint64_t mapped = RunListClusters(stream.runs) > UINT64_MAX / g.ClusterBytes()
                                 ? UINT64_MAX
                                 : RunListClusters(stream.runs) * g.ClusterBytes();
-    const uint64_t bytes = std::min({stream.dataSize, mapped, needed});
+    claimedBytes_ = std::min(stream.dataSize, mapped);
+    // Only the clusters the source holds are ever looked up: the bits of
+    // the rest are neither read nor kept, whatever the record claims.
+    const uint64_t bytes = std::min(claimedBytes_, (volume.PresentClusters() + 7) / 8);
     // A run that cannot be read leaves zeros: those clusters count as free,
     // so the deep scan looks at them rather than skipping them.
     if (volume.ReadRunBytes(stream.runs, bytes, bytes_) != 0) bytes_.assign(static_cast<size_t>(bytes), 0);
   }
+  // $Bitmap's data is the declared clusters' bits, rounded up to 8 bytes.
+  const uint64_t declaredBytes = (volume.DeclaredClusters() + 63) / 64 * 8;
+  oversized_ = claimedBytes_ > declaredBytes;
   built_ = true;
   return 0;
 }

@@ -204,4 +204,11 @@ int StreamData(const NtfsVolume& volume, const DataStream& stream, uint64_t byte
   return StreamPlain(volume, stream, out);
 }
 
+int StreamRecordData(const NtfsVolume& volume, Bytes record, uint64_t byteCount,
+                     const ContentSink& sink, std::vector<ByteRange>& unreadable) {
+  DataStream stream;
+  if (volume.LocateData(record, stream) != 0) return err::kInvalidData;
+  return StreamData(volume, stream, byteCount, sink, &unreadable);
+}
+
 }  // namespace qm::ntfs

@@ -29,4 +29,10 @@ inline constexpr uint32_t kContentStepBytes = 0x10000;
 int StreamData(const NtfsVolume& volume, const DataStream& stream, uint64_t byteCount,
                const ContentSink& sink, std::vector<ByteRange>* unreadable = nullptr);
 
+// A found file's content from its fixed-up record: locates the unnamed $DATA
+// and streams its first `byteCount` bytes as StreamData does. 13 when the
+// record holds no $DATA that can be read.
+int StreamRecordData(const NtfsVolume& volume, Bytes record, uint64_t byteCount,
+                     const ContentSink& sink, std::vector<ByteRange>& unreadable);
+
 }  // namespace qm::ntfs

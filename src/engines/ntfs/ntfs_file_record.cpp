@@ -27,9 +27,9 @@ bool ParseRecordHeader(Bytes record, RecordHeader& h) {
   return true;
 }
 
-void ApplyFixups(MutableBytes record) {
+size_t ApplyFixups(MutableBytes record) {
   const size_t blocks = record.size() / kFixupStride;
-  if (blocks == 0 || record.size() < kRecordHeaderBytes) return;
+  if (blocks == 0 || record.size() < kRecordHeaderBytes) return 0;
   uint8_t* p = record.data();
   size_t array = 0x30;
   const size_t declared = Le16(p + 0x04);
@@ -37,11 +37,14 @@ void ApplyFixups(MutableBytes record) {
   // the first block's own trailing word.
   if (declared >= 0x28 && declared % 2 == 0 && declared + 2 + 2 * blocks <= kFixupStride - 2)
     array = declared;
-  if (array + 2 + 2 * blocks > kFixupStride - 2) return;
+  if (array + 2 + 2 * blocks > kFixupStride - 2) return 0;
+  const uint16_t sequence = Le16(p + array);
   for (size_t i = 0; i < blocks; ++i) {
     const size_t end = (i + 1) * kFixupStride - 2;
+    if (Le16(p + end) != sequence) return i * kFixupStride;
     std::memcpy(p + end, p + array + 2 + 2 * i, 2);
   }
+  return record.size();
 }
 
 bool IsFileRecordCandidate(Bytes sector, uint32_t bytesPerSector) {

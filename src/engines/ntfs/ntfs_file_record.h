@@ -35,12 +35,17 @@ bool HasFileSignature(Bytes record);
 // Reads the header of a record that starts with "FILE"; false otherwise.
 bool ParseRecordHeader(Bytes record, RecordHeader& header);
 
-// Puts the saved words of the update sequence array back over the last two
-// bytes of every 512-byte block of the record. The array is read where the
-// header's offset field says when that lies inside the first block, else at
-// 0x30. The update sequence number itself is not compared with the block
-// ends: a record torn by an interrupted write is still worth reading.
-void ApplyFixups(MutableBytes record);
+// Checks and removes the update sequence of a record. A driver writes the
+// sequence number over the last two bytes of every 512-byte block and keeps
+// the bytes it replaced in the update sequence array; a write cut short (a
+// power loss) leaves the later blocks with an older number. Block by block,
+// while the block's last word equals the sequence number, the saved word is
+// put back. Returns how many leading bytes are sound: the blocks before the
+// first whose word does not match (the whole record when none), 0 when the
+// first block is torn or the array cannot be placed. Bytes past that are left
+// as they are and must not be parsed. The array is read where the header's
+// offset field says when that lies inside the first block, else at 0x30.
+[[nodiscard]] size_t ApplyFixups(MutableBytes record);
 
 // The deep scan's test for a raw sector that starts a file record: "FILE",
 // bytes in use within and bytes allocated equal to one record (two sectors of

@@ -8,7 +8,8 @@ namespace {
 
 bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
-constexpr uint32_t kMaxClusterBytes = 2u << 20;
+// Clusters of NTFS volumes stop at 2 MiB.
+constexpr uint32_t kMaxNtfsClusterBytes = 2u << 20;
 
 // Boot byte 0x0D: 1..128 as it stands; from 0xF4 up it is a negative shift
 // count (volumes with clusters above 64 KiB).
@@ -37,7 +38,7 @@ bool ParseNtfsGeometry(Bytes boot, uint64_t volumeStartSector, NtfsGeometry& out
 
   g.sectorsPerCluster = DecodeSectorsPerCluster(boot[0x0D]);
   if (g.sectorsPerCluster == 0) return false;
-  if (uint64_t{bytesPerSector} * static_cast<uint32_t>(g.sectorsPerCluster) > kMaxClusterBytes)
+  if (uint64_t{bytesPerSector} * static_cast<uint32_t>(g.sectorsPerCluster) > kMaxNtfsClusterBytes)
     return false;
 
   const uint64_t declared = DecodeRecordSize(static_cast<int8_t>(boot[0x40]), g.ClusterBytes());

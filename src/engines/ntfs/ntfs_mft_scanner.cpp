@@ -27,8 +27,7 @@ int NtfsMftScanner::Run() {
   folders_.clear();
   files_.clear();
   parentRecordReads_ = 0;
-  recordsPastEnd_ = 0;
-  loopsCut_ = 0;
+  tally_ = {};
   started_ = lastEstimate_ = std::chrono::steady_clock::now();
   secondsLeft_ = -1;
   // Files found before a stop or a read error are still written; their
@@ -74,9 +73,11 @@ int NtfsMftScanner::MftPass() {
   const uint64_t sourceSectors = volume_.source()->info().lengthBytes / bps;
   std::vector<uint8_t> chunk(size_t{kRecordsPerStep} * recordSize);
   std::vector<uint8_t> single;
-  // Room for a deleted file per record, up to a bound: pages are only
-  // touched as files are noted, and the list is never moved while it grows.
-  files_.reserve(static_cast<size_t>(std::min<uint64_t>(records, kReservedFiles)));
+  // Room for a deleted file per record the source holds, up to a bound:
+  // pages are only touched as files are noted, and the list is never moved
+  // while it grows.
+  const uint64_t recordsInSource = volume_.source()->info().lengthBytes / recordSize;
+  files_.reserve(static_cast<size_t>(std::min({records, recordsInSource, uint64_t{kReservedFiles}})));
   uint64_t number = 0;
   while (number < records) {
     uint64_t left = 0;
@@ -85,12 +86,19 @@ int NtfsMftScanner::MftPass() {
     if (sector && *sector < sourceSectors)
       count = std::min(count, (sourceSectors - *sector) / spr);
     if (!sector) {
-      number += std::max<uint64_t>(count, 1);
-    } else if (*sector >= sourceSectors || (count == 0 && left >= spr)) {
-      ++recordsPastEnd_;
+      // A sparse run: no records in it.
+      number += std::max<uint64_t>(std::min(left / spr, records - number), 1);
+    } else if (*sector >= sourceSectors) {
+      // The rest of the run lies past the end of the source: counted at once,
+      // however many records a damaged run list claims there.
+      const uint64_t past = std::max<uint64_t>(std::min(left / spr, records - number), 1);
+      tally_.recordsPastEnd += past;
+      number += past;
+    } else if (count == 0 && left >= spr) {
+      ++tally_.recordsPastEnd;  // the record straddles the end of the source
       ++number;
     } else if (count == 0) {
-      if (volume_.ReadMftRecord(number, single) == 0)
+      if (volume_.ReadMftRecordBytes(number, single) == 0)
         ParseRecord(single, static_cast<uint32_t>(number), *sector);
       ++number;
     } else {
@@ -146,17 +154,22 @@ void NtfsMftScanner::Append(const FoundFileRecord& r, uint64_t key, uint32_t dir
 void NtfsMftScanner::ParseRecord(MutableBytes record, uint32_t number, uint64_t sector) {
   RecordHeader header;
   if (!ParseRecordHeader(record, header)) return;
-  if (header.flags & kRecordIsDirectory) {
-    // Every directory, live or deleted, is noted: the parent chains of the
-    // deleted files are followed through them once the pass is done.
-    ApplyFixups(record);
-    NoteDirectory(record, number, sector);
-    return;
-  }
-  // Live files are passed over.
-  if (number <= kLastSystemRecord || (header.flags & kRecordInUse)) return;
-  ApplyFixups(record);
-  NoteDeletedFile(record, number, sector);
+  const bool directory = header.flags & kRecordIsDirectory;
+  // Live files are passed over. Every directory, live or deleted, is noted:
+  // the parent chains of the deleted files are followed through them once
+  // the pass is done.
+  if (!directory && (number <= kLastSystemRecord || (header.flags & kRecordInUse))) return;
+  // A torn record is read only as far as its write got; a file listed from
+  // it is marked damaged.
+  const size_t sound = ApplyFixups(record);
+  const bool torn = sound < record.size();
+  if (torn) ++tally_.tornRecords;
+  if (sound == 0) return;
+  const Bytes usable = record.first(sound);
+  if (directory)
+    NoteDirectory(usable, number, sector);
+  else
+    NoteDeletedFile(usable, number, sector, torn);
 }
 
 void NtfsMftScanner::NoteDirectory(Bytes record, uint32_t number, uint64_t sector) {
@@ -172,7 +185,7 @@ void NtfsMftScanner::NoteDirectory(Bytes record, uint32_t number, uint64_t secto
   node.name = s.name;
 }
 
-void NtfsMftScanner::NoteDeletedFile(Bytes record, uint32_t number, uint64_t sector) {
+void NtfsMftScanner::NoteDeletedFile(Bytes record, uint32_t number, uint64_t sector, bool torn) {
   const RecordSummary s = SummarizeRecord(record);
   if (!s.hasName) return;
   PendingFile file;
@@ -191,6 +204,10 @@ void NtfsMftScanner::NoteDeletedFile(Bytes record, uint32_t number, uint64_t sec
     if (volume_.LocateData(record, stream) == 0) file.size = stream.dataSize;
   }
   PlanContentCheck(record, file);
+  if (torn) {
+    file.contentOk = kContentMismatch;
+    file.checkSector = 0;
+  }
   files_.push_back(std::move(file));
 }
 
@@ -317,7 +334,7 @@ uint32_t NtfsMftScanner::DepthUnder(uint32_t parent) {
       FolderNode& last = Folder(path.back());
       last.continues = false;
       last.cut = true;
-      ++loopsCut_;
+      ++tally_.loopsCut;
       break;
     }
     onPath.insert(current);

@@ -61,9 +61,12 @@ class NtfsMftScanner {
   // Records of the $MFT that could not be read and were skipped.
   const SkippedAreas& skipped() const { return skipped_; }
   // $MFT records that lie past the end of the source and were not read.
-  uint64_t recordsPastSourceEnd() const { return recordsPastEnd_; }
+  uint64_t recordsPastSourceEnd() const { return tally_.recordsPastEnd; }
   // Folders filed as lost because their parents led round in a loop.
-  uint64_t foldersCutFromLoops() const { return loopsCut_; }
+  uint64_t foldersCutFromLoops() const { return tally_.loopsCut; }
+  // Records of deleted files and of folders whose update sequence showed a
+  // write cut short: read only up to the first torn block.
+  uint64_t tornRecords() const { return tally_.tornRecords; }
 
  private:
   struct FolderNode {
@@ -90,7 +93,7 @@ class NtfsMftScanner {
   int MftPass();
   void ParseRecord(MutableBytes record, uint32_t number, uint64_t sector);
   void NoteDirectory(Bytes record, uint32_t number, uint64_t sector);
-  void NoteDeletedFile(Bytes record, uint32_t number, uint64_t sector);
+  void NoteDeletedFile(Bytes record, uint32_t number, uint64_t sector, bool torn);
   void CheckContentInDiskOrder();
   void WriteFiles();
   void DirectoryPass();
@@ -123,8 +126,13 @@ class NtfsMftScanner {
   std::unordered_map<uint32_t, FolderNode> folders_;
   std::vector<PendingFile> files_;
   uint64_t parentRecordReads_ = 0;
-  uint64_t recordsPastEnd_ = 0;
-  uint64_t loopsCut_ = 0;
+  // What the last Run met along the way.
+  struct Tally {
+    uint64_t recordsPastEnd = 0;
+    uint64_t loopsCut = 0;
+    uint64_t tornRecords = 0;
+  };
+  Tally tally_;
 
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point lastEstimate_;

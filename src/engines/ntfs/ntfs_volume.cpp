@@ -59,6 +59,16 @@ std::vector<ListEntry> ParseAttributeList(Bytes list, uint32_t type) {
   return entries;
 }
 
+// A record read whole: its fixups checked and applied, and the record cut
+// to the blocks that a torn write left sound.
+int CheckFixups(std::vector<uint8_t>& record) {
+  if (!HasFileSignature(record)) return kNoFileRecord;
+  const size_t sound = ApplyFixups(record);
+  if (sound == 0) return kNoFileRecord;
+  record.resize(sound);
+  return 0;
+}
+
 }  // namespace
 
 std::optional<uint64_t> MftSectorOf(uint64_t index, const RunList& mftRuns, const NtfsGeometry& g,
@@ -71,6 +81,24 @@ std::optional<uint64_t> RecordNumberToSector(uint64_t number, const RunList& mft
   const uint64_t spr = static_cast<uint32_t>(g.sectorsPerRecord);
   if (number > UINT64_MAX / spr) return std::nullopt;
   return MftSectorOf(number * spr, mftRuns, g);
+}
+
+NtfsVolume::NtfsVolume(const SectorSource* source, const NtfsGeometry& geometry)
+    : source_(source), geometry_(geometry) {
+  if (source_ == nullptr || geometry_.bytesPerSector <= 0) return;
+  const uint64_t sourceSectors = source_->info().lengthBytes / static_cast<uint32_t>(geometry_.bytesPerSector);
+  presentSectors_ = sourceSectors > geometry_.volumeStartSector ? sourceSectors - geometry_.volumeStartSector : 0;
+}
+
+uint64_t NtfsVolume::DeclaredClusters() const {
+  if (geometry_.sectorsPerCluster <= 0) return 0;
+  return geometry_.totalSectors / static_cast<uint32_t>(geometry_.sectorsPerCluster) + 1;
+}
+
+uint64_t NtfsVolume::PresentClusters() const {
+  if (geometry_.sectorsPerCluster <= 0) return 0;
+  const uint64_t spc = static_cast<uint32_t>(geometry_.sectorsPerCluster);
+  return std::min(DeclaredClusters(), presentSectors_ / spc + (presentSectors_ % spc != 0));
 }
 
 std::optional<uint64_t> NtfsVolume::RecordNumberToSector(uint64_t number) const {
@@ -91,31 +119,32 @@ int NtfsVolume::ReadFileRecord(uint64_t sector, std::vector<uint8_t>& record) co
   const int rc = source_->ReadSectors(static_cast<uint32_t>(geometry_.sectorsPerRecord), record.data(),
                                       sector, static_cast<uint32_t>(geometry_.bytesPerSector), &got);
   if (rc != 0) return rc;
-  if (!HasFileSignature(record)) return kNoFileRecord;
-  ApplyFixups(record);
-  return 0;
+  return CheckFixups(record);
 }
 
 int NtfsVolume::ReadMftRecord(uint64_t number, std::vector<uint8_t>& record) const {
+  if (int rc = ReadMftRecordBytes(number, record); rc != 0) return rc;
+  return CheckFixups(record);
+}
+
+// A record straddles two runs only on volumes with clusters smaller than a
+// record; it is then mapped and read sector by sector.
+int NtfsVolume::ReadMftRecordBytes(uint64_t number, std::vector<uint8_t>& record) const {
   if (!source_) return err::kInvalidHandle;
   const auto first = RecordNumberToSector(number);
   if (!first) return kAttributeNotFound;
   const uint32_t spr = static_cast<uint32_t>(geometry_.sectorsPerRecord);
-  const auto last = MftSectorOf(number * spr + spr - 1);
-  if (last && *last == *first + spr - 1) return ReadFileRecord(*first, record);
-
-  // The record straddles two runs: map and read it sector by sector.
   const uint32_t bps = static_cast<uint32_t>(geometry_.bytesPerSector);
   record.assign(static_cast<size_t>(geometry_.recordSize), 0);
+  uint32_t got = 0;
+  const auto last = MftSectorOf(number * spr + spr - 1);
+  if (last && *last == *first + spr - 1) return source_->ReadSectors(spr, record.data(), *first, bps, &got);
   for (uint32_t i = 0; i < spr; ++i) {
     const auto sector = MftSectorOf(number * spr + i);
     if (!sector) return kAttributeNotFound;
-    uint32_t got = 0;
     if (int rc = source_->ReadSectors(1, record.data() + size_t{i} * bps, *sector, bps, &got); rc != 0)
       return rc;
   }
-  if (!HasFileSignature(record)) return kNoFileRecord;
-  ApplyFixups(record);
   return 0;
 }
 
@@ -140,8 +169,7 @@ int NtfsVolume::LoadMftRuns() {
   }
 
   // The $MFT cannot reach past the volume: cut the list where it would.
-  const uint64_t spc = static_cast<uint32_t>(geometry_.sectorsPerCluster);
-  const uint64_t volumeClusters = geometry_.totalSectors / spc + 1;
+  const uint64_t volumeClusters = DeclaredClusters();
   RunList kept;
   uint64_t clusters = 0;
   mftRunsCut_ = false;
@@ -320,21 +348,22 @@ int NtfsVolume::ReadDataSize(uint64_t recordSector, uint64_t& size) const {
 
 int NtfsVolume::ReadRunBytes(const RunList& runs, uint64_t byteCount, std::vector<uint8_t>& out) const {
   if (!source_) return err::kInvalidHandle;
-  out.assign(static_cast<size_t>(byteCount), 0);
   const uint32_t bps = static_cast<uint32_t>(geometry_.bytesPerSector);
   const uint64_t spc = static_cast<uint32_t>(geometry_.sectorsPerCluster);
   const uint64_t clusterBytes = geometry_.ClusterBytes();
+  byteCount = std::min(byteCount, SaturatingMul(presentSectors_, bps));
+  out.assign(static_cast<size_t>(byteCount), 0);
   constexpr uint64_t kPiece = 1 << 20;
   std::vector<uint8_t> piece;
   uint64_t pos = 0;
   for (const DataRun& run : runs) {
     if (pos >= byteCount) break;
     const uint64_t take = std::min(SaturatingMul(run.clusterCount, clusterBytes), byteCount - pos);
-    if (!run.sparse) {
-      const uint64_t first = SaturatingMul(run.lcn, spc);
-      if (first > UINT64_MAX - geometry_.volumeStartSector) return err::kInvalidParameter;
-      for (uint64_t done = 0; done < take;) {
-        const uint64_t bytes = std::min(kPiece, take - done);
+    const uint64_t first = SaturatingMul(run.lcn, spc);
+    if (!run.sparse && first < presentSectors_) {
+      const uint64_t inside = std::min(take, SaturatingMul(presentSectors_ - first, bps));
+      for (uint64_t done = 0; done < inside;) {
+        const uint64_t bytes = std::min(kPiece, inside - done);
         const uint32_t sectors = static_cast<uint32_t>((bytes + bps - 1) / bps);
         piece.resize(size_t{sectors} * bps);
         uint32_t got = 0;

@@ -7,6 +7,7 @@
 // of a crash.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -47,10 +48,25 @@ class NtfsVolume {
   static constexpr uint64_t kMaxAttributeListBytes = 256 * 1024;
 
   NtfsVolume() = default;
-  NtfsVolume(const SectorSource* source, const NtfsGeometry& geometry)
-      : source_(source), geometry_(geometry) {}
+  NtfsVolume(const SectorSource* source, const NtfsGeometry& geometry);
 
   const NtfsGeometry& geometry() const { return geometry_; }
+
+  // The size the boot sector declares and the size the source holds are
+  // kept apart (as The Sleuth Kit's last_block and last_block_act): the
+  // volume's structures are checked against the declared size, but every
+  // allocation and read is cut to what the source holds, so a boot sector
+  // or run list that claims terabytes costs nothing on a small image.
+  // Clusters the boot sector declares (its total sectors, backup boot sector
+  // included).
+  uint64_t DeclaredClusters() const;
+  // Sectors of the volume that the source holds, counted from its start.
+  uint64_t PresentSectors() const { return presentSectors_; }
+  // Clusters that begin inside the source, never more than declared.
+  uint64_t PresentClusters() const;
+  // Cuts the present sectors to a partition's own length.
+  void LimitPresentSectors(uint64_t sectors) { presentSectors_ = std::min(presentSectors_, sectors); }
+
   const RunList& mftRuns() const { return mftRuns_; }
   void SetMftRuns(RunList runs) {
     mftRuns_ = std::move(runs);
@@ -69,12 +85,17 @@ class NtfsVolume {
   uint64_t MftRecordCount() const;
 
   // Reads one record (recordSize bytes) at `sector` and applies its fixups.
+  // A record torn by an interrupted write comes back cut to its sound blocks
+  // (shorter than recordSize); one whose first block is torn is no record.
   // 0, kNoFileRecord, or the read's error.
   int ReadFileRecord(uint64_t sector, std::vector<uint8_t>& record) const;
   // Same by record number, mapping every sector through the $MFT runs (a
   // record may straddle two runs on volumes with 512-byte clusters).
   // kAttributeNotFound when the runs do not reach the record.
   int ReadMftRecord(uint64_t number, std::vector<uint8_t>& record) const;
+  // The record's bytes as they lie on disk, fixups not applied: for a caller
+  // that checks them itself. 0, kAttributeNotFound or the read's error.
+  int ReadMftRecordBytes(uint64_t number, std::vector<uint8_t>& record) const;
   std::optional<uint64_t> RecordNumberToSector(uint64_t number) const;
   // As the free MftSectorOf, through this volume's $MFT runs.
   std::optional<uint64_t> MftSectorOf(uint64_t index, uint64_t* leftInRun = nullptr) const {
@@ -105,8 +126,9 @@ class NtfsVolume {
   // Locates the unnamed $DATA of a fixed-up record. 0 or kAttributeNotFound.
   int LocateData(Bytes record, DataStream& out) const;
 
-  // Reads the first `byteCount` bytes mapped by `runs` (sparse runs as
-  // zeros) into `out`. 0 or a read error.
+  // Reads the first `byteCount` bytes mapped by `runs` into `out`, which
+  // never grows past the bytes the source holds. Sparse runs, and clusters
+  // past the end of the source, read as zeros. 0 or a read error.
   int ReadRunBytes(const RunList& runs, uint64_t byteCount, std::vector<uint8_t>& out) const;
 
  private:
@@ -115,6 +137,7 @@ class NtfsVolume {
   RunList mftRuns_;
   MftRunMap mftMap_;
   bool mftRunsCut_ = false;
+  uint64_t presentSectors_ = 0;
 };
 
 }  // namespace qm::ntfs

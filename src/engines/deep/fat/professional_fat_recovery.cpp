@@ -16,8 +16,6 @@ namespace qm {
 
 namespace {
 
-// A cluster larger than this cannot be real; its content is refused.
-constexpr uint32_t kMaxClusterBytes = 104857600;
 constexpr uint32_t kBootReadBytes = 4096;
 
 bool StartsWithDots(const uint8_t* data, size_t length) {

@@ -10,6 +10,7 @@
 #include "engines/ntfs/ntfs_file_record.h"
 #include "engines/ntfs/ntfs_geometry.h"
 #include "engines/ntfs/ntfs_volume.h"
+#include "engines/volume_warnings.h"
 #include "platform/errors.h"
 #include "platform/filetime.h"
 
@@ -166,14 +167,17 @@ bool CProfessionalNtfsRecovery::ReadRecord(uint64_t sector, std::vector<uint8_t>
     return false;
   ntfs::RecordHeader header;
   if (!ntfs::ParseRecordHeader(record, header) || !SaneHeader(header, recordSize_)) return false;
-  ntfs::ApplyFixups(record);
-  return true;
+  // A record torn by an interrupted write is kept only as far as it is sound.
+  const size_t sound = ntfs::ApplyFixups(record);
+  record.resize(sound);
+  return sound != 0;
 }
 
 int CProfessionalNtfsRecovery::BeginDeepScan(const std::string& resumeLogName) {
   NewLog();
   folderDepths_.clear();
   written_.clear();
+  tornRecords_ = 0;
   scanning_ = false;
   const std::string name = resumeLogName.empty()
                                ? MakeLogBaseName(LogPrefix().c_str(), volumeStart_, LocalNow())
@@ -197,7 +201,12 @@ void CProfessionalNtfsRecovery::OnFileRecord(const uint8_t* data, size_t bytes, 
   if (!ntfs::ParseRecordHeader(work_, header) || !SaneHeader(header, recordSize_)) return;
   // Folders are rebuilt from the parent references of the files in them.
   if (header.flags & ntfs::kRecordIsDirectory) return;
-  ntfs::ApplyFixups(work_);
+  // A torn record (a write cut short) is read only up to its first torn
+  // block, and the file listed from it is marked damaged.
+  const size_t sound = ntfs::ApplyFixups(work_);
+  const bool torn = sound < work_.size();
+  if (sound == 0) return;
+  work_.resize(sound);
   const ntfs::RecordSummary s = ntfs::SummarizeRecord(work_);
   if (!s.hasName) return;
   if (header.recordNumber == ntfs::kMftRecord) {
@@ -227,7 +236,8 @@ void CProfessionalNtfsRecovery::OnFileRecord(const uint8_t* data, size_t bytes, 
   r.anchorSector = sector;
   r.volumeStartSector = locator.volumeStart;
   r.SetName(s.name);
-  r.contentOk = CheckContent(work_, s.name, locator.volumeStart, spc);
+  if (torn) ++tornRecords_;
+  r.contentOk = torn ? kContentMismatch : CheckContent(work_, s.name, locator.volumeStart, spc);
   const uint64_t key = depth ? DirectoryKey(*depth, s.first.parent) : DirectoryKey(0, RootId());
   Append(r, key, nullptr);
 }
@@ -377,6 +387,7 @@ int CProfessionalNtfsRecovery::FinishDeepScan() {
   if (!scanning_) return err::kSuccess;
   folderDepths_.clear();
   scanning_ = false;
+  if (tornRecords_ > 0) AddWarning(TornRecordsWarning(tornRecords_));
   return log_->FlushScanLog();
 }
 
@@ -401,10 +412,8 @@ int CProfessionalNtfsRecovery::ReadFileContent(const FoundFileRecord& record, co
   // With its MFT known, extents named by an attribute list can be read too.
   const ntfs::RecordLocator locator = LocatorFor(record.entryId, record.anchorSector);
   if (locator.runs) volume.SetMftRuns(*locator.runs);
-  ntfs::DataStream stream;
-  if (volume.LocateData(fileRecord, stream) != 0) return err::kInvalidData;
   std::vector<ByteRange> unreadable;
-  const int rc = ntfs::StreamData(volume, stream, record.fileSize, sink, &unreadable);
+  const int rc = ntfs::StreamRecordData(volume, fileRecord, record.fileSize, sink, unreadable);
   for (const ByteRange& r : unreadable) NoteUnreadable(r.offset, r.length);
   return rc;
 }

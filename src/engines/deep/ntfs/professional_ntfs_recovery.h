@@ -120,6 +120,8 @@ class CProfessionalNtfsRecovery : public DeepFileSystemEngine {
   // Folders in the log, those of an interrupted run included.
   std::unordered_set<uint32_t> written_;
   bool scanning_ = false;
+  // File records of the pass whose update sequence showed a torn write.
+  uint64_t tornRecords_ = 0;
   SignatureScanContext signatures_;
   std::vector<uint8_t> work_;
 };
