@@ -95,6 +95,11 @@ if(TARGET quillmark)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${QUILLMARK_PACKAGING_DIR}/metainfo/${QUILLMARK_APP_ID}.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  # The help, one page per language file (help/German.html for
+  # Languages/German.ini), read from the disk so that it opens without a
+  # network.
+  install(DIRECTORY ${QUILLMARK_PACKAGING_DIR}/help/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quillmark/help
+          FILES_MATCHING PATTERN "*.html")
   # The polkit action through which "pkexec quillmark" opens the window as
   # root: without it pkexec drops the display the window needs.
   install(FILES ${QUILLMARK_PACKAGING_DIR}/polkit/${QUILLMARK_APP_ID}.policy

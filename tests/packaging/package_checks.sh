@@ -49,6 +49,13 @@ check_layout() {
   stray=$(cd "$root" && find . -type f ! -path './usr/bin/*' ! -path './usr/share/*')
   [[ -z $stray ]] || fail "files outside /usr/bin and /usr/share: $stray"
   ls "$root"/usr/share/quillmark/Languages/ | grep -qvx '.*\.ini' && fail "not only language files in Languages/"
+  # Every language the help menu offers has its help page.
+  local language
+  for language in "$root"/usr/share/quillmark/Languages/*.ini; do
+    language=$(basename "$language" .ini)
+    [[ -f $root/usr/share/quillmark/help/$language.html ]] || fail "no help page for $language"
+  done
+  grep -lE '(src|href)="[a-z]+:' "$root"/usr/share/quillmark/help/*.html && fail "a help page needs the network"
   grep -q '^Section: utils$' "$work/control" || fail "section is not utils"
   local depends
   depends=$(grep '^Depends: ' "$work/control")
