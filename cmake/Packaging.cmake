@@ -66,13 +66,44 @@ add_custom_command(OUTPUT ${completion}
   VERBATIM)
 install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
-add_custom_target(quillmark-packaging-files ALL DEPENDS ${icon_outputs} ${man_outputs} ${completion})
+# /usr/share/doc/quillmark: the copyright in Debian's machine-readable
+# format, its licence text taken from the project's LICENSE, and the
+# changelog, which a native package keeps as changelog.gz (gzip -9n: the
+# highest compression and no time stamp, so that two builds are the same).
+set(CPACK_PACKAGE_CONTACT "Quillmark developers <packages@quillmark.org>")
+set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/quillmark)
+file(READ ${CMAKE_SOURCE_DIR}/LICENSE license_text)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/LICENSE)
+string(STRIP "${license_text}" license_text)
+# Every line of a field's text starts with a space; an empty line is " .".
+string(REGEX REPLACE "\n\n" "\n.\n" license_text "${license_text}")
+string(REGEX REPLACE "\n" "\n " QUILLMARK_LICENSE_TEXT " ${license_text}")
+configure_file(${QUILLMARK_PACKAGING_DIR}/doc/copyright.in ${QUILLMARK_PACKAGING_OUT}/doc/copyright @ONLY)
+set(changelog ${QUILLMARK_PACKAGING_OUT}/doc/changelog.gz)
+add_custom_command(OUTPUT ${changelog}
+  COMMAND ${CMAKE_COMMAND} -E copy ${QUILLMARK_PACKAGING_DIR}/doc/changelog ${QUILLMARK_PACKAGING_OUT}/doc/changelog
+  COMMAND ${GZIP_EXECUTABLE} -9nf ${QUILLMARK_PACKAGING_OUT}/doc/changelog
+  DEPENDS ${QUILLMARK_PACKAGING_DIR}/doc/changelog
+  COMMENT "Compressing the package's changelog"
+  VERBATIM)
+install(FILES ${QUILLMARK_PACKAGING_OUT}/doc/copyright ${changelog} DESTINATION ${doc_dir})
+
+add_custom_target(quillmark-packaging-files ALL DEPENDS ${icon_outputs} ${man_outputs} ${completion} ${changelog})
 
 if(TARGET quillmark)
   install(FILES ${QUILLMARK_PACKAGING_DIR}/desktop/${QUILLMARK_APP_ID}.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${QUILLMARK_PACKAGING_DIR}/metainfo/${QUILLMARK_APP_ID}.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  # The help, one page per language file (help/German.html for
+  # Languages/German.ini), read from the disk so that it opens without a
+  # network.
+  install(DIRECTORY ${QUILLMARK_PACKAGING_DIR}/help/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quillmark/help
+          FILES_MATCHING PATTERN "*.html")
+  # The polkit action through which "pkexec quillmark" opens the window as
+  # root: without it pkexec drops the display the window needs.
+  install(FILES ${QUILLMARK_PACKAGING_DIR}/polkit/${QUILLMARK_APP_ID}.policy
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 endif()
 
 # The Debian package. Its Depends come from the shared libraries the two
@@ -81,7 +112,6 @@ endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillmark)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Quillmark developers <packages@quillmark.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find and recover deleted and lost files")
 # CPack puts the summary above this as the description's first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -25,7 +25,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
   # The Debian package: man pages from --help, icons rendered from the SVG,
   # dependencies from the linked libraries, and the checks of what it installs.
-  python3 help2man librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db
+  python3 help2man librsvg2-bin dpkg-dev file desktop-file-utils appstream man-db lintian
 )
 
 missing=()

@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
       std::printf("Usage: quillmark [OPTIONS]\n"
                   "Finds and recovers deleted and lost files. A disk the user may not "
                   "read is asked of the system's disk service (UDisks2); where that "
-                  "is refused, join the disk group or start through pkexec.\n\n"
+                  "is refused, join the disk group or start the window as root "
+                  "through 'pkexec quillmark', which asks for an administrator's "
+                  "password.\n\n"
                   "Options:\n"
                   "  --help     print this help and exit\n"
                   "  --version  print the version and exit\n");

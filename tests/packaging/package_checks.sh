@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Checks of the Debian package made from the build tree's own binaries.
 #   package_checks.sh build   BUILD_DIR WORK_DIR VERSION   packs and unpacks it
-#   package_checks.sh CHECK   BUILD_DIR WORK_DIR VERSION   one check of WORK_DIR/root
+#   package_checks.sh CHECK   BUILD_DIR WORK_DIR VERSION [HARDENED]   one check of WORK_DIR/root
 # "build" runs first (a ctest fixture); every other check reads what it left.
+# HARDENED is "no" when the build tree was compiled without Debian's
+# hardening flags (see check_lintian).
 set -euo pipefail
 
-check=$1 build_dir=$2 work=$3 version=$4
+check=$1 build_dir=$2 work=$3 version=$4 hardened=${5:-yes}
+deb=$work/out/quillmark_${version}_amd64.deb
 root=$work/root
 app_id=org.quillmark.quillmark
 export QUILLMARK_DATA_DIR=$work/data QT_QPA_PLATFORM=offscreen
@@ -17,7 +20,6 @@ run_build() {
   rm -rf "$work" && mkdir -p "$work/out" "$QUILLMARK_DATA_DIR"
   (cd "$work" && cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work/out") >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack could not build the package"; }
-  local deb=$work/out/quillmark_${version}_amd64.deb
   [[ -f $deb ]] || { ls "$work/out"; fail "no $(basename "$deb")"; }
   dpkg-deb -x "$deb" "$root"
   dpkg-deb -f "$deb" >"$work/control"
@@ -33,6 +35,8 @@ check_layout() {
     usr/share/icons/hicolor/scalable/apps/quillmark.svg
     usr/share/man/man1/quillmark.1.gz usr/share/man/man1/quillmark-cli.1.gz
     usr/share/bash-completion/completions/quillmark-cli
+    usr/share/doc/quillmark/copyright usr/share/doc/quillmark/changelog.gz
+    usr/share/polkit-1/actions/$app_id.policy
   )
   for path in "${expected[@]}"; do [[ -f $root/$path ]] || fail "missing /$path"; done
   for program in quillmark quillmark-cli; do [[ -x $root/usr/bin/$program ]] || fail "/usr/bin/$program is not executable"; done
@@ -45,6 +49,13 @@ check_layout() {
   stray=$(cd "$root" && find . -type f ! -path './usr/bin/*' ! -path './usr/share/*')
   [[ -z $stray ]] || fail "files outside /usr/bin and /usr/share: $stray"
   ls "$root"/usr/share/quillmark/Languages/ | grep -qvx '.*\.ini' && fail "not only language files in Languages/"
+  # Every language the help menu offers has its help page.
+  local language
+  for language in "$root"/usr/share/quillmark/Languages/*.ini; do
+    language=$(basename "$language" .ini)
+    [[ -f $root/usr/share/quillmark/help/$language.html ]] || fail "no help page for $language"
+  done
+  grep -lE '(src|href)="[a-z]+:' "$root"/usr/share/quillmark/help/*.html && fail "a help page needs the network"
   grep -q '^Section: utils$' "$work/control" || fail "section is not utils"
   local depends
   depends=$(grep '^Depends: ' "$work/control")
@@ -66,6 +77,9 @@ check_versions() {
   [[ $app == "quillmark $version" ]] || fail "quillmark --version printed '$app'"
   grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/$app_id.metainfo.xml" ||
     fail "the metainfo has no release entry for $version"
+  local newest
+  newest=$(zcat "$root/usr/share/doc/quillmark/changelog.gz" | head -n1)
+  [[ $newest == "quillmark ($version) "* ]] || fail "the changelog's newest entry is '$newest', not $version"
 }
 
 check_desktop() {
@@ -85,6 +99,34 @@ check_metainfo() {
   appstreamcli validate --no-net --pedantic "$metainfo" || fail "appstreamcli validate failed"
   grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
     fail "the metainfo does not launch the packaged desktop entry"
+}
+
+# "pkexec quillmark" opens the window only through an action that names the
+# packaged program and keeps the display (allow_gui).
+check_polkit() {
+  python3 - "$root" "$app_id" <<'PY' || fail "the polkit action does not let pkexec start the window"
+import os, sys, xml.etree.ElementTree as ET
+root, app_id = sys.argv[1], sys.argv[2]
+policy = ET.parse(f"{root}/usr/share/polkit-1/actions/{app_id}.policy").getroot()
+actions = policy.findall("action")
+assert [a.get("id") for a in actions] == [app_id], [a.get("id") for a in actions]
+notes = {n.get("key"): n.text for n in actions[0].findall("annotate")}
+path = notes.get("org.freedesktop.policykit.exec.path")
+assert path == "/usr/bin/quillmark" and os.access(root + path, os.X_OK), path
+assert notes.get("org.freedesktop.policykit.exec.allow_gui") == "true", notes
+assert actions[0].find("defaults/allow_active").text == "auth_admin"
+PY
+}
+
+# Debian's own check of the package: any error, warning or hardening tag
+# fails. Fortify needs an optimised build, which the sanitizer test build is
+# not, and that build is not linked with -z now either; for such a build only
+# those two tags are left out. scripts/package.sh runs the same check on the
+# release package, built with the flags, leaving nothing out.
+check_lintian() {
+  local leave_out=
+  [[ $hardened == yes ]] || leave_out=hardening-no-fortify-functions,hardening-no-bindnow
+  bash "$(dirname "$0")/../../packaging/lintian_check.sh" "$deb" "$leave_out" || fail "lintian is not content (above)"
 }
 
 render() { zcat "$1" | groff -man -Tutf8 -ww -P-cbou 2>"$work/groff.err"; }
@@ -158,7 +200,7 @@ check_completion() {
 
 case $check in
   build) run_build ;;
-  layout | versions | desktop | metainfo | man | completion) "check_$check" ;;
+  layout | versions | desktop | metainfo | man | completion | polkit | lintian) "check_$check" ;;
   *) fail "unknown check $check" ;;
 esac
 echo "package $check: ok"
