@@ -53,7 +53,8 @@ void CCreateImageProcessWnd::Run() {
   const std::filesystem::path image = imagePath_.toStdString();
   int rc = 0;
   if (source_.driveIndex >= 0) {
-    rc = CopyDriveToFile(job_, source_.driveIndex, source_.startSector, source_.sectorCount, image, this);
+    rc = CopyDriveToFile(job_, DiskTable::System(), source_.driveIndex, source_.startSector,
+                         source_.sectorCount, image, this);
   } else {
     rc = CopySourceToFile(job_, source_.sourcePath, source_.startSector, source_.sectorCount, image, this);
   }

@@ -36,7 +36,7 @@ bool Scannable(const VolumeRecord& volume) {
 
 DiskSnapshot EnumerateSystemDisks() {
   DiskSnapshot snapshot;
-  VolumeEnumerator enumerator;
+  VolumeEnumerator enumerator(DiskTable::System());
   if (enumerator.EnumerateVolumes() == 0) return snapshot;
   enumerator.GetAllVolumes(snapshot.volumes);
   snapshot.disks = enumerator.disks();
@@ -49,12 +49,14 @@ CDiskList::CDiskList(QTreeWidget* view, Enumerator enumerate, VolumeItemFactory 
       imageItems_(std::move(imageItems)) {
   if (!volumeItems_) {
     volumeItems_ = [](const VolumeRecord& volume) -> ScanItemPtr {
-      return std::make_shared<SessionScanItem>(volume.letter, volume.devicePath, QString());
+      return std::make_shared<SessionScanItem>(volume.letter, volume.devicePath, QString(),
+                                               GetScanHistory(), DiskTable::System());
     };
   }
   if (!imageItems_) {
     imageItems_ = [](uint16_t tag, const QString& path) -> ScanItemPtr {
-      return std::make_shared<SessionScanItem>(tag, path.toStdString(), path);
+      return std::make_shared<SessionScanItem>(tag, path.toStdString(), path, GetScanHistory(),
+                                               DiskTable::System());
     };
   }
   connect(view_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* row) {

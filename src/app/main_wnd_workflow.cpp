@@ -128,6 +128,9 @@ void CMainWnd::StartScan() {
     QString text = Message("MSG0504");
     if (window->FailureCode() == err::kAccessDenied) text = Message("MSG0506");
     if (!window->FailureText().isEmpty()) text += "\n\n" + window->FailureText();
+    // Not a matter of rights: the volume holds a file system that only a
+    // deep scan reads, and the text says so.
+    if (window->FailureCode() == err::kNotSupported) text = window->FailureText();
     CMessageBox::Show(CMessageBox::Warning, this, text);
   }
   window.reset();
@@ -148,8 +151,10 @@ void CMainWnd::SortResults(ScanItems scanned) {
     return;
   }
   window->GroupInto(&grouped_);
-  window->exec();
+  const int result = window->exec();
   OnSortingFinished();
+  if (result == CProcessWnd::kFailed)
+    CMessageBox::Show(CMessageBox::Warning, this, window->FailureText());
 }
 
 void CMainWnd::ClearResults() {

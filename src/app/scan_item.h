@@ -28,6 +28,8 @@ class ScanItem {
   virtual std::string SourcePath() const { return {}; }
   // Null until opened.
   virtual IFileRecoveryParse* Engine() const = 0;
+  // The folder holding the scan log of the last scan; empty when unknown.
+  virtual std::string ScanFolder() const { return {}; }
 
   // Drops the engine of an earlier scan and opens a new one for a quick or
   // deep scan. 0, or an error code with `message` for the user.

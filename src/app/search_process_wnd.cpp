@@ -5,6 +5,7 @@
 
 #include "app/message_format.h"
 #include "app/scan_item.h"
+#include "platform/errors.h"
 #include "results/categories.h"
 #include "ui/skin_loader.h"
 
@@ -59,6 +60,9 @@ void CSearchProcessWnd::Run() {
     const int rc = engine->ListByCategory(filter_, *results_);
     engine->SetListProgress(nullptr, nullptr);
     if (rc == kCancelCode) break;
+    // What was read is still shown; the window then closes with kFailed so
+    // that the user hears the list is not whole.
+    if (ListingFailed(rc)) failure_ = ListingFailureText(*item, rc);
   }
   if (grouped_ != nullptr) {
     *grouped_ = GroupByExtension(*results_);
@@ -67,8 +71,20 @@ void CSearchProcessWnd::Run() {
   emit SortingFinished();
   // After a confirmed cancel the window closes itself with kCancelled.
   FinishWork([this] {
-    if (!CancelRequested()) CloseFromWorker(kFinished);
+    if (!CancelRequested()) CloseFromWorker(failure_.isEmpty() ? kFinished : kFailed);
   });
+}
+
+QString CSearchProcessWnd::ListingFailureText(const ScanItem& item, int error) {
+  const std::string folder = item.ScanFolder();
+  const std::string source = item.SourcePath();
+  std::string text = "The list of files found";
+  if (!source.empty()) text += " on " + source;
+  text += " is incomplete: its scan log";
+  if (!folder.empty()) text += " in " + folder;
+  text += " could not be read (" + ErrorText(error) +
+          "). The file or the disk it lies on may be damaged; scan again to make a new log.";
+  return QString::fromStdString(text);
 }
 
 void CSearchProcessWnd::ShowFigures() {

@@ -32,6 +32,10 @@ class CSearchProcessWnd final : public CProcessWnd {
   // without stalling the window and kept once, not twice.
   void GroupInto(std::map<std::string, std::vector<FoundFileRecord>>* grouped) { grouped_ = grouped; }
 
+  // After the window closed with kFailed: which scan log could not be read
+  // whole, for the user. The records read before the failure are listed.
+  QString FailureText() const { return failure_; }
+
  signals:
   // Emitted from the worker (queued to the owner) once it has gone through
   // its items or was cancelled; not for an empty list.
@@ -46,6 +50,7 @@ class CSearchProcessWnd final : public CProcessWnd {
   CSearchProcessWnd(ScanItems items, std::string filter, std::vector<FoundFileRecord>* results,
                     QWidget* owner);
   static int OnListProgress(void* user, int percent, int reserved);
+  static QString ListingFailureText(const ScanItem& item, int error);
   void Run() override;
   void ShowFigures() override;
   QString CancelQuestion() const override { return Message("MSG1205"); }
@@ -59,6 +64,7 @@ class CSearchProcessWnd final : public CProcessWnd {
   QLabel* percent_ = nullptr;
   QProgressBar* progress_ = nullptr;
   Figures figures_;  // under lock_
+  QString failure_;  // written by the worker, read once it has ended
 };
 
 }  // namespace qm

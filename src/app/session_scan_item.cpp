@@ -4,14 +4,14 @@
 
 namespace qm {
 
-SessionScanItem::SessionScanItem(uint16_t key, std::string source, QString imagePath, size_t volumeIndex,
-                                 ScanHistory* history, DiskTable* disks)
+SessionScanItem::SessionScanItem(uint16_t key, std::string source, QString imagePath,
+                                 ScanHistory& history, DiskTable& disks, size_t volumeIndex)
     : key_(key),
       source_(std::move(source)),
       imagePath_(std::move(imagePath)),
       volumeIndex_(volumeIndex),
-      history_(history != nullptr ? *history : GetScanHistory()),
-      disks_(disks != nullptr ? *disks : DiskTable::System()) {}
+      history_(history),
+      disks_(disks) {}
 
 std::string SessionScanItem::SourcePath() const {
   // The device the session resolved (a partition inside an image names its
@@ -31,6 +31,11 @@ session::ScanVolume* SessionScanItem::Volume() const {
 IFileRecoveryParse* SessionScanItem::Engine() const {
   session::ScanVolume* volume = Volume();
   return volume != nullptr ? volume->engine.get() : nullptr;
+}
+
+std::string SessionScanItem::ScanFolder() const {
+  session::ScanVolume* volume = Volume();
+  return volume != nullptr ? volume->scanFolder.string() : std::string();
 }
 
 int SessionScanItem::Open(bool deep, std::string& message) {

@@ -15,13 +15,15 @@ class SessionScanItem : public ScanItem {
  public:
   // `source` as the session accepts it: /dev/sdb1, an image path, IMAGE@N.
   // `volumeIndex` picks one volume when the source holds several.
-  SessionScanItem(uint16_t key, std::string source, QString imagePath, size_t volumeIndex = 0,
-                  ScanHistory* history = nullptr, DiskTable* disks = nullptr);
+  // `history` and `disks` are the application's, made at start-up.
+  SessionScanItem(uint16_t key, std::string source, QString imagePath, ScanHistory& history,
+                  DiskTable& disks, size_t volumeIndex = 0);
 
   uint16_t Key() const override { return key_; }
   QString ImagePath() const override { return imagePath_; }
   std::string SourcePath() const override;
   IFileRecoveryParse* Engine() const override;
+  std::string ScanFolder() const override;
 
   int Open(bool deep, std::string& message) override;
   bool CanResume() const override;

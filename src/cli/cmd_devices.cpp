@@ -110,8 +110,8 @@ static RegisterCommand reg{"devices", [](CLI::App& app) {
   auto* sub = app.add_subcommand(
       "devices", "List disks with their volumes, unallocated gaps and empty disks");
   sub->add_flag("--json", options->json, "print one JSON document");
-  return std::function<int()>([options] {
-    VolumeEnumerator enumerator;
+  return CommandRun([options](Services& services) {
+    VolumeEnumerator enumerator(services.disks);
     if (enumerator.EnumerateVolumes() == 0) {
       std::fprintf(stderr, "quillmark-cli: cannot read the mount table (/proc/self/mountinfo)\n");
       return kExitError;

@@ -83,10 +83,10 @@ void ReportUnreadable(const DriveCopyJob& job, uint64_t sourceStart, const std::
     std::fprintf(stderr, "  and %zu more ranges\n", job.unreadable.size() - kListed);
 }
 
-int RunImage(const ImageOptions& options) {
+int RunImage(const ImageOptions& options, Services& services) {
   ScanTarget target;
   std::string message;
-  if (ParseSource(options.source, target, message) != 0) {
+  if (session::ParseSource(options.source, services.disks, target, message) != 0) {
     std::fprintf(stderr, "quillmark-cli: %s\n", message.c_str());
     return kExitError;
   }
@@ -124,7 +124,8 @@ int RunImage(const ImageOptions& options) {
   job.replaceExisting = options.force;
   const int rc = target.kind == ScanTarget::Kind::kImage
                      ? CopySourceToFile(job, target.path, start, count, options.out, &context)
-                     : CopyDriveToFile(job, target.driveIndex, start, count, options.out, &context);
+                     : CopyDriveToFile(job, services.disks, target.driveIndex, start, count,
+                                       options.out, &context);
   line.Finish();
   if (rc == err::kCancelled) {
     std::fprintf(stderr, "quillmark-cli: cancelled; %s is incomplete\n", options.out.c_str());
@@ -175,7 +176,8 @@ RegisterCommand reg{"image", [](CLI::App& app) {
                       sub->add_flag("--force", options->force,
                                     "overwrite the image file when it already exists");
                       sub->add_flag("--quiet,-q", options->quiet, "no progress line");
-                      return std::function<int()>([options] { return RunImage(*options); });
+                      return CommandRun(
+                          [options](Services& services) { return RunImage(*options, services); });
                     }};
 
 }  // namespace

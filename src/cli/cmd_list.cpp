@@ -83,10 +83,16 @@ int ListTree(IFileRecoveryParse& engine, const std::string& prefix, bool json,
   });
 }
 
-int ListCategories(IFileRecoveryParse& engine, const std::string& prefix,
+int ListCategories(const session::ScanVolume& volume, const std::string& prefix,
                    const std::vector<std::string>& wanted, const ListOptions& options) {
+  IFileRecoveryParse& engine = *volume.engine;
   std::vector<FoundFileRecord> records;
-  engine.ListByCategory(CategoryFilterText(wanted), records);
+  const int rc = engine.ListByCategory(CategoryFilterText(wanted), records);
+  if (ListingFailed(rc)) {
+    std::fprintf(stderr, "quillmark-cli: %s\n",
+                 TerminalSafe(ListingErrorText(volume, rc)).c_str());
+    return rc == err::kCancelled ? kExitCancelled : kExitError;
+  }
   // The filter matches extensions by substring; keep exactly the asked categories.
   std::erase_if(records, [&](const FoundFileRecord& r) {
     return Hidden(r, options.scan.includeDamaged) ||
@@ -111,25 +117,26 @@ int ListCategories(IFileRecoveryParse& engine, const std::string& prefix,
   return kExitOk;
 }
 
-int RunList(const ListOptions& options) {
+int RunList(const ListOptions& options, Services& services) {
   std::vector<std::string> wanted;
   std::string message;
   if (!ParseCategories(options.categories, wanted, message)) {
     std::fprintf(stderr, "quillmark-cli: %s\n", message.c_str());
     return kExitUsage;
   }
-  ScanSession session;
+  ScanSession session(services);
   if (int rc = session.Open(options.scan); rc != kExitOk) return rc;
   for (session::ScanVolume& volume : session.volumes()) {
     const std::string prefix = ScanSession::VolumeFolder(volume);
     if (!options.categories.empty()) {
-      ListCategories(*volume.engine, prefix, wanted, options);
+      if (int rc = ListCategories(volume, prefix, wanted, options); rc != kExitOk) return rc;
       continue;
     }
     if (int rc = ListTree(*volume.engine, prefix, options.json, options.scan.includeDamaged);
         rc != 0) {
-      std::fprintf(stderr, "quillmark-cli: listing failed: %s\n", ErrorText(rc).c_str());
-      return kExitError;
+      std::fprintf(stderr, "quillmark-cli: %s\n",
+                   TerminalSafe(ListingErrorText(volume, rc)).c_str());
+      return rc == err::kCancelled ? kExitCancelled : kExitError;
     }
   }
   return kExitOk;
@@ -153,7 +160,7 @@ RegisterCommand reg{"list", [](CLI::App& app) {
                                     "also list files whose content was overwritten");
                       sub->add_flag("--json", o->json, "one JSON object per record");
                       sub->add_flag("--quiet,-q", o->scan.quiet, "no progress bar");
-                      return std::function<int()>([o] { return RunList(*o); });
+                      return CommandRun([o](Services& services) { return RunList(*o, services); });
                     }};
 
 }  // namespace

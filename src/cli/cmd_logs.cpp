@@ -19,8 +19,7 @@ struct LogsOptions {
   std::string remove;
 };
 
-int Remove(const std::string& which) {
-  ScanHistory& history = GetScanHistory();
+int Remove(const std::string& which, ScanHistory& history) {
   std::vector<uint64_t> numbers;
   if (which == "all") {
     for (const auto& scan : session::ListKeptScans(history)) numbers.push_back(scan.number);
@@ -55,9 +54,9 @@ int Remove(const std::string& which) {
   return exit;
 }
 
-int RunLogs(const LogsOptions& options) {
-  if (!options.remove.empty()) return Remove(options.remove);
-  const auto scans = session::ListKeptScans(GetScanHistory());
+int RunLogs(const LogsOptions& options, ScanHistory& history) {
+  if (!options.remove.empty()) return Remove(options.remove, history);
+  const auto scans = session::ListKeptScans(history);
   if (options.json) {
     for (const auto& s : scans) {
       std::printf("{\"number\":%llu,\"folder\":\"%s\",\"source\":\"%s\",\"path\":\"%s\","
@@ -79,7 +78,7 @@ int RunLogs(const LogsOptions& options) {
     return kExitOk;
   }
   if (scans.empty()) {
-    std::printf("No kept scans in %s\n", TerminalSafe(GetScanHistory().ScanLogPath()).c_str());
+    std::printf("No kept scans in %s\n", TerminalSafe(history.ScanLogPath()).c_str());
     return kExitOk;
   }
   std::printf("%-4s %-19s %-12s %-5s %10s %10s  %s\n", "No.", "Date", "Kind", "FS", "Files",
@@ -119,7 +118,8 @@ RegisterCommand reg{"logs", [](CLI::App& app) {
                       sub->add_flag("--json", o->json, "one JSON object per kept scan");
                       sub->add_option("--remove", o->remove,
                                       "remove kept scan N with its logs, or 'all' of them");
-                      return std::function<int()>([o] { return RunLogs(*o); });
+                      return CommandRun(
+                          [o](Services& services) { return RunLogs(*o, services.history); });
                     }};
 
 }  // namespace

@@ -83,7 +83,7 @@ static RegisterCommand reg{"partitions", [](CLI::App& app) {
   auto* sub = app.add_subcommand(
       "partitions", "List the partitions inside an image of a whole disk (scan one as IMAGE@N)");
   sub->add_option("IMAGE", *image, "image file of a whole disk")->required();
-  return std::function<int()>([image] { return RunPartitions(*image); });
+  return CommandRun([image](Services&) { return RunPartitions(*image); });
 }};
 
 }  // namespace

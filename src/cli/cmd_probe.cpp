@@ -17,16 +17,17 @@
 namespace qm::cli {
 namespace {
 
-int RunProbe(const std::string& sourceText) {
+int RunProbe(const std::string& sourceText, Services& services) {
   ScanTarget target;
   std::string message;
-  if (ParseSource(sourceText, target, message) != 0) {
+  if (session::ParseSource(sourceText, services.disks, target, message) != 0) {
     std::fprintf(stderr, "quillmark-cli: %s\n", message.c_str());
     return kExitError;
   }
   SectorSource source;
-  int rc = target.kind == ScanTarget::Kind::kImage ? source.OpenImageSource(target.path)
-                                                 : source.OpenPhysicalDriveSource(target.driveIndex);
+  int rc = target.kind == ScanTarget::Kind::kImage
+               ? source.OpenImageSource(target.path)
+               : source.OpenPhysicalDriveSource(services.disks, target.driveIndex);
   if (rc != 0) {
     const std::string hint = target.kind == ScanTarget::Kind::kImage ? "" : DiskOpenHint(rc);
     std::fprintf(stderr, "quillmark-cli: cannot open %s: %s%s%s\n", target.path.c_str(),
@@ -86,7 +87,8 @@ RegisterCommand reg{"probe", [](CLI::App& app) {
                       sub->add_option("SOURCE", *source,
                                       "image file, block device (/dev/sdb, /dev/sdb1) or disk:N")
                           ->required();
-                      return std::function<int()>([source] { return RunProbe(*source); });
+                      return CommandRun(
+                          [source](Services& services) { return RunProbe(*source, services); });
                     }};
 
 }  // namespace

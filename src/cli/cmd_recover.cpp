@@ -68,7 +68,7 @@ std::string UnreadableText(const std::vector<ByteRange>& ranges) {
          (total == 1 ? "is" : "are");
 }
 
-int RunRecover(const RecoverOptions& options) {
+int RunRecover(const RecoverOptions& options, Services& services) {
   std::vector<std::string> categories;
   std::string message;
   if (!ParseCategories(options.categories, categories, message)) {
@@ -77,7 +77,7 @@ int RunRecover(const RecoverOptions& options) {
   }
   const std::vector<std::string> extensions = ParseExtensions(options.extensions);
 
-  ScanSession session;
+  ScanSession session(services);
   if (int rc = session.Open(options.scan); rc != kExitOk) return rc;
 
   if (session.source().isBlockDevice && !options.force) {
@@ -100,9 +100,22 @@ int RunRecover(const RecoverOptions& options) {
     FoundFileRecord record;
   };
   std::vector<Item> records;
+  // A log that cannot be read whole still gives the files listed before the
+  // failure: they are recovered, and the exit code says the rest is missing.
+  bool listingFailed = false;
   for (session::ScanVolume& volume : session.volumes()) {
     std::vector<FoundFileRecord> found;
-    volume.engine->ListByCategory(CategoryFilterText({}), found);
+    if (const int rc = volume.engine->ListByCategory(CategoryFilterText({}), found);
+        ListingFailed(rc)) {
+      if (rc == err::kCancelled) {
+        std::fprintf(stderr, "quillmark-cli: recovery cancelled\n");
+        return kExitCancelled;
+      }
+      std::fprintf(stderr, "quillmark-cli: %s; only the %s listed before it are recovered\n",
+                   TerminalSafe(ListingErrorText(volume, rc)).c_str(),
+                   CountOf(found.size(), "file", "files").c_str());
+      listingFailed = true;
+    }
     for (const FoundFileRecord& r : found)
       records.push_back({volume.engine.get(), ScanSession::VolumeFolder(volume), r});
   }
@@ -196,7 +209,10 @@ int RunRecover(const RecoverOptions& options) {
     std::fprintf(stderr, "quillmark-cli: recovery cancelled\n");
     return kExitCancelled;
   }
-  return failed || damaged ? kExitError : kExitOk;
+  if (listingFailed)
+    std::fprintf(stderr, "quillmark-cli: not every found file was recovered: the scan log could "
+                         "not be read whole (see above)\n");
+  return failed || damaged || listingFailed ? kExitError : kExitOk;
 }
 
 RegisterCommand reg{"recover", [](CLI::App& app) {
@@ -220,7 +236,8 @@ RegisterCommand reg{"recover", [](CLI::App& app) {
                       sub->add_flag("--force", o->force,
                                     "allow a destination on the disk being recovered");
                       sub->add_flag("--quiet,-q", o->scan.quiet, "no progress bar");
-                      return std::function<int()>([o] { return RunRecover(*o); });
+                      return CommandRun(
+                          [o](Services& services) { return RunRecover(*o, services); });
                     }};
 
 }  // namespace

@@ -100,8 +100,8 @@ void PrintText(const session::ScanVolume& volume, const Summary& s) {
                 CountOf(s.unreadable, "file holds", "files hold").c_str());
 }
 
-int RunScan(const ScanCommandOptions& options) {
-  ScanSession session;
+int RunScan(const ScanCommandOptions& options, Services& services) {
+  ScanSession session(services);
   if (int rc = session.Open(options.scan); rc != kExitOk) return rc;
   bool nothingAndWarned = true;
   for (session::ScanVolume& volume : session.volumes()) {
@@ -125,7 +125,7 @@ RegisterCommand reg{"scan", [](CLI::App& app) {
                       AddDeepOptions(*sub, o->scan);
                       sub->add_flag("--json", o->json, "print the summary as JSON");
                       sub->add_flag("--quiet,-q", o->scan.quiet, "no progress bar");
-                      return std::function<int()>([o] { return RunScan(*o); });
+                      return CommandRun([o](Services& services) { return RunScan(*o, services); });
                     }};
 
 }  // namespace

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   auto& commands = Commands();
   std::sort(commands.begin(), commands.end(),
             [](const CommandEntry& a, const CommandEntry& b) { return a.name < b.name; });
-  std::map<CLI::App*, std::function<int()>> runners;
+  std::map<CLI::App*, CommandRun> runners;
   for (auto& command : commands) {
     size_t before = app.get_subcommands({}).size();
     auto run = command.setup(app);
@@ -97,7 +97,9 @@ int main(int argc, char** argv) {
     return rc == 0 ? kExitOk : kExitUsage;
   }
   InstallInterruptHandler();
+  // The environment is read here, once; the commands get what is made of it.
+  Services services(qm::Environment::Read());
   for (auto& [sub, run] : runners)
-    if (sub->parsed()) return run();
+    if (sub->parsed()) return run(services);
   return kExitUsage;
 }

@@ -134,14 +134,14 @@ void ChooseResume(const ScanOptions& options, session::ScanVolume& volume) {
 // QUILLMARK_DEEP_SAVE_SECONDS: how often a deep scan saves its position
 // (30 s unless set). A test and debugging knob: a short interval lets a
 // killed scan be resumed from close to where it died.
-std::chrono::milliseconds SaveIntervalFromEnvironment() {
-  const char* text = std::getenv("QUILLMARK_DEEP_SAVE_SECONDS");
-  if (!text || !*text) return {};
+std::chrono::milliseconds SaveIntervalFrom(const Environment& env) {
+  const std::string& text = env.deepSaveSeconds;
+  if (text.empty()) return {};
   char* end = nullptr;
-  const double seconds = std::strtod(text, &end);
+  const double seconds = std::strtod(text.c_str(), &end);
   if (*end != '\0' || !(seconds >= 0.01 && seconds <= 86400)) {
-    PrintError(std::string("QUILLMARK_DEEP_SAVE_SECONDS must be a number of seconds from 0.01 "
-                           "to 86400, such as 30 or 0.5; ignoring '") + text + "'");
+    PrintError("QUILLMARK_DEEP_SAVE_SECONDS must be a number of seconds from 0.01 "
+               "to 86400, such as 30 or 0.5; ignoring '" + text + "'");
     return {};
   }
   return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
@@ -149,12 +149,12 @@ std::chrono::milliseconds SaveIntervalFromEnvironment() {
 
 // --log of a deep scan is read with the deep engine even without --deep:
 // the source may hold no file system a quick scan could open.
-bool LogIsDeep(const std::string& given) {
+bool LogIsDeep(const ScanHistory& history, const std::string& given) {
   if (given.empty() || given == "last") return false;
   std::filesystem::path folder;
   std::string ignored;
   session::ScanInfo info;
-  return session::ResolveLogFolder(GetScanHistory(), given, folder, ignored) == 0 &&
+  return session::ResolveLogFolder(history, given, folder, ignored) == 0 &&
          session::ReadScanInfo(folder, info) && info.deep();
 }
 
@@ -185,11 +185,22 @@ void AddDeepOptions(CLI::App& command, ScanOptions& options) {
   no->needs(deep);
 }
 
-ScanSession::ScanSession() : core_(GetScanHistory(), DiskTable::System()) {}
+ScanSession::ScanSession(Services& services)
+    : services_(services), core_(services.history, services.disks) {}
 
 std::string ScanSession::VolumeFolder(const session::ScanVolume& volume) {
   return volume.partitionNumber > 0 ? "partition " + std::to_string(volume.partitionNumber) + "/"
                                     : std::string();
+}
+
+std::string ListingErrorText(const session::ScanVolume& volume, int error) {
+  if (error == err::kCancelled) return "listing cancelled";
+  const std::filesystem::path log = session::FindLogIn(volume.scanFolder);
+  const std::string where = log.empty() ? "the scan log in " + volume.scanFolder.string()
+                                        : "the scan log " + log.string();
+  return "cannot read " + where + ": " + ErrorText(error) +
+         "; the list of found files is incomplete. The file or the disk it lies on may be "
+         "damaged: scan the source again to make a new log";
 }
 
 void PrintWarnings(const session::ScanVolume& volume) {
@@ -203,8 +214,9 @@ void PrintWarnings(const session::ScanVolume& volume) {
 
 int ScanSession::Open(const ScanOptions& options) {
   std::string message;
-  const bool deep = options.deep || LogIsDeep(options.logFolder);
-  if (core_.Open(options.source, deep, message) != 0) {
+  const bool deep = options.deep || LogIsDeep(services_.history, options.logFolder);
+  if (const int rc = core_.Open(options.source, deep, message); rc != 0) {
+    if (rc == err::kNotSupported) message += "; run the command again with --deep";
     PrintError(message);
     return kExitError;
   }
@@ -224,7 +236,7 @@ int ScanSession::Open(const ScanOptions& options) {
 
 int ScanSession::ScanAll(const ScanOptions& options) {
   core_.SetWholeVolume(options.wholeVolume);
-  core_.SetSaveInterval(SaveIntervalFromEnvironment());
+  core_.SetSaveInterval(SaveIntervalFrom(services_.env));
   for (session::ScanVolume& volume : core_.volumes()) ChooseResume(options, volume);
   std::string message;
   for (size_t i = 0; i < core_.volumes().size(); ++i) {
@@ -237,7 +249,7 @@ int ScanSession::ScanAll(const ScanOptions& options) {
     if (rc == err::kCancelled) {
       HistoryEntry entry{};
       if (session::DeepEngineOf(volume) &&
-          !session::FindHistoryOfFolder(GetScanHistory(), volume.scanFolder, entry)) {
+          !session::FindHistoryOfFolder(services_.history, volume.scanFolder, entry)) {
         PrintError("deep scan of " + VolumeText(options.source, volume) +
                    " stopped while it read the file system, before its pass over the sectors; "
                    "what was found so far is in " + volume.scanFolder.string() +

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_registry.h"
 #include "cli/terminal_text.h"
 #include "session/scan_session.h"
 
@@ -30,7 +31,7 @@ struct ScanOptions {
 
 class ScanSession {
  public:
-  ScanSession();
+  explicit ScanSession(Services& services);
   // Opens the source and scans every volume in it, or re-opens --log.
   // Returns an exit code; prints its own messages.
   int Open(const ScanOptions& options);
@@ -44,8 +45,13 @@ class ScanSession {
  private:
   int ScanAll(const ScanOptions& options);
 
+  Services& services_;
   session::ScanSession core_;
 };
+
+// Why a volume's found files could not be listed, for stderr: a cancel, or
+// the scan log that could not be read, the system's error and what to do.
+std::string ListingErrorText(const session::ScanVolume& volume, int error);
 
 // Prints a volume's warnings to stderr, each on its own line.
 void PrintWarnings(const session::ScanVolume& volume);

@@ -1,4 +1,5 @@
-// The terminal tool names sources against the process's disk table.
+// What a source named on the command line resolves to (session::ParseSource,
+// against the disk table the terminal tool made at start-up).
 #pragma once
 
 #include <string>
@@ -9,9 +10,5 @@
 namespace qm::cli {
 
 using ScanTarget = session::ScanSource;
-
-inline int ParseSource(const std::string& text, ScanTarget& target, std::string& message) {
-  return session::ParseSource(text, DiskTable::System(), target, message);
-}
 
 }  // namespace qm::cli

@@ -101,10 +101,11 @@ int CopySectorsToFile(DriveCopyJob& job, const SectorSource& source, uint64_t st
   return rc;
 }
 
-int CopyDriveToFile(DriveCopyJob& job, int driveIndex, uint64_t startSector, uint64_t sectorCount,
+int CopyDriveToFile(DriveCopyJob& job, const DiskTable& disks, int driveIndex,
+                    uint64_t startSector, uint64_t sectorCount,
                     const std::filesystem::path& imagePath, void* user) {
   SectorSource source;
-  if (int rc = source.OpenPhysicalDriveSource(driveIndex); rc != 0) return rc;
+  if (int rc = source.OpenPhysicalDriveSource(disks, driveIndex); rc != 0) return rc;
   return CopySectorsToFile(job, source, startSector, sectorCount, imagePath, user);
 }
 

@@ -45,8 +45,9 @@ struct DriveCopyJob {
 // Copies from an opened source.
 int CopySectorsToFile(DriveCopyJob& job, const SectorSource& source, uint64_t startSector,
                       uint64_t sectorCount, const std::filesystem::path& imagePath, void* user);
-// Copies drive `driveIndex` of the system disk table.
-int CopyDriveToFile(DriveCopyJob& job, int driveIndex, uint64_t startSector, uint64_t sectorCount,
+// Copies drive `driveIndex` of `disks`.
+int CopyDriveToFile(DriveCopyJob& job, const DiskTable& disks, int driveIndex,
+                    uint64_t startSector, uint64_t sectorCount,
                     const std::filesystem::path& imagePath, void* user);
 // Same, for any readable source path (a device or an image file).
 int CopySourceToFile(DriveCopyJob& job, const std::string& sourcePath, uint64_t startSector,

@@ -26,10 +26,6 @@ void AppendSectorRange(std::vector<SectorRange>& ranges, uint64_t first, uint64_
   ranges.push_back({first, count});
 }
 
-int SectorSource::OpenPhysicalDriveSource(int driveIndex) {
-  return OpenPhysicalDriveSource(DiskTable::System(), driveIndex);
-}
-
 int SectorSource::OpenPhysicalDriveSource(const DiskTable& table, int driveIndex) {
   Close();
   path_ = table.PathOf(driveIndex);

@@ -44,10 +44,8 @@ class SectorSource {
   SectorSource(const SectorSource&) = delete;
   SectorSource& operator=(const SectorSource&) = delete;
 
-  // Opens entry `driveIndex` of the system disk table. The sector count comes
-  // from the device length, or from the geometry when the length is 0.
-  int OpenPhysicalDriveSource(int driveIndex);
-  // Opens an entry of a given table (tests use their own tables).
+  // Opens entry `driveIndex` of `table`. The sector count comes from the
+  // device length, or from the geometry when the length is 0.
   int OpenPhysicalDriveSource(const DiskTable& table, int driveIndex);
   // Opens an image file; totalSectors = size / 512 whatever sector size the
   // caller later reads with.

@@ -49,24 +49,24 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::MakeEngine(VolumeKind kind, b
   }
 }
 
-std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForPartition(
-    int driveIndex, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter, bool deep,
-    int* error, const EngineContext& context) {
-  int ignored = 0;
-  int& rc = error ? *error : ignored;
-  SectorSource source;
-  const DiskTable& disks = context.diskTable ? *context.diskTable : DiskTable::System();
-  if ((rc = source.OpenPhysicalDriveSource(disks, driveIndex)) != 0) return nullptr;
-  const uint32_t sectorSize = source.info().sectorSize ? source.info().sectorSize : 512;
-  // Cached writes of a mounted volume must reach the disk before a raw read.
-  FlushVolumeAt(source.path(), startSector, sectorSize);
+namespace {
+
+// What both entries share once the source is open: classify the volume's
+// start, pick the class, hand it the context and let it open the volume
+// (`open` calls OpenDisk or OpenImage). The source is closed before the
+// engine opens its own.
+template <typename OpenVolume>
+std::unique_ptr<IFileRecoveryParse> ClassifyMakeOpen(SectorSource& source, uint64_t startSector,
+                                                     uint64_t sectorCount, uint32_t sectorSize,
+                                                     bool deep, const EngineContext& context,
+                                                     int& rc, OpenVolume&& open) {
   VolumeKind kind = VolumeKind::kUnknown;
   // An unreadable start is no reason to refuse a deep scan: it reads on.
   if ((rc = ClassifyAt(source, startSector, sectorCount, sectorSize, kind)) != 0 &&
       (!deep || rc != err::kReadFault))
     return nullptr;
   source.Close();
-  auto engine = MakeEngine(kind, deep);
+  auto engine = EngineFactory::MakeEngine(kind, deep);
   if (!engine) {
     rc = err::kInvalidParameter;
     return nullptr;
@@ -74,9 +74,31 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForPartition(
   // An engine that cannot open its volume is of no use to the caller; its
   // own result says why (a sector size it cannot read, a damaged boot sector).
   engine->SetContext(context);
-  if ((rc = engine->OpenDisk(driveIndex, startSector, sectorCount, volumeLetter)) != 0)
-    return nullptr;
+  if ((rc = open(*engine)) != 0) return nullptr;
   return engine;
+}
+
+}  // namespace
+
+std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForPartition(
+    int driveIndex, uint64_t startSector, uint64_t sectorCount, uint16_t volumeLetter, bool deep,
+    int* error, const EngineContext& context) {
+  int ignored = 0;
+  int& rc = error ? *error : ignored;
+  if (context.diskTable == nullptr) {
+    rc = err::kInvalidParameter;
+    return nullptr;
+  }
+  SectorSource source;
+  if ((rc = source.OpenPhysicalDriveSource(*context.diskTable, driveIndex)) != 0) return nullptr;
+  const uint32_t sectorSize = source.info().sectorSize ? source.info().sectorSize : 512;
+  // Cached writes of a mounted volume must reach the disk before a raw read.
+  FlushVolumeAt(source.path(), startSector, sectorSize);
+  return ClassifyMakeOpen(source, startSector, sectorCount, sectorSize, deep, context, rc,
+                          [&](IFileRecoveryParse& engine) {
+                            return engine.OpenDisk(driveIndex, startSector, sectorCount,
+                                                   volumeLetter);
+                          });
 }
 
 std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForImage(
@@ -86,18 +108,10 @@ std::unique_ptr<IFileRecoveryParse> EngineFactory::CreateEngineForImage(
   int& rc = error ? *error : ignored;
   SectorSource source;
   if ((rc = source.OpenImageSource(imagePath)) != 0) return nullptr;
-  VolumeKind kind = VolumeKind::kUnknown;
-  if ((rc = ClassifyAt(source, 0, 0, 512, kind)) != 0 && (!deep || rc != err::kReadFault))
-    return nullptr;
-  source.Close();
-  auto engine = MakeEngine(kind, deep);
-  if (!engine) {
-    rc = err::kInvalidParameter;
-    return nullptr;
-  }
-  engine->SetContext(context);
-  if ((rc = engine->OpenImage(imagePath, imageTag)) != 0) return nullptr;
-  return engine;
+  return ClassifyMakeOpen(source, 0, 0, 512, deep, context, rc,
+                          [&](IFileRecoveryParse& engine) {
+                            return engine.OpenImage(imagePath, imageTag);
+                          });
 }
 
 }  // namespace qm

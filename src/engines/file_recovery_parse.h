@@ -51,10 +51,12 @@ class ScanHistory;
 
 // What an engine needs from its caller besides the volume: where a new
 // scan's log goes, which disk table OpenDisk's drive index refers to, and
-// the history index where a deep scan keeps its resume position.
-// The session layer always gives them. Left empty, the engine falls back to
-// the process's scan history and the system disk table, which is only
-// sound when one scan runs at a time.
+// the history index where a deep scan keeps its resume position. Engines
+// read nothing process-wide: the front ends make the disk table and the
+// history once at start-up and the session layer hands them down, and an
+// engine without them cannot do what needs them (OpenDisk knows no drive,
+// a scan has no folder to write to, a deep scan no history), which it
+// reports as err::kInvalidParameter.
 struct EngineContext {
   std::filesystem::path scanFolder;
   const DiskTable* diskTable = nullptr;
@@ -63,9 +65,12 @@ struct EngineContext {
 
 class IFileRecoveryParse {
  public:
-  // 0: opens an image file as the volume; `volumeLetter` tags every record.
+  // 0: opens an image file as the volume; `volumeLetter` tags every record
+  // (a number of the caller's choosing, not a drive letter).
   virtual int OpenImage(const std::string& imagePath, uint16_t volumeLetter) = 0;
-  // 1: opens drive `driveIndex` of the disk table and the volume at startSector.
+  // 1: opens drive `driveIndex` of the context's disk table (an entry of
+  // the platform disk table, not a Windows drive number) and the volume at
+  // startSector.
   virtual int OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
                        uint16_t volumeLetter) = 0;
   // 2: either callback may be null; scale is 100 from the front ends.
@@ -117,8 +122,10 @@ class IFileRecoveryParse {
   virtual ~IFileRecoveryParse() = default;
 
  protected:
+  // The context's disk table; an empty one when the context names none.
   const DiskTable& Disks() const {
-    return context_.diskTable ? *context_.diskTable : DiskTable::System();
+    static const DiskTable kNoDisks({});
+    return context_.diskTable ? *context_.diskTable : kNoDisks;
   }
 
   EngineContext context_;

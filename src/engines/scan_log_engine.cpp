@@ -4,7 +4,6 @@
 
 #include "engines/extraction/destination_names.h"
 #include "platform/errors.h"
-#include "results/scan_history.h"
 
 namespace qm {
 
@@ -62,10 +61,11 @@ void ScanLogEngine::SetReadStop(std::stop_token stop) {
 
 int ScanLogEngine::OpenLog(const std::string& name) {
   if (!log_) NewLog();
-  const std::filesystem::path folder = context_.scanFolder.empty()
-                                           ? GetScanHistory().CurrentScanFolder()
-                                           : context_.scanFolder;
-  const int rc = log_->OpenScanLogIn(folder, name);
+  // A base name lies in the context's scan folder; without one there is
+  // nowhere to write it. (An absolute path names its own folder.)
+  if (context_.scanFolder.empty() && !std::filesystem::path(name).is_absolute())
+    return err::kInvalidParameter;
+  const int rc = log_->OpenScanLogIn(context_.scanFolder, name);
   {
     std::lock_guard lock(logMutex_);
     log_->SetIncludeDamaged(includeDamaged_);

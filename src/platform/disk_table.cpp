@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <system_error>
 
+#include "platform/environment.h"
 #include "platform/errors.h"
 #include "platform/sysfs_text.h"
 
@@ -57,19 +57,12 @@ std::vector<std::string> ListSysfsDisks(const fs::path& sysRoot) {
 }
 
 std::vector<std::string> DiskTable::FromEnvironmentOrSysfs() {
-  if (const char* env = std::getenv("QUILLMARK_DISKS")) {
-    std::vector<std::string> paths;
-    std::string list = env;
-    size_t start = 0;
-    while (start <= list.size()) {
-      size_t end = list.find(':', start);
-      if (end == std::string::npos) end = list.size();
-      if (end > start) paths.push_back(list.substr(start, end - start));
-      start = end + 1;
-    }
-    return paths;
-  }
-  return ListSysfsDisks("/");
+  Environment env = Environment::Read();
+  return env.disksFixed ? std::move(env.disks) : ListSysfsDisks("/");
+}
+
+DiskTable DiskTable::FromEnvironment(const Environment& env) {
+  return DiskTable(env.disksFixed ? env.disks : ListSysfsDisks("/"));
 }
 
 DiskTable& DiskTable::System() {
@@ -119,7 +112,7 @@ void DiskTable::Reload() {
 }
 
 bool DiskTable::Rescan(const fs::path& sysRoot) {
-  if (std::getenv("QUILLMARK_DISKS")) return false;
+  if (Environment::Read().disksFixed) return false;
   const std::vector<std::string> present = ListSysfsDisks(sysRoot);
   auto contains = [](const std::vector<std::string>& list, const std::string& path) {
     return std::find(list.begin(), list.end(), path) != list.end();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/environment.h"
 #include "platform/file_handle.h"
 
 namespace qm {
@@ -41,10 +42,14 @@ std::vector<std::string> ListSysfsDisks(const std::filesystem::path& sysRoot = "
 
 class DiskTable {
  public:
-  // The process's table, built on first use from QUILLMARK_DISKS or sysfs.
+  // A table built on first use from the environment (QUILLMARK_DISKS) or
+  // sysfs, for a front end that keeps one for the whole process. Code below
+  // the front ends is always handed its table.
   static DiskTable& System();
 
   explicit DiskTable(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+  // QUILLMARK_DISKS as the environment gave it, else the disks in sysfs.
+  static DiskTable FromEnvironment(const Environment& env);
 
   // Device or image path of drive `index`; empty when there is none.
   std::string PathOf(int index) const;

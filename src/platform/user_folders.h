@@ -5,9 +5,8 @@
 
 namespace qm {
 
-// The folder that holds every scan's logs: $QUILLMARK_DATA_DIR when set,
-// else $XDG_DATA_HOME/Quillmark Pro/ScanLog (default ~/.local/share/...).
-// Not created here.
+// The folder that holds every scan's logs as the environment names it now
+// (Environment::scanLogFolder). Not created here.
 std::filesystem::path ScanLogFolder();
 
 }  // namespace qm

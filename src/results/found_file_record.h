@@ -23,7 +23,11 @@ enum class EngineKind : uint32_t {
 
 #pragma pack(push, 1)
 struct FoundFileRecord {
-  uint16_t volumeLetter;       // tag the engine was opened with
+  // The tag the engine was opened with: a number its caller picks so that
+  // records of several sources open at once can be told apart (the name is
+  // from the format's first design; Linux has no drive letters). Compared,
+  // never shown.
+  uint16_t volumeLetter;
   uint32_t engineKind;         // EngineKind
   uint32_t isDirectory;        // 1 folder, 0 file
   uint32_t isDeleted;          // files: found deleted; FAT folders: deleted or inside a deleted one

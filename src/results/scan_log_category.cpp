@@ -21,6 +21,9 @@ namespace {
 constexpr size_t kRecordsPerBlock = 3032;
 constexpr size_t kMaxFilterBytes = 4096;
 
+// A failed read as ListByCategory reports it: never 1, which means success.
+int ListingError(int code) { return code == 1 ? err::kReadFault : code; }
+
 }  // namespace
 
 int ScanLogStore::ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out,
@@ -48,10 +51,13 @@ int ScanLogStore::ListByCategory(const std::string& filter, std::vector<FoundFil
       progress = s.listProgress;
       progressUser = s.listProgressUser;
     }
+    // The log is open, so its main file exists: failing to open or read it
+    // now is an error of the disk or the file, and a listing missing part
+    // of the records must not pass for a whole one.
     FileHandle file;
-    if (file.OpenReadOnly(mainPath) != 0) return 0;
+    if (int r = file.OpenReadOnly(mainPath); r != 0) return ListingError(r);
     uint64_t fileBytes = 0;
-    if (file.Size(fileBytes) != 0) return 0;
+    if (int r = file.Size(fileBytes); r != 0) return ListingError(r);
     const uint64_t wholeBytes = std::min(fileBytes, storedBytes);
     ::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -78,9 +84,10 @@ int ScanLogStore::ListByCategory(const std::string& filter, std::vector<FoundFil
         const int answer = progress(progressUser, static_cast<int>(offset * 100 / wholeBytes), 0);
         if (answer != 0) return answer;
       }
+      if (r != 0) return ListingError(r);
       // A file cut inside a record (shortened since it was opened) ends
       // the pass instead of asking for the same bytes forever.
-      if (r != 0 || got < wanted || records == 0) break;
+      if (got < wanted || records == 0) break;
     }
     for (const FoundFileRecord& record : buffered)
       if (category.Accepts(record)) out.push_back(record);

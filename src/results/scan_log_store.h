@@ -53,6 +53,10 @@ inline uint64_t DirectoryKey(uint32_t depth, uint32_t directoryId) {
 // year, month, day, hour without padding, minute padded to width 2 by a space.
 std::string MakeLogBaseName(const char* prefix, uint64_t volumeStart, const CivilTime& localTime);
 
+// Whether a ListByCategory result means the listing is not whole: a read
+// error or a cancel, as opposed to 1 (listed) and 0 (nothing to list).
+inline bool ListingFailed(int result) { return result != 0 && result != 1; }
+
 class ScanLogStore {
  public:
   static constexpr int kBufferCapacity = 69200;  // 200 records
@@ -87,7 +91,10 @@ class ScanLogStore {
   int CountFiles(uint64_t directoryKey, uint32_t& count, std::stop_token stop = {});
   // Folder records from the record's parent up to (not including) the root.
   int AncestorChain(const FoundFileRecord& record, std::vector<FoundFileRecord>& out);
-  // 1 when the main file could be read, else 0; err::kCancelled once stopped.
+  // 1 when the whole main file was read; 0 when no log is open; the error
+  // code when the main file could not be opened or read part-way (the
+  // records before the failure are appended); err::kCancelled once stopped,
+  // or a progress callback's non-zero answer. ListingFailed tells these apart.
   int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out,
                      std::stop_token stop = {});
   // Reads record `recordIndex` (1-based). 0, 87 or an OS error.

@@ -9,6 +9,7 @@
 #include "disk/sector_source.h"
 #include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
+#include "engines/fast_ext_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/errors.h"
@@ -42,7 +43,23 @@ std::string DeviceIdentity(const fs::path& device) {
   return id;
 }
 
-std::string NoEngineText(const std::string& what, int error, bool deep) {
+// The quick engine of a file system that no quick scan reads (EXT) only
+// opens the volume; its Scan would fail with err::kNotSupported. It is
+// refused as the volume is opened, where the user can be told what to do
+// instead, and the other partitions of a disk are still scanned.
+std::unique_ptr<IFileRecoveryParse> RefuseUnscannable(std::unique_ptr<IFileRecoveryParse> engine,
+                                                      int& error, bool& deepOnly) {
+  deepOnly = dynamic_cast<const CFastExtRecovery*>(engine.get()) != nullptr;
+  if (!deepOnly) return engine;
+  error = err::kNotSupported;
+  return nullptr;
+}
+
+std::string NoEngineText(const std::string& what, int error, bool deep, bool deepOnly = false) {
+  if (deepOnly)
+    return what + " holds an EXT file system, which a quick scan cannot read (" +
+           ErrorText(error) + "): it can only be deep-scanned, which searches it for files by "
+           "their content";
   if (deep && error == err::kInvalidParameter)
     return what + " cannot be opened for a deep scan: it is empty or too small to hold a file";
   if (error == err::kInvalidParameter)
@@ -169,21 +186,22 @@ int ScanSession::Open(const std::string& text, bool deep, std::string& message) 
     }
   }
   int error = 0;
+  bool deepOnly = false;
   const EngineContext context = Context({});
   const bool image = source_.kind == ScanSource::Kind::kImage;
-  auto engine = image ? EngineFactory::CreateEngineForImage(source_.path, volumeTag_, deep,
-                                                            &error, context)
-                      : EngineFactory::CreateEngineForPartition(source_.driveIndex,
-                                                                source_.startSector,
-                                                                source_.sectorCount, volumeTag_,
-                                                                deep, &error, context);
+  auto engine = RefuseUnscannable(
+      image ? EngineFactory::CreateEngineForImage(source_.path, volumeTag_, deep, &error, context)
+            : EngineFactory::CreateEngineForPartition(source_.driveIndex, source_.startSector,
+                                                      source_.sectorCount, volumeTag_, deep,
+                                                      &error, context),
+      error, deepOnly);
   if (engine)
     return AddVolume(0, image ? -1 : source_.driveIndex, source_.startSector,
                      source_.sectorCount, std::move(engine));
   // A whole disk seldom holds a file system itself: its partitions do.
   if (source_.wholeDisk && error == err::kInvalidParameter && !deep)
     return OpenPartitions(deep, error, message);
-  message = NoEngineText(text, error, deep);
+  message = NoEngineText(text, error, deep, deepOnly);
   return error != 0 ? error : err::kInvalidParameter;
 }
 
@@ -217,11 +235,14 @@ int ScanSession::OpenPartitions(bool deep, int firstError, std::string& message)
       continue;
     }
     int error = 0;
-    auto engine = EngineFactory::CreateEngineForPartition(driveIndex, entry.startSector,
-                                                          entry.sectorCount, volumeTag_, deep,
-                                                          &error, Context({}));
+    bool deepOnly = false;
+    auto engine = RefuseUnscannable(
+        EngineFactory::CreateEngineForPartition(driveIndex, entry.startSector, entry.sectorCount,
+                                                volumeTag_, deep, &error, Context({})),
+        error, deepOnly);
     if (!engine) {
-      notes_.push_back(NoEngineText("partition " + std::to_string(entry.number), error, deep));
+      notes_.push_back(NoEngineText("partition " + std::to_string(entry.number), error, deep,
+                                    deepOnly));
       continue;
     }
     AddVolume(entry.number, driveIndex, entry.startSector, entry.sectorCount, std::move(engine));

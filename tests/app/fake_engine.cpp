@@ -176,7 +176,7 @@ int FakeEngine::ListByCategory(const std::string& filter, std::vector<FoundFileR
     const FoundFileRecord record = Record(i);
     if (category.Accepts(record)) out.push_back(record);
   }
-  return 0;
+  return script_.listResult;
 }
 
 std::vector<int> FakeEngine::Accepted() {

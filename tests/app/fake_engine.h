@@ -39,6 +39,7 @@ struct FakeScript {
   std::vector<FakeReport> reports;
   int scanResult = 0;
   std::vector<FakeFile> files;
+  int listResult = 0;  // ListByCategory ends with this once it has listed the files
 };
 
 // Reads a fixture under tests/app/fixtures; fails the test when it cannot.

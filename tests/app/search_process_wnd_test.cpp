@@ -39,6 +39,27 @@ std::multiset<std::pair<uint16_t, std::string>> Names(const std::vector<FoundFil
   return names;
 }
 
+// A scan log that fails a read part-way: what was read is still sorted and
+// shown, and the window closes as failed, saying which listing is not whole.
+TEST(SearchProcessWnd, AListingThatFailsToReadClosesAsFailedAndSaysSo) {
+  FakeScript broken = LoadFakeScript("card_scan.json");
+  broken.listResult = err::kCrc;
+  FakeScanItem e('E', broken, 1ms, "/tmp/card.img");
+  FakeScanItem f('F', LoadFakeScript("card_scan.json"), 1ms);
+  std::string message;
+  e.Open(false, message);
+  f.Open(false, message);
+  QString failure;
+  Sorting sorted = Sort({Borrow(e), Borrow(f)}, BuildCategoryFilter({"jpg"}), [&](CSearchProcessWnd& window) {
+    QObject::connect(&window, &QDialog::finished, &window, [&] { failure = window.FailureText(); });
+  });
+  EXPECT_EQ(sorted.result, CProcessWnd::kFailed);
+  EXPECT_EQ(sorted.finishedSignals, 1);
+  EXPECT_EQ(Names(sorted.results).size(), 4u);
+  EXPECT_TRUE(failure.contains("is incomplete")) << failure.toStdString();
+  EXPECT_TRUE(failure.contains("Input/output error")) << failure.toStdString();
+}
+
 TEST(SearchProcessWnd, ListsEachScannedItemsFilesThatMatchTheFilter) {
   FakeScanItem e('E', LoadFakeScript("card_scan.json"), 1ms);
   FakeScanItem image(1001, LoadFakeScript("card_scan.json"), 1ms, "/tmp/card.img");

@@ -33,7 +33,8 @@ TEST(SessionWindows, ScanSortAndRecoverADeletedPhotoFromAFatImage) {
   ASSERT_TRUE(fat.Delete("song.mp3"));
 
   const QString imagePath = QString::fromStdString((folder / "card.img").string());
-  auto item = std::make_shared<SessionScanItem>(1001, imagePath.toStdString(), imagePath);
+  auto item = std::make_shared<SessionScanItem>(1001, imagePath.toStdString(), imagePath,
+                                                GetScanHistory(), DiskTable::System());
   ScanItems items = {item};
 
   auto scan = CScanProcessWnd::Create(items, CScanProcessWnd::kQuick, nullptr);

@@ -148,7 +148,8 @@ TEST(UDisksOpen, ADiskTheUserMayNotOpenIsScannedThroughTheDiskService) {
   InstalledOpener installed(bus.Address(), card);
 
   const QString path = QString::fromStdString(card.string());
-  auto item = std::make_shared<SessionScanItem>(1001, path.toStdString(), path);
+  auto item = std::make_shared<SessionScanItem>(1001, path.toStdString(), path, GetScanHistory(),
+                                                DiskTable::System());
   ScanItems items = {item};
   auto scan = CScanProcessWnd::Create(items, CScanProcessWnd::kQuick, nullptr);
   ASSERT_TRUE(scan);
@@ -206,7 +207,8 @@ TEST(UDisksOpen, WhenTheDiskServiceCannotHelpTheUserIsToldWhatToDo) {
     services.watchDevices = false;
     const QString path = QString::fromStdString(card.string());
     services.volumeItems = [&](const VolumeRecord& v) -> ScanItemPtr {
-      return std::make_shared<SessionScanItem>(v.letter, path.toStdString(), path);
+      return std::make_shared<SessionScanItem>(v.letter, path.toStdString(), path,
+                                                 GetScanHistory(), DiskTable::System());
     };
     QString error;
     auto window = CMainWnd::Create(&error, services);

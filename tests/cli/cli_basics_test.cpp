@@ -32,6 +32,26 @@ TEST(CliBasics, ProbeNamesTheFileSystemAndTheSize) {
   EXPECT_NE(out.find("40960 sectors of 512 bytes and 100 bytes more"), std::string::npos) << out;
 }
 
+// No quick scan reads EXT: asking for one says what to do instead and
+// leaves no scan folder behind; the deep scan of the same image runs.
+TEST(CliBasics, AnExtVolumeCanOnlyBeDeepScanned) {
+  TempDir dir;
+  const std::string image = (dir / "ext.img").string();
+  ASSERT_EQ(test::Run("truncate -s 8M " + Quote(image) +
+                      " && PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F " + Quote(image)),
+            0);
+  std::string out;
+  EXPECT_EQ(Cli("scan -q " + Quote(image), &out), 1) << out;
+  EXPECT_NE(out.find(image + " holds an EXT file system, which a quick scan cannot read "
+                             "(Operation not supported): it can only be deep-scanned"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("run the command again with --deep"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(dir / "ScanLog" / "1"));
+  EXPECT_EQ(Cli("scan -q --deep " + Quote(image), &out), 0) << out;
+  EXPECT_EQ(out.find("warning:"), std::string::npos) << out;
+}
+
 TEST(CliBasics, BadSourcesAndUsageGiveClearMessagesAndExitCodes) {
   TempDir dir;
   test::WriteBytes(dir / "empty.img", "");

@@ -9,6 +9,7 @@
 #include "session/scan_info.h"
 #include "session/session_fixture.h"
 #include "cli/cli_runner.h"
+#include "support/faulty_device.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -173,6 +174,63 @@ TEST(CliDamaged, APhotoOverwrittenByTextIsHiddenUnlessAskedFor) {
                 &out),
             0);
   EXPECT_NE(out.find("Recovered 2 files"), std::string::npos) << out;
+}
+
+// A kept scan whose log turns unreadable (the disk under the ScanLog folder
+// failing): every command that lists it says which log could not be read
+// and exits non-zero, instead of listing or recovering part of the files as
+// if that were all. The log's main file is swapped for one that fails reads
+// of its second sector with EIO; the deep scan's log is read through the
+// combined engine.
+TEST_F(CliScanFolders, AnUnreadableScanLogFailsListAndRecover) {
+  std::string out;
+  ASSERT_EQ(Cli("scan -q " + Quote(a_), &out), 0) << out;
+  ASSERT_EQ(Cli("scan -q --deep " + Quote(a_), &out), 0) << out;
+  std::vector<test::FaultyDevice> devices(2);
+  for (int n : {1, 2}) {
+    const fs::path folder = ScanLog() / std::to_string(n);
+    fs::path log = session::FindLogIn(folder);
+    if (n == 2) {
+      for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("Fast_") && !name.ends_with("_Relation") &&
+            !name.ends_with("_DirInfo"))
+          log = entry.path();
+      }
+    }
+    ASSERT_FALSE(log.empty()) << folder;
+    ASSERT_GT(fs::file_size(log), 512u) << log;
+    const fs::path bytes = dir_ / ("log" + std::to_string(n) + ".bytes");
+    fs::copy_file(log, bytes);
+    std::string why;
+    if (!devices[n - 1].CreateFile(bytes, {{1, 1}}, why)) GTEST_SKIP() << why;
+    fs::remove(log);
+    fs::create_symlink(devices[n - 1].path(), log);
+  }
+  const fs::path quickLog = session::FindLogIn(ScanLog() / "1");
+  struct Case {
+    std::string args;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"list " + Quote(a_) + " --log 1 --category document,others", "Input/output error"},
+      {"list " + Quote(a_) + " --log 1", "Input/output error"},
+      {"recover " + Quote(a_) + " --log 1 --out " + Quote((dir_ / "q").string()),
+       "not every found file was recovered"},
+      {"list " + Quote(a_) + " --log 2 --category document,others", "Input/output error"},
+      {"recover " + Quote(a_) + " --log 2 --out " + Quote((dir_ / "d").string()),
+       "not every found file was recovered"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Cli(c.args + " -q", &out), 1) << c.args << "\n" << out;
+    EXPECT_NE(out.find("quillmark-cli: cannot read the scan log"), std::string::npos)
+        << c.args << "\n" << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << c.args << "\n" << out;
+  }
+  EXPECT_EQ(Cli("list " + Quote(a_) + " --log 1 --category document,others", &out), 1);
+  EXPECT_NE(out.find("cannot read the scan log " + quickLog.string() + ": Input/output error"),
+            std::string::npos)
+      << out;
 }
 
 TEST(TerminalSafe, NamesFromTheDiskCannotDriveTheTerminal) {

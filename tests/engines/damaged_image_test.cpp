@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "engines/engine_test_context.h"
 #include "engines/engine_factory.h"
 #include "results/scan_history.h"
 #include "support/test_support.h"
@@ -36,7 +37,8 @@ void Corrupt(const fs::path& image, uint64_t regionStart, uint64_t regionBytes, 
 // records were visited.
 size_t Exercise(const fs::path& image, const fs::path& destination) {
   GetScanHistory().StartNewScanFolder();
-  auto engine = EngineFactory::CreateEngineForImage(image.string(), 3, false);
+  auto engine = EngineFactory::CreateEngineForImage(image.string(), 3, false,
+      nullptr, test::TestContext());
   if (!engine) return 0;
   engine->Scan(nullptr);
   size_t visited = 0;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/engine_test_context.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "fat_test_image.h"
 #include "platform/errors.h"
@@ -106,6 +107,7 @@ TEST_F(FatDamagedVolume, ClearedFat32HighWordIsGuessedFromTheSignature) {
     image.Save();
   }
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   const auto all = ScanImage(engine, b.image());
   const Found* photo = Find(all, "!.jpg");
   ASSERT_NE(photo, nullptr) << ::testing::PrintToString(Paths(all));
@@ -140,6 +142,7 @@ TEST_P(FatDeletedFolders, InheritedDeletionLiveFilesAndLostDotEntries) {
     image.Save();
   }
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   const auto all = ScanImage(engine, b.image());
   EXPECT_EQ(Paths(all), (std::vector<std::string>{"!onedir", "!onedir/keep.txt"}));
   ASSERT_EQ(all.size(), 2u);
@@ -160,6 +163,7 @@ TEST_F(FatDamagedVolume, LongestLongNamesAndADamagedRunOfPieces) {
   ASSERT_TRUE(b.Delete("names/After File.txt"));
   {
     CFastFatRecovery engine;
+    engine.SetContext(test::TestContext());
     const auto all = ScanImage(engine, b.image());
     EXPECT_NE(Find(all, "names/" + longest), nullptr) << ::testing::PrintToString(Paths(all));
     EXPECT_NE(Find(all, "names/After File.txt"), nullptr);
@@ -176,6 +180,7 @@ TEST_F(FatDamagedVolume, LongestLongNamesAndADamagedRunOfPieces) {
     image.Save();
   }
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   const auto all = ScanImage(engine, b.image());
   EXPECT_NE(Find(all, "names/After File.txt"), nullptr) << ::testing::PrintToString(Paths(all));
 }
@@ -211,6 +216,7 @@ TEST_F(FatDamagedVolume, LoopingAndRunawayChainsEndPromptly) {
     image.Save();
   }
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   const auto started = std::chrono::steady_clock::now();
   const auto all = ScanImage(engine, b.image());
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
@@ -231,6 +237,7 @@ TEST_F(FatDamagedVolume, CancelStopsTheScanAndKeepsTheLog) {
   ASSERT_TRUE(b.Create());
   ASSERT_TRUE(b.AddFile("X.TXT", "x"));
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(b.image().string(), 1), 0);
   int calls = 0;
   auto cancel = [](void* user, int, int, int64_t, uint64_t, uint64_t, uint64_t, int) {
@@ -262,6 +269,7 @@ TEST_P(FatFreeSpace, ExtentsFollowTheAllocationMap) {
   ASSERT_EQ(cCluster, bCluster + 2);
 
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(b.image().string(), 1), 0);
   ASSERT_EQ(engine.BuildClusterBitmap(), 0);
   const FatGeometry& g = engine.volume().geometry();
@@ -343,6 +351,7 @@ TEST_F(FatDamagedVolume, TruncatedImageOpensOrFailsCleanly) {
   // Keep the boot sector and part of the first FAT only.
   fs::resize_file(b.image(), 64 * 1024);
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(b.image().string(), 1), 0);
   // The root directory lies past the end: the scan fails instead of
   // reporting an empty volume.
@@ -350,6 +359,7 @@ TEST_F(FatDamagedVolume, TruncatedImageOpensOrFailsCleanly) {
   EXPECT_EQ(engine.RecordCount(), 0u);
   fs::resize_file(b.image(), 100);
   CFastFatRecovery tooShort;
+  tooShort.SetContext(test::TestContext());
   EXPECT_NE(tooShort.OpenImage(b.image().string(), 1), 0);
 }
 
@@ -375,6 +385,7 @@ TEST_F(FatDamagedVolume, RootClusterZeroIsReportedWithTheWayOn) {
     image.Save();
   }
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   GetScanHistory().Load(ScanLogFolder());
   GetScanHistory().StartNewScanFolder();
   ASSERT_EQ(engine.OpenImage(b.image().string(), 1), 0);
@@ -398,6 +409,7 @@ TEST_F(FatDamagedVolume, ImageCutShortSaysHowMuchIsMissing) {
   for (int i = 0; i < 4; ++i) ASSERT_TRUE(b.Delete("F" + std::to_string(i) + ".TXT"));
   fs::resize_file(b.image(), 300 * 1024);
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   const auto all = ScanImage(engine, b.image());
   EXPECT_EQ(all.size(), 4u) << ::testing::PrintToString(Paths(all));
   const std::string text = WarningText(engine);
@@ -410,6 +422,7 @@ TEST_F(FatDamagedVolume, ImageCutShortSaysHowMuchIsMissing) {
   FatImageBuilder whole(dir_ / "whole.img", 16, 16384, 4);
   ASSERT_TRUE(whole.Create());
   CFastFatRecovery intact;
+  intact.SetContext(test::TestContext());
   ScanImage(intact, whole.image());
   EXPECT_TRUE(intact.ScanWarnings().empty()) << WarningText(intact);
 }

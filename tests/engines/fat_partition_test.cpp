@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/engine_test_context.h"
 #include "engines/extraction/destination_names.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "platform/disk_table.h"
@@ -38,6 +39,7 @@ TEST(FatPartition, ScanRecoverAndPreviewAtAPartitionOffset) {
   GetScanHistory().Load(ScanLogFolder());
   GetScanHistory().StartNewScanFolder();
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenDisk(0, kStart, sectors, 'E'), 0);
   // A second open of an open engine changes nothing.
   EXPECT_EQ(engine.OpenDisk(5, 0, 0, 'F'), 0);

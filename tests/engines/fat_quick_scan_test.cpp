@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/engine_test_context.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "fat_test_image.h"
 #include "platform/errors.h"
@@ -177,6 +178,7 @@ TEST_P(FatQuickScan, FindsWhatFlsListsAndRecoversTheOriginals) {
   GetScanHistory().Load(ScanLogFolder());
   GetScanHistory().StartNewScanFolder();
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(b.image().string(), 7), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);
   const std::vector<Found> all = ListAll(engine);

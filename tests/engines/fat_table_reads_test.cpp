@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "engines/engine_test_context.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/fat/fat_volume.h"
 #include "fat_test_image.h"
@@ -115,6 +116,7 @@ TEST_F(FatTableReads, ScatteredRecoveryReadsAboutWhatItWrites) {
   GetScanHistory().Load(ScanLogFolder());
   GetScanHistory().StartNewScanFolder();
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(b.image().string(), 1), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);
   std::vector<FoundFileRecord> files;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/engine_test_context.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/errors.h"
 #include "platform/user_folders.h"
@@ -113,12 +114,14 @@ TEST_F(NtfsDamagedVolume, DamageToTheMftOrTheImageIsSaid) {
     const fs::path image = dir_ / (std::string(c.what) + ".img");
     WriteBytes(image, bytes);
     CFastNtfsRecovery engine;
+    engine.SetContext(test::TestContext());
     ASSERT_EQ(engine.OpenImage(image.string(), 1), 0) << c.what;
     EXPECT_EQ(engine.Scan(nullptr), c.scanResult) << c.what;
     const std::string text = WarningText(engine);
     for (const char* part : c.said) EXPECT_NE(text.find(part), std::string::npos) << c.what << ": " << text;
   }
   CFastNtfsRecovery intact;
+  intact.SetContext(test::TestContext());
   ASSERT_EQ(intact.OpenImage(b.image().string(), 1), 0);
   EXPECT_EQ(intact.Scan(nullptr), 0);
   EXPECT_TRUE(intact.ScanWarnings().empty()) << WarningText(intact);
@@ -223,6 +226,7 @@ TEST_F(NtfsDamagedVolume, FoldersThatAreEachOthersParentEndUpUnderALostFolder) {
   WriteBytes(b.image(), bytes);
 
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(b.image().string(), 1), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);
   const Reach r = WalkFromRoot(engine);

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "engines/engine_test_context.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "ntfs_fixture.h"
 #include "platform/errors.h"
@@ -89,6 +90,7 @@ TEST(NtfsHandBuiltScan, RecordParserAndFolderChains) {
   v.Put(27, Named(27, 0, 11, u"in-extend.txt"));
 
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(v.Write(dir).string(), 3), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);
 
@@ -159,6 +161,7 @@ TEST(NtfsHandBuiltScan, RecordParserAndFolderChains) {
 
   // A stored log opened by name answers like the scan that wrote it.
   CFastNtfsRecovery reopened;
+  reopened.SetContext(test::TestContext());
   ASSERT_EQ(reopened.OpenImage((dir / "hand.img").string(), 3), 0);
   ASSERT_EQ(reopened.Scan(engine.log()->MainPath().filename().c_str()), 0);
   EXPECT_EQ(reopened.RecordCount(), engine.RecordCount());

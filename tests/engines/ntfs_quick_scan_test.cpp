@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "engines/engine_test_context.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"
@@ -223,6 +224,7 @@ std::map<std::string, std::string>* NtfsQuickScan::originals_ = nullptr;
 
 TEST_F(NtfsQuickScan, FindsEveryDeletedFileTheSleuthKitLists) {
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   Scan(engine);
   const auto fls = FlsDeletedFiles(*image_);
   ASSERT_GE(fls.size(), 25u);  // the scenario's files and the fillers whose records stayed free
@@ -238,6 +240,7 @@ TEST_F(NtfsQuickScan, FindsEveryDeletedFileTheSleuthKitLists) {
 
 TEST_F(NtfsQuickScan, RecordsCarryTheFieldsOfTheVolume) {
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   Scan(engine);
   for (const Found& f : all_) {
     EXPECT_EQ(Copy(f.record.volumeLetter), kTag);
@@ -287,6 +290,7 @@ TEST_F(NtfsQuickScan, RecordsCarryTheFieldsOfTheVolume) {
 
 TEST_F(NtfsQuickScan, FileOfAReusedFolderLandsInALostFolder) {
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   Scan(engine);
   const Found* orphan = nullptr;
   for (const Found& f : all_)
@@ -305,6 +309,7 @@ TEST_F(NtfsQuickScan, FileOfAReusedFolderLandsInALostFolder) {
 
 TEST_F(NtfsQuickScan, RecoveredBytesEqualTheOriginalsAndIcat) {
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   Scan(engine);
   const fs::path out = dir_->path() / "recovered";
   int compared = 0;
@@ -354,6 +359,7 @@ TEST_F(NtfsQuickScan, RecoveredBytesEqualTheOriginalsAndIcat) {
 
 TEST_F(NtfsQuickScan, ParentFoldersAreReadOncePerScan) {
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   Scan(engine);
   // 20 deleted fillers share one folder, the tree three: each folder on a
   // chain is read once, not once per file.
@@ -364,6 +370,7 @@ int CancelAtOnce(void*, int, int, int64_t, uint64_t, uint64_t, uint64_t, int) { 
 
 TEST_F(NtfsQuickScan, CancelledScanReturnsTheCodeAndWritesNoFolders) {
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(image_->string(), kTag), 0);
   engine.SetCallbacks(CancelAtOnce, nullptr, nullptr, 100);
   EXPECT_EQ(engine.Scan(nullptr), err::kCancelled);
@@ -382,6 +389,7 @@ struct ProgressLog {
 
 TEST_F(NtfsQuickScan, ProgressRisesToOneHundred) {
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   ProgressLog progress;
   ASSERT_EQ(engine.OpenImage(image_->string(), kTag), 0);
   engine.SetCallbacks(ProgressLog::Record, nullptr, &progress, 100);
@@ -393,6 +401,7 @@ TEST_F(NtfsQuickScan, ProgressRisesToOneHundred) {
 
 TEST_F(NtfsQuickScan, FreeExtentsComeFromTheAllocationBitmap) {
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   Scan(engine);
   ASSERT_EQ(engine.BuildClusterBitmap(), 0);
   // big.bin was deleted: its clusters are free. keep.txt's record and the
@@ -440,6 +449,7 @@ TEST_F(NtfsQuickScan, VolumeInsideADiskIsReadAtItsOffset) {
   ::setenv("QUILLMARK_DISKS", disk.c_str(), 1);
   DiskTable::System().Reload();
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenDisk(0, 2048, 64 * 2048, kTag), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);
   EXPECT_EQ(engine.log()->MainPath().filename().string().rfind("Fast_2048_", 0), 0u);
@@ -457,6 +467,7 @@ TEST_F(NtfsQuickScan, GarbageMftEndsPromptly) {
   // Overwrite the $MFT with random bytes, and in a second image point the
   // boot sector's $MFT cluster past the end of the volume.
   CFastNtfsRecovery probe;
+  probe.SetContext(test::TestContext());
   ASSERT_EQ(probe.OpenImage(image_->string(), kTag), 0);
   const uint64_t mftByte = probe.volume().geometry().mftStartSector * 512;
   std::string bytes = ReadBytes(*image_);
@@ -472,6 +483,7 @@ TEST_F(NtfsQuickScan, GarbageMftEndsPromptly) {
 
   for (const fs::path& image : {garbage, away}) {
     CFastNtfsRecovery engine;
+    engine.SetContext(test::TestContext());
     ASSERT_EQ(engine.OpenImage(image.string(), kTag), 0) << image;
     const auto start = std::chrono::steady_clock::now();
     const int rc = engine.Scan(nullptr);
@@ -490,6 +502,9 @@ TEST(NtfsQuickScanOpen, RefusesWhatIsNotAnNtfsVolume) {
   const fs::path tiny = dir / "tiny.img";
   WriteBytes(tiny, "NTFS");
   CFastNtfsRecovery a, b, c;
+  a.SetContext(test::TestContext());
+  b.SetContext(test::TestContext());
+  c.SetContext(test::TestContext());
   EXPECT_EQ(a.OpenImage(zeros.string(), 1), err::kInvalidData);
   EXPECT_NE(b.OpenImage(tiny.string(), 1), 0);
   EXPECT_EQ(c.OpenImage((dir / "missing.img").string(), 1), err::kFileNotFound);
@@ -514,6 +529,7 @@ TEST(NtfsQuickScan4k, FourKibSectorVolume) {
   ASSERT_TRUE(b.Unmount());
 
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(image.string(), kTag), 0);
   EXPECT_EQ(engine.volume().geometry().recordSize, 4096);
   EXPECT_EQ(engine.volume().geometry().bytesPerSector, 4096);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/engine_test_context.h"
 #include "disk/partitions/crc32.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
@@ -143,6 +144,7 @@ TEST(DeletedPhotoContent, FatKeepsEveryPictureOpeningAndHidesOverwrittenOnes) {
   GetScanHistory().Load(ScanLogFolder());
   GetScanHistory().StartNewScanFolder();
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(b.image().string(), 3), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);
   ExpectIntactAndRecovered(engine, RootChildren(engine), photos, dir / "out");
@@ -173,6 +175,7 @@ TEST(DeletedPhotoContent, NtfsKeepsEveryPictureOpening) {
   ASSERT_TRUE(b.Unmount());
 
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(b.image().string(), 3), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);
   ExpectIntactAndRecovered(engine, RootChildren(engine), photos, dir / "out");

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/engine_test_context.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/errors.h"
@@ -126,6 +127,7 @@ class UnreadableFat : public ::testing::Test {
 
 TEST_F(UnreadableFat, ABadDirectoryBlockCostsOnlyTheEntriesInIt) {
   CFastFatRecovery clean;
+  clean.SetContext(test::TestContext());
   const std::vector<FoundFileRecord> all = Scan(clean, image_);
   ASSERT_EQ(all.size(), rootNames_.size() + subNames_.size() + 1);
   EXPECT_TRUE(clean.ScanWarnings().empty());
@@ -146,6 +148,7 @@ TEST_F(UnreadableFat, ABadDirectoryBlockCostsOnlyTheEntriesInIt) {
     ASSERT_GT(expected.size(), all.size() - 17);
 
     CFastFatRecovery engine;
+    engine.SetContext(test::TestContext());
     EXPECT_EQ(Names(Scan(engine, image_, {bad})), expected);
     const std::vector<std::string> warnings = engine.ScanWarnings();
     ASSERT_EQ(warnings.size(), 1u);
@@ -157,6 +160,7 @@ TEST_F(UnreadableFat, ABadDirectoryBlockCostsOnlyTheEntriesInIt) {
 
 TEST_F(UnreadableFat, ARecoveryWritesWhatItCanReadAndReportsTheRest) {
   CFastFatRecovery engine;
+  engine.SetContext(test::TestContext());
   const uint64_t badSector = SectorHolding(image_, big_.substr(2048, 64));
   const std::vector<FoundFileRecord> all = Scan(engine, image_, {badSector});
   const FoundFileRecord* big = Named(all, "!ig.bin");
@@ -193,12 +197,14 @@ TEST(UnreadableNtfs, ABadMftRecordIsSkippedAndBadContentIsZeros) {
   ASSERT_TRUE(ntfs.Unmount());
 
   CFastNtfsRecovery clean;
+  clean.SetContext(test::TestContext());
   const std::vector<FoundFileRecord> all = Scan(clean, ntfs.image());
   ASSERT_EQ(all.size(), 6u);
   const FoundFileRecord* victim = Named(all, "file2.bin");
   ASSERT_NE(victim, nullptr);
 
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   const uint64_t badContent = SectorHolding(ntfs.image(), contents[4].substr(5000, 64));
   const std::vector<FoundFileRecord> found =
       Scan(engine, ntfs.image(), {victim->anchorSector, badContent});

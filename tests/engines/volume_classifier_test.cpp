@@ -1,3 +1,4 @@
+#include "engines/engine_test_context.h"
 #include "engines/volume_classifier.h"
 
 #include <gtest/gtest.h>
@@ -122,7 +123,8 @@ TEST(VolumeClassifier, NtfsOfEveryClusterSize) {
     EXPECT_EQ(ClassifyVolume(reinterpret_cast<const uint8_t*>(head.data()), head.size()),
               VolumeKind::kNtfs);
     int error = -1;
-    EXPECT_NE(EngineFactory::CreateEngineForImage(image.string(), 1, false, &error), nullptr);
+    EXPECT_NE(EngineFactory::CreateEngineForImage(image.string(), 1, false,
+        &error, test::TestContext()), nullptr);
     EXPECT_EQ(error, 0);
   }
 }

@@ -13,6 +13,7 @@
 #include "results/result_tree.h"
 #include "results/scan_log_store.h"
 #include "store_fixture.h"
+#include "support/faulty_device.h"
 
 namespace qm::test {
 namespace {
@@ -382,6 +383,26 @@ TEST_F(ScanLogStoreTest, ListByCategoryEndsOnAMainFileCutInsideARecord) {
   std::vector<FoundFileRecord> out;
   EXPECT_EQ(store.ListByCategory(BuildCategoryFilter({"jpg"}), out), 1);
   EXPECT_EQ(Names(out), (std::vector<std::string>{"p0.jpg", "p1.jpg"}));
+}
+
+// The main file fails a read part-way (a bad sector of the disk the scan
+// log lies on): the listing ends with the system's error, not with 1 as if
+// it had read every record.
+TEST_F(ScanLogStoreTest, ListByCategoryReportsAReadErrorOfTheMainFile) {
+  ScanLogStore store;
+  ASSERT_EQ(Open(store), 0);
+  for (int i = 0; i < 4; ++i) AddFiled(store, kRoot, {"p" + std::to_string(i) + ".jpg"});
+  ASSERT_EQ(store.FlushScanLog(), 0);
+  const fs::path bytes = temp_.path() / "main.bytes";
+  fs::copy_file(Main(), bytes);
+  test::FaultyDevice device;
+  std::string why;
+  if (!device.CreateFile(bytes, {{1, 1}}, why)) GTEST_SKIP() << why;
+  // The listing opens the main file by its name; the store keeps its own.
+  fs::remove(Main());
+  fs::create_symlink(device.path(), Main());
+  std::vector<FoundFileRecord> out;
+  EXPECT_EQ(store.ListByCategory(BuildCategoryFilter({"jpg"}), out), err::kCrc);
 }
 
 TEST_F(ScanLogStoreTest, RefusesBaseNamesThatAreNotPlainFileNames) {

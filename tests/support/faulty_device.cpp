@@ -29,13 +29,22 @@ bool FaultyDevice::Create(const std::filesystem::path& image, const std::vector<
   }
   std::string mappedWhy;
   if (CreateMapped(image, bad, mappedWhy)) return true;
-  if (CreateServed(image, bad, why)) return true;
+  if (CreateServed(image, bad, false, why)) return true;
   why = mappedWhy + "; " + why;
   return false;
 }
 
+bool FaultyDevice::CreateFile(const std::filesystem::path& image, const std::vector<Range>& bad,
+                              std::string& why) {
+  if (::geteuid() != 0) {
+    why = "needs root";
+    return false;
+  }
+  return CreateServed(image, bad, true, why);
+}
+
 bool FaultyDevice::CreateServed(const std::filesystem::path& image, const std::vector<Range>& bad,
-                                std::string& why) {
+                                bool openForWriting, std::string& why) {
   const std::string tool = QUILLMARK_FAULTY_FS_PATH;
   if (tool.empty() || !std::filesystem::exists("/dev/fuse")) {
     why = "FUSE is not available here (needs /dev/fuse and libfuse3-dev at build time)";
@@ -47,7 +56,10 @@ bool FaultyDevice::CreateServed(const std::filesystem::path& image, const std::v
     return false;
   }
   mountPoint_ = pattern;
-  std::vector<std::string> args = {tool, image.string(), mountPoint_};
+  std::vector<std::string> args = {tool};
+  if (openForWriting) args.push_back("--open-for-writing");
+  args.push_back(image.string());
+  args.push_back(mountPoint_);
   for (const Range& r : bad) args.push_back(std::to_string(r.first) + ":" + std::to_string(r.count));
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());

@@ -29,6 +29,11 @@ class FaultyDevice {
 
   // False with `why` set when the machine cannot make one.
   bool Create(const std::filesystem::path& image, const std::vector<Range>& bad, std::string& why);
+  // Always a regular file served through FUSE (never a block device), which
+  // may also be opened for writing, though every write fails: a stand-in
+  // for a program's own file (a scan log) on a failing disk.
+  bool CreateFile(const std::filesystem::path& image, const std::vector<Range>& bad,
+                  std::string& why);
   // The device or file to read, like an image file.
   const std::string& path() const { return path_; }
 
@@ -36,7 +41,7 @@ class FaultyDevice {
   bool CreateMapped(const std::filesystem::path& image, const std::vector<Range>& bad,
                     std::string& why);
   bool CreateServed(const std::filesystem::path& image, const std::vector<Range>& bad,
-                    std::string& why);
+                    bool openForWriting, std::string& why);
 
   std::string loop_;
   std::string name_;

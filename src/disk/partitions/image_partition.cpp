@@ -66,10 +66,5 @@ int AddPartitionedImage(DiskTable& table, const std::string& image, int& driveIn
   return err::kSuccess;
 }
 
-int ResolveImagePartition(const std::string& image, int number, int& driveIndex,
-                          uint64_t& startSector, uint64_t& sectorCount, std::string* reason) {
-  return ResolveImagePartition(DiskTable::System(), image, number, driveIndex, startSector,
-                               sectorCount, reason);
-}
 
 }  // namespace qm

@@ -27,9 +27,4 @@ int ResolveImagePartition(DiskTable& table, const std::string& image, int number
 int AddPartitionedImage(DiskTable& table, const std::string& image, int& driveIndex,
                         std::string* reason = nullptr);
 
-// The same on DiskTable::System().
-int ResolveImagePartition(const std::string& image, int number, int& driveIndex,
-                          uint64_t& startSector, uint64_t& sectorCount,
-                          std::string* reason = nullptr);
-
 }  // namespace qm

@@ -38,8 +38,7 @@ class VolumeEnumerator {
 
   // `root` stands for "/" when reading sysfs, /dev, /proc/self/mountinfo,
   // /run/udev and mount points, so that tests can run on a fake tree.
-  explicit VolumeEnumerator(DiskTable& table = DiskTable::System(),
-                            std::filesystem::path root = "/");
+  explicit VolumeEnumerator(DiskTable& table, std::filesystem::path root = "/");
 
   // Rebuilds the lists. 1 on success; 0 when the mount table cannot be read
   // (the lists are then empty).

@@ -38,10 +38,11 @@ class CFileTypeRecovery : public ScanLogEngine {
   int OpenImage(const std::string& imagePath, uint16_t volumeLetter) override;
   int OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
                uint16_t volumeLetter) override;
-  // Carving is driven by the deep pass; there is nothing to scan here.
-  int Scan(const char*) override { return 0; }
-  int NextFreeExtent(uint64_t*, uint64_t*) override { return 0; }
-  int BuildClusterBitmap() override { return 0; }
+  // Carving is driven by the deep pass; it has no scan of its own and no
+  // map of free clusters.
+  int Scan(const char*) override { return err::kNotSupported; }
+  int NextFreeExtent(uint64_t*, uint64_t*) override { return err::kNotSupported; }
+  int BuildClusterBitmap() override { return err::kNotSupported; }
   uint32_t RootId() const override { return 0; }
 
   // Re-opens the carving log `logName` (a base name in the context's scan
@@ -95,7 +96,7 @@ class CFileTypeRecovery : public ScanLogEngine {
   int LoadEarlierRecords(uint64_t resumeSector);
   int ReadFileContent(const FoundFileRecord& record, const ContentSink& sink) override;
 
-  uint16_t volumeLetter_ = 0;
+  uint16_t volumeLetter_ = 0;  // the caller's tag for records, not a drive letter
   uint64_t volumeStart_ = 0;
   uint64_t volumeSectors_ = 0;
   uint32_t sectorSize_ = 512;

@@ -46,9 +46,11 @@ class DeepFileSystemEngine : public ScanLogEngine {
   // The source file contents are read from.
   virtual const SectorSource& ContentSource() const = 0;
 
-  int Scan(const char*) override { return 0; }
-  int NextFreeExtent(uint64_t*, uint64_t*) override { return 0; }
-  int BuildClusterBitmap() override { return 0; }
+  // Driven by the deep pass (BeginDeepScan and the sector calls above);
+  // they have no scan of their own and keep no map of free clusters.
+  int Scan(const char*) override { return err::kNotSupported; }
+  int NextFreeExtent(uint64_t*, uint64_t*) override { return err::kNotSupported; }
+  int BuildClusterBitmap() override { return err::kNotSupported; }
 };
 
 }  // namespace qm

@@ -47,9 +47,6 @@ CProfessionalRecovery::~CProfessionalRecovery() {
   fatDeep_.reset();
 }
 
-ScanHistory& CProfessionalRecovery::History() const {
-  return context_.history ? *context_.history : GetScanHistory();
-}
 
 void CProfessionalRecovery::SetContext(const EngineContext& context) {
   context_ = context;
@@ -88,6 +85,8 @@ std::vector<IFileRecoveryParse*> CProfessionalRecovery::Engines() const {
 
 int CProfessionalRecovery::OpenImage(const std::string& imagePath, uint16_t volumeLetter) {
   if (open_) return err::kSuccess;
+  // Where an interrupted scan of this volume stopped is asked right away.
+  if (context_.history == nullptr) return err::kInvalidParameter;
   if (int rc = source_.OpenImageSource(imagePath); rc != 0) return rc;
   std::error_code ec;
   const fs::path absolute = fs::absolute(imagePath, ec);
@@ -99,7 +98,7 @@ int CProfessionalRecovery::OpenImage(const std::string& imagePath, uint16_t volu
   volumeBytes_ = volumeSectors_ * sectorSize_;
   volumeLetter_ = volumeLetter;
   HistoryEntry found{};
-  resumeFound_ = History().FindHistoryForImage(imagePath_, &found);
+  resumeFound_ = context_.history->FindHistoryForImage(imagePath_, &found);
   if (resumeFound_) historyEntry_ = found;
   resume_ = ResumeAvailable();
   int error = 0;
@@ -113,6 +112,7 @@ int CProfessionalRecovery::OpenImage(const std::string& imagePath, uint16_t volu
 int CProfessionalRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64_t sectorCount,
                                     uint16_t volumeLetter) {
   if (open_) return err::kSuccess;
+  if (context_.history == nullptr) return err::kInvalidParameter;
   if (int rc = source_.OpenPhysicalDriveSource(Disks(), driveIndex); rc != 0) return rc;
   sectorSize_ = source_.info().sectorSize ? source_.info().sectorSize : 512;
   driveIndex_ = driveIndex;
@@ -127,7 +127,7 @@ int CProfessionalRecovery::OpenDisk(int driveIndex, uint64_t startSector, uint64
   volumeBytes_ = volumeSectors_ * sectorSize_;
   volumeLetter_ = volumeLetter;
   HistoryEntry found{};
-  resumeFound_ = History().FindHistoryForVolume(driveIndex, startSector, volumeSectors_,
+  resumeFound_ = context_.history->FindHistoryForVolume(driveIndex, startSector, volumeSectors_,
                                                 volumeBytes_, &found);
   if (resumeFound_) historyEntry_ = found;
   resume_ = ResumeAvailable();
@@ -178,8 +178,11 @@ IFileRecoveryParse* CProfessionalRecovery::OwnerOf(uint32_t engineKind) const {
 }
 
 // Rebuilt whenever an engine has written records since the last build, so a
-// listing during the scan sees the files found so far.
-std::shared_ptr<const CarvedDuplicates> CProfessionalRecovery::Duplicates() {
+// listing during the scan sees the files found so far. An index built from
+// a log that could not be read whole is not kept: carved copies of the
+// files it missed would pass for files of their own.
+std::shared_ptr<const CarvedDuplicates> CProfessionalRecovery::Duplicates(int& error) {
+  error = err::kSuccess;
   uint64_t records = 0;
   for (IFileRecoveryParse* e : FileSystemEngines())
     records += e->RecordCount();
@@ -189,7 +192,10 @@ std::shared_ptr<const CarvedDuplicates> CProfessionalRecovery::Duplicates() {
   const std::string filter = CarvableExtensionsFilter();
   for (IFileRecoveryParse* e : FileSystemEngines()) {
     std::vector<FoundFileRecord> found;
-    e->ListByCategory(filter, found);
+    if (const int rc = e->ListByCategory(filter, found); ListingFailed(rc)) {
+      error = rc;
+      return nullptr;
+    }
     for (const FoundFileRecord& r : found) index->Add(r, source_, sectorSize_);
   }
   duplicates_ = index;
@@ -199,7 +205,9 @@ std::shared_ptr<const CarvedDuplicates> CProfessionalRecovery::Duplicates() {
 
 int CProfessionalRecovery::CarvedListing(std::vector<FoundFileRecord>& carved,
                                          std::vector<FoundFileRecord>& out) {
-  const auto duplicates = Duplicates();
+  int error = err::kSuccess;
+  const auto duplicates = Duplicates(error);
+  if (!duplicates) return error;
   for (const FoundFileRecord& r : carved)
     if (!duplicates->IsDuplicate(r)) out.push_back(r);
   return err::kSuccess;
@@ -219,7 +227,7 @@ int CProfessionalRecovery::ListChildren(const FoundFileRecord* folder, uint32_t 
   }
   std::vector<FoundFileRecord> carved;
   if (int rc = carving_->ListChildren(nullptr, 0, carved); rc != 0) return rc;
-  CarvedListing(carved, out);
+  if (int rc = CarvedListing(carved, out); rc != 0) return rc;
   SortForListing(out);
   return err::kSuccess;
 }
@@ -244,7 +252,7 @@ int CProfessionalRecovery::CountFiles(const FoundFileRecord* folder, uint32_t de
   // not counted twice.
   std::vector<FoundFileRecord> carved, kept;
   if (int rc = carving_->ListChildren(nullptr, 0, carved); rc != 0) return rc;
-  CarvedListing(carved, kept);
+  if (int rc = CarvedListing(carved, kept); rc != 0) return rc;
   total += kept.size();
   *count = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
   return err::kSuccess;
@@ -294,12 +302,14 @@ int CProfessionalRecovery::SetListProgress(ListProgressFn callback, void* user) 
 
 int CProfessionalRecovery::ListByCategory(const std::string& filter,
                                           std::vector<FoundFileRecord>& out) {
+  // A log that cannot be read whole ends the listing with its error, as
+  // the store's own listing does.
   for (IFileRecoveryParse* e : FileSystemEngines()) {
-    if (int rc = e->ListByCategory(filter, out); rc < 0) return rc;
+    if (int rc = e->ListByCategory(filter, out); ListingFailed(rc)) return rc;
   }
   std::vector<FoundFileRecord> carved;
-  if (int rc = carving_->ListByCategory(filter, carved); rc < 0) return rc;
-  CarvedListing(carved, out);
+  if (int rc = carving_->ListByCategory(filter, carved); ListingFailed(rc)) return rc;
+  if (int rc = CarvedListing(carved, out); rc != 0) return rc;
   SortForListing(out);
   return 1;
 }

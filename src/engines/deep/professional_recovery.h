@@ -55,10 +55,12 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   int GetFullPath(const FoundFileRecord& record, std::string& path) override;
   int RecoverItem(const FoundFileRecord& record, const std::string& destination,
                   int baseSeparators) override;
-  int NextFreeExtent(uint64_t*, uint64_t*) override { return 0; }
+  // The deep pass finds free space through the quick engine's map; the
+  // combined engine keeps none of its own.
+  int NextFreeExtent(uint64_t*, uint64_t*) override { return err::kNotSupported; }
   int SetListProgress(ListProgressFn callback, void* user) override;
   int ListByCategory(const std::string& filter, std::vector<FoundFileRecord>& out) override;
-  int BuildClusterBitmap() override { return 0; }
+  int BuildClusterBitmap() override { return err::kNotSupported; }
   int ExtractForPreview(const FoundFileRecord& record, std::string& outPath, uint8_t* buffer,
                         uint32_t* bufferSize, PreviewProgressFn progress, void* user) override;
   void SetContext(const EngineContext& context) override;
@@ -93,7 +95,6 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   void SetSaveInterval(std::chrono::milliseconds interval) { saveInterval_ = interval; }
 
  private:
-  ScanHistory& History() const;
   std::vector<IFileRecoveryParse*> FileSystemEngines() const;
   std::vector<IFileRecoveryParse*> Engines() const;
   IFileRecoveryParse* OwnerOf(uint32_t engineKind) const;
@@ -112,7 +113,8 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   void SavePosition();
   uint64_t FilesFound();
   void FlushLogs();
-  std::shared_ptr<const CarvedDuplicates> Duplicates();
+  // Null with `error` set when a file-system log could not be read whole.
+  std::shared_ptr<const CarvedDuplicates> Duplicates(int& error);
   int CarvedListing(std::vector<FoundFileRecord>& carved, std::vector<FoundFileRecord>& out);
 
   // The volume.
@@ -121,7 +123,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
   uint64_t volumeStart_ = 0;
   uint64_t volumeSectors_ = 0;
   uint64_t volumeBytes_ = 0;
-  uint16_t volumeLetter_ = 0;
+  uint16_t volumeLetter_ = 0;  // the caller's tag for records, not a drive letter
   uint32_t sectorSize_ = 512;
   SectorSource source_;
   bool open_ = false;

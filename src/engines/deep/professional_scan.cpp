@@ -32,6 +32,7 @@ std::string LogPathIn(const fs::path& folder, std::string_view prefix) {
 int CProfessionalRecovery::Scan(const char* scanLogName) {
   if (!open_) return err::kInvalidHandle;
   if (scanLogName != nullptr) return ReopenFolder(fs::path(scanLogName).parent_path());
+  if (context_.history == nullptr) return err::kInvalidParameter;
 
   const bool resuming = resume_ && ResumeAvailable();
   fs::path folder;
@@ -40,7 +41,7 @@ int CProfessionalRecovery::Scan(const char* scanLogName) {
   else if (!context_.scanFolder.empty())
     folder = context_.scanFolder;
   else
-    folder = History().StartNewScanFolder();
+    folder = context_.history->StartNewScanFolder();
   {
     std::lock_guard lock(stateMutex_);
     folder_ = folder;
@@ -110,6 +111,9 @@ int CProfessionalRecovery::QuickPass(bool resuming, const fs::path& folder) {
   const std::string fastLog = resuming ? LogPathIn(folder, kQuickLogPrefix) : std::string();
   const int rc = quick_->Scan(fastLog.empty() ? nullptr : fastLog.c_str());
   if (rc == err::kCancelled) return rc;
+  // A file system that no quick engine reads (EXT) is scanned whole, as
+  // the deep scan of such a volume always is: nothing failed.
+  if (rc == err::kNotSupported) return err::kSuccess;
   if (rc != err::kSuccess) {
     std::lock_guard lock(stateMutex_);
     warnings_.push_back("The quick scan of the file system failed (" + ErrorText(rc) +
@@ -431,7 +435,7 @@ void CProfessionalRecovery::SavePosition() {
     folder = folder_;
   }
   point.filesFound = FilesFound();
-  const int rc = History().SaveHistoryEntry(
+  const int rc = context_.history->SaveHistoryEntry(
       driveIndex_, volumeStart_, volumeSectors_, volumeBytes_, point, folder,
       driveIndex_ == kImageDriveNumber ? imagePath_ : std::string());
   if (rc != 0 && !positionWarned_) {

@@ -91,7 +91,7 @@ class CFastFatRecovery : public ScanLogEngine {
 
   uint64_t partitionStartPending_ = 0;
   uint64_t partitionSectorsPending_ = 0;
-  uint16_t volumeLetter_ = 0;
+  uint16_t volumeLetter_ = 0;  // the caller's tag for records, not a drive letter
   SectorSource source_;
   FatVolume volume_;
   FatClusterBitmap bitmap_;

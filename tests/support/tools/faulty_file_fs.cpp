@@ -1,10 +1,14 @@
-// faulty-file-fs IMAGE MOUNTPOINT [FIRST:COUNT ...]
+// faulty-file-fs [--open-for-writing] IMAGE MOUNTPOINT [FIRST:COUNT ...]
 //
 // A FUSE file system holding one file, MOUNTPOINT/disk.img, with the bytes
 // of IMAGE, except that a read touching one of the given 512-byte sector
 // ranges fails with EIO, as a disk with bad sectors does. Reads bypass the
 // page cache (direct_io), so each read the program makes reaches here with
 // its own offset and length. Runs in the foreground until unmounted.
+//
+// --open-for-writing lets the file be opened for reading and writing (every
+// write still fails), for programs that open their own files that way, such
+// as a scan log standing in for one on a failing disk.
 #define FUSE_USE_VERSION 31
 #include <fuse3/fuse.h>
 
@@ -29,6 +33,7 @@ struct Range {
 int g_image = -1;
 off_t g_size = 0;
 std::vector<Range> g_bad;
+bool g_openForWriting = false;
 constexpr const char* kName = "/disk.img";
 
 bool TouchesBad(off_t offset, size_t length) {
@@ -64,7 +69,7 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_fi
 
 int Open(const char* path, fuse_file_info* fi) {
   if (std::strcmp(path, kName) != 0) return -ENOENT;
-  if ((fi->flags & O_ACCMODE) != O_RDONLY) return -EACCES;
+  if ((fi->flags & O_ACCMODE) != O_RDONLY && !g_openForWriting) return -EACCES;
   fi->direct_io = 1;
   return 0;
 }
@@ -77,11 +82,21 @@ int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*) 
   return n < 0 ? -errno : static_cast<int>(n);
 }
 
+int Write(const char*, const char*, size_t, off_t, fuse_file_info*) { return -EROFS; }
+int Truncate(const char*, off_t, fuse_file_info*) { return -EROFS; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string program = argv[0];
+  if (argc > 1 && std::strcmp(argv[1], "--open-for-writing") == 0) {
+    g_openForWriting = true;
+    ++argv;
+    --argc;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s IMAGE MOUNTPOINT [FIRST:COUNT ...]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--open-for-writing] IMAGE MOUNTPOINT [FIRST:COUNT ...]\n",
+                 program.c_str());
     return 2;
   }
   g_image = ::open(argv[1], O_RDONLY | O_CLOEXEC);
@@ -103,8 +118,14 @@ int main(int argc, char** argv) {
   ops.readdir = ReadDir;
   ops.open = Open;
   ops.read = Read;
-  std::string program = argv[0];
-  std::vector<char*> args = {program.data(), const_cast<char*>("-f"), const_cast<char*>("-s"),
-                             const_cast<char*>("-o"), const_cast<char*>("ro"), argv[2]};
+  ops.write = Write;
+  ops.truncate = Truncate;
+  std::string name = program;
+  std::vector<char*> args = {name.data(), const_cast<char*>("-f"), const_cast<char*>("-s")};
+  if (!g_openForWriting) {
+    args.push_back(const_cast<char*>("-o"));
+    args.push_back(const_cast<char*>("ro"));
+  }
+  args.push_back(argv[2]);
   return fuse_main(static_cast<int>(args.size()), args.data(), &ops, nullptr);
 }

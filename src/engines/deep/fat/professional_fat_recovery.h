@@ -147,7 +147,7 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   SectorSource source_;
   uint64_t volumeStart_ = 0;
   uint64_t volumeSectors_ = 0;
-  uint16_t volumeLetter_ = 0;
+  uint16_t volumeLetter_ = 0;  // the caller's tag for records, not a drive letter
   uint32_t bytesPerSector_ = 512;
   // The volume's FAT as the boot sector finds it, when one is there: a file
   // under that layout whose first cluster is still chained follows its chain.
