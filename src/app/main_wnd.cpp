@@ -114,6 +114,13 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   connect(diskView, &QTreeWidget::itemDoubleClicked, self, [self](QTreeWidgetItem* row) {
     if (self->disks_->ItemOf(row) && !self->imageMode_) self->StartScan();
   });
+  // The disks come in from a worker; when the page of disks is already
+  // shown by then, it chooses among them as on entering it.
+  connect(window->disks_, &CDiskList::Refreshed, self, [self] {
+    if (self->CurrentPage() == 1 && self->disks_->View()->currentItem() == nullptr) {
+      self->disks_->PrepareForPage(self->imageMode_);
+    }
+  });
   window->disks_->Refresh(CDiskList::RefreshMode::kBuild);
   if (window->services_.watchDevices) window->WatchDevices();
 

@@ -25,7 +25,6 @@
 #include "app/result_folder_model.h"
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
-#include "app/udisks_opener.h"
 #include "disk/watch/device_watch.h"
 #include "platform/errors.h"
 #include "results/categories.h"
@@ -309,12 +308,10 @@ void CMainWnd::CreateImage() {
 }
 
 void CMainWnd::AskForDiskAccess(int disk) {
-  {
-    // The user chose this disk: the system's disk service may now ask for
-    // a password.
-    UDisksOpener::AskScope ask;
-    disks_->Reread(disk);
-  }
+  // The user chose this disk: the system's disk service may now ask for a
+  // password. The window keeps painting while the answer is awaited.
+  disks_->Reread(disk);
+  disks_->WaitForRefresh();
   QTreeWidgetItem* row = disks_->DiskRowOf(disk);
   if (row == nullptr) return;  // unplugged meanwhile
   if (disks_->UnreadableDiskOf(row) >= 0) {

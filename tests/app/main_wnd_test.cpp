@@ -74,6 +74,7 @@ std::unique_ptr<CMainWnd> MakeWindow(FakeDesk& desk) {
   QString error;
   auto window = CMainWnd::Create(&error, desk.Services());
   EXPECT_TRUE(window) << error.toStdString();
+  if (window) window->Disks()->WaitForRefresh();
   return window;
 }
 
@@ -153,6 +154,7 @@ std::unique_ptr<CMainWnd> ScanFirstVolume(const MainWndServices& services) {
   auto window = CMainWnd::Create(&error, services);
   EXPECT_TRUE(window) << error.toStdString();
   if (!window) return nullptr;
+  window->Disks()->WaitForRefresh();
   Button(*window, "BtnStart")->click();
   window->Disks()->View()->setCurrentItem(window->Disks()->View()->topLevelItem(0)->child(0));
   Button(*window, "BtnScan")->click();
@@ -202,6 +204,7 @@ TEST(MainWnd, AnImageIsCopiedThenOfferedForScanning) {
   QString error;
   auto window = CMainWnd::Create(&error, services);
   ASSERT_TRUE(window) << error.toStdString();
+  window->Disks()->WaitForRefresh();
   Button(*window, "BtnCreateImageMode")->click();
   EXPECT_TRUE(window->ImageWorkflow());
   ASSERT_EQ(window->Disks()->View()->currentItem()->text(0), "card.raw");
@@ -231,6 +234,7 @@ TEST(MainWnd, ARefusedImageDestinationIsAskedForAgain) {
   QString error;
   auto window = CMainWnd::Create(&error, services);
   ASSERT_TRUE(window) << error.toStdString();
+  window->Disks()->WaitForRefresh();
   Button(*window, "BtnCreateImageMode")->click();
   QString refusal;
   AnswerNextBox(true, {}, &refusal);

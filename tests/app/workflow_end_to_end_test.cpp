@@ -67,6 +67,7 @@ TEST(WorkflowEndToEnd, FromTheFirstPageToRecoveredPhotosOfADiskImage) {
   QString error;
   auto window = CMainWnd::Create(&error, services);
   ASSERT_TRUE(window) << error.toStdString();
+  window->Disks()->WaitForRefresh();
   window->show();
   SaveShot(window.get(), "workflow-1-what");
 
