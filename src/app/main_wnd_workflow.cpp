@@ -105,7 +105,7 @@ void CMainWnd::StartScan() {
     CMessageBox::Show(CMessageBox::Information, this, Message("MSG0505"));
     return;
   }
-  scanFromTypePage_ = CurrentPage() == 2;
+  scanFromTypePage_ = CurrentPage() == Page::kFileTypes;
   // The views of the last results let go of them, and the engines of the
   // last scan close before their volumes are opened again.
   ClearResults();
@@ -151,12 +151,11 @@ void CMainWnd::SortResults(ScanItems scanned) {
 
 void CMainWnd::ClearResults() {
   EndPreview();
-  auto* folders = FindControlAs<QTreeView>(layout_, "FolderTree");
-  folders->setModel(nullptr);
+  ui_.folderTree->setModel(nullptr);
   folderModel_.reset();
   folderSources_.clear();
-  const QSignalBlocker quiet(FindControl(layout_, "FolderSource"));
-  FindControlAs<QComboBox>(layout_, "FolderSource")->clear();
+  const QSignalBlocker quiet(ui_.folderSource);
+  ui_.folderSource->clear();
   browser_->Clear();
   selection_.Clear();
   browser_->RefreshSummary();
@@ -166,7 +165,7 @@ void CMainWnd::ClearResults() {
 }
 
 void CMainWnd::ShowFolders(int index) {
-  auto* folders = FindControlAs<QTreeView>(layout_, "FolderTree");
+  QTreeView* folders = ui_.folderTree;
   folders->setModel(nullptr);
   folderModel_.reset();
   if (index < 0 || index >= static_cast<int>(folderSources_.size())) return;
@@ -188,7 +187,7 @@ void CMainWnd::OnSortingFinished() {
   browser_->RefreshSummary();
   // The folder view offers each scanned volume; the chooser shows only
   // when there is more than one.
-  auto* chooser = FindControlAs<QComboBox>(layout_, "FolderSource");
+  QComboBox* chooser = ui_.folderSource;
   {
     const QSignalBlocker quiet(chooser);
     chooser->clear();
@@ -201,8 +200,8 @@ void CMainWnd::OnSortingFinished() {
   }
   chooser->setVisible(folderSources_.size() > 1);
   ShowFolders(folderSources_.empty() ? -1 : 0);
-  FindControl(layout_, "TabRecover")->setEnabled(true);
-  ShowPage(3);
+  ui_.tabRecover->setEnabled(true);
+  ShowPage(Page::kResults);
   emit ResultsReady();
 }
 

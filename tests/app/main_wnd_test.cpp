@@ -104,7 +104,7 @@ TEST(MainWnd, ModeButtonsChooseTheScanAndTheRemovableDisk) {
   auto window = MakeWindow(desk);
   ASSERT_TRUE(window);
   Button(*window, "BtnDeletedRecovery")->click();
-  EXPECT_EQ(window->CurrentPage(), 1);
+  EXPECT_EQ(window->CurrentPage(), CMainWnd::Page::kDisks);
   EXPECT_EQ(window->Mode(), CMainWnd::kQuickScan);
   QTreeWidgetItem* chosen = window->Disks()->View()->currentItem();
   ASSERT_NE(chosen, nullptr);
@@ -138,7 +138,7 @@ TEST(MainWnd, ADiskRowScansEachVolumeInRowOrderThenShowsTheSortedResults) {
   list->setCurrentItem(list->topLevelItem(0));            // then the whole disk
   Button(*window, "BtnScan")->click();
   EXPECT_EQ(desk.opened, (std::vector<uint16_t>{1, 2, 3}));
-  EXPECT_EQ(window->CurrentPage(), 3);
+  EXPECT_EQ(window->CurrentPage(), CMainWnd::Page::kResults);
   std::map<uint16_t, int> perVolume;
   for (const FileTypeTree::Group& group : window->Browser()->TypeTree().Groups()) {
     for (const FoundFileRecord& r : *group.records) ++perVolume[r.volumeLetter];

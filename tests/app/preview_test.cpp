@@ -335,7 +335,7 @@ struct ScannedWindow {
     FindControlAs<QAbstractButton>(window->Layout(), "BtnStart")->click();
     window->Disks()->View()->setCurrentItem(window->Disks()->View()->topLevelItem(0)->child(0));
     FindControlAs<QAbstractButton>(window->Layout(), "BtnScan")->click();
-    EXPECT_EQ(window->CurrentPage(), 3);
+    EXPECT_EQ(window->CurrentPage(), CMainWnd::Page::kResults);
     list = FindControlAs<QTreeView>(window->Layout(), "FileList");
   }
 };
