@@ -1,10 +1,12 @@
 #include "app/main_wnd.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QTreeWidget>
 #include <filesystem>
 #include <set>
+#include <thread>
 #include <gtest/gtest.h>
 
 #include "app/file_type_tree.h"
@@ -113,6 +115,34 @@ TEST(MainWnd, ModeButtonsChooseTheScanAndTheRemovableDisk) {
   Button(*window, "BtnPrev")->click();
   Button(*window, "BtnStart")->click();
   EXPECT_EQ(window->Mode(), CMainWnd::kDeepScan);
+}
+
+// Disks that answer slowly do not hold up the window: it is built at once,
+// the page of disks shown before they are in chooses the removable one when
+// they come, and a plug-in's refresh returns at once too.
+TEST(MainWnd, SlowDisksDoNotHoldUpTheWindow) {
+  FakeDesk desk;
+  MainWndServices services = desk.Services();
+  services.enumerate = [&desk] {
+    std::this_thread::sleep_for(600ms);
+    return desk.disks;
+  };
+  QElapsedTimer clock;
+  clock.start();
+  QString error;
+  auto window = CMainWnd::Create(&error, services);
+  ASSERT_TRUE(window) << error.toStdString();
+  EXPECT_LT(clock.elapsed(), 400) << "the window waited for the disks";
+  Button(*window, "BtnDeletedRecovery")->click();
+  EXPECT_EQ(window->Disks()->View()->currentItem(), nullptr);
+  window->Disks()->WaitForRefresh();
+  ASSERT_NE(window->Disks()->View()->currentItem(), nullptr);
+  EXPECT_EQ(window->Disks()->View()->currentItem()->text(0), "sdb1");
+
+  clock.restart();
+  window->RefreshDisks(CDiskList::RefreshMode::kArrival);
+  EXPECT_LT(clock.elapsed(), 300) << "a plug-in's refresh waited for the disks";
+  window->Disks()->WaitForRefresh();
 }
 
 TEST(MainWnd, ScanWithoutAChosenVolumeAsksForOne) {
