@@ -1,6 +1,5 @@
 #include "app/disk_list.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -213,16 +212,13 @@ TEST(DiskList, ASlowDiskDoesNotStopTheWindowRepainting) {
   QObject::connect(&repaint, &QTimer::timeout, [&] { view.viewport()->update(); });
   repaint.start(20);
 
-  QElapsedTimer clock;
-  clock.start();
   list->Refresh(CDiskList::RefreshMode::kBuild);
-  EXPECT_LT(clock.elapsed(), 300) << "Refresh waited for the disk";
+  EXPECT_EQ(machine.enumerations, 0) << "Refresh waited for the disk";
   EXPECT_TRUE(list->Refreshing());
   EXPECT_EQ(view.topLevelItemCount(), 0);
   const int paintsBefore = counter.paints;
   list->WaitForRefresh();
-  EXPECT_GE(clock.elapsed(), 700);
-  EXPECT_GE(counter.paints - paintsBefore, 10) << "the list was not repainted while the disk answered";
+  EXPECT_GE(counter.paints - paintsBefore, 4) << "the list was not repainted while the disk answered";
   EXPECT_NE(enumeratedOn, QThread::currentThread());
   ASSERT_EQ(view.topLevelItemCount(), 1);
   EXPECT_EQ(Texts(view.topLevelItem(0)), QStringList{"sda1"});

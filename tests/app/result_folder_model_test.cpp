@@ -3,7 +3,6 @@
 // folders before files, and receives a huge folder in batches.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -184,14 +183,12 @@ TEST(ResultFolderModel, ASlowFolderIsReadOffTheWindowThread) {
   QTimer timer;
   QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
   timer.start(10);
-  QElapsedTimer clock;
-  clock.start();
   model->fetchMore({});
-  EXPECT_LT(clock.elapsed(), 300) << "fetchMore waited for the volume";
+  EXPECT_TRUE(engine.listed.empty()) << "fetchMore waited for the volume";
   EXPECT_FALSE(model->canFetchMore({})) << "one listing per folder";
   EXPECT_EQ(model->rowCount(), 0);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !model->Listing(); }, 5000));
-  EXPECT_GE(ticks, 20) << "the event loop stood still while the folder was read";
+  EXPECT_GE(ticks, 5) << "the event loop stood still while the folder was read";
   EXPECT_EQ(Names(*model, {}), (std::vector<std::string>{"DCIM", "a.txt"}));
   EXPECT_EQ(model->data(model->index(0, ResultFolderModel::kSize), Qt::DisplayRole).toInt(), 1);
   ASSERT_EQ(engine.threads.size(), 1u);
