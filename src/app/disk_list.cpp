@@ -1,12 +1,16 @@
 #include "app/disk_list.h"
 
 #include <QColor>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QTreeWidget>
+#include <utility>
 
 #include "app/formatting.h"
 #include "app/language_store.h"
 #include "app/session_scan_item.h"
+#include "app/udisks_opener.h"
 #include "disk/partitions/partition_table.h"
 #include "disk/volumes/volume_enumerator.h"
 #include "platform/errors.h"
@@ -65,6 +69,10 @@ CDiskList::CDiskList(QTreeWidget* view, Enumerator enumerate, VolumeItemFactory 
   connect(view_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
     if (KindOf(row) == RowKind::kDisk || KindOf(row) == RowKind::kImageGroup) row->setExpanded(!row->isExpanded());
   });
+}
+
+CDiskList::~CDiskList() {
+  if (worker_.joinable()) worker_.join();
 }
 
 CDiskList::RowKind CDiskList::KindOf(const QTreeWidgetItem* row) const {
@@ -212,8 +220,63 @@ void CDiskList::FillTexts(QTreeWidgetItem* row) {
   }
 }
 
-void CDiskList::Refresh(RefreshMode mode, bool scanRunning) {
-  const DiskSnapshot snapshot = enumerate_();
+void CDiskList::Refresh(RefreshMode mode, bool scanRunning, bool mayAskUser) {
+  due_.build = due_.build || mode == RefreshMode::kBuild;
+  due_.arrival = due_.arrival || mode == RefreshMode::kArrival;
+  due_.removal = due_.removal || mode == RefreshMode::kRemoval;
+  due_.scanRunning = scanRunning;
+  due_.mayAskUser = due_.mayAskUser || mayAskUser;
+  if (!worker_.joinable()) StartEnumeration();
+}
+
+void CDiskList::StartEnumeration() {
+  const Due due = std::exchange(due_, Due{});
+  worker_ = std::thread([this, due] {
+    DiskSnapshot snapshot;
+    {
+      UDisksOpener::AskScope policy(due.mayAskUser);
+      snapshot = enumerate_();
+    }
+    // The list's destructor joins this thread, so the list is alive here;
+    // a call still queued when it goes is dropped with it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, due, snapshot = std::move(snapshot)] {
+          worker_.join();
+          Apply(due, snapshot);
+          if (!due_.empty()) StartEnumeration();
+          emit Refreshed();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void CDiskList::WaitForRefresh() {
+  QEventLoop loop;
+  const auto connection = connect(this, &CDiskList::Refreshed, &loop, [this, &loop] {
+    if (!Refreshing()) loop.quit();
+  });
+  if (Refreshing()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  disconnect(connection);
+}
+
+void CDiskList::Apply(const Due& due, const DiskSnapshot& snapshot) {
+  // One snapshot serves every request made while the last one ran: a
+  // build replaces the rows; otherwise departures go before arrivals.
+  if (due.build) {
+    ApplyMode(RefreshMode::kBuild, snapshot, due.scanRunning);
+    return;
+  }
+  if (due.removal) ApplyMode(RefreshMode::kRemoval, snapshot, due.scanRunning);
+  // Dropped only now, so that a snapshot taken before the user allowed
+  // access cannot bring back the old rows for good.
+  for (const int disk : due.reread) {
+    if (QTreeWidgetItem* row = DiskRow(disk)) RemoveRow(row);
+  }
+  if (due.arrival) ApplyMode(RefreshMode::kArrival, snapshot, due.scanRunning);
+}
+
+void CDiskList::ApplyMode(RefreshMode mode, const DiskSnapshot& snapshot, bool scanRunning) {
   if (mode == RefreshMode::kBuild) {
     for (int top = view_->topLevelItemCount() - 1; top >= 0; --top) {
       QTreeWidgetItem* row = view_->topLevelItem(top);
@@ -276,8 +339,8 @@ int CDiskList::UnreadableDiskOf(const QTreeWidgetItem* row) const {
 }
 
 void CDiskList::Reread(int diskNumber) {
-  if (QTreeWidgetItem* row = DiskRow(diskNumber)) RemoveRow(row);
-  Refresh(RefreshMode::kArrival);
+  due_.reread.push_back(diskNumber);
+  Refresh(RefreshMode::kArrival, false, true);
 }
 
 QTreeWidgetItem* CDiskList::AddImage(const QString& path) {

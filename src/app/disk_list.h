@@ -3,7 +3,10 @@
 // volume and image row holds the scan item that later holds its engine.
 //
 // The rows are built from an enumeration of the disks when the window
-// starts and brought up to date when disks come and go: an arrival adds the
+// starts and brought up to date when disks come and go. Enumerating opens
+// every disk, and a disk the user may not read is asked of the disk service
+// with calls that can take seconds, so it runs on a worker thread; the rows
+// change when its snapshot arrives on the window's thread. An arrival adds the
 // rows of new disks (and selects a new removable one unless a scan runs), a
 // removal drops the rows of disks that are gone. A dropped row lets go of
 // its scan item; a progress window still working on it keeps it, and its
@@ -14,6 +17,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include "app/scan_item.h"
@@ -47,11 +51,21 @@ class CDiskList : public QObject {
   // The default factories open volumes and images through the scan session.
   CDiskList(QTreeWidget* view, Enumerator enumerate, VolumeItemFactory volumeItems = {},
             ImageItemFactory imageItems = {});
+  // Waits for an enumeration still running.
+  ~CDiskList() override;
 
   // Builds the list afresh, or adds the disks that arrived, or removes the
-  // disks that left. An arrival selects the first volume of a new
-  // removable disk unless `scanRunning`.
-  void Refresh(RefreshMode mode, bool scanRunning = false);
+  // disks that left, once a fresh enumeration has come in; returns at
+  // once. An arrival selects the first volume of a new removable disk
+  // unless `scanRunning`. Requests made while an enumeration runs are
+  // served together by the next one. `mayAskUser`: the enumeration may let
+  // the disk service ask the user for access (the user chose a disk).
+  void Refresh(RefreshMode mode, bool scanRunning = false, bool mayAskUser = false);
+  // Whether an enumeration runs or is due.
+  bool Refreshing() const { return worker_.joinable() || !due_.empty(); }
+  // Keeps the event loop running, without the user's input, until the
+  // requests made so far are in the rows.
+  void WaitForRefresh();
 
   // Adds a loaded image under the "Image File" row; it gets the next tag
   // (1001, 1002, ...). An image holding a partition table gets a row per
@@ -85,13 +99,15 @@ class CDiskList : public QObject {
   // read (its row or its note), else -1.
   int UnreadableDiskOf(const QTreeWidgetItem* row) const;
   // Reads a disk again as if it had just been plugged in: after the user
-  // allowed access to it.
+  // allowed access to it, so the disk service may ask the user.
   void Reread(int diskNumber);
   QTreeWidgetItem* DiskRowOf(int diskNumber) const { return DiskRow(diskNumber); }
 
  signals:
   // A volume or image row became the current row.
   void RowChosen(QTreeWidgetItem* row);
+  // An enumeration's snapshot is in the rows.
+  void Refreshed();
 
  private:
   struct Row {
@@ -102,6 +118,20 @@ class CDiskList : public QObject {
     ScanItemPtr item;
   };
 
+  // What the next enumeration is for.
+  struct Due {
+    bool build = false;
+    bool arrival = false;
+    bool removal = false;
+    bool scanRunning = false;
+    bool mayAskUser = false;
+    std::vector<int> reread;  // disks whose rows the snapshot replaces
+    bool empty() const { return !build && !arrival && !removal; }
+  };
+
+  void StartEnumeration();
+  void Apply(const Due& due, const DiskSnapshot& snapshot);
+  void ApplyMode(RefreshMode mode, const DiskSnapshot& snapshot, bool scanRunning);
   QTreeWidgetItem* DiskRow(int diskNumber) const;
   QTreeWidgetItem* AddDiskRow(const DiskRecord& disk);
   void AddVolumeRow(QTreeWidgetItem* diskRow, const VolumeRecord& volume);
@@ -118,6 +148,8 @@ class CDiskList : public QObject {
   std::vector<VolumeRecord> knownVolumes_;
   QTreeWidgetItem* imageGroup_ = nullptr;
   uint16_t nextImageTag_ = 1000;
+  Due due_;             // requested, not yet enumerated for
+  std::thread worker_;  // the running enumeration
 };
 
 }  // namespace qm

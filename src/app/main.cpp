@@ -57,9 +57,10 @@ int main(int argc, char** argv) {
 
   qm::SingleInstance instance;
   if (!instance.Claim()) {
-    // The first copy raises its window; this one only says so if asked
-    // while nothing answered at all.
-    std::fprintf(stderr, "Quillmark is running.\n");
+    // The first copy raises its window; this one says where it is, for
+    // whoever started it from a terminal.
+    std::fprintf(stderr, "Quillmark is already running on this display (%s); its window was raised.\n",
+                 qPrintable(instance.Name()));
     return 0;
   }
 

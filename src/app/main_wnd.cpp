@@ -35,15 +35,6 @@ namespace qm {
 
 namespace {
 
-// Controls the window cannot work without.
-const QStringList kRequiredControls = {
-    "LblProductName", "TabScan", "TabFileType", "TabRecover", "BtnAssist", "TabPage", "Txt1", "Txt2",
-    "ChkPhoto", "ChkMusic", "ChkVideo", "ChkOffice", "ChkArchive", "ChkOther", "ChkRecoverAll", "BtnStart",
-    "DiskList", "PartitionListBar", "Label1", "Label2", "Label3", "Label4", "Label5", "Label6",
-    "TypeTree", "FileList", "PreviewEdit", "SelectedFileInfo", "BtnPrev", "BtnNext", "BtnScan", "BtnRecover",
-    "BtnDeletedRecovery", "BtnDeepRecovery", "BtnFormattedRecovery", "BtnCreateImageMode", "TxtMainInfo",
-    "BtnLoadImage", "BtnCreateImage", "ResultViews", "FolderSource", "FolderTree"};
-
 // The help menu's items, each with its own behaviour below.
 const QStringList kHelpMenuItems = {"item_help", "item_faq", "item_language", "item_support", "item_about",
                                     "item_exit"};
@@ -57,7 +48,7 @@ CMainWnd::CMainWnd(MainWndServices services) : services_(std::move(services)) {}
 CMainWnd::~CMainWnd() { EndPreview(); }
 
 std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices services) {
-  LoadedLayout layout = SkinLoader::Load("skin.ui", kRequiredControls);
+  LoadedLayout layout = SkinLoader::Load("skin.ui", MainWndControls::RequiredNames());
   if (!layout.root) {
     if (error != nullptr) *error = layout.error;
     return nullptr;
@@ -72,7 +63,8 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   window->setWindowIcon(QIcon(":/skin/images/logo.svg"));
   window->setMinimumSize(1000, 650);
   window->resize(1000, 650);
-  window->pages_ = FindControlAs<QStackedWidget>(window->layout_, "TabPage");
+  if (!window->ui_.Bind(window->layout_, error)) return nullptr;
+  const MainWndControls& ui = window->ui_;
   if (const QString menuError = window->BuildHelpMenu(); !menuError.isEmpty()) {
     if (error != nullptr) *error = menuError;
     return nullptr;
@@ -80,7 +72,7 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   CMainWnd* self = window.get();
   // The select-all box sits in the file list's header, over the column of
   // the row check boxes.
-  auto* fileList = FindControlAs<QTreeView>(window->layout_, "FileList");
+  QTreeView* fileList = ui.fileList;
   auto* selectAll = new QCheckBox(fileList->header());
   selectAll->setObjectName("ChkAllListSel");
   const auto placeSelectAll = [fileList, selectAll] {
@@ -91,22 +83,18 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   };
   connect(fileList->header(), &QHeaderView::geometriesChanged, selectAll, placeSelectAll);
   connect(fileList->header(), &QHeaderView::sectionResized, selectAll, placeSelectAll);
-  window->browser_ = new ResultBrowser({fileList,
-                                        FindControlAs<QTreeWidget>(window->layout_, "TypeTree"), selectAll,
-                                        FindControlAs<QLabel>(window->layout_, "SelectedFileInfo"),
-                                        FindControlAs<QAbstractButton>(window->layout_, "BtnRecover")},
+  window->browser_ = new ResultBrowser({fileList, ui.typeTree, selectAll, ui.selectedFileInfo, ui.recover},
                                        window->selection_, self);
-  connect(FindControlAs<QComboBox>(window->layout_, "FolderSource"), &QComboBox::currentIndexChanged, self,
-          [self](int index) { self->ShowFolders(index); });
+  connect(ui.folderSource, &QComboBox::currentIndexChanged, self, [self](int index) { self->ShowFolders(index); });
   window->SetUpPreview();
   window->notifications_ =
       new SkinNotifications(window->layout_, [self](const Notification& n) { self->OnNotification(n); });
   // The mode buttons describe themselves while the mouse is over them.
-  for (const char* name : {"BtnDeletedRecovery", "BtnDeepRecovery", "BtnFormattedRecovery", "BtnCreateImageMode"}) {
-    FindControl(window->layout_, name)->installEventFilter(self);
+  for (QAbstractButton* mode : {ui.deletedRecovery, ui.deepRecovery, ui.formattedRecovery, ui.createImageMode}) {
+    mode->installEventFilter(self);
   }
 
-  auto* diskView = FindControlAs<QTreeWidget>(window->layout_, "DiskList");
+  QTreeWidget* diskView = ui.diskList;
   diskView->setColumnWidth(0, 330);
   window->disks_ = new CDiskList(diskView, window->services_.enumerate, window->services_.volumeItems,
                                  window->services_.imageItems);
@@ -114,11 +102,18 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   connect(diskView, &QTreeWidget::itemDoubleClicked, self, [self](QTreeWidgetItem* row) {
     if (self->disks_->ItemOf(row) && !self->imageMode_) self->StartScan();
   });
+  // The disks come in from a worker; when the page of disks is already
+  // shown by then, it chooses among them as on entering it.
+  connect(window->disks_, &CDiskList::Refreshed, self, [self] {
+    if (self->CurrentPage() == Page::kDisks && self->disks_->View()->currentItem() == nullptr) {
+      self->disks_->PrepareForPage(self->imageMode_);
+    }
+  });
   window->disks_->Refresh(CDiskList::RefreshMode::kBuild);
   if (window->services_.watchDevices) window->WatchDevices();
 
   window->ApplyTexts();
-  window->ShowPage(0);
+  window->ShowPage(Page::kStart);
   return window;
 }
 
@@ -166,9 +161,8 @@ QString CMainWnd::BuildHelpMenu() {
     group->addAction(action);
     connect(action, &QAction::triggered, this, [this, name] { ChangeLanguage(name); });
   }
-  auto* assist = FindControlAs<QToolButton>(layout_, "BtnAssist");
-  assist->setMenu(helpMenu_);
-  assist->setPopupMode(QToolButton::InstantPopup);
+  ui_.assist->setMenu(helpMenu_);
+  ui_.assist->setPopupMode(QToolButton::InstantPopup);
   return {};
 }
 
@@ -176,7 +170,7 @@ void CMainWnd::ApplyTexts() {
   LanguageStore& store = LanguageStore::Instance();
   store.ApplyWindowTexts(layout_, "MainWnd");
   const QString product = store.Text("Messages", "MSG1209");
-  if (!product.isEmpty()) FindControlAs<QLabel>(layout_, "LblProductName")->setText(product);
+  if (!product.isEmpty()) ui_.productName->setText(product);
   const TextSection menuTexts = store.Section("MenuWnd");
   const QString current = store.CurrentLanguage();
   for (QAction* action : helpMenu_->findChildren<QAction*>()) {
@@ -185,13 +179,13 @@ void CMainWnd::ApplyTexts() {
     if (action->isCheckable()) action->setChecked(action->objectName() == current);
   }
   // Tab titles are not the text of a control of their own.
-  auto* views = FindControlAs<QTabWidget>(layout_, "ResultViews");
+  QTabWidget* views = ui_.resultViews;
   for (int tab = 0; tab < views->count(); ++tab) {
     const QString text = store.Text("MainWnd", views->widget(tab)->objectName());
     if (!text.isEmpty()) views->setTabText(tab, text);
   }
   if (browser_ != nullptr) browser_->RefreshSummary();
-  FindControl(layout_, "PreviewEdit")->setToolTip(Message("MSG0907"));
+  ui_.previewEdit->setToolTip(Message("MSG0907"));
 }
 
 void CMainWnd::ChangeLanguage(const QString& language) {
@@ -203,58 +197,68 @@ void CMainWnd::ChangeLanguage(const QString& language) {
   if (QTreeWidgetItem* row = disks_->View()->currentItem()) ShowDiskInfo(row);
 }
 
-int CMainWnd::CurrentPage() const { return pages_->currentIndex(); }
+CMainWnd::Page CMainWnd::CurrentPage() const { return static_cast<Page>(ui_.pages->currentIndex()); }
 
 QString CMainWnd::Message(const char* key) const { return LanguageStore::Instance().Text("Messages", key); }
 
-void CMainWnd::ShowPage(int page) {
-  pages_->setCurrentIndex(page);
+void CMainWnd::ShowPage(Page page) {
+  ui_.pages->setCurrentIndex(static_cast<int>(page));
   // The banner says what the page is for.
   const auto banner = [&](const char* titleKey, const QString& text, const char* image) {
     const QString title = Message(titleKey);
-    if (!title.isEmpty()) FindControlAs<QLabel>(layout_, "Txt1")->setText(title);
-    if (!text.isEmpty()) FindControlAs<QLabel>(layout_, "Txt2")->setText(text);
-    FindControlAs<QLabel>(layout_, "ToolBar2Logo")->setPixmap(QIcon(image).pixmap(40, 40));
+    if (!title.isEmpty()) ui_.bannerTitle->setText(title);
+    if (!text.isEmpty()) ui_.bannerText->setText(text);
+    ui_.bannerLogo->setPixmap(QIcon(image).pixmap(40, 40));
   };
-  if (page == 0) {
-    const TextSection texts = LanguageStore::Instance().Section("MainWnd");
-    FindControlAs<QLabel>(layout_, "Txt1")->setText(texts.value("Txt1", FindControlAs<QLabel>(layout_, "Txt1")->text()));
-    FindControlAs<QLabel>(layout_, "Txt2")->setText(texts.value("Txt2", FindControlAs<QLabel>(layout_, "Txt2")->text()));
-    FindControlAs<QLabel>(layout_, "ToolBar2Logo")->setPixmap(QIcon(":/skin/images/scan.svg").pixmap(40, 40));
-  } else if (page == 1) {
-    if (imageMode_) {
-      banner("MSG0212", Message("MSG0213"), ":/skin/images/image_file.svg");
-    } else {
-      banner("MSG0501", Message("MSG0502"), ":/skin/images/scan.svg");
+  switch (page) {
+    case Page::kStart: {
+      const TextSection texts = LanguageStore::Instance().Section("MainWnd");
+      ui_.bannerTitle->setText(texts.value("Txt1", ui_.bannerTitle->text()));
+      ui_.bannerText->setText(texts.value("Txt2", ui_.bannerText->text()));
+      ui_.bannerLogo->setPixmap(QIcon(":/skin/images/scan.svg").pixmap(40, 40));
+      break;
     }
-  } else if (page == 2) {
-    banner("MSG0601", Message("MSG0602"), ":/skin/images/scan.svg");
-  } else {
-    const QString found = Message("MSG0802");
-    banner("MSG0801", found.isEmpty() ? QString() : QString(found).replace("%s", QString::number(resultCount_)),
-           ":/skin/images/recover.svg");
+    case Page::kDisks:
+      if (imageMode_) {
+        banner("MSG0212", Message("MSG0213"), ":/skin/images/image_file.svg");
+      } else {
+        banner("MSG0501", Message("MSG0502"), ":/skin/images/scan.svg");
+      }
+      break;
+    case Page::kFileTypes:
+      banner("MSG0601", Message("MSG0602"), ":/skin/images/scan.svg");
+      break;
+    case Page::kResults: {
+      const QString found = Message("MSG0802");
+      banner("MSG0801", found.isEmpty() ? QString() : QString(found).replace("%s", QString::number(resultCount_)),
+             ":/skin/images/recover.svg");
+      break;
+    }
   }
-  auto* scan = FindControlAs<QPushButton>(layout_, "BtnScan");
-  scan->setText(imageMode_ && page == 1 ? Message("MSG0211") : LanguageStore::Instance().Text("MainWnd", "BtnScan"));
-  scan->setVisible(page == 1 || page == 2);
-  FindControl(layout_, "BtnRecover")->setVisible(page == 3);
-  FindControl(layout_, "BtnPrev")->setVisible(page > 0);
-  FindControl(layout_, "BtnNext")->setVisible(page == 1 || page == 2);
-  FindControl(layout_, "SelectedFileInfo")->setVisible(page == 3);
-  FindControl(layout_, "BtnLoadImage")->setVisible(!imageMode_);
+  const bool diskOrTypes = page == Page::kDisks || page == Page::kFileTypes;
+  ui_.scan->setText(imageMode_ && page == Page::kDisks ? Message("MSG0211")
+                                                       : LanguageStore::Instance().Text("MainWnd", "BtnScan"));
+  ui_.scan->setVisible(diskOrTypes);
+  ui_.recover->setVisible(page == Page::kResults);
+  ui_.previous->setVisible(page != Page::kStart);
+  ui_.next->setVisible(diskOrTypes);
+  ui_.selectedFileInfo->setVisible(page == Page::kResults);
+  ui_.loadImage->setVisible(!imageMode_);
   // The first page carries its own Start button; an empty footer would be
   // a bare band.
-  FindControl(layout_, "SubBar1")->setVisible(page != 0);
-  const char* tab = page == 1 ? "TabScan" : page == 2 ? "TabFileType" : page == 3 ? "TabRecover" : nullptr;
+  ui_.footer->setVisible(page != Page::kStart);
+  QAbstractButton* tab = page == Page::kDisks       ? ui_.tabScan
+                         : page == Page::kFileTypes ? ui_.tabFileType
+                         : page == Page::kResults   ? ui_.tabRecover
+                                                    : nullptr;
   if (tab != nullptr) {
-    auto* button = FindControlAs<QAbstractButton>(layout_, tab);
-    const QSignalBlocker quiet(button);
-    button->setChecked(true);
+    const QSignalBlocker quiet(tab);
+    tab->setChecked(true);
   }
 }
 
 void CMainWnd::EnterDiskPage() {
-  ShowPage(1);
+  ShowPage(Page::kDisks);
   disks_->PrepareForPage(imageMode_);
 }
 
@@ -263,45 +267,41 @@ bool CMainWnd::eventFilter(QObject* watched, QEvent* event) {
     OpenPreviewWindow();
     return true;
   }
-  static const QHash<QString, const char*> kDescriptions = {{"BtnDeletedRecovery", "MSG0101"},
-                                                           {"BtnDeepRecovery", "MSG0102"},
-                                                           {"BtnFormattedRecovery", "MSG0103"},
-                                                           {"BtnCreateImageMode", "MSG0104"}};
-  const auto found = kDescriptions.constFind(watched->objectName());
-  if (found != kDescriptions.cend() && (event->type() == QEvent::Enter || event->type() == QEvent::Leave)) {
-    auto* info = FindControlAs<QLabel>(layout_, "TxtMainInfo");
-    info->setText(event->type() == QEvent::Enter ? Message(*found)
-                                                 : LanguageStore::Instance().Text("MainWnd", "TxtMainInfo"));
+  // The mode buttons describe themselves while the mouse is over them.
+  const std::pair<const QObject*, const char*> descriptions[] = {{ui_.deletedRecovery, "MSG0101"},
+                                                                 {ui_.deepRecovery, "MSG0102"},
+                                                                 {ui_.formattedRecovery, "MSG0103"},
+                                                                 {ui_.createImageMode, "MSG0104"}};
+  if (event->type() == QEvent::Enter || event->type() == QEvent::Leave) {
+    for (const auto& [button, key] : descriptions) {
+      if (watched != button) continue;
+      ui_.mainInfo->setText(event->type() == QEvent::Enter ? Message(key)
+                                                           : LanguageStore::Instance().Text("MainWnd", "TxtMainInfo"));
+    }
   }
   return QWidget::eventFilter(watched, event);
 }
 
-void CMainWnd::OnCategoryBox(const QString& name, bool checked) {
-  static const QHash<QString, const char*> kGroups = {{"ChkPhoto", "FileTypePhoto"}, {"ChkMusic", "FileTypeAudio"},
-                                                     {"ChkVideo", "FileTypeVideo"}, {"ChkOffice", "FileTypeOffice"},
-                                                     {"ChkArchive", "FileTypeZip"},  {"ChkOther", "FileTypeOther"}};
-  if (name == u"ChkRecoverAll") {
-    for (auto it = kGroups.cbegin(); it != kGroups.cend(); ++it) {
-      FindControlAs<QAbstractButton>(layout_, it.key())->setChecked(checked);
-    }
-  } else if (const auto group = kGroups.constFind(name); group != kGroups.cend()) {
-    for (QAbstractButton* option : FindControl(layout_, *group)->findChildren<QAbstractButton*>()) {
-      option->setChecked(checked);
+void CMainWnd::OnCategoryBox(QAbstractButton* box, bool checked) {
+  if (box == ui_.recoverAll) {
+    for (const MainWndControls::Category& category : ui_.categories) category.box->setChecked(checked);
+  } else {
+    for (const MainWndControls::Category& category : ui_.categories) {
+      if (category.box != box) continue;
+      for (QAbstractButton* option : category.options->findChildren<QAbstractButton*>()) option->setChecked(checked);
     }
   }
   bool any = false;
-  for (auto it = kGroups.cbegin(); it != kGroups.cend(); ++it) {
-    any = any || FindControlAs<QAbstractButton>(layout_, it.key())->isChecked();
-  }
-  FindControl(layout_, "BtnStart")->setEnabled(any);
+  for (const MainWndControls::Category& category : ui_.categories) any = any || category.box->isChecked();
+  ui_.start->setEnabled(any);
 }
 
 void CMainWnd::ShowDiskInfo(QTreeWidgetItem* row) {
   const QStringList lines = disks_->InfoLines(row);
   if (lines.isEmpty()) return;
   diskChosen_ = true;
-  for (int i = 0; i < 6; ++i) {
-    auto* label = FindControlAs<QLabel>(layout_, QString("Label%1").arg(i + 1));
+  for (int i = 0; i < static_cast<int>(ui_.diskInfo.size()); ++i) {
+    QLabel* label = ui_.diskInfo[i];
     label->setText(lines.value(i));
     label->setToolTip(lines.value(i));  // shown only where the text is cut
   }
@@ -309,10 +309,13 @@ void CMainWnd::ShowDiskInfo(QTreeWidgetItem* row) {
 
 void CMainWnd::OnNotification(const Notification& n) {
   if (n.type == u"selectchanged") {
-    if (n.value == 1 && n.control == u"TabScan") ShowPage(1);
-    if (n.value == 1 && n.control == u"TabFileType") ShowPage(2);
-    if (n.value == 1 && n.control == u"TabRecover") ShowPage(3);
-    if (n.control.startsWith(u"Chk") && n.control != u"ChkAllListSel") OnCategoryBox(n.control, n.value != 0);
+    if (n.value == 1 && n.control == u"TabScan") ShowPage(Page::kDisks);
+    if (n.value == 1 && n.control == u"TabFileType") ShowPage(Page::kFileTypes);
+    if (n.value == 1 && n.control == u"TabRecover") ShowPage(Page::kResults);
+    if (n.control == ui_.recoverAll->objectName()) OnCategoryBox(ui_.recoverAll, n.value != 0);
+    for (const MainWndControls::Category& category : ui_.categories) {
+      if (n.control == category.box->objectName()) OnCategoryBox(category.box, n.value != 0);
+    }
     return;
   }
   if (n.type != u"click") return;
@@ -329,7 +332,7 @@ void CMainWnd::OnNotification(const Notification& n) {
     imageMode_ = true;
     EnterDiskPage();
   } else if (c == u"BtnScan") {
-    if (imageMode_ && CurrentPage() == 1) CreateImage();
+    if (imageMode_ && CurrentPage() == Page::kDisks) CreateImage();
     else StartScan();
   } else if (c == u"BtnRecover") {
     Recover(selection_.Records());
@@ -338,23 +341,23 @@ void CMainWnd::OnNotification(const Notification& n) {
   } else if (c == u"BtnCreateImage") {
     CreateImage();
   } else if (c == u"BtnNext") {
-    const int page = CurrentPage();
-    if (page == 0) {
+    const Page page = CurrentPage();
+    if (page == Page::kStart) {
       EnterDiskPage();
-    } else if (page == 1) {
+    } else if (page == Page::kDisks) {
       if (!diskChosen_ || !disks_->ItemOf(disks_->View()->currentItem())) {
         CMessageBox::Show(CMessageBox::Information, this, "Please select disk media for next step!");
       } else {
-        ShowPage(2);
+        ShowPage(Page::kFileTypes);
       }
-    } else if (page == 2) {
-      ShowPage(3);
+    } else if (page == Page::kFileTypes) {
+      ShowPage(Page::kResults);
     }
   } else if (c == u"BtnPrev") {
-    const int page = CurrentPage();
-    if (page == 1) ShowPage(0);
-    else if (page == 2) ShowPage(1);
-    else if (page == 3) ShowPage(scanFromTypePage_ ? 2 : 1);
+    const Page page = CurrentPage();
+    if (page == Page::kDisks) ShowPage(Page::kStart);
+    else if (page == Page::kFileTypes) ShowPage(Page::kDisks);
+    else if (page == Page::kResults) ShowPage(scanFromTypePage_ ? Page::kFileTypes : Page::kDisks);
   }
 }
 

@@ -11,14 +11,15 @@
 #include <vector>
 
 #include "app/disk_list.h"
+#include "app/main_wnd_controls.h"
 #include "app/preview_display.h"
 #include "app/preview_state.h"
 #include "app/result_selection.h"
 #include "results/found_file_record.h"
 
+class QAbstractButton;
 class QMenu;
 class QSocketNotifier;
-class QStackedWidget;
 class QTreeWidgetItem;
 
 namespace qm {
@@ -47,6 +48,8 @@ class CMainWnd : public QWidget {
  public:
   static constexpr const char* kTitle = "Quillmark Free";
   enum ScanMode { kQuickScan = 0, kDeepScan = 1 };
+  // The pages of the workflow, in the order of the layout's page stack.
+  enum class Page { kStart = 0, kDisks = 1, kFileTypes = 2, kResults = 3 };
 
   // Null when the layout is missing or lacks a control; `error` says which.
   static std::unique_ptr<CMainWnd> Create(QString* error, MainWndServices services = {});
@@ -60,7 +63,7 @@ class CMainWnd : public QWidget {
   QWidget* Layout() const { return layout_; }
   QMenu* HelpMenu() const { return helpMenu_; }
   CDiskList* Disks() const { return disks_; }
-  int CurrentPage() const;
+  Page CurrentPage() const;
   int Mode() const { return scanMode_; }
   bool ImageWorkflow() const { return imageMode_; }
   // How many files the category sorting of the last scan returned; the
@@ -103,9 +106,9 @@ class CMainWnd : public QWidget {
   QString BuildHelpMenu();
   void WatchDevices();
   void OnNotification(const Notification& notification);
-  void ShowPage(int page);
+  void ShowPage(Page page);
   void EnterDiskPage();
-  void OnCategoryBox(const QString& name, bool checked);
+  void OnCategoryBox(QAbstractButton* box, bool checked);
   void ShowDiskInfo(QTreeWidgetItem* row);
   void SortResults(ScanItems scanned);
   void ClearResults();
@@ -121,7 +124,7 @@ class CMainWnd : public QWidget {
 
   MainWndServices services_;
   QWidget* layout_ = nullptr;
-  QStackedWidget* pages_ = nullptr;
+  MainWndControls ui_;
   QMenu* helpMenu_ = nullptr;
   SkinNotifications* notifications_ = nullptr;
   CDiskList* disks_ = nullptr;

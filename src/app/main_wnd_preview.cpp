@@ -16,21 +16,20 @@
 #include "app/preview_wnd.h"
 #include "app/result_browser.h"
 #include "preview/media_player.h"
-#include "ui/skin_loader.h"
 
 namespace qm {
 
 void CMainWnd::SetUpPreview() {
-  preview_.edit = FindControlAs<QTextEdit>(layout_, "PreviewEdit");
+  preview_.edit = ui_.previewEdit;
   // The list and the preview share the column; the preview gets the larger
   // part, so that a photo or a page can be made out.
-  if (auto* split = FindControlAs<QSplitter>(layout_, "ResultSplitter")) {
+  if (QSplitter* split = ui_.resultSplitter) {
     split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 3);
   }
   preview_.edit->viewport()->installEventFilter(this);
 
-  auto* list = FindControlAs<QTreeView>(layout_, "FileList");
+  QTreeView* list = ui_.fileList;
   // A click previews the row, unless it was on the row's check box; the
   // arrow keys preview the row they move to.
   connect(list, &QTreeView::clicked, this, [this](const QModelIndex& index) {
@@ -43,8 +42,7 @@ void CMainWnd::SetUpPreview() {
             }
           });
   // The folder view previews what is clicked in it the same way.
-  auto* folders = FindControlAs<QTreeView>(layout_, "FolderTree");
-  connect(folders, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+  connect(ui_.folderTree, &QTreeView::clicked, this, [this](const QModelIndex& index) {
     if (folderModel_ == nullptr) return;
     if (const FoundFileRecord* record = folderModel_->RecordAt(index)) PreviewRecord(*record);
   });

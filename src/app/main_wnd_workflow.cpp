@@ -25,7 +25,6 @@
 #include "app/result_folder_model.h"
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
-#include "app/udisks_opener.h"
 #include "disk/watch/device_watch.h"
 #include "platform/errors.h"
 #include "results/categories.h"
@@ -108,7 +107,7 @@ void CMainWnd::StartScan() {
     CMessageBox::Show(CMessageBox::Information, this, Message("MSG0505"));
     return;
   }
-  scanFromTypePage_ = CurrentPage() == 2;
+  scanFromTypePage_ = CurrentPage() == Page::kFileTypes;
   // The views of the last results let go of them, and the engines of the
   // last scan close before their volumes are opened again.
   ClearResults();
@@ -159,12 +158,11 @@ void CMainWnd::SortResults(ScanItems scanned) {
 
 void CMainWnd::ClearResults() {
   EndPreview();
-  auto* folders = FindControlAs<QTreeView>(layout_, "FolderTree");
-  folders->setModel(nullptr);
+  ui_.folderTree->setModel(nullptr);
   folderModel_.reset();
   folderSources_.clear();
-  const QSignalBlocker quiet(FindControl(layout_, "FolderSource"));
-  FindControlAs<QComboBox>(layout_, "FolderSource")->clear();
+  const QSignalBlocker quiet(ui_.folderSource);
+  ui_.folderSource->clear();
   browser_->Clear();
   selection_.Clear();
   browser_->RefreshSummary();
@@ -174,7 +172,7 @@ void CMainWnd::ClearResults() {
 }
 
 void CMainWnd::ShowFolders(int index) {
-  auto* folders = FindControlAs<QTreeView>(layout_, "FolderTree");
+  QTreeView* folders = ui_.folderTree;
   folders->setModel(nullptr);
   folderModel_.reset();
   if (index < 0 || index >= static_cast<int>(folderSources_.size())) return;
@@ -196,7 +194,7 @@ void CMainWnd::OnSortingFinished() {
   browser_->RefreshSummary();
   // The folder view offers each scanned volume; the chooser shows only
   // when there is more than one.
-  auto* chooser = FindControlAs<QComboBox>(layout_, "FolderSource");
+  QComboBox* chooser = ui_.folderSource;
   {
     const QSignalBlocker quiet(chooser);
     chooser->clear();
@@ -209,8 +207,8 @@ void CMainWnd::OnSortingFinished() {
   }
   chooser->setVisible(folderSources_.size() > 1);
   ShowFolders(folderSources_.empty() ? -1 : 0);
-  FindControl(layout_, "TabRecover")->setEnabled(true);
-  ShowPage(3);
+  ui_.tabRecover->setEnabled(true);
+  ShowPage(Page::kResults);
   emit ResultsReady();
 }
 
@@ -316,12 +314,10 @@ void CMainWnd::CreateImage() {
 }
 
 void CMainWnd::AskForDiskAccess(int disk) {
-  {
-    // The user chose this disk: the system's disk service may now ask for
-    // a password.
-    UDisksOpener::AskScope ask;
-    disks_->Reread(disk);
-  }
+  // The user chose this disk: the system's disk service may now ask for a
+  // password. The window keeps painting while the answer is awaited.
+  disks_->Reread(disk);
+  disks_->WaitForRefresh();
   QTreeWidgetItem* row = disks_->DiskRowOf(disk);
   if (row == nullptr) return;  // unplugged meanwhile
   if (disks_->UnreadableDiskOf(row) >= 0) {

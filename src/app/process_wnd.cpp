@@ -18,6 +18,35 @@ namespace {
 constexpr int kRefreshMs = 50;
 }
 
+void WorkerQuery::Answer(bool yes) {
+  {
+    std::lock_guard guard(mutex_);
+    if (done_) return;
+    done_ = true;
+    answer_ = yes;
+  }
+  settled_.notify_all();
+}
+
+void WorkerQuery::Withdraw() {
+  {
+    std::lock_guard guard(mutex_);
+    done_ = true;
+  }
+  settled_.notify_all();
+}
+
+bool WorkerQuery::Settled() const {
+  std::lock_guard guard(mutex_);
+  return done_;
+}
+
+bool WorkerQuery::Wait(bool fallback) {
+  std::unique_lock guard(mutex_);
+  settled_.wait(guard, [this] { return done_; });
+  return answer_.value_or(fallback);
+}
+
 CProcessWnd::CProcessWnd(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint) {
   setModal(true);
 }
@@ -26,11 +55,16 @@ CProcessWnd::~CProcessWnd() { StopWorker(); }
 
 void CProcessWnd::StopWorker() {
   // Only a window destroyed while its worker runs gets here with a live
-  // thread: it is told to cancel and waited for.
+  // thread: it is told to cancel and waited for. A question it waits on
+  // would never be answered now, as this thread is the one to answer it.
+  std::shared_ptr<WorkerQuery> query;
   {
     std::lock_guard guard(lock_);
     cancelRequested_ = true;
+    query = std::move(openQuery_);
   }
+  resumed_.notify_all();
+  if (query) query->Withdraw();
   if (worker_.joinable()) worker_.join();
 }
 
@@ -70,16 +104,22 @@ bool CProcessWnd::Build(const QString& className, const QString& layoutName, con
   return true;
 }
 
+void CProcessWnd::StartWorker() {
+  if (worker_.joinable() || workerFinished_) return;
+  refresh_->start();
+  worker_ = std::thread([this] { Run(); });
+}
+
 int CProcessWnd::exec() {
-  if (!worker_.joinable() && !workerFinished_) {
-    refresh_->start();
-    worker_ = std::thread([this] { Run(); });
-  }
+  StartWorker();
   return QDialog::exec();
 }
 
 int CProcessWnd::Report(const std::function<void()>& store) {
-  std::lock_guard guard(lock_);
+  std::unique_lock guard(lock_);
+  // While the cancel question is open the work stands still here; the
+  // answer decides whether it goes on.
+  resumed_.wait(guard, [this] { return !paused_ || cancelRequested_; });
   if (cancelRequested_) return kCancelCode;
   store();
   fresh_ = true;
@@ -95,6 +135,28 @@ void CProcessWnd::Store(const std::function<void()>& store) {
 bool CProcessWnd::CancelRequested() {
   std::lock_guard guard(lock_);
   return cancelRequested_;
+}
+
+bool CProcessWnd::Ask(const QString& question, bool fallback) {
+  auto query = std::make_shared<WorkerQuery>(question);
+  {
+    std::lock_guard guard(lock_);
+    if (cancelRequested_) return fallback;
+    openQuery_ = query;
+  }
+  // Queued, never blocking: the window's thread may be busy with another
+  // question, or about to join this thread.
+  QMetaObject::invokeMethod(
+      this,
+      [this, query] {
+        if (query->Settled()) return;
+        query->Answer(CMessageBox::Show(CMessageBox::Question, this, query->Question()) == CMessageBox::Ok);
+      },
+      Qt::QueuedConnection);
+  const bool answer = query->Wait(fallback);
+  std::lock_guard guard(lock_);
+  if (openQuery_ == query) openQuery_.reset();
+  return answer;
 }
 
 void CProcessWnd::FinishWork(std::function<void()> then) {
@@ -132,16 +194,24 @@ void CProcessWnd::reject() {
 
 void CProcessWnd::AskToCancel() {
   if (questionOpen_) return;
-  std::unique_lock guard(lock_);
-  if (cancelRequested_) return;
-  // The worker waits at its next report while the question is open.
+  {
+    // The worker waits at its next report while the question is open; the
+    // lock itself stays free for the figures and the worker's other calls.
+    std::lock_guard guard(lock_);
+    if (cancelRequested_) return;
+    paused_ = true;
+  }
   questionOpen_ = true;
   const bool finishedBefore = workerFinished_;
   const int answer = CMessageBox::Show(CMessageBox::Question, this, CancelQuestion());
   questionOpen_ = false;
   const bool yes = answer == CMessageBox::Ok && !finishedBefore;
-  if (yes) cancelRequested_ = true;
-  guard.unlock();
+  {
+    std::lock_guard guard(lock_);
+    paused_ = false;
+    if (yes) cancelRequested_ = true;
+  }
+  resumed_.notify_all();
   if (yes) OnCancelConfirmed();
   if (yes && worker_.joinable()) {
     WaitForWorker();

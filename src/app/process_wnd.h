@@ -4,18 +4,27 @@
 // The worker and the window share a lock, a cancel flag and a finished
 // flag. The worker's progress callbacks never touch a widget: under the
 // lock they check the cancel flag and store the latest figures, which the
-// window shows on a 50 ms timer (at most 20 updates a second). Asking
-// whether to cancel holds the lock while the question is open, so the
-// worker stops at its next report until the user has answered: No lets it
-// go on where it stood, Yes makes that report return the cancel code.
+// window shows on a 50 ms timer (at most 20 updates a second).
+//
+// No lock is held while a question is open. Asking whether to cancel only
+// marks the work as paused: the worker's next report waits for the answer
+// (No lets it go on where it stood, Yes makes that report return the cancel
+// code), while everything else that takes the lock carries on. A question
+// the worker itself puts (go on with an interrupted scan?) is a query: the
+// worker posts it to the window's thread and waits on it, and a window
+// that is torn down meanwhile withdraws it, so that the worker it joins is
+// never left waiting for a window thread that no longer listens.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "app/language_store.h"
@@ -23,6 +32,28 @@
 class QTimer;
 
 namespace qm {
+
+// A yes/no question from a worker thread, answered on the window's thread.
+class WorkerQuery {
+ public:
+  explicit WorkerQuery(QString question) : question_(std::move(question)) {}
+  const QString& Question() const { return question_; }
+  // The window's answer; the first answer or withdrawal counts.
+  void Answer(bool yes);
+  // Nobody will answer (the window is going away): the waiting worker gets
+  // `fallback` from Wait.
+  void Withdraw();
+  bool Settled() const;
+  // Blocks the worker until the query is answered or withdrawn.
+  bool Wait(bool fallback);
+
+ private:
+  const QString question_;
+  mutable std::mutex mutex_;
+  std::condition_variable settled_;
+  bool done_ = false;
+  std::optional<bool> answer_;
+};
 
 class CProcessWnd : public QDialog {
   Q_OBJECT
@@ -51,6 +82,8 @@ class CProcessWnd : public QDialog {
   // The worker reports through the derived window's members, so each
   // derived destructor calls this first.
   void StopWorker();
+  // Starts the worker (exec does, when first shown).
+  void StartWorker();
 
   // The worker's body; runs once on the worker thread.
   virtual void Run() = 0;
@@ -70,9 +103,15 @@ class CProcessWnd : public QDialog {
   // For the worker's callbacks: the cancel code once the user has confirmed
   // cancelling, else runs `store` under the lock and returns 0.
   int Report(const std::function<void()>& store);
-  // For the worker: stores under the lock without asking about cancelling.
+  // For the worker: stores under the lock without asking about cancelling;
+  // never waits for an open question.
   void Store(const std::function<void()>& store);
   bool CancelRequested();
+  // For the worker: asks the user `question` on the window's thread and
+  // waits for the answer without holding the lock. True for OK. Returns
+  // `fallback` at once when cancelling was confirmed, and when the window
+  // is torn down before the user answered.
+  bool Ask(const QString& question, bool fallback);
 
   // For the worker, as its last act: sets the finished flag, then runs
   // `then` on the UI thread (posted, never waited for).
@@ -97,7 +136,10 @@ class CProcessWnd : public QDialog {
   QTimer* refresh_ = nullptr;
   std::thread worker_;
   bool cancelRequested_ = false;  // written by the UI thread, both under lock_
+  bool paused_ = false;           // the cancel question is open; under lock_
   bool fresh_ = false;            // figures stored since last shown; under lock_
+  std::condition_variable_any resumed_;       // paused_ or cancelRequested_ changed
+  std::shared_ptr<WorkerQuery> openQuery_;    // the worker waits on it; under lock_
   std::atomic<bool> workerFinished_ = false;
   bool questionOpen_ = false;     // UI thread only
   int pendingClose_ = 0;          // UI thread only: a close that waits for the question

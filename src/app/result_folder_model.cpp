@@ -1,5 +1,6 @@
 #include "app/result_folder_model.h"
 
+#include <QMetaObject>
 #include <algorithm>
 
 #include "app/formatting.h"
@@ -22,16 +23,27 @@ struct ResultFolderModel::Node {
   uint32_t depth = 0;  // the depth this folder's contents lie at
   bool isFolder = true;
   bool listed = false;
+  bool listing = false;                  // its listing runs on a worker
   std::vector<FoundFileRecord> pending;  // listed, not yet handed to the view
+  std::vector<int> pendingCounts;        // the file counts of `pending`'s folders
   size_t handedOut = 0;
   std::vector<std::unique_ptr<Node>> children;
-  mutable int fileCount = -1;  // files in the whole subtree, counted on demand
+  int fileCount = 0;  // files in the whole subtree, for a folder
+};
+
+// What a worker read for one folder.
+struct ResultFolderModel::FolderListing {
+  int error = 0;
+  std::vector<FoundFileRecord> items;
+  std::vector<int> counts;  // per item: files under it when a folder
 };
 
 ResultFolderModel::ResultFolderModel(IFileRecoveryParse& engine, QObject* parent)
     : QAbstractItemModel(parent), engine_(engine), root_(std::make_unique<Node>()) {}
 
-ResultFolderModel::~ResultFolderModel() = default;
+ResultFolderModel::~ResultFolderModel() {
+  for (auto& [node, worker] : workers_) worker.join();
+}
 
 ResultFolderModel::Node* ResultFolderModel::NodeOf(const QModelIndex& index) const {
   return index.isValid() ? static_cast<Node*>(index.internalPointer()) : root_.get();
@@ -41,17 +53,86 @@ const FoundFileRecord* ResultFolderModel::RecordAt(const QModelIndex& index) con
   return index.isValid() ? &NodeOf(index)->record : nullptr;
 }
 
-void ResultFolderModel::List(Node& node) const {
+QModelIndex ResultFolderModel::IndexOf(const Node& node) const {
+  if (node.parent == nullptr) return {};
+  return createIndex(node.row, 0, const_cast<Node*>(&node));
+}
+
+void ResultFolderModel::StartListing(Node& node) {
+  if (node.listing) return;
+  node.listing = true;
+  ++running_;
+  const bool isRoot = node.parent == nullptr;
+  const FoundFileRecord folder = node.record;
+  const uint32_t depth = node.depth;
+  Node* target = &node;  // nodes live as long as the model, which joins this thread
+  workers_[target] = std::thread([this, isRoot, folder, depth, target] {
+    FolderListing listing;
+    if (depth <= kMaxDepth) {
+      listing.error = engine_.ListChildren(isRoot ? nullptr : &folder, depth, listing.items);
+      // The engine lists files before folders; the tree shows folders first
+      // and keeps the engine's name order inside each kind.
+      std::stable_partition(listing.items.begin(), listing.items.end(),
+                            [](const FoundFileRecord& r) { return r.isDirectory != 0; });
+      for (const FoundFileRecord& item : listing.items) {
+        uint32_t count = 0;
+        const bool counted = item.isDirectory != 0 && engine_.CountFiles(&item, depth + 1, &count) == 0;
+        listing.counts.push_back(counted ? static_cast<int>(count) : 0);
+      }
+    }
+    QMetaObject::invokeMethod(
+        this, [this, target, listing = std::move(listing)]() mutable { TakeListing(*target, std::move(listing)); },
+        Qt::QueuedConnection);
+  });
+}
+
+void ResultFolderModel::TakeListing(Node& node, FolderListing listing) {
+  // Posted as the worker's last act: it has ended or is about to.
+  if (auto worker = workers_.find(&node); worker != workers_.end()) {
+    worker->second.join();
+    workers_.erase(worker);
+  }
+  --running_;
+  node.listing = false;
   node.listed = true;
-  if (node.depth > kMaxDepth) return;
-  std::vector<FoundFileRecord> items;
-  const int rc = engine_.ListChildren(node.parent ? &node.record : nullptr, node.depth, items);
-  if (rc != 0) lastError_ = rc;
-  // The engine lists files before folders; the tree shows folders first and
-  // keeps the engine's name order inside each kind.
-  std::stable_partition(items.begin(), items.end(),
-                        [](const FoundFileRecord& r) { return r.isDirectory != 0; });
-  node.pending = std::move(items);
+  if (listing.error != 0) lastError_ = listing.error;
+  node.pending = std::move(listing.items);
+  node.pendingCounts = std::move(listing.counts);
+  if (node.pending.empty()) {
+    // The expander of a folder found empty goes.
+    const QModelIndex index = IndexOf(node);
+    if (index.isValid()) emit dataChanged(index, index);
+    return;
+  }
+  HandOut(node);
+}
+
+void ResultFolderModel::HandOut(Node& node) {
+  const size_t left = node.pending.size() - node.handedOut;
+  if (left == 0) {
+    node.pending = {};
+    node.pendingCounts = {};
+    return;
+  }
+  const size_t batch = std::min<size_t>(left, kBatchSize);
+  const int first = static_cast<int>(node.children.size());
+  beginInsertRows(IndexOf(node), first, first + static_cast<int>(batch) - 1);
+  for (size_t i = 0; i < batch; ++i) {
+    auto child = std::make_unique<Node>();
+    const size_t at = node.handedOut++;
+    child->record = node.pending[at];
+    child->fileCount = at < node.pendingCounts.size() ? node.pendingCounts[at] : 0;
+    child->parent = &node;
+    child->row = static_cast<int>(node.children.size());
+    child->isFolder = child->record.isDirectory != 0;
+    child->depth = node.depth + 1;
+    node.children.push_back(std::move(child));
+  }
+  if (node.handedOut == node.pending.size()) {
+    node.pending = {};
+    node.pendingCounts = {};
+  }
+  endInsertRows();
 }
 
 QModelIndex ResultFolderModel::index(int row, int column, const QModelIndex& parent) const {
@@ -87,32 +168,16 @@ bool ResultFolderModel::hasChildren(const QModelIndex& parent) const {
 bool ResultFolderModel::canFetchMore(const QModelIndex& parent) const {
   const Node* node = NodeOf(parent);
   if (!node->isFolder) return false;
-  return !node->listed || node->handedOut < node->pending.size();
+  if (!node->listed) return !node->listing;
+  return node->handedOut < node->pending.size();
 }
 
 void ResultFolderModel::fetchMore(const QModelIndex& parent) {
   Node* node = NodeOf(parent);
   if (!node->isFolder) return;
-  if (!node->listed) List(*node);
-  const size_t left = node->pending.size() - node->handedOut;
-  if (left == 0) {
-    node->pending = {};
-    return;
-  }
-  const size_t batch = std::min<size_t>(left, kBatchSize);
-  const int first = static_cast<int>(node->children.size());
-  beginInsertRows(parent, first, first + static_cast<int>(batch) - 1);
-  for (size_t i = 0; i < batch; ++i) {
-    auto child = std::make_unique<Node>();
-    child->record = node->pending[node->handedOut++];
-    child->parent = node;
-    child->row = static_cast<int>(node->children.size());
-    child->isFolder = child->record.isDirectory != 0;
-    child->depth = node->depth + 1;
-    node->children.push_back(std::move(child));
-  }
-  if (node->handedOut == node->pending.size()) node->pending = {};
-  endInsertRows();
+  // The first batch arrives with the listing; later ones as the view asks.
+  if (!node->listed) StartListing(*node);
+  else HandOut(*node);
 }
 
 QVariant ResultFolderModel::data(const QModelIndex& index, int role) const {
@@ -122,10 +187,6 @@ QVariant ResultFolderModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole) {
     if (index.column() == kName) return QString::fromStdString(record.Name());
     if (!node->isFolder) return QString::fromStdString(FormatSize(static_cast<int64_t>(record.fileSize)));
-    if (node->fileCount < 0) {
-      uint32_t count = 0;
-      node->fileCount = engine_.CountFiles(&record, node->depth, &count) == 0 ? static_cast<int>(count) : 0;
-    }
     return node->fileCount;
   }
   if (role == Qt::DecorationRole && index.column() == kName) {

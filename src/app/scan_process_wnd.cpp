@@ -1,7 +1,6 @@
 #include "app/scan_process_wnd.h"
 
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
 
 #include "app/formatting.h"
@@ -64,13 +63,10 @@ int CScanProcessWnd::OnScanProgress(void* user, int step, int scale, int64_t sec
 }
 
 bool CScanProcessWnd::AskToResume() {
-  // Asked on the UI thread while the worker waits for the answer. The
-  // window stays shown: hiding a modal window would end it.
-  bool resume = true;
-  QMetaObject::invokeMethod(
-      this, [this, &resume] { resume = CMessageBox::Show(CMessageBox::Question, this, Message("MSG1206")) == CMessageBox::Ok; },
-      Qt::BlockingQueuedConnection);
-  return resume;
+  // The window stays shown while the question is open: hiding a modal
+  // window would end it. Going on is the answer when nobody is left to
+  // give one, so an interrupted scan is never thrown away unasked.
+  return Ask(Message("MSG1206"), true);
 }
 
 void CScanProcessWnd::Run() {

@@ -1,7 +1,11 @@
 #include "app/single_instance.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <unistd.h>
 
 namespace qm {
@@ -14,7 +18,27 @@ constexpr char kRaise[] = "raise\n";
 }  // namespace
 
 SingleInstance::SingleInstance(QString name) : name_(std::move(name)) {
-  if (name_.isEmpty()) name_ = QString("quillmark-%1").arg(getuid());
+  if (name_.isEmpty()) name_ = DefaultName(QProcessEnvironment::systemEnvironment(), getuid());
+}
+
+QString SingleInstance::DefaultName(const QProcessEnvironment& environment, uint uid) {
+  // A Wayland display is named by a socket name or path, an X display by
+  // host:number.screen; either becomes a file-name-safe part.
+  QString display = "nodisplay";
+  if (const QString wayland = environment.value("WAYLAND_DISPLAY"); !wayland.isEmpty()) {
+    display = "wayland-" + wayland;
+  } else if (const QString x11 = environment.value("DISPLAY"); !x11.isEmpty()) {
+    display = "x11-" + x11;
+  }
+  static const QRegularExpression unsafe("[^A-Za-z0-9._-]");
+  display.replace(unsafe, "_");
+
+  QString folder = environment.value("XDG_RUNTIME_DIR");
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+    folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  }
+  if (folder.isEmpty()) folder = QDir::tempPath();
+  return QDir(folder).filePath(QString("quillmark-%1-%2.socket").arg(uid).arg(display));
 }
 
 SingleInstance::~SingleInstance() = default;

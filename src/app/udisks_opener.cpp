@@ -11,7 +11,6 @@
 #include <QThread>
 #include <QUuid>
 #include <QVariantMap>
-#include <atomic>
 
 #include "platform/errors.h"
 #include "platform/privileged_open.h"
@@ -45,19 +44,19 @@ QString ObjectPathFor(const QString& devicePath) {
 }
 
 // A scan opens its devices on a worker thread: the user asked for that disk
-// and waits for it. The disk list is built on the window's thread.
+// and waits for it. Anything else the window's thread opens came unasked.
 bool OnWindowThread() {
   return QCoreApplication::instance() != nullptr &&
          QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
-// Live AskScopes; any thread may make one.
-std::atomic<int> gAskScopes{0};
+// The innermost AskScope of this thread: -1 none, 0 silent, 1 may ask.
+thread_local int tAskPolicy = -1;
 
 }  // namespace
 
-UDisksOpener::AskScope::AskScope() { ++gAskScopes; }
-UDisksOpener::AskScope::~AskScope() { --gAskScopes; }
+UDisksOpener::AskScope::AskScope(bool mayAsk) : previous_(tAskPolicy) { tAskPolicy = mayAsk ? 1 : 0; }
+UDisksOpener::AskScope::~AskScope() { tAskPolicy = previous_; }
 
 UDisksOpener::UDisksOpener() : bus_(QDBusConnection::systemBus()) {}
 
@@ -69,7 +68,7 @@ UDisksOpener::~UDisksOpener() {
   if (privateBus_) QDBusConnection::disconnectFromBus(bus_.name());
 }
 
-bool UDisksOpener::MayAskUser() { return !OnWindowThread() || gAskScopes > 0; }
+bool UDisksOpener::MayAskUser() { return tAskPolicy >= 0 ? tAskPolicy == 1 : !OnWindowThread(); }
 
 QString UDisksOpener::BlockObjectOf(const QString& devicePath) {
   // Resolving asks the service itself; services older than ResolveDevice

@@ -25,19 +25,25 @@ class UDisksOpener {
   // service is not there, refuses, or the user dismissed the password dialog.
   int Open(const std::string& devicePath, int& fd);
 
-  // While one lives, opens made on the window's thread may ask the user:
-  // the user asked for a disk. Without one the window's thread only takes
-  // what polkit grants without a dialog, as the disk list is built at start
-  // and on every plug-in, where a password dialog would come unasked.
+  // Whether opens made on this thread, while the scope lives, may ask the
+  // user: yes where the user asked for a disk ("Scan" on a disk that could
+  // not be read), no for the disk list built at start and on every plug-in
+  // (its worker makes a silent scope), where a password dialog would come
+  // unasked. Scopes nest; each thread has its own.
   class AskScope {
    public:
-    AskScope();
+    explicit AskScope(bool mayAsk = true);
     ~AskScope();
     AskScope(const AskScope&) = delete;
     AskScope& operator=(const AskScope&) = delete;
+
+   private:
+    int previous_;
   };
 
-  // Whether an open made now, on this thread, may ask the user.
+  // Whether an open made now, on this thread, may ask the user: the
+  // innermost scope's answer; without one, yes except on the window's
+  // thread (a scan opens its devices on its worker, for the user).
   static bool MayAskUser();
 
   // Makes Open the core's way in to disks that open(2) refused, for the

@@ -27,7 +27,26 @@ openbox --sm-disable >/dev/null 2>&1 &
 sleep 1
 "$app" >"$work/app.log" 2>&1 &
 pid=$!
-window=$(xdotool search --sync --onlyvisible --name '^Quillmark Free$' | head -1)
+# The window should be up within seconds; say so at once when it never
+# comes (a copy that took this display for another one's quits at start).
+window=
+for _ in $(seq 300); do
+  if ! kill -0 "$pid" 2>/dev/null; then
+    wait "$pid" && status=0 || status=$?
+    echo "FAIL: quillmark ended (status $status) before its window appeared:"
+    cat "$work/app.log"
+    exit 1
+  fi
+  window=$(xdotool search --onlyvisible --name '^Quillmark Free$' 2>/dev/null | head -1 || true)
+  [[ -n $window ]] && break
+  sleep 0.1
+done
+if [[ -z $window ]]; then
+  echo "FAIL: quillmark's window did not appear within 30 s on display $DISPLAY:"
+  cat "$work/app.log"
+  kill "$pid"
+  exit 1
+fi
 sleep 1
 [[ -n $shots ]] && import -window root "$shots/quillmark-under-xvfb.png"
 # Openbox draws the close button at the right end of the title bar, just

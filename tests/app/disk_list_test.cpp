@@ -1,7 +1,14 @@
 #include "app/disk_list.h"
 
+#include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 #include "fake_engine.h"
 #include "session/session_fixture.h"
@@ -34,22 +41,42 @@ DiskRecord Disk(int number, const std::string& path, bool removable) {
 }
 
 // The machine's disks as the test sets them, and the items the list made.
+// The list enumerates on a worker thread, so the machine is read under a lock;
+// `answerIn` is how long a slow disk takes to answer.
 struct FakeMachine {
+  std::mutex lock;
   DiskSnapshot now;
+  std::chrono::milliseconds answerIn{0};
+  std::atomic<int> asked = 0;  // enumerations that have read the disks
+  std::atomic<int> enumerations = 0;
   std::vector<std::weak_ptr<ScanItem>> made;
 
   void Plug(const DiskRecord& disk, std::vector<VolumeRecord> volumes) {
+    std::lock_guard guard(lock);
     now.disks[disk.diskNumber] = disk;
     for (VolumeRecord& v : volumes) now.volumes.push_back(v);
   }
   void Unplug(int disk) {
+    std::lock_guard guard(lock);
     now.disks.erase(disk);
     std::erase_if(now.volumes, [disk](const VolumeRecord& v) { return v.diskNumber == disk; });
+  }
+  // What the disks were when asked, answered `answerIn` later.
+  DiskSnapshot Enumerate() {
+    DiskSnapshot snapshot;
+    {
+      std::lock_guard guard(lock);
+      snapshot = now;
+    }
+    ++asked;
+    std::this_thread::sleep_for(answerIn);
+    ++enumerations;
+    return snapshot;
   }
   std::unique_ptr<CDiskList> List(QTreeWidget& view) {
     view.setColumnCount(3);
     return std::make_unique<CDiskList>(
-        &view, [this] { return now; },
+        &view, [this] { return Enumerate(); },
         [this](const VolumeRecord& v) -> ScanItemPtr {
           auto item = std::make_shared<FakeScanItem>(v.letter, FakeScript{}, 0ms);
           made.push_back(item);
@@ -75,6 +102,7 @@ TEST(DiskList, DisksHoldTheirVolumesInOrderAndOnlyScannableOnes) {
   QTreeWidget view;
   auto list = machine.List(view);
   list->Refresh(CDiskList::RefreshMode::kBuild);
+  list->WaitForRefresh();
   ASSERT_EQ(view.topLevelItemCount(), 1);
   QTreeWidgetItem* disk = view.topLevelItem(0);
   EXPECT_EQ(disk->text(0), "Disk 1");
@@ -100,6 +128,7 @@ TEST(DiskList, ADiskThatMayNotBeReadSaysWhatToDo) {
   QTreeWidget view;
   auto list = machine.List(view);
   list->Refresh(CDiskList::RefreshMode::kBuild);
+  list->WaitForRefresh();
   list->PrepareForPage(false);
   QTreeWidgetItem* disk = view.topLevelItem(0);
   ASSERT_EQ(disk->childCount(), 1);
@@ -115,12 +144,14 @@ TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
   QTreeWidget view;
   auto list = machine.List(view);
   list->Refresh(CDiskList::RefreshMode::kBuild);
+  list->WaitForRefresh();
   list->AddImage("/tmp/card.img");
   list->PrepareForPage(false);
 
   // A stick plugged in while no scan runs is added above the images and chosen.
   machine.Plug(Disk(1, "/dev/sdb", true), {Volume(1, 2, "/dev/sdb1", 2048)});
   list->Refresh(CDiskList::RefreshMode::kArrival);
+  list->WaitForRefresh();
   ASSERT_EQ(view.topLevelItemCount(), 3);
   QTreeWidgetItem* stick = view.topLevelItem(1);
   EXPECT_EQ(stick->text(0), "Removable disk 2");
@@ -130,6 +161,7 @@ TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
   // One plugged in during a scan leaves the selection alone.
   machine.Plug(Disk(2, "/dev/sdc", true), {Volume(2, 3, "/dev/sdc1", 2048)});
   list->Refresh(CDiskList::RefreshMode::kArrival, /*scanRunning=*/true);
+  list->WaitForRefresh();
   EXPECT_EQ(view.currentItem(), stick->child(0));
 
   // A window still scanning the stick keeps its item when it is pulled.
@@ -137,6 +169,7 @@ TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
   std::weak_ptr<ScanItem> watched = scanning.front();
   machine.Unplug(1);
   list->Refresh(CDiskList::RefreshMode::kRemoval);
+  list->WaitForRefresh();
   ASSERT_EQ(view.topLevelItemCount(), 3);
   EXPECT_EQ(view.topLevelItem(0)->text(0), "Disk 1");
   EXPECT_EQ(view.topLevelItem(1)->text(0), "Removable disk 3");
@@ -146,11 +179,90 @@ TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
   EXPECT_TRUE(watched.expired());
 }
 
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+// A disk that takes its time to answer (the disk service asking polkit)
+// does not freeze the window: Refresh returns at once, the list keeps
+// repainting while the worker waits for the disk, and the rows come in
+// when it has answered. The enumeration runs off the window's thread.
+TEST(DiskList, ASlowDiskDoesNotStopTheWindowRepainting) {
+  FakeMachine machine;
+  machine.Plug(Disk(0, "/dev/sda", false), {Volume(0, 1, "/dev/sda1", 2048)});
+  machine.answerIn = 800ms;
+  QTreeWidget view;
+  view.resize(400, 200);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  QThread* enumeratedOn = nullptr;
+  auto list = std::make_unique<CDiskList>(&view, [&] {
+    enumeratedOn = QThread::currentThread();
+    return machine.Enumerate();
+  });
+  PaintCounter counter;
+  view.viewport()->installEventFilter(&counter);
+  QTimer repaint;
+  QObject::connect(&repaint, &QTimer::timeout, [&] { view.viewport()->update(); });
+  repaint.start(20);
+
+  list->Refresh(CDiskList::RefreshMode::kBuild);
+  EXPECT_EQ(machine.enumerations, 0) << "Refresh waited for the disk";
+  EXPECT_TRUE(list->Refreshing());
+  EXPECT_EQ(view.topLevelItemCount(), 0);
+  const int paintsBefore = counter.paints;
+  list->WaitForRefresh();
+  EXPECT_GE(counter.paints - paintsBefore, 4) << "the list was not repainted while the disk answered";
+  EXPECT_NE(enumeratedOn, QThread::currentThread());
+  ASSERT_EQ(view.topLevelItemCount(), 1);
+  EXPECT_EQ(Texts(view.topLevelItem(0)), QStringList{"sda1"});
+  list.reset();
+}
+
+// Plug-ins and pulls that come while an enumeration runs are served by one
+// more enumeration, and a disk read again for the user is replaced by what
+// the later enumeration found, not by the one already under way.
+TEST(DiskList, RequestsDuringAnEnumerationAreServedByTheNextOne) {
+  FakeMachine machine;
+  DiskRecord locked = Disk(0, "/dev/sda", false);
+  locked.openError = err::kAccessDenied;
+  machine.Plug(locked, {Volume(0, 1, "", 0, VolumeRecord::Kind::kUnreadableDisk)});
+  QTreeWidget view;
+  auto list = machine.List(view);
+  list->Refresh(CDiskList::RefreshMode::kBuild);
+  list->WaitForRefresh();
+  ASSERT_EQ(list->UnreadableDiskOf(view.topLevelItem(0)), 0);
+  machine.enumerations = 0;
+  machine.asked = 0;
+
+  machine.answerIn = 200ms;
+  list->Refresh(CDiskList::RefreshMode::kArrival);  // a hot-plug event, still reading the old state
+  while (machine.asked == 0) std::this_thread::sleep_for(1ms);
+  machine.Unplug(0);                                // the user allowed access meanwhile
+  machine.Plug(Disk(0, "/dev/sda", false), {Volume(0, 1, "/dev/sda1", 2048)});
+  list->Reread(0);
+  machine.Plug(Disk(1, "/dev/sdb", true), {Volume(1, 2, "/dev/sdb1", 2048)});
+  list->Refresh(CDiskList::RefreshMode::kArrival);
+  list->WaitForRefresh();
+  EXPECT_EQ(machine.enumerations, 2);
+  ASSERT_EQ(view.topLevelItemCount(), 2);
+  EXPECT_EQ(list->UnreadableDiskOf(view.topLevelItem(0)), -1);
+  EXPECT_EQ(Texts(view.topLevelItem(0)), QStringList{"sda1"});
+  EXPECT_EQ(Texts(view.topLevelItem(1)), QStringList{"sdb1"});
+}
+
 TEST(DiskList, LoadedImagesGetTagsUnderOneGroupRow) {
   FakeMachine machine;
   QTreeWidget view;
   auto list = machine.List(view);
   list->Refresh(CDiskList::RefreshMode::kBuild);
+  list->WaitForRefresh();
   QTreeWidgetItem* first = list->AddImage("/home/ana/first.img");
   QTreeWidgetItem* second = list->AddImage("/home/ana/second card.img");
   ASSERT_EQ(view.topLevelItemCount(), 1);
@@ -175,6 +287,7 @@ TEST(DiskList, AnImageOfAWholeDiskShowsItsPartitions) {
   QTreeWidget view;
   auto list = machine.List(view);
   list->Refresh(CDiskList::RefreshMode::kBuild);
+  list->WaitForRefresh();
   const QString path = QString::fromStdString((folder / "disk.img").string());
   QTreeWidgetItem* first = list->AddImage(path);
   QTreeWidgetItem* image = first->parent();

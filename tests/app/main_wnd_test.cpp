@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QTreeWidget>
 #include <filesystem>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <gtest/gtest.h>
 
@@ -74,6 +76,7 @@ std::unique_ptr<CMainWnd> MakeWindow(FakeDesk& desk) {
   QString error;
   auto window = CMainWnd::Create(&error, desk.Services());
   EXPECT_TRUE(window) << error.toStdString();
+  if (window) window->Disks()->WaitForRefresh();
   return window;
 }
 
@@ -103,7 +106,7 @@ TEST(MainWnd, ModeButtonsChooseTheScanAndTheRemovableDisk) {
   auto window = MakeWindow(desk);
   ASSERT_TRUE(window);
   Button(*window, "BtnDeletedRecovery")->click();
-  EXPECT_EQ(window->CurrentPage(), 1);
+  EXPECT_EQ(window->CurrentPage(), CMainWnd::Page::kDisks);
   EXPECT_EQ(window->Mode(), CMainWnd::kQuickScan);
   QTreeWidgetItem* chosen = window->Disks()->View()->currentItem();
   ASSERT_NE(chosen, nullptr);
@@ -112,6 +115,49 @@ TEST(MainWnd, ModeButtonsChooseTheScanAndTheRemovableDisk) {
   Button(*window, "BtnPrev")->click();
   Button(*window, "BtnStart")->click();
   EXPECT_EQ(window->Mode(), CMainWnd::kDeepScan);
+}
+
+// Disks that answer slowly do not hold up the window: it is built, and a
+// plug-in handled, while the disks have not answered yet (they answer only
+// when the test lets them, or after five seconds when the window waited
+// for them after all), and the page of disks shown before they are in
+// chooses the removable one when they come.
+TEST(MainWnd, SlowDisksDoNotHoldUpTheWindow) {
+  FakeDesk desk;
+  std::mutex lock;
+  std::condition_variable changed;
+  bool answer = false;
+  int waitedOut = 0;
+  MainWndServices services = desk.Services();
+  services.enumerate = [&] {
+    std::unique_lock guard(lock);
+    if (!changed.wait_for(guard, 5s, [&] { return answer; })) ++waitedOut;
+    answer = false;
+    return desk.disks;
+  };
+  const auto letTheDisksAnswer = [&] {
+    {
+      std::lock_guard guard(lock);
+      answer = true;
+    }
+    changed.notify_all();
+  };
+  QString error;
+  auto window = CMainWnd::Create(&error, services);
+  ASSERT_TRUE(window) << error.toStdString();
+  EXPECT_TRUE(window->Disks()->Refreshing());
+  Button(*window, "BtnDeletedRecovery")->click();
+  EXPECT_EQ(window->Disks()->View()->currentItem(), nullptr);
+  letTheDisksAnswer();
+  window->Disks()->WaitForRefresh();
+  ASSERT_NE(window->Disks()->View()->currentItem(), nullptr);
+  EXPECT_EQ(window->Disks()->View()->currentItem()->text(0), "sdb1");
+
+  window->RefreshDisks(CDiskList::RefreshMode::kArrival);
+  EXPECT_TRUE(window->Disks()->Refreshing());
+  letTheDisksAnswer();
+  window->Disks()->WaitForRefresh();
+  EXPECT_EQ(waitedOut, 0) << "the window waited for the disks";
 }
 
 TEST(MainWnd, ScanWithoutAChosenVolumeAsksForOne) {
@@ -137,7 +183,7 @@ TEST(MainWnd, ADiskRowScansEachVolumeInRowOrderThenShowsTheSortedResults) {
   list->setCurrentItem(list->topLevelItem(0));            // then the whole disk
   Button(*window, "BtnScan")->click();
   EXPECT_EQ(desk.opened, (std::vector<uint16_t>{1, 2, 3}));
-  EXPECT_EQ(window->CurrentPage(), 3);
+  EXPECT_EQ(window->CurrentPage(), CMainWnd::Page::kResults);
   std::map<uint16_t, int> perVolume;
   for (const FileTypeTree::Group& group : window->Browser()->TypeTree().Groups()) {
     for (const FoundFileRecord& r : *group.records) ++perVolume[r.volumeLetter];
@@ -153,6 +199,7 @@ std::unique_ptr<CMainWnd> ScanFirstVolume(const MainWndServices& services) {
   auto window = CMainWnd::Create(&error, services);
   EXPECT_TRUE(window) << error.toStdString();
   if (!window) return nullptr;
+  window->Disks()->WaitForRefresh();
   Button(*window, "BtnStart")->click();
   window->Disks()->View()->setCurrentItem(window->Disks()->View()->topLevelItem(0)->child(0));
   Button(*window, "BtnScan")->click();
@@ -202,6 +249,7 @@ TEST(MainWnd, AnImageIsCopiedThenOfferedForScanning) {
   QString error;
   auto window = CMainWnd::Create(&error, services);
   ASSERT_TRUE(window) << error.toStdString();
+  window->Disks()->WaitForRefresh();
   Button(*window, "BtnCreateImageMode")->click();
   EXPECT_TRUE(window->ImageWorkflow());
   ASSERT_EQ(window->Disks()->View()->currentItem()->text(0), "card.raw");
@@ -231,6 +279,7 @@ TEST(MainWnd, ARefusedImageDestinationIsAskedForAgain) {
   QString error;
   auto window = CMainWnd::Create(&error, services);
   ASSERT_TRUE(window) << error.toStdString();
+  window->Disks()->WaitForRefresh();
   Button(*window, "BtnCreateImageMode")->click();
   QString refusal;
   AnswerNextBox(true, {}, &refusal);

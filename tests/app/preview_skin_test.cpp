@@ -88,6 +88,35 @@ TEST(HelpMenu, IsBuiltFromItsLayoutInOrder) {
   EXPECT_EQ(quit.size(), 1);
 }
 
+// Every control the main window uses is bound once, by name and kind, when
+// its layout loads: a skin that lacks one, or has one of another kind, is
+// refused with its name rather than failing when the control is first used.
+TEST(MainWndSkin, AControlMissingOrOfTheWrongKindStopsTheStart) {
+  const std::string layout = ShippedLayout("skin.ui");
+  const struct {
+    const char* what;
+    std::string part;
+    std::string replacement;
+    const char* mentions;
+  } cases[] = {
+      {"wrong kind", R"(<widget class="QComboBox" name="FolderSource"/>)", R"(<widget class="QLabel" name="FolderSource"/>)",
+       R"(no usable control named "FolderSource")"},
+      {"banner image missing", R"(name="ToolBar2Logo")", R"(name="Logo2")", R"(no control named "ToolBar2Logo")"},
+      {"footer missing", R"(name="SubBar1")", R"(name="Footer")", R"(no control named "SubBar1")"},
+  };
+  for (const auto& c : cases) {
+    CopiedSkin skin({"skin.ui", "menu_assist.ui"});
+    std::string damaged = layout;
+    const size_t at = damaged.find(c.part);
+    ASSERT_NE(at, std::string::npos) << c.what;
+    damaged.replace(at, c.part.size(), c.replacement);
+    skin.Write("skin.ui", damaged);
+    QString error;
+    EXPECT_EQ(CMainWnd::Create(&error), nullptr) << c.what;
+    EXPECT_TRUE(error.contains(c.mentions)) << c.what << ": " << error.toStdString();
+  }
+}
+
 TEST(HelpMenu, AMissingOrIncompleteLayoutStopsTheStart) {
   const std::string menu = ShippedLayout("menu_assist.ui");
   const struct {

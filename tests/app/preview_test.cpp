@@ -329,12 +329,13 @@ struct ScannedWindow {
     window = CMainWnd::Create(&error, services);
     EXPECT_TRUE(window) << error.toStdString();
     if (!window) return;
+    window->Disks()->WaitForRefresh();
     window->resize(1000, 650);
     window->show();
     FindControlAs<QAbstractButton>(window->Layout(), "BtnStart")->click();
     window->Disks()->View()->setCurrentItem(window->Disks()->View()->topLevelItem(0)->child(0));
     FindControlAs<QAbstractButton>(window->Layout(), "BtnScan")->click();
-    EXPECT_EQ(window->CurrentPage(), 3);
+    EXPECT_EQ(window->CurrentPage(), CMainWnd::Page::kResults);
     list = FindControlAs<QTreeView>(window->Layout(), "FileList");
   }
 };
@@ -382,6 +383,8 @@ TEST(MainWndPreview, TheFolderViewPreviewsFilesAndNamesFolders) {
   auto* tree = FindControlAs<QTreeView>(window.Layout(), "FolderTree");
   QAbstractItemModel* model = tree->model();
   ASSERT_NE(model, nullptr);
+  // The folders are read on a worker.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() > 0; }, 5000));
   FindControlAs<QTabWidget>(window.Layout(), "ResultViews")->setCurrentIndex(1);
   const auto clickNamed = [&](const QString& name) {
     for (int row = 0; row < model->rowCount(); ++row) {

@@ -3,7 +3,12 @@
 // folders before files, and receives a huge folder in batches.
 #include <gtest/gtest.h>
 
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
 #include <map>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +24,8 @@ class TreeEngine : public IFileRecoveryParse {
  public:
   std::map<std::pair<uint32_t, uint32_t>, std::vector<FoundFileRecord>> folders;
   std::vector<std::pair<uint32_t, uint32_t>> listed;  // keys asked for, in order
+  std::chrono::milliseconds delay{0};                  // a slow volume
+  std::vector<QThread*> threads;                       // the threads that listed
 
   int OpenImage(const std::string&, uint16_t) override { return 0; }
   int OpenDisk(int, uint64_t, uint64_t, uint16_t) override { return 0; }
@@ -27,7 +34,9 @@ class TreeEngine : public IFileRecoveryParse {
   int ListChildren(const FoundFileRecord* folder, uint32_t depth,
                    std::vector<FoundFileRecord>& out) override {
     const std::pair<uint32_t, uint32_t> key{depth, folder ? folder->entryId : 0};
+    std::this_thread::sleep_for(delay);
     listed.push_back(key);
+    threads.push_back(QThread::currentThread());
     const auto it = folders.find(key);
     if (it == folders.end()) return err::kPathNotFound;
     out = it->second;
@@ -75,6 +84,12 @@ FoundFileRecord Entry(const std::string& name, uint32_t entryId, bool folder, ui
   return record;
 }
 
+// Asks for a folder's contents and waits for the worker's listing.
+void Fetch(ResultFolderModel& model, const QModelIndex& parent) {
+  model.fetchMore(parent);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !model.Listing(); }, 5000));
+}
+
 std::vector<std::string> Names(const ResultFolderModel& model, const QModelIndex& parent) {
   std::vector<std::string> names;
   for (int row = 0; row < model.rowCount(parent); ++row) {
@@ -95,13 +110,13 @@ TEST(ResultFolderModel, ListsEachFolderOnExpandFoldersFirst) {
 
   EXPECT_TRUE(engine.listed.empty()) << "nothing is read before the view asks";
   ASSERT_TRUE(model.canFetchMore({}));
-  model.fetchMore({});
+  Fetch(model, {});
   EXPECT_EQ(Names(model, {}), (std::vector<std::string>{"DCIM", "Music", "a.txt"}));
   EXPECT_FALSE(model.canFetchMore({}));
 
   const QModelIndex dcim = model.index(0, 0);
   EXPECT_TRUE(model.hasChildren(dcim));
-  model.fetchMore(dcim);
+  Fetch(model, dcim);
   EXPECT_EQ(Names(model, dcim), (std::vector<std::string>{"100CANON", "x.jpg"}));
   EXPECT_EQ(model.parent(model.index(1, 0, dcim)), dcim);
   EXPECT_EQ(model.data(model.index(1, ResultFolderModel::kSize, dcim), Qt::DisplayRole).toString(),
@@ -110,13 +125,13 @@ TEST(ResultFolderModel, ListsEachFolderOnExpandFoldersFirst) {
       << "files in the folder's whole subtree";
 
   const QModelIndex canon = model.index(0, 0, dcim);
-  model.fetchMore(canon);
+  Fetch(model, canon);
   EXPECT_EQ(Names(model, canon), (std::vector<std::string>{"y.jpg", "z.jpg"}));
   EXPECT_EQ(uint32_t{model.RecordAt(model.index(1, 0, canon))->entryId}, 42u);
 
   // An empty folder shows no expander once read; a file never has one.
   const QModelIndex music = model.index(1, 0);
-  model.fetchMore(music);
+  Fetch(model, music);
   EXPECT_FALSE(model.hasChildren(music));
   EXPECT_FALSE(model.hasChildren(model.index(2, 0)));
   EXPECT_FALSE(model.canFetchMore(model.index(2, 0)));
@@ -135,6 +150,8 @@ TEST(ResultFolderModel, HugeFolderArrivesInBatchesAndAFailedListingIsKept) {
   ResultFolderModel model(engine);
 
   std::vector<int> rowsAfterFetch;
+  Fetch(model, {});
+  rowsAfterFetch.push_back(model.rowCount());
   while (model.canFetchMore({})) {
     model.fetchMore({});
     rowsAfterFetch.push_back(model.rowCount());
@@ -147,10 +164,39 @@ TEST(ResultFolderModel, HugeFolderArrivesInBatchesAndAFailedListingIsKept) {
   EXPECT_EQ(engine.listed.size(), 1u);
 
   const QModelIndex gone = model.index(0, 0);
-  model.fetchMore(gone);
+  Fetch(model, gone);
   EXPECT_EQ(model.rowCount(gone), 0);
   EXPECT_EQ(model.LastError(), err::kPathNotFound);
   EXPECT_FALSE(model.canFetchMore(gone));
+}
+
+// A volume that answers slowly: the folder is read on a worker while the
+// window's event loop goes on (its timers fire), and the rows come in once
+// read. Destroying the model waits for a listing still running.
+TEST(ResultFolderModel, ASlowFolderIsReadOffTheWindowThread) {
+  TreeEngine engine;
+  engine.delay = std::chrono::milliseconds(600);
+  engine.folders[{0, 0}] = {Entry("a.txt", 30, false, 10), Entry("DCIM", 5, true)};
+  engine.folders[{1, 5}] = {Entry("x.jpg", 40, false)};
+  auto model = std::make_unique<ResultFolderModel>(engine);
+  int ticks = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+  timer.start(10);
+  model->fetchMore({});
+  EXPECT_TRUE(engine.listed.empty()) << "fetchMore waited for the volume";
+  EXPECT_FALSE(model->canFetchMore({})) << "one listing per folder";
+  EXPECT_EQ(model->rowCount(), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !model->Listing(); }, 5000));
+  EXPECT_GE(ticks, 5) << "the event loop stood still while the folder was read";
+  EXPECT_EQ(Names(*model, {}), (std::vector<std::string>{"DCIM", "a.txt"}));
+  EXPECT_EQ(model->data(model->index(0, ResultFolderModel::kSize), Qt::DisplayRole).toInt(), 1);
+  ASSERT_EQ(engine.threads.size(), 1u);
+  EXPECT_NE(engine.threads[0], QThread::currentThread());
+
+  model->fetchMore(model->index(0, 0));
+  model.reset();  // waits for the listing under way rather than leaving it to a closed engine
+  EXPECT_EQ(engine.listed.size(), 2u);
 }
 
 }  // namespace

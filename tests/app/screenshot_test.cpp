@@ -70,6 +70,7 @@ void CaptureMainWindowPages(const QString& prefix,
   QString error;
   auto main = CMainWnd::Create(&error);
   ASSERT_TRUE(main) << error.toStdString();
+  main->Disks()->WaitForRefresh();
   main->show();
   auto* pages = FindControlAs<QStackedWidget>(main->Layout(), "TabPage");
   for (int page = 0; page < pages->count(); ++page) {

@@ -1,5 +1,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QFileInfo>
+#include <QProcessEnvironment>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
@@ -135,14 +137,58 @@ TEST(SingleInstance, ASecondStartAsksTheFirstToRaiseItsWindow) {
   EXPECT_TRUE(raised.wait(2000) || raised.count() == 1);
 }
 
+// The key is the user and the display: a copy on another display, or a test
+// under its own virtual display, is not taken for the user's running copy.
+TEST(SingleInstance, KeysByUserAndDisplayInTheRuntimeFolder) {
+  TempDir runtime;
+  const QString folder = QString::fromStdString(runtime.path().string());
+  const auto name = [&](std::initializer_list<std::pair<const char*, const char*>> variables, uint uid = 1000) {
+    QProcessEnvironment environment;
+    environment.insert("XDG_RUNTIME_DIR", folder);
+    for (const auto& [key, value] : variables) environment.insert(key, value);
+    return SingleInstance::DefaultName(environment, uid);
+  };
+  EXPECT_NE(name({{"DISPLAY", ":0"}}), name({{"DISPLAY", ":99"}})) << "two X displays";
+  EXPECT_NE(name({{"WAYLAND_DISPLAY", "wayland-0"}}), name({{"WAYLAND_DISPLAY", "wayland-1"}}));
+  EXPECT_NE(name({{"DISPLAY", ":0"}}, 1000), name({{"DISPLAY", ":0"}}, 1001)) << "two users";
+  EXPECT_NE(name({{"DISPLAY", ":0"}}), name({})) << "a display and none";
+  EXPECT_EQ(name({{"DISPLAY", ":0"}}), name({{"DISPLAY", ":0"}})) << "the same display";
+  EXPECT_EQ(name({{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}), name({{"WAYLAND_DISPLAY", "wayland-0"}}))
+      << "Xwayland's DISPLAY is the same desktop";
+  for (const QString& socket : {name({{"DISPLAY", "localhost:10.0"}}), name({{"WAYLAND_DISPLAY", "/run/a b/w-0"}})}) {
+    EXPECT_EQ(QFileInfo(socket).absolutePath(), QFileInfo(folder).absoluteFilePath()) << socket.toStdString();
+    EXPECT_FALSE(QFileInfo(socket).fileName().contains(u'/'));
+    EXPECT_FALSE(QFileInfo(socket).fileName().contains(u' '));
+  }
+
+  // Without a runtime folder the name still keeps users and displays apart.
+  QProcessEnvironment bare;
+  bare.insert("DISPLAY", ":5");
+  const QString fallback = SingleInstance::DefaultName(bare, 4242);
+  EXPECT_TRUE(fallback.contains("4242")) << fallback.toStdString();
+  EXPECT_TRUE(fallback.contains("x11-_5")) << fallback.toStdString();
+  EXPECT_TRUE(QFileInfo(fallback).isAbsolute());
+
+  // Two displays claim side by side; the same display finds the first.
+  SingleInstance first(name({{"DISPLAY", ":0"}}));
+  ASSERT_TRUE(first.Claim());
+  SingleInstance other(name({{"DISPLAY", ":99"}}));
+  EXPECT_TRUE(other.Claim());
+  SingleInstance again(name({{"DISPLAY", ":0"}}));
+  EXPECT_FALSE(again.Claim());
+  EXPECT_TRUE(QFileInfo::exists(first.Name())) << "the socket sits in the runtime folder";
+}
+
 TEST(Application, PrintsItsVersionAndRefusesABrokenSkin) {
   std::string output;
   EXPECT_EQ(test::Run(std::string(QUILLMARK_APP_PATH) + " --version", &output), 0);
   EXPECT_EQ(output, "quillmark " QUILLMARK_VERSION "\n");
 
   TempDir emptySkin;
-  // TMPDIR keeps its single-instance socket apart from any running copy.
+  // Its own runtime folder keeps its single-instance socket apart from any
+  // running copy.
   const std::string command = "QT_QPA_PLATFORM=offscreen TMPDIR=" + test::Quote(emptySkin.path().string()) +
+                              " XDG_RUNTIME_DIR=" + test::Quote(emptySkin.path().string()) +
                               " QUILLMARK_SKIN_DIR=" + test::Quote(emptySkin.path().string()) +
                               " " + QUILLMARK_APP_PATH;
   const int status = test::Run(command, &output);

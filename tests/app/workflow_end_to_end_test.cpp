@@ -67,6 +67,7 @@ TEST(WorkflowEndToEnd, FromTheFirstPageToRecoveredPhotosOfADiskImage) {
   QString error;
   auto window = CMainWnd::Create(&error, services);
   ASSERT_TRUE(window) << error.toStdString();
+  window->Disks()->WaitForRefresh();
   window->show();
   SaveShot(window.get(), "workflow-1-what");
 
@@ -76,7 +77,7 @@ TEST(WorkflowEndToEnd, FromTheFirstPageToRecoveredPhotosOfADiskImage) {
   SaveShot(window.get(), "workflow-2-where");
 
   FindControlAs<QAbstractButton>(window->Layout(), "BtnScan")->click();
-  ASSERT_EQ(window->CurrentPage(), 3);
+  ASSERT_EQ(window->CurrentPage(), CMainWnd::Page::kResults);
   EXPECT_GE(window->ResultCount(), photos.size());
   FileTypeTree& tree = window->Browser()->TypeTree();
   QTreeWidgetItem* photoNode = tree.CategoryNode(0);
