@@ -240,7 +240,7 @@ TEST_F(CliRecover, ADiskTableEntryScansLikeTheImageItHolds) {
 }
 
 TEST(CliRecoverNtfs, AnNtfsImageIsScannedAndRecoveredTheSameWay) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "needs root, /dev/fuse and ntfs-3g";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   TempDir dir;
   const fs::path image = dir / "ntfs.img";
   const std::string big = test::MakeContent(300000, 21);
@@ -276,15 +276,16 @@ TEST(CliRecoverNtfs, AnNtfsImageIsScannedAndRecoveredTheSameWay) {
 
 // A destination on the disk being recovered is refused unless forced.
 TEST(CliRecoverGuard, RefusesADestinationOnTheSourceDisk) {
-  if (::geteuid() != 0 || !test::HaveTool("losetup") || !test::HaveTool("mkfs.ext4"))
-    GTEST_SKIP() << "needs root, losetup and mkfs.ext4";
+  QM_SKIP_IF_MISSING(test::MissingLoopDevices());
+  if (!test::HaveTool("mkfs.ext4")) GTEST_SKIP() << "mkfs.ext4 is not installed (apt-get install e2fsprogs)";
   TempDir dir;
   const std::string image = (dir / "ext.img").string();
   ASSERT_EQ(test::Run("truncate -s 32M " + Quote(image) +
                       " && PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F " + Quote(image)),
             0);
   std::string loop;
-  if (test::Run("losetup -f --show " + Quote(image), &loop) != 0) GTEST_SKIP() << loop;
+  if (test::Run("losetup -f --show " + Quote(image), &loop) != 0)
+    GTEST_SKIP() << test::kNeedsLoopDevices << ": losetup could not attach the image: " << loop;
   loop.erase(loop.find_last_not_of("\n") + 1);
   const fs::path mnt = dir / "mnt";
   fs::create_directories(mnt);

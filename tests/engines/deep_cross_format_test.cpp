@@ -202,7 +202,7 @@ TEST_F(DeepCrossFormatTest, FilesOfBothOldFileSystemsComeBackByNameAndFolder) {
       }
     }
   }
-  if (!disk_->ntfsFilled) GTEST_SKIP() << "NTFS files need root and /dev/fuse; the FAT part ran";
+  if (!disk_->ntfsFilled) GTEST_SKIP() << test::kNeedsNtfs3g << " mounts for the NTFS files (the FAT part ran)";
 }
 
 // Each picture lies where its file system put it, so carving finds it at the

@@ -332,7 +332,7 @@ TEST_F(DeepScanFatTest, WholeVolumeAlsoCarvesUsedClusters) {
 }
 
 TEST_F(DeepScanTest, NtfsFileAlsoCarvedIsListedOnceFromTheFileSystem) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   test::NtfsImageBuilder ntfs(dir_ / "ntfs.img", 16);
   const std::string gone = Jpeg(20000, 31);
   ASSERT_TRUE(ntfs.Create());

@@ -68,7 +68,7 @@ std::string WarningText(const IFileRecoveryParse& engine) {
 class NtfsDamagedVolume : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveTool("mkntfs")) GTEST_SKIP() << "mkntfs is not installed";
+    QM_SKIP_IF_MISSING(test::MissingMkntfs());
     GetScanHistory().Load(ScanLogFolder());
     GetScanHistory().StartNewScanFolder();
   }
@@ -164,7 +164,7 @@ Reach WalkFromRoot(CFastNtfsRecovery& engine) {
 // Two deleted folders made each other's parent: the files under them are
 // listed, counted and recovered alike, under a lost folder in the root.
 TEST_F(NtfsDamagedVolume, FoldersThatAreEachOthersParentEndUpUnderALostFolder) {
-  if (!CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   NtfsImageBuilder b(dir_ / "loop.img", 16);
   ASSERT_TRUE(b.Create());
   ASSERT_TRUE(b.Mount());

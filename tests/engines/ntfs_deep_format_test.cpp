@@ -58,7 +58,7 @@ class NtfsDeepFormatTest : public ::testing::Test {
 };
 
 TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   test::NtfsImageBuilder ntfs(dir_ / "ntfs.img", 32);
   ASSERT_TRUE(ntfs.Create());
   ASSERT_TRUE(ntfs.Mount());
@@ -134,7 +134,7 @@ TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder)
 // their records, so the first volume's data is overwritten only where the
 // formats put their own files.
 TEST_F(NtfsDeepFormatTest, VolumeFormattedTwiceGivesBackFilesOfBothEarlierVolumes) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   test::NtfsImageBuilder ntfs(dir_ / "ntfs.img", 32, "FIRST", 1024);
   ASSERT_TRUE(ntfs.Create());
   std::map<std::string, std::string> first, second;

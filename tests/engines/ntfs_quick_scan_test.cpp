@@ -199,7 +199,7 @@ class NtfsQuickScan : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (!CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+    QM_SKIP_IF_MISSING(test::MissingNtfsMount());
     if (!HaveTool("fls")) GTEST_SKIP() << "The Sleuth Kit is not installed";
     ASSERT_NE(image_, nullptr);
   }
@@ -498,7 +498,7 @@ TEST(NtfsQuickScanOpen, RefusesWhatIsNotAnNtfsVolume) {
 
 // A volume of 4 KiB sectors keeps 4 KiB records with eight fixups each.
 TEST(NtfsQuickScan4k, FourKibSectorVolume) {
-  if (!CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   TempDir dir;
   const fs::path image = dir / "4k.img";
   ASSERT_EQ(test::Run("truncate -s 64M " + Quote(image.string()) + " && PATH=$PATH:/sbin:/usr/sbin mkntfs -q -F -Q -s 4096 -c 4096 " +

@@ -179,7 +179,7 @@ TEST_F(UnreadableFat, ARecoveryWritesWhatItCanReadAndReportsTheRest) {
 }
 
 TEST(UnreadableNtfs, ABadMftRecordIsSkippedAndBadContentIsZeros) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "needs root, /dev/fuse and ntfs-3g";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   test::TempDir dir;
   test::NtfsImageBuilder ntfs(dir / "ntfs.img", 8);
   ASSERT_TRUE(ntfs.Create());
