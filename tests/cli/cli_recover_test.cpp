@@ -9,6 +9,7 @@
 #include "engines/fat_test_image.h"
 #include "support/faulty_device.h"
 #include "cli/cli_runner.h"
+#include "support/jpeg_fixture.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -18,11 +19,6 @@ using test::Cli;
 using test::Quote;
 using test::TempDir;
 namespace fs = std::filesystem;
-
-std::string Jpeg(size_t bytes, uint32_t seed) {
-  std::string head("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
-  return head + test::MakeContent(bytes, seed) + "\xFF\xD9";
-}
 
 // Compares a recovered file with what was written, without dumping the bytes.
 ::testing::AssertionResult SameBytes(const fs::path& path, const std::string& expected) {
@@ -39,8 +35,8 @@ class CliRecover : public ::testing::Test {
     image_ = (dir_ / "sample.img").string();
     test::FatImageBuilder fat(image_, 32, 65536);
     ASSERT_TRUE(fat.Create());
-    files_["Beach at sunset.jpg"] = Jpeg(70000, 1);
-    files_["IMG_0042.JPG"] = Jpeg(9000, 2);
+    files_["Beach at sunset.jpg"] = test::JpegLike(70000, 1);
+    files_["IMG_0042.JPG"] = test::JpegLike(9000, 2);
     files_["Tax return.pdf"] = "%PDF-1.4\n" + test::MakeContent(30000, 3);
     files_["notes.txt"] = std::string(5000, 'n');
     files_["keep.txt"] = "still here";

@@ -13,6 +13,7 @@
 #include "platform/errors.h"
 #include "platform/user_folders.h"
 #include "results/scan_history.h"
+#include "support/record_tree.h"
 #include "support/test_support.h"
 
 namespace qm::test {
@@ -141,21 +142,9 @@ Reach WalkFromRoot(CFastNtfsRecovery& engine) {
     EXPECT_EQ(log->ReadRecord(i, record), 0);
     if (!record.isDirectory) ++r.filesInLog;
   }
-  struct Pending {
-    bool root;
-    FoundFileRecord folder;
-    uint32_t depth;
-  };
-  std::vector<Pending> queue{{true, {}, 0}};
-  for (size_t i = 0; i < queue.size() && i < 10000; ++i) {
-    const Pending p = queue[i];
-    std::vector<FoundFileRecord> children;
-    EXPECT_EQ(engine.ListChildren(p.root ? nullptr : &p.folder, p.depth, children), 0);
-    for (const FoundFileRecord& child : children) {
-      if (p.root) r.rootNames.push_back(child.Name());
-      if (child.isDirectory) queue.push_back({false, child, p.depth + 1});
-      else ++r.filesListed;
-    }
+  for (const ListedRecord& item : ListTree(engine)) {
+    if (item.depth == 0) r.rootNames.push_back(item.record.Name());
+    if (!item.record.isDirectory) ++r.filesListed;
   }
   EXPECT_EQ(engine.CountFiles(nullptr, 0, &r.filesCounted), 0);
   return r;
