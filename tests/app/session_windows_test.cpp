@@ -11,6 +11,7 @@
 #include "app/search_process_wnd.h"
 #include "app/session_scan_item.h"
 #include "results/categories.h"
+#include "support/jpeg_fixture.h"
 #include "support/test_support.h"
 #include "ui/skin_loader.h"
 
@@ -21,7 +22,7 @@ namespace {
 
 TEST(SessionWindows, ScanSortAndRecoverADeletedPhotoFromAFatImage) {
   qm::test::TempDir folder;
-  const std::string photo = std::string("\xFF\xD8\xFF\xE0", 4) + qm::test::MakeContent(70000, 1) + "\xFF\xD9";
+  const std::string photo = qm::test::JpegLike(70000, 1);
   const std::string song = "ID3" + qm::test::MakeContent(9000, 2);
   qm::test::FatImageBuilder fat(folder / "card.img", 16, 32768);
   ASSERT_TRUE(fat.Create());

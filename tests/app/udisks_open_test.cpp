@@ -23,6 +23,7 @@
 #include "platform/errors.h"
 #include "platform/privileged_open.h"
 #include "results/categories.h"
+#include "support/jpeg_fixture.h"
 #include "support/test_support.h"
 #include "window_driver.h"
 
@@ -128,7 +129,7 @@ class InstalledOpener {
 
 // A card with one deleted photo and one kept file.
 fs::path MakeCard(const test::TempDir& folder, std::string* photo) {
-  *photo = std::string("\xFF\xD8\xFF\xE0", 4) + test::MakeContent(40000, 7) + "\xFF\xD9";
+  *photo = test::JpegLike(40000, 7);
   test::FatImageBuilder fat(folder / "card.img", 16, 16384);
   EXPECT_TRUE(fat.Create());
   EXPECT_TRUE(fat.AddFile("holiday.jpg", *photo));

@@ -9,6 +9,7 @@
 #include "engines/fat_test_image.h"
 #include "support/faulty_device.h"
 #include "cli/cli_runner.h"
+#include "support/jpeg_fixture.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -18,11 +19,6 @@ using test::Cli;
 using test::Quote;
 using test::TempDir;
 namespace fs = std::filesystem;
-
-std::string Jpeg(size_t bytes, uint32_t seed) {
-  std::string head("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
-  return head + test::MakeContent(bytes, seed) + "\xFF\xD9";
-}
 
 // Compares a recovered file with what was written, without dumping the bytes.
 ::testing::AssertionResult SameBytes(const fs::path& path, const std::string& expected) {
@@ -39,8 +35,8 @@ class CliRecover : public ::testing::Test {
     image_ = (dir_ / "sample.img").string();
     test::FatImageBuilder fat(image_, 32, 65536);
     ASSERT_TRUE(fat.Create());
-    files_["Beach at sunset.jpg"] = Jpeg(70000, 1);
-    files_["IMG_0042.JPG"] = Jpeg(9000, 2);
+    files_["Beach at sunset.jpg"] = test::JpegLike(70000, 1);
+    files_["IMG_0042.JPG"] = test::JpegLike(9000, 2);
     files_["Tax return.pdf"] = "%PDF-1.4\n" + test::MakeContent(30000, 3);
     files_["notes.txt"] = std::string(5000, 'n');
     files_["keep.txt"] = "still here";
@@ -277,7 +273,7 @@ TEST_F(CliRecover, ADiskTableEntryScansLikeTheImageItHolds) {
 }
 
 TEST(CliRecoverNtfs, AnNtfsImageIsScannedAndRecoveredTheSameWay) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "needs root, /dev/fuse and ntfs-3g";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   TempDir dir;
   const fs::path image = dir / "ntfs.img";
   const std::string big = test::MakeContent(300000, 21);
@@ -313,15 +309,16 @@ TEST(CliRecoverNtfs, AnNtfsImageIsScannedAndRecoveredTheSameWay) {
 
 // A destination on the disk being recovered is refused unless forced.
 TEST(CliRecoverGuard, RefusesADestinationOnTheSourceDisk) {
-  if (::geteuid() != 0 || !test::HaveTool("losetup") || !test::HaveTool("mkfs.ext4"))
-    GTEST_SKIP() << "needs root, losetup and mkfs.ext4";
+  QM_SKIP_IF_MISSING(test::MissingLoopDevices());
+  if (!test::HaveTool("mkfs.ext4")) GTEST_SKIP() << "mkfs.ext4 is not installed (apt-get install e2fsprogs)";
   TempDir dir;
   const std::string image = (dir / "ext.img").string();
   ASSERT_EQ(test::Run("truncate -s 32M " + Quote(image) +
                       " && PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F " + Quote(image)),
             0);
   std::string loop;
-  if (test::Run("losetup -f --show " + Quote(image), &loop) != 0) GTEST_SKIP() << loop;
+  if (test::Run("losetup -f --show " + Quote(image), &loop) != 0)
+    GTEST_SKIP() << test::kNeedsLoopDevices << ": losetup could not attach the image: " << loop;
   loop.erase(loop.find_last_not_of("\n") + 1);
   const fs::path mnt = dir / "mnt";
   fs::create_directories(mnt);

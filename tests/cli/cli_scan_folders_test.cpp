@@ -10,6 +10,7 @@
 #include "session/session_fixture.h"
 #include "cli/cli_runner.h"
 #include "support/faulty_device.h"
+#include "support/jpeg_fixture.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -139,10 +140,9 @@ TEST(CliDamaged, APhotoOverwrittenByTextIsHiddenUnlessAskedFor) {
   const fs::path image = dir / "photos.img";
   test::FatImageBuilder fat(image, 16, 16384, 4);
   ASSERT_TRUE(fat.Create());
-  std::string jpeg("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
-  const std::string sunset = jpeg + test::MakeContent(5000, 3);
+  const std::string sunset = test::JpegLike(5020, 3, {.endOfImage = false});
   ASSERT_TRUE(fat.AddFile("sunset.jpg", sunset));
-  ASSERT_TRUE(fat.AddFile("kept.jpg", jpeg + test::MakeContent(3000, 4)));
+  ASSERT_TRUE(fat.AddFile("kept.jpg", test::JpegLike(3020, 4, {.endOfImage = false})));
   ASSERT_TRUE(fat.Delete("sunset.jpg"));
   ASSERT_TRUE(fat.Delete("kept.jpg"));
   // Something else was written over the start of sunset.jpg since.

@@ -108,7 +108,7 @@ TEST(DamagedImages, FatMetadataGarbageNeverCrashesOrEscapes) {
 }
 
 TEST(DamagedImages, NtfsMftGarbageNeverCrashesOrEscapes) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "needs root, /dev/fuse and ntfs-3g";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   TempDir dir;
   const fs::path pristine = dir / "pristine.img";
   {

@@ -6,12 +6,15 @@
 // copy-out to the engine that found the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
 #include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
 #include "results/scan_history.h"
+#include "support/jpeg_fixture.h"
+#include "support/record_tree.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -21,14 +24,8 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t kSector = 512;
 
-// Bytes without 0xFF, so that nothing inside the body looks like a marker.
-std::string Jpeg(size_t bytes, uint32_t seed) {
-  std::string body = test::MakeContent(bytes - 22, seed);
-  for (char& c : body)
-    if (static_cast<uint8_t>(c) == 0xFF) c = 0x7F;
-  return std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20) +
-         body + "\xFF\xD9";
-}
+// Nothing inside the body looks like a marker.
+std::string Jpeg(size_t bytes, uint32_t seed) { return test::JpegLike(bytes, seed, {.noMarkersInside = true}); }
 
 uint32_t Kind(EngineKind kind) { return static_cast<uint32_t>(kind); }
 
@@ -131,26 +128,9 @@ class DeepCrossFormatTest : public ::testing::Test {
 
   // Every file of one engine kind in the merged tree, by its path.
   static std::map<std::string, FoundFileRecord> Tree(uint32_t kind) {
-    std::map<std::string, FoundFileRecord> files;
-    Walk([&](const std::string& path, const FoundFileRecord& r) {
-      if (r.engineKind == kind) {
-        EXPECT_TRUE(files.emplace(path, r).second) << "listed twice: " << path;
-      }
-    });
-    return files;
-  }
-  static void Walk(const std::function<void(const std::string&, const FoundFileRecord&)>& visit) {
-    std::function<void(const FoundFileRecord*, uint32_t, const std::string&)> walk =
-        [&](const FoundFileRecord* folder, uint32_t depth, const std::string& prefix) {
-          std::vector<FoundFileRecord> children;
-          EXPECT_EQ(disk_->engine->ListChildren(folder, depth, children), 0);
-          for (const FoundFileRecord& r : children) {
-            const std::string path = prefix + r.Name();
-            if (!r.isDirectory) visit(path, r);
-            else if (depth < 16) walk(&r, depth + 1, path + "/");
-          }
-        };
-    walk(nullptr, 0, "");
+    std::vector<test::ListedRecord> listed = test::ListTree(*disk_->engine);
+    std::erase_if(listed, [&](const test::ListedRecord& item) { return item.record.engineKind != kind; });
+    return test::FilesByPath(listed);
   }
 
   // The record of `path`, or of the same path under a lost top folder (the
@@ -202,7 +182,7 @@ TEST_F(DeepCrossFormatTest, FilesOfBothOldFileSystemsComeBackByNameAndFolder) {
       }
     }
   }
-  if (!disk_->ntfsFilled) GTEST_SKIP() << "NTFS files need root and /dev/fuse; the FAT part ran";
+  if (!disk_->ntfsFilled) GTEST_SKIP() << test::kNeedsNtfs3g << " mounts for the NTFS files (the FAT part ran)";
 }
 
 // Each picture lies where its file system put it, so carving finds it at the
@@ -224,9 +204,10 @@ TEST_F(DeepCrossFormatTest, PictureFoundByAnEngineAndByCarvingIsListedOnce) {
   // copies that were left out of the listing are not counted either.
   uint32_t count = 0;
   ASSERT_EQ(disk_->engine->CountFiles(nullptr, 0, &count), 0);
-  uint32_t walked = 0;
-  Walk([&](const std::string&, const FoundFileRecord&) { ++walked; });
-  EXPECT_EQ(count, walked);
+  const auto listed = test::ListTree(*disk_->engine);
+  const auto walked = std::count_if(listed.begin(), listed.end(),
+                                    [](const test::ListedRecord& item) { return !item.record.isDirectory; });
+  EXPECT_EQ(count, static_cast<uint32_t>(walked));
 }
 
 // A copy-out of each engine's file goes to that engine: the named FAT and

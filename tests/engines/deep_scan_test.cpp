@@ -15,6 +15,7 @@
 #include "platform/errors.h"
 #include "results/scan_history.h"
 #include "support/faulty_device.h"
+#include "support/jpeg_fixture.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -32,10 +33,7 @@ std::string Body(size_t bytes, uint32_t seed) {
   return body;
 }
 
-std::string Jpeg(size_t bytes, uint32_t seed) {
-  std::string head("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
-  return head + Body(bytes - head.size() - 2, seed) + "\xFF\xD9";
-}
+std::string Jpeg(size_t bytes, uint32_t seed) { return test::JpegLike(bytes, seed, {.noMarkersInside = true}); }
 
 std::string Png(size_t bytes, uint32_t seed) {
   const std::string head("\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR", 16);
@@ -332,7 +330,7 @@ TEST_F(DeepScanFatTest, WholeVolumeAlsoCarvesUsedClusters) {
 }
 
 TEST_F(DeepScanTest, NtfsFileAlsoCarvedIsListedOnceFromTheFileSystem) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   test::NtfsImageBuilder ntfs(dir_ / "ntfs.img", 16);
   const std::string gone = Jpeg(20000, 31);
   ASSERT_TRUE(ntfs.Create());

@@ -15,6 +15,8 @@
 #include "platform/errors.h"
 #include "platform/user_folders.h"
 #include "results/scan_history.h"
+#include "support/jpeg_fixture.h"
+#include "support/record_tree.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -24,31 +26,7 @@ namespace fs = std::filesystem;
 using test::FatImageBuilder;
 using test::FatTestImage;
 
-struct Found {
-  std::string path;
-  FoundFileRecord record;
-};
-
-std::vector<Found> ListAll(CFastFatRecovery& engine) {
-  std::vector<Found> all;
-  struct Pending {
-    bool root;
-    FoundFileRecord folder;
-    uint32_t depth;
-    std::string prefix;
-  };
-  std::vector<Pending> queue{{true, {}, 0, ""}};
-  for (size_t i = 0; i < queue.size(); ++i) {
-    const Pending p = queue[i];
-    std::vector<FoundFileRecord> children;
-    EXPECT_EQ(engine.ListChildren(p.root ? nullptr : &p.folder, p.depth, children), 0);
-    for (const FoundFileRecord& child : children) {
-      all.push_back({p.prefix + child.Name(), child});
-      if (child.isDirectory) queue.push_back({false, child, p.depth + 1, p.prefix + child.Name() + "/"});
-    }
-  }
-  return all;
-}
+using Found = test::ListedRecord;
 
 std::vector<std::string> Paths(const std::vector<Found>& all) {
   std::vector<std::string> paths;
@@ -69,7 +47,7 @@ std::vector<Found> ScanImage(CFastFatRecovery& engine, const fs::path& image) {
   GetScanHistory().StartNewScanFolder();
   EXPECT_EQ(engine.OpenImage(image.string(), 1), 0);
   EXPECT_EQ(engine.Scan(nullptr), 0);
-  return ListAll(engine);
+  return test::ListTree(engine);
 }
 
 std::string Recover(CFastFatRecovery& engine, const FoundFileRecord& r, const fs::path& to,
@@ -91,9 +69,7 @@ TEST_F(FatDamagedVolume, ClearedFat32HighWordIsGuessedFromTheSignature) {
   ASSERT_TRUE(b.Create());
   // 34 MB of zeros push the photo past cluster 65,536.
   ASSERT_TRUE(b.AddFile("FILLER.BIN", std::string(34000000, '\0')));
-  const std::string jpeg =
-      std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20) +
-      test::MakeContent(3000, 21);
+  const std::string jpeg = test::JpegLike(3020, 21, {.endOfImage = false});
   ASSERT_TRUE(b.AddFile("A.JPG", jpeg));
   ASSERT_TRUE(b.Delete("A.JPG"));
   uint32_t cluster = 0;

@@ -8,6 +8,7 @@
 #include "engines/engine_factory.h"
 #include "platform/errors.h"
 #include "results/scan_history.h"
+#include "support/record_tree.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -64,19 +65,9 @@ class FatDeepFormattedTest : public ::testing::TestWithParam<Layout> {
   }
 
   // Every file of the merged listing by its path from the root.
-  void Walk(CProfessionalRecovery& engine, const FoundFileRecord* folder, uint32_t depth,
-            const std::string& prefix, std::map<std::string, FoundFileRecord>& out) {
-    std::vector<FoundFileRecord> records;
-    ASSERT_EQ(engine.ListChildren(folder, depth, records), 0);
-    for (const FoundFileRecord& r : records) {
-      if (r.engineKind != static_cast<uint32_t>(EngineKind::kFatDeep)) continue;
-      const std::string path = prefix + r.Name();
-      if (r.isDirectory) {
-        if (depth < 16) Walk(engine, &r, depth + 1, path + "/", out);
-      } else {
-        out[path] = r;
-      }
-    }
+  static std::map<std::string, FoundFileRecord> Files(CProfessionalRecovery& engine) {
+    return test::FilesByPath(
+        test::ListTree(engine, {.engineKind = static_cast<uint32_t>(EngineKind::kFatDeep)}));
   }
 
   test::TempDir dir_;
@@ -105,8 +96,7 @@ TEST_P(FatDeepFormattedTest, OldFilesComeBackByNameAndPathAfterQuickFormat) {
   ASSERT_NE(engine, nullptr);
   ASSERT_EQ(engine->Scan(nullptr), 0);
 
-  std::map<std::string, FoundFileRecord> found;
-  Walk(*engine, nullptr, 0, "", found);
+  std::map<std::string, FoundFileRecord> found = Files(*engine);
   int exact = 0;
   for (const auto& [path, content] : files_) {
     // The format cleared the root, and with it the names of the top folders:
@@ -167,8 +157,7 @@ TEST_F(FatDeepFormattedTest, FragmentedFileFollowsTheChainOfASurvivingFat) {
   auto* engine = dynamic_cast<CProfessionalRecovery*>(made.get());
   ASSERT_NE(engine, nullptr);
   ASSERT_EQ(engine->Scan(nullptr), 0);
-  std::map<std::string, FoundFileRecord> found;
-  Walk(*engine, nullptr, 0, "", found);
+  std::map<std::string, FoundFileRecord> found = Files(*engine);
   const std::string path = "LostFolder" + std::to_string(folderCluster) + "/big.bin";
   ASSERT_TRUE(found.count(path)) << path;
   const fs::path out = dir_ / "big.bin";
@@ -203,8 +192,7 @@ TEST_F(FatDeepFormattedTest, SubFolderNamedInALaterClusterOfItsParentKeepsItsFil
   auto* engine = dynamic_cast<CProfessionalRecovery*>(made.get());
   ASSERT_NE(engine, nullptr);
   ASSERT_EQ(engine->Scan(nullptr), 0);
-  std::map<std::string, FoundFileRecord> found;
-  Walk(*engine, nullptr, 0, "", found);
+  std::map<std::string, FoundFileRecord> found = Files(*engine);
   std::string parent;
   for (const auto& [path, record] : found)
     if (path.ends_with("/first one.txt")) parent = path.substr(0, path.find('/'));

@@ -13,6 +13,7 @@
 #include "engines/fat/fat_directory_entry.h"
 #include "platform/errors.h"
 #include "results/log_names.h"
+#include "support/record_tree.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -124,16 +125,12 @@ class FatDeepSectorsTest : public ::testing::Test {
     return engine;
   }
 
-  // Path -> record of everything listed.
-  static void Walk(CProfessionalFatRecovery& engine, const FoundFileRecord* folder, uint32_t depth,
-                   const std::string& prefix, std::map<std::string, FoundFileRecord>& out) {
-    std::vector<FoundFileRecord> records;
-    ASSERT_EQ(engine.ListChildren(folder, depth, records), 0);
-    for (const FoundFileRecord& r : records) {
-      const std::string path = prefix + r.Name() + (r.isDirectory ? "/" : "");
-      out[path] = r;
-      if (r.isDirectory && depth < 8) Walk(engine, &r, depth + 1, path, out);
-    }
+  // Path -> record of everything listed; a folder's path ends in '/'.
+  static std::map<std::string, FoundFileRecord> Listed(CProfessionalFatRecovery& engine) {
+    std::map<std::string, FoundFileRecord> out;
+    for (const test::ListedRecord& item : test::ListTree(engine, {.maxDepth = 8}))
+      out[item.path + (item.record.isDirectory ? "/" : "")] = item.record;
+    return out;
   }
 
   test::TempDir dir_;
@@ -181,8 +178,7 @@ TEST_F(FatDeepSectorsTest, RebuildsFoldersNamesAndContentFromStraySectors) {
   EXPECT_EQ(engine->geometries().size(), 1u);  // placed by the layout already solved
   ASSERT_EQ(engine->FinishDeepScan(), 0);
 
-  std::map<std::string, FoundFileRecord> listed;
-  Walk(*engine, nullptr, 0, "", listed);
+  std::map<std::string, FoundFileRecord> listed = Listed(*engine);
   for (const char* path : {"LostFolder5/", "LostFolder5/!emo.txt", "LostFolder5/f0.txt",
                            "LostFolder5/f7.txt", "LostFolder5/A long name straddling.txt",
                            "LostFolder5/sub/", "LostFolder5/sub/inner.txt", "LostFolder7/",
@@ -246,8 +242,7 @@ TEST_F(FatDeepSectorsTest, HoldsBoundedStateOnADiskFullOfUnplaceableSectors) {
   EXPECT_LE(engine->keptSectors(), 8u);
   ASSERT_EQ(engine->FinishDeepScan(), 0);
   // Every waiting file is written with its name, though no layout places it.
-  std::map<std::string, FoundFileRecord> listed;
-  Walk(*engine, nullptr, 0, "", listed);
+  std::map<std::string, FoundFileRecord> listed = Listed(*engine);
   EXPECT_TRUE(listed.count("LostFolder5/n0.txt"));
   EXPECT_TRUE(listed.count("LostFolder5/n59.txt"));
   EXPECT_FALSE(engine->ScanWarnings().empty());
@@ -279,8 +274,7 @@ TEST_F(FatDeepSectorsTest, ResumedScanWritesTheFoldersOfEarlierFilesOnce) {
     ASSERT_EQ(engine->ListChildren(nullptr, 0, root), 0);
     ASSERT_EQ(root.size(), 1u) << "run " << run;
     EXPECT_EQ(root[0].Name(), "LostFolder5");
-    std::map<std::string, FoundFileRecord> listed;
-    Walk(*engine, nullptr, 0, "", listed);
+    std::map<std::string, FoundFileRecord> listed = Listed(*engine);
     EXPECT_TRUE(listed.count("LostFolder5/a.txt"));
     EXPECT_TRUE(listed.count("LostFolder5/LostFolder9/inner.txt"));
     EXPECT_EQ(listed.size(), 4u);
@@ -328,8 +322,7 @@ TEST_F(FatDeepSectorsTest, ScrambledDirectorySectorsNeverReadOutOfBoundsOrHang) 
       engine->OnDirectorySector(At(sector), kSector, sector);
   }
   ASSERT_EQ(engine->FinishDeepScan(), 0);
-  std::map<std::string, FoundFileRecord> listed;
-  Walk(*engine, nullptr, 0, "", listed);
+  std::map<std::string, FoundFileRecord> listed = Listed(*engine);
   int tried = 0;
   for (auto& [path, record] : listed) {
     if (record.isDirectory || ++tried > 40) continue;

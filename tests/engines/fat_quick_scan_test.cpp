@@ -18,6 +18,8 @@
 #include "platform/user_folders.h"
 #include "results/scan_history.h"
 #include "platform/text.h"
+#include "support/jpeg_fixture.h"
+#include "support/record_tree.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -27,33 +29,7 @@ namespace fs = std::filesystem;
 using test::FatImageBuilder;
 using test::FatTestImage;
 
-struct Found {
-  std::string path;  // folder path and name, '/'-separated
-  FoundFileRecord record;
-};
-
-// Every record of the scan log, reached from the root through ListChildren.
-std::vector<Found> ListAll(CFastFatRecovery& engine) {
-  std::vector<Found> all;
-  struct Pending {
-    bool root;
-    FoundFileRecord folder;
-    uint32_t depth;
-    std::string prefix;
-  };
-  std::vector<Pending> queue{{true, {}, 0, ""}};
-  for (size_t i = 0; i < queue.size(); ++i) {
-    const Pending p = queue[i];
-    std::vector<FoundFileRecord> children;
-    EXPECT_EQ(engine.ListChildren(p.root ? nullptr : &p.folder, p.depth, children), 0);
-    for (const FoundFileRecord& child : children) {
-      const std::string path = p.prefix + child.Name();
-      all.push_back({path, child});
-      if (child.isDirectory) queue.push_back({false, child, p.depth + 1, path + "/"});
-    }
-  }
-  return all;
-}
+using Found = test::ListedRecord;
 
 std::vector<std::string> Components(const std::string& path) {
   std::vector<std::string> parts;
@@ -112,11 +88,6 @@ std::string Recover(CFastFatRecovery& engine, const FoundFileRecord& r, const fs
   return fs::exists(to) ? test::ReadBytes(to) : std::string("<missing>");
 }
 
-std::string JpegContent(size_t size, uint32_t seed) {
-  std::string jpeg("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
-  return jpeg + test::MakeContent(size - jpeg.size(), seed);
-}
-
 class FatQuickScan : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
@@ -138,7 +109,7 @@ TEST_P(FatQuickScan, FindsWhatFlsListsAndRecoversTheOriginals) {
   // (below) lies in the gap frag_b.bin leaves and right after frag_c.bin.
   const std::vector<std::pair<std::string, std::string>> files = {
       {"keep/live.txt", test::MakeContent(700, 1)},
-      {"keep/Gone Photo.jpg", JpegContent(2000, 2)},
+      {"keep/Gone Photo.jpg", test::JpegLike(2000, 2, {.endOfImage = false})},
       {"Résumé ünïcode.txt", test::MakeContent(900, 3)},
       {longName, test::MakeContent(3000, 4)},
       {"tree/sub/deep/file1.bin", test::MakeContent(1200, 5)},
@@ -181,7 +152,7 @@ TEST_P(FatQuickScan, FindsWhatFlsListsAndRecoversTheOriginals) {
   engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(b.image().string(), 7), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);
-  const std::vector<Found> all = ListAll(engine);
+  const std::vector<Found> all = test::ListTree(engine);
   EXPECT_EQ(engine.RecordCount(), all.size());
 
   // Where the two listings differ, and why.

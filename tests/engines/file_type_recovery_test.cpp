@@ -14,6 +14,7 @@
 #include "engines/carving/file_type_recovery.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"
+#include "support/jpeg_fixture.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -41,8 +42,7 @@ std::string RandomBytes(size_t count, uint32_t seed) {
 
 // A JFIF file of exactly `size` bytes whose only FF D9 is its last two.
 std::string Jpeg(size_t size, uint32_t seed) {
-  std::string head("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20);
-  return head + RandomBytes(size - head.size() - 2, seed) + "\xFF\xD9"s;
+  return test::JpegAround(RandomBytes(size - test::kJpegFrameBytes, seed));
 }
 
 // A Windows bitmap whose header gives its size.

@@ -14,6 +14,7 @@
 #include "platform/errors.h"
 #include "platform/user_folders.h"
 #include "results/scan_history.h"
+#include "support/record_tree.h"
 #include "support/test_support.h"
 
 namespace qm::test {
@@ -69,7 +70,7 @@ std::string WarningText(const IFileRecoveryParse& engine) {
 class NtfsDamagedVolume : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveTool("mkntfs")) GTEST_SKIP() << "mkntfs is not installed";
+    QM_SKIP_IF_MISSING(test::MissingMkntfs());
     GetScanHistory().Load(ScanLogFolder());
     GetScanHistory().StartNewScanFolder();
   }
@@ -144,21 +145,9 @@ Reach WalkFromRoot(CFastNtfsRecovery& engine) {
     EXPECT_EQ(log->ReadRecord(i, record), 0);
     if (!record.isDirectory) ++r.filesInLog;
   }
-  struct Pending {
-    bool root;
-    FoundFileRecord folder;
-    uint32_t depth;
-  };
-  std::vector<Pending> queue{{true, {}, 0}};
-  for (size_t i = 0; i < queue.size() && i < 10000; ++i) {
-    const Pending p = queue[i];
-    std::vector<FoundFileRecord> children;
-    EXPECT_EQ(engine.ListChildren(p.root ? nullptr : &p.folder, p.depth, children), 0);
-    for (const FoundFileRecord& child : children) {
-      if (p.root) r.rootNames.push_back(child.Name());
-      if (child.isDirectory) queue.push_back({false, child, p.depth + 1});
-      else ++r.filesListed;
-    }
+  for (const ListedRecord& item : ListTree(engine)) {
+    if (item.depth == 0) r.rootNames.push_back(item.record.Name());
+    if (!item.record.isDirectory) ++r.filesListed;
   }
   EXPECT_EQ(engine.CountFiles(nullptr, 0, &r.filesCounted), 0);
   return r;
@@ -167,7 +156,7 @@ Reach WalkFromRoot(CFastNtfsRecovery& engine) {
 // Two deleted folders made each other's parent: the files under them are
 // listed, counted and recovered alike, under a lost folder in the root.
 TEST_F(NtfsDamagedVolume, FoldersThatAreEachOthersParentEndUpUnderALostFolder) {
-  if (!CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   NtfsImageBuilder b(dir_ / "loop.img", 16);
   ASSERT_TRUE(b.Create());
   ASSERT_TRUE(b.Mount());

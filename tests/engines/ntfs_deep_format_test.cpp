@@ -11,6 +11,8 @@
 #include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
 #include "results/scan_history.h"
+#include "support/jpeg_fixture.h"
+#include "support/record_tree.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -34,23 +36,8 @@ class NtfsDeepFormatTest : public ::testing::Test {
 
   // Every file the deep NTFS engine listed, by its path below the root.
   static std::map<std::string, FoundFileRecord> Tree(CProfessionalRecovery& engine) {
-    std::map<std::string, FoundFileRecord> files;
-    std::function<void(const FoundFileRecord*, uint32_t, const std::string&)> walk =
-        [&](const FoundFileRecord* folder, uint32_t depth, const std::string& prefix) {
-          std::vector<FoundFileRecord> children;
-          EXPECT_EQ(engine.ListChildren(folder, depth, children), 0);
-          for (const FoundFileRecord& r : children) {
-            if (r.engineKind != static_cast<uint32_t>(EngineKind::kNtfsDeep)) continue;
-            const std::string path = prefix + r.Name();
-            if (r.isDirectory) {
-              if (depth < 16) walk(&r, depth + 1, path + "/");
-            } else {
-              EXPECT_TRUE(files.emplace(path, r).second) << "listed twice: " << path;
-            }
-          }
-        };
-    walk(nullptr, 0, "");
-    return files;
+    return test::FilesByPath(
+        test::ListTree(engine, {.engineKind = static_cast<uint32_t>(EngineKind::kNtfsDeep)}));
   }
 
   test::TempDir dir_;
@@ -58,7 +45,7 @@ class NtfsDeepFormatTest : public ::testing::Test {
 };
 
 TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   test::NtfsImageBuilder ntfs(dir_ / "ntfs.img", 32);
   ASSERT_TRUE(ntfs.Create());
   ASSERT_TRUE(ntfs.Mount());
@@ -75,11 +62,7 @@ TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder)
     ASSERT_TRUE(ntfs.AddFile(path, original[path]));
   }
   // A photo that carving finds at the same first sector as the old record.
-  std::string photo = test::MakeContent(40000, 77);
-  for (char& c : photo)
-    if (static_cast<uint8_t>(c) == 0xFF) c = 0x7F;
-  photo.replace(0, 20, std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20));
-  photo.replace(photo.size() - 2, 2, "\xFF\xD9");
+  const std::string photo = test::JpegLike(40000, 77, {.noMarkersInside = true});
   original["Photos/beach.jpg"] = photo;
   ASSERT_TRUE(ntfs.AddFile("Photos/beach.jpg", photo));
   // A file with a hole: its middle is a sparse run, read back as zeros.
@@ -134,7 +117,7 @@ TEST_F(NtfsDeepFormatTest, QuickFormattedVolumeGivesBackOldFilesByNameAndFolder)
 // their records, so the first volume's data is overwritten only where the
 // formats put their own files.
 TEST_F(NtfsDeepFormatTest, VolumeFormattedTwiceGivesBackFilesOfBothEarlierVolumes) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   test::NtfsImageBuilder ntfs(dir_ / "ntfs.img", 32, "FIRST", 1024);
   ASSERT_TRUE(ntfs.Create());
   std::map<std::string, std::string> first, second;

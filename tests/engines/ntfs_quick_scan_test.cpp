@@ -20,6 +20,7 @@
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "platform/disk_table.h"
 #include "platform/errors.h"
+#include "support/jpeg_fixture.h"
 #include "support/test_support.h"
 
 namespace qm::test {
@@ -102,13 +103,6 @@ std::string Recover(CFastNtfsRecovery& engine, const FoundFileRecord& record, co
   return fs::exists(target) ? ReadBytes(target) : std::string();
 }
 
-std::string JpegLike(size_t bytes, uint32_t seed) {
-  std::string s = MakeContent(bytes, seed);
-  const char header[] = "\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00";
-  s.replace(0, sizeof header - 1, header, sizeof header - 1);
-  return s;
-}
-
 // Writes to `path` until the volume is full.
 void FillUp(const fs::path& path) {
   std::ofstream out(path, std::ios::binary);
@@ -143,7 +137,7 @@ class NtfsQuickScan : public ::testing::Test {
     o["big.bin"] = MakeContent(300000, 2);
     o["empty.txt"] = "";
     o["fake.png"] = "this is text, not a picture";
-    o["tree/top.jpg"] = JpegLike(20000, 3);
+    o["tree/top.jpg"] = JpegLike(20000, 3, {.endOfImage = false});
     o["tree/a/x.txt"] = MakeContent(2000, 4);
     o["tree/a/b/deep.dat"] = MakeContent(100000, 5);
     o["live/gone.pdf"] = "%PDF-1.4\n" + MakeContent(10000, 6);
@@ -200,7 +194,7 @@ class NtfsQuickScan : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (!CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+    QM_SKIP_IF_MISSING(test::MissingNtfsMount());
     if (!HaveTool("fls")) GTEST_SKIP() << "The Sleuth Kit is not installed";
     ASSERT_NE(image_, nullptr);
   }
@@ -513,7 +507,7 @@ TEST(NtfsQuickScanOpen, RefusesWhatIsNotAnNtfsVolume) {
 
 // A volume of 4 KiB sectors keeps 4 KiB records with eight fixups each.
 TEST(NtfsQuickScan4k, FourKibSectorVolume) {
-  if (!CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   TempDir dir;
   const fs::path image = dir / "4k.img";
   ASSERT_EQ(test::Run("truncate -s 64M " + Quote(image.string()) + " && PATH=$PATH:/sbin:/usr/sbin mkntfs -q -F -Q -s 4096 -c 4096 " +

@@ -164,7 +164,7 @@ TEST(DeletedPhotoContent, FatKeepsEveryPictureOpeningAndHidesOverwrittenOnes) {
 }
 
 TEST(DeletedPhotoContent, NtfsKeepsEveryPictureOpening) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "ntfs-3g mounts need root and /dev/fuse";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   test::TempDir dir;
   test::NtfsImageBuilder b(dir / "vol.img", 16);
   ASSERT_TRUE(b.Create());

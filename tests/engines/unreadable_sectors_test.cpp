@@ -15,6 +15,7 @@
 #include "platform/errors.h"
 #include "platform/user_folders.h"
 #include "results/scan_history.h"
+#include "support/record_tree.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -25,23 +26,8 @@ namespace fs = std::filesystem;
 // Every file record the scan listed, by name, walking the whole tree.
 std::vector<FoundFileRecord> AllFiles(IFileRecoveryParse& engine) {
   std::vector<FoundFileRecord> files;
-  struct Pending {
-    bool root;
-    FoundFileRecord folder;
-    uint32_t depth;
-  };
-  std::vector<Pending> queue{{true, {}, 0}};
-  for (size_t i = 0; i < queue.size(); ++i) {
-    const Pending p = queue[i];
-    std::vector<FoundFileRecord> children;
-    EXPECT_EQ(engine.ListChildren(p.root ? nullptr : &p.folder, p.depth, children), 0);
-    for (const FoundFileRecord& child : children) {
-      if (child.isDirectory)
-        queue.push_back({false, child, p.depth + 1});
-      else
-        files.push_back(child);
-    }
-  }
+  for (const test::ListedRecord& item : test::ListTree(engine))
+    if (!item.record.isDirectory) files.push_back(item.record);
   return files;
 }
 
@@ -183,7 +169,7 @@ TEST_F(UnreadableFat, ARecoveryWritesWhatItCanReadAndReportsTheRest) {
 }
 
 TEST(UnreadableNtfs, ABadMftRecordIsSkippedAndBadContentIsZeros) {
-  if (!test::CanMountFuse()) GTEST_SKIP() << "needs root, /dev/fuse and ntfs-3g";
+  QM_SKIP_IF_MISSING(test::MissingNtfsMount());
   test::TempDir dir;
   test::NtfsImageBuilder ntfs(dir / "ntfs.img", 8);
   ASSERT_TRUE(ntfs.Create());

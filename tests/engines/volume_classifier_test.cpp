@@ -106,7 +106,7 @@ TEST(VolumeClassifier, RecognisesRealFileSystems) {
 // 0x80) and larger ones as a negative shift count (0xF8 for 128 KiB, 0xF4
 // for 2 MiB): every size is NTFS, and the factory opens every one.
 TEST(VolumeClassifier, NtfsOfEveryClusterSize) {
-  if (!test::HaveTool("mkntfs")) GTEST_SKIP() << "mkntfs missing";
+  QM_SKIP_IF_MISSING(test::MissingMkntfs());
   TempDir dir;
   const auto image = dir / "ntfs.img";
   for (int clusterBytes : {512, 4096, 65536, 131072, 2097152}) {

@@ -137,14 +137,14 @@ TEST(PrivilegedOpen, OnlyAReadOnlyDescriptorOfTheVeryDeviceIsKept) {
 // device over an image. Needs root and a free loop device, which sandboxes
 // often lack; the simulated device above covers the same checks there.
 TEST(PrivilegedOpen, ARefusedLoopDeviceIsReadThroughTheOpenersDescriptor) {
-  if (::geteuid() != 0 || !test::HaveTool("losetup")) GTEST_SKIP() << "needs root and losetup";
+  QM_SKIP_IF_MISSING(test::MissingLoopDevices());
   OpenerReset reset;
   test::TempDir dir;
   const fs::path image = dir / "loop.img";
   test::WriteBytes(image, "loop sectors" + std::string(4096 * 4 - 12, '\x5a'));
   std::string loop;
   if (test::Run("losetup --find --show --read-only " + test::Quote(image.string()), &loop) != 0)
-    GTEST_SKIP() << "no loop device here: " << loop;
+    GTEST_SKIP() << test::kNeedsLoopDevices << ": losetup could not attach the image: " << loop;
   while (!loop.empty() && (loop.back() == '\n' || loop.back() == ' ')) loop.pop_back();
   struct Detach {
     std::string device;

@@ -56,8 +56,45 @@ bool HaveTool(const std::string& tool) {
   return Run("PATH=\"$PATH:/sbin:/usr/sbin\" command -v " + Quote(tool) + " >/dev/null") == 0;
 }
 
-bool CanMountFuse() {
-  return ::geteuid() == 0 && fs::exists("/dev/fuse") && HaveTool("ntfs-3g") && HaveTool("mkntfs");
+bool CanMountFuse() { return MissingNtfsMount().empty(); }
+
+namespace {
+// "<tag>: a, b and c", or "" when nothing is missing.
+std::string Needs(const char* tag, const std::vector<std::string>& missing) {
+  if (missing.empty()) return {};
+  std::string text = std::string(tag) + ": ";
+  for (size_t i = 0; i < missing.size(); ++i) {
+    if (i > 0) text += i + 1 == missing.size() ? " and " : ", ";
+    text += missing[i];
+  }
+  return text;
+}
+}  // namespace
+
+std::string MissingNtfsMount() {
+  std::vector<std::string> missing;
+  if (::geteuid() != 0) missing.push_back("not running as root");
+  if (!fs::exists("/dev/fuse")) missing.push_back("no /dev/fuse");
+  if (!HaveTool("ntfs-3g")) missing.push_back("ntfs-3g is not installed (apt-get install ntfs-3g)");
+  if (!HaveTool("mkntfs")) missing.push_back("mkntfs is not installed (apt-get install ntfs-3g)");
+  return Needs(kNeedsNtfs3g, missing);
+}
+
+std::string MissingMkntfs() {
+  if (HaveTool("mkntfs")) return {};
+  return Needs(kNeedsNtfs3g, {"mkntfs is not installed (apt-get install ntfs-3g)"});
+}
+
+std::string MissingLoopDevices() {
+  std::vector<std::string> missing;
+  if (::geteuid() != 0) missing.push_back("not running as root");
+  if (!HaveTool("losetup")) missing.push_back("losetup is not installed (apt-get install util-linux)");
+  std::string output;
+  if (missing.empty() && Run("PATH=\"$PATH:/sbin:/usr/sbin\" losetup --find", &output) != 0) {
+    while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
+    missing.push_back("no free loop device (losetup --find: " + output + ")");
+  }
+  return Needs(kNeedsLoopDevices, missing);
 }
 
 std::string MakeContent(size_t bytes, uint32_t seed) {

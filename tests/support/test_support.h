@@ -2,6 +2,8 @@
 // of real FAT and NTFS images made at test time.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -36,6 +38,32 @@ std::string Quote(const std::string& text);
 bool HaveTool(const std::string& tool);
 // True when running as root with /dev/fuse present (ntfs-3g mounts work).
 bool CanMountFuse();
+
+// What this machine lacks for a test, worded as its skip message; empty when
+// it has everything. The kinds every CI runner must have begin with a fixed
+// tag, and scripts/skipped_tests.py fails a CI run (CI=true) in which a test
+// skips with one of them; keep the tags as they are:
+//   "needs ntfs-3g"       NTFS images made by mkntfs, written through ntfs-3g
+//   "needs /dev/fuse"     sources that fail reads on purpose (FaultyDevice)
+//   "needs loop devices"  images attached as block devices with losetup
+// Other skips (an optional tool, a media back end) are listed, not failed.
+inline constexpr char kNeedsNtfs3g[] = "needs ntfs-3g";
+inline constexpr char kNeedsFuse[] = "needs /dev/fuse";
+inline constexpr char kNeedsLoopDevices[] = "needs loop devices";
+// Root, /dev/fuse, ntfs-3g and mkntfs: NTFS images are written through a mount.
+std::string MissingNtfsMount();
+// mkntfs alone: NTFS images that are only formatted, never mounted.
+std::string MissingMkntfs();
+// Root, losetup and a free loop device.
+std::string MissingLoopDevices();
+
+// Skips the running test with `missing` (a Missing...() above) unless it is
+// empty.
+#define QM_SKIP_IF_MISSING(missing)                           \
+  do {                                                        \
+    const std::string qm_missing_ = (missing);                \
+    if (!qm_missing_.empty()) GTEST_SKIP() << qm_missing_;    \
+  } while (0)
 
 // Deterministic bytes for file contents (seeded).
 std::string MakeContent(size_t bytes, uint32_t seed);

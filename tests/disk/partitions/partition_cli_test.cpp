@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "support/jpeg_fixture.h"
 #include "support/test_support.h"
 
 namespace qm {
@@ -38,7 +39,7 @@ DiskImage MakeDiskImage(const test::TempDir& dir) {
   EXPECT_TRUE(fat.MakeDir("docs"));
   EXPECT_TRUE(fat.AddFile("docs/kept.txt", test::MakeContent(5000, 1)));
   EXPECT_TRUE(fat.AddFile("docs/gone.bin", test::MakeContent(300000, 2)));
-  EXPECT_TRUE(fat.AddFile("photo.jpg", "\xFF\xD8\xFF\xE0" + test::MakeContent(40000, 3)));
+  EXPECT_TRUE(fat.AddFile("photo.jpg", test::JpegLike(40000, 3, {.endOfImage = false})));
   EXPECT_TRUE(fat.Delete("docs/gone.bin"));
   EXPECT_TRUE(fat.Delete("photo.jpg"));
   std::ofstream(d.disk).close();

@@ -73,7 +73,7 @@ class NtfsMount {
 };
 
 TEST(VolumeLoopDeviceTest, ListsBothVolumesAndReportsTheDetachAsARemoval) {
-  if (::geteuid() != 0 || !test::HaveTool("losetup")) GTEST_SKIP() << "needs root and losetup";
+  QM_SKIP_IF_MISSING(test::MissingLoopDevices());
   ASSERT_TRUE(test::HaveTool("sfdisk") && test::HaveTool("mkfs.fat") && test::HaveTool("mkntfs"));
   ASSERT_TRUE(test::CanMountFuse()) << "ntfs-3g needs /dev/fuse";
   test::TempDir dir;
