@@ -113,7 +113,7 @@ TEST(CliRecoverTypes, FilesAreSortedByTheirWholeExtension) {
   std::map<std::string, std::string> content;
   uint32_t seed = 10;
   for (const auto& [name, where] : files) {
-    content[name] = name == "photo.jpg" ? Jpeg(3000, seed++) : test::MakeContent(3000, seed++);
+    content[name] = name == "photo.jpg" ? test::JpegLike(3000, seed++) : test::MakeContent(3000, seed++);
     ASSERT_TRUE(fat.AddFile("src/" + name, content[name]));
   }
   for (const auto& [name, where] : files) ASSERT_TRUE(fat.Delete("src/" + name));
