@@ -19,6 +19,7 @@
 
 #include "engines/deep/professional_recovery.h"
 #include "engines/engine_factory.h"
+#include "engines/engine_test_context.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
 #include "ntfs_fixture.h"
 #include "results/scan_history.h"
@@ -93,6 +94,7 @@ std::string Joined(const std::vector<std::string>& lines) {
 std::string QuickScanProblems(const fs::path& image) {
   std::ostringstream problems;
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   if (int rc = engine.OpenImage(image.string(), 1); rc != 0) return "open: " + std::to_string(rc);
   const auto started = std::chrono::steady_clock::now();
   if (int rc = engine.Scan(nullptr); rc != 0) problems << "scan: " << rc << "\n";

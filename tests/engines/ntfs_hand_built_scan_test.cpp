@@ -191,6 +191,7 @@ TEST(NtfsHandBuiltScan, TornRecordIsReadOnlyAsFarAsItsWriteGot) {
   v.Put(14, RecordBuilder::Torn(Named(14, 0, 5, u"torn-first.txt"), 0));
 
   CFastNtfsRecovery engine;
+  engine.SetContext(test::TestContext());
   ASSERT_EQ(engine.OpenImage(v.Write(dir).string(), 3), 0);
   ASSERT_EQ(engine.Scan(nullptr), 0);
   std::vector<FoundFileRecord> list;
