@@ -38,14 +38,21 @@ bool Scannable(const VolumeRecord& volume) {
 
 }  // namespace
 
-DiskSnapshot EnumerateSystemDisks() {
+DiskSnapshot EnumerateDisks(DiskTable& table) {
   DiskSnapshot snapshot;
-  VolumeEnumerator enumerator(DiskTable::System());
+  VolumeEnumerator enumerator(table);
   if (enumerator.EnumerateVolumes() == 0) return snapshot;
   enumerator.GetAllVolumes(snapshot.volumes);
   snapshot.disks = enumerator.disks();
+  // Scanning a partition inside a loaded image puts the image into the
+  // table, where the engines find it by index; it already has its rows
+  // under the loaded images and must not come back as a disk.
+  std::erase_if(snapshot.disks, [&table](const auto& disk) { return table.IsAdded(disk.first); });
+  std::erase_if(snapshot.volumes, [&table](const VolumeRecord& volume) { return table.IsAdded(volume.diskNumber); });
   return snapshot;
 }
+
+DiskSnapshot EnumerateSystemDisks() { return EnumerateDisks(DiskTable::System()); }
 
 CDiskList::CDiskList(QTreeWidget* view, Enumerator enumerate, VolumeItemFactory volumeItems,
                      ImageItemFactory imageItems)
@@ -118,12 +125,14 @@ ScanItems CDiskList::ItemsToScan(const QTreeWidgetItem* row) const {
 }
 
 ScanItems CDiskList::ScannedItems() const {
+  // Items sit at every depth: a volume under its disk, an image under the
+  // image group, a partition of an image under its image.
   ScanItems items;
-  for (int top = 0; top < view_->topLevelItemCount(); ++top) {
-    for (const ScanItemPtr& item : ItemsToScan(view_->topLevelItem(top))) {
-      if (item->Engine() != nullptr) items.push_back(item);
-    }
-  }
+  const std::function<void(const QTreeWidgetItem*)> collect = [&](const QTreeWidgetItem* row) {
+    if (ScanItemPtr item = ItemOf(row); item && item->Engine() != nullptr) items.push_back(item);
+    for (int i = 0; i < row->childCount(); ++i) collect(row->child(i));
+  };
+  for (int top = 0; top < view_->topLevelItemCount(); ++top) collect(view_->topLevelItem(top));
   return items;
 }
 

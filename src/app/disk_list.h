@@ -29,13 +29,18 @@ class QTreeWidgetItem;
 
 namespace qm {
 
+class DiskTable;
+
 // What an enumeration of the disks found.
 struct DiskSnapshot {
   std::map<int, DiskRecord> disks;
   std::vector<VolumeRecord> volumes;  // disk by disk, in order on each disk
 };
 
-// The system's disks, through the volume enumerator.
+// The disks of `table`, through the volume enumerator; images appended to
+// the table while scanning are left out.
+DiskSnapshot EnumerateDisks(DiskTable& table);
+// The same for the system's table.
 DiskSnapshot EnumerateSystemDisks();
 
 class CDiskList : public QObject {

@@ -102,13 +102,21 @@ int DiskTable::Add(const std::string& path) {
   if (int existing = IndexOf(path); existing >= 0) return existing;
   std::lock_guard lock(mutex_);
   paths_.push_back(path);
-  return static_cast<int>(paths_.size() - 1);
+  const int index = static_cast<int>(paths_.size() - 1);
+  added_.insert(index);
+  return index;
+}
+
+bool DiskTable::IsAdded(int index) const {
+  std::lock_guard lock(mutex_);
+  return added_.count(index) != 0;
 }
 
 void DiskTable::Reload() {
   auto fresh = FromEnvironmentOrSysfs();
   std::lock_guard lock(mutex_);
   paths_ = std::move(fresh);
+  added_.clear();
 }
 
 bool DiskTable::Rescan(const fs::path& sysRoot) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ class DiskTable {
   // Appends a path (an image holding a partition table) and returns its
   // index; a path already present keeps its index.
   int Add(const std::string& path);
+  // Whether entry `index` was appended with Add (an image being scanned)
+  // rather than being one of the disks the table was built from.
+  bool IsAdded(int index) const;
   // Rebuilds the table from the environment or sysfs (after a device change).
   void Reload();
   // Brings the table up to date after a device change without moving any
@@ -73,6 +77,7 @@ class DiskTable {
   static std::vector<std::string> FromEnvironmentOrSysfs();
   mutable std::mutex mutex_;
   std::vector<std::string> paths_;
+  std::set<int> added_;  // indices appended with Add
 };
 
 }  // namespace qm

@@ -31,6 +31,12 @@ TEST(DiskTable, AddKeepsIndicesAndGeometryComesFromTheLength) {
   EXPECT_EQ(table.Add(image.string()), 1);
   EXPECT_EQ(table.PathOf(1), image.string());
   EXPECT_EQ(table.PathOf(7), "");
+  // Only what Add appended counts as added, not a disk the table was built
+  // from and then named again.
+  EXPECT_EQ(table.Add("/dev/null-not-there"), 0);
+  EXPECT_FALSE(table.IsAdded(0));
+  EXPECT_TRUE(table.IsAdded(1));
+  EXPECT_FALSE(table.IsAdded(7));
   FileHandle handle;
   ASSERT_EQ(handle.OpenReadOnly(image), 0);
   DiskInfo info;
