@@ -13,6 +13,8 @@
 #include <QWidget>
 #include <mutex>
 
+#include "platform/environment.h"
+
 namespace qm {
 
 namespace {
@@ -76,7 +78,7 @@ QList<QPair<QString, QString>> ReadIniSectionInOrder(const QString& path, const 
 }
 
 QString ProgramDataFolder() {
-  const QString fromEnvironment = qEnvironmentVariable("QUILLMARK_SHARE_DIR");
+  const QString fromEnvironment = QString::fromStdString(Environment::Read().shareDir);
   if (!fromEnvironment.isEmpty()) return fromEnvironment;
   const QString programFolder = QCoreApplication::applicationDirPath();
   if (QFileInfo::exists(programFolder + "/config.ini")) return programFolder;

@@ -12,6 +12,7 @@
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
 #include "app/udisks_opener.h"
+#include "platform/environment.h"
 #include "platform/user_folders.h"
 #include "ui/skin_loader.h"
 
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName("org.quillmark.quillmark");
   QApplication::setStyle("Fusion");
   // A folder of layouts and images that replaces the built-in skin.
-  const QString skinFolder = qEnvironmentVariable("QUILLMARK_SKIN_DIR");
+  const QString skinFolder = QString::fromStdString(qm::Environment::Read().skinDir);
   if (!skinFolder.isEmpty()) qm::SkinLoader::SetSkinRoot(skinFolder);
   LoadStyleSheet(app);
 

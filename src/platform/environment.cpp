@@ -47,6 +47,8 @@ Environment Environment::Read() {
   env.scanLogFolder = ScanLogFolderFrom(std::getenv("QUILLMARK_DATA_DIR"),
                                         std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
   if (const char* seconds = std::getenv("QUILLMARK_DEEP_SAVE_SECONDS")) env.deepSaveSeconds = seconds;
+  if (const char* share = std::getenv("QUILLMARK_SHARE_DIR")) env.shareDir = share;
+  if (const char* skin = std::getenv("QUILLMARK_SKIN_DIR")) env.skinDir = skin;
   return env;
 }
 

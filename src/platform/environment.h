@@ -22,6 +22,12 @@ struct Environment {
   // QUILLMARK_DEEP_SAVE_SECONDS as given (empty when not set): how often a
   // deep scan saves its position, a test and debugging knob.
   std::string deepSaveSeconds;
+  // The desktop application's own: QUILLMARK_SHARE_DIR, a folder holding
+  // config.ini, Languages/ and help/ in place of the installed ones, and
+  // QUILLMARK_SKIN_DIR, a folder of layouts and images that replaces the
+  // built-in skin. Empty when not set.
+  std::string shareDir;
+  std::string skinDir;
 
   // The variables as they are set now.
   static Environment Read();
