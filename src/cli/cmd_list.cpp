@@ -93,7 +93,8 @@ int ListCategories(const session::ScanVolume& volume, const std::string& prefix,
                  TerminalSafe(ListingErrorText(volume, rc)).c_str());
     return rc == err::kCancelled ? kExitCancelled : kExitError;
   }
-  // The filter matches extensions by substring; keep exactly the asked categories.
+  // An extension may be listed in two categories ("rm" is audio and video):
+  // keep exactly the asked categories.
   std::erase_if(records, [&](const FoundFileRecord& r) {
     return Hidden(r, options.scan.includeDamaged) ||
            std::find(wanted.begin(), wanted.end(), CategoryOfName(r.Name())) == wanted.end();
