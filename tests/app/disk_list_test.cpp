@@ -56,6 +56,12 @@ struct FakeMachine {
     now.disks[disk.diskNumber] = disk;
     for (VolumeRecord& v : volumes) now.volumes.push_back(v);
   }
+  // /dev/sda, which the user may not open: one unreadable-disk row.
+  void PlugLockedDisk() {
+    DiskRecord locked = Disk(0, "/dev/sda", false);
+    locked.openError = err::kAccessDenied;
+    Plug(locked, {Volume(0, 1, "", 0, VolumeRecord::Kind::kUnreadableDisk)});
+  }
   void Unplug(int disk) {
     std::lock_guard guard(lock);
     now.disks.erase(disk);
@@ -122,9 +128,7 @@ TEST(DiskList, DisksHoldTheirVolumesInOrderAndOnlyScannableOnes) {
 
 TEST(DiskList, ADiskThatMayNotBeReadSaysWhatToDo) {
   FakeMachine machine;
-  DiskRecord locked = Disk(0, "/dev/sda", false);
-  locked.openError = err::kAccessDenied;
-  machine.Plug(locked, {Volume(0, 1, "", 0, VolumeRecord::Kind::kUnreadableDisk)});
+  machine.PlugLockedDisk();
   QTreeWidget view;
   auto list = machine.List(view);
   list->Refresh(CDiskList::RefreshMode::kBuild);
@@ -230,9 +234,7 @@ TEST(DiskList, ASlowDiskDoesNotStopTheWindowRepainting) {
 // the later enumeration found, not by the one already under way.
 TEST(DiskList, RequestsDuringAnEnumerationAreServedByTheNextOne) {
   FakeMachine machine;
-  DiskRecord locked = Disk(0, "/dev/sda", false);
-  locked.openError = err::kAccessDenied;
-  machine.Plug(locked, {Volume(0, 1, "", 0, VolumeRecord::Kind::kUnreadableDisk)});
+  machine.PlugLockedDisk();
   QTreeWidget view;
   auto list = machine.List(view);
   list->Refresh(CDiskList::RefreshMode::kBuild);

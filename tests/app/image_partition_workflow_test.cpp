@@ -21,6 +21,7 @@
 #include "platform/disk_table.h"
 #include "results/scan_history.h"
 #include "support/test_support.h"
+#include "camera_photo.h"
 #include "window_driver.h"
 
 namespace fs = std::filesystem;
@@ -32,21 +33,6 @@ constexpr uint64_t kFatStart = 2048;       // sectors
 constexpr uint64_t kFatSectors = 81920;    // 40 MiB, enough clusters for FAT32
 constexpr uint64_t kNtfsStart = kFatStart + kFatSectors;
 constexpr uint64_t kNtfsSectors = 16384;   // 8 MiB
-
-std::string Photo(int seed) {
-  QImage image(320, 240, QImage::Format_RGB32);
-  QPainter painter(&image);
-  for (int band = 0; band < 24; ++band) {
-    painter.fillRect(0, band * 10, 320, 10, QColor::fromHsv((seed * 50 + band * 9) % 360, 150, 210));
-  }
-  painter.drawText(20, 30, QString("photo %1").arg(seed));
-  painter.end();
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "JPEG", 85);
-  return bytes.toStdString();
-}
 
 bool Place(const fs::path& volume, const fs::path& disk, uint64_t startSector) {
   return qm::test::Run("dd status=none conv=notrunc bs=512 seek=" + std::to_string(startSector) +
@@ -114,7 +100,7 @@ TEST(ImagePartitionWorkflow, PartitionsOfALoadedDiskImagePreviewAndRecoverWithou
     if (!qm::test::HaveTool(tool)) GTEST_SKIP() << tool << " is missing";
   }
   qm::test::TempDir folder;
-  const std::vector<std::string> fatPhotos = {Photo(1), Photo(2)};
+  const std::vector<std::string> fatPhotos = {CameraPhoto(1, 320, 240), CameraPhoto(2, 320, 240)};
   qm::test::FatImageBuilder fat(folder / "fat.vol", 32, kFatSectors / 2, 1);
   ASSERT_TRUE(fat.Create());
   ASSERT_TRUE(fat.MakeDir("DCIM"));
@@ -130,7 +116,7 @@ TEST(ImagePartitionWorkflow, PartitionsOfALoadedDiskImagePreviewAndRecoverWithou
   qm::test::NtfsImageBuilder ntfs(folder / "ntfs.vol", kNtfsSectors / 2048);
   ASSERT_TRUE(ntfs.Create());
   if (qm::test::CanMountFuse()) {
-    ntfsPhotos.push_back(Photo(3));
+    ntfsPhotos.push_back(CameraPhoto(3, 320, 240));
     ASSERT_TRUE(ntfs.Mount());
     ASSERT_TRUE(ntfs.AddFile("Urlaub in Kroatien.jpg", ntfsPhotos[0]));
     ASSERT_TRUE(ntfs.Delete("Urlaub in Kroatien.jpg"));

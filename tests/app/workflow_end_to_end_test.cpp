@@ -17,6 +17,7 @@
 #include "app/main_wnd.h"
 #include "app/result_browser.h"
 #include "support/test_support.h"
+#include "camera_photo.h"
 #include "window_driver.h"
 
 namespace fs = std::filesystem;
@@ -32,26 +33,10 @@ void SaveShot(QWidget* window, const QString& name) {
   window->grab().save(QString("%1/%2@%3x.png").arg(folder, name).arg(window->devicePixelRatioF()));
 }
 
-// A photo as a camera would write it: a real JPEG of a few tens of KiB.
-std::string Photo(int seed) {
-  QImage image(640, 480, QImage::Format_RGB32);
-  QPainter painter(&image);
-  for (int band = 0; band < 48; ++band) {
-    painter.fillRect(0, band * 10, 640, 10, QColor::fromHsv((seed * 40 + band * 7) % 360, 160, 200));
-  }
-  painter.drawText(40, 40, QString("photo %1").arg(seed));
-  painter.end();
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "JPEG", 85);
-  return bytes.toStdString();
-}
-
 TEST(WorkflowEndToEnd, FromTheFirstPageToRecoveredPhotosOfADiskImage) {
   qm::test::TempDir folder;
   const std::vector<std::pair<std::string, std::string>> photos = {
-      {"IMG_0001.JPG", Photo(1)}, {"Strand in Sopot.jpg", Photo(2)}, {"Geburtstag.jpg", Photo(3)}};
+      {"IMG_0001.JPG", CameraPhoto(1)}, {"Strand in Sopot.jpg", CameraPhoto(2)}, {"Geburtstag.jpg", CameraPhoto(3)}};
   qm::test::FatImageBuilder fat(folder / "card.img", 16, 32768);
   ASSERT_TRUE(fat.Create());
   ASSERT_TRUE(fat.MakeDir("DCIM/100CANON"));
