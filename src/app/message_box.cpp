@@ -74,13 +74,24 @@ CMessageBox* CMessageBox::Create(int kind, QWidget* owner, const QString& messag
 }
 
 int CMessageBox::Show(int kind, QWidget* owner, const QString& message) {
+  return Show(kind, owner, message, QString(), QString());
+}
+
+int CMessageBox::Show(int kind, QWidget* owner, const QString& message, const QString& okText,
+                      const QString& cancelText) {
   QString error;
   CMessageBox* box = Create(kind, owner, message, &error);
   if (box == nullptr) {
     // A broken skin must not hide what the user needs to know.
     QMessageBox plain(QMessageBox::Warning, "Quillmark", message + "\n\n" + error,
                       QMessageBox::Ok | QMessageBox::Cancel, owner);
+    if (!okText.isEmpty()) plain.button(QMessageBox::Ok)->setText(okText);
+    if (!cancelText.isEmpty()) plain.button(QMessageBox::Cancel)->setText(cancelText);
     return plain.exec() == QMessageBox::Ok ? Ok : Cancelled;
+  }
+  if (!okText.isEmpty()) FindControlAs<QAbstractButton>(box, "okbtn")->setText(okText);
+  if (auto* cancel = FindControlAs<QAbstractButton>(box, "cancelbtn"); cancel != nullptr && !cancelText.isEmpty()) {
+    cancel->setText(cancelText);
   }
   const int answer = box->exec();
   delete box;

@@ -18,6 +18,10 @@ class CMessageBox : public QDialog {
   // A kind out of range is shown as an error. When the layout cannot be
   // loaded the message still reaches the user through a plain Qt box.
   static int Show(int kind, QWidget* owner, const QString& message);
+  // The same, with the buttons saying what they do ("Resume", "Start
+  // over") instead of OK and Cancel; an empty text keeps the usual one.
+  static int Show(int kind, QWidget* owner, const QString& message, const QString& okText,
+                  const QString& cancelText);
 
   // The box without showing it, for callers that need it open (tests).
   // Null when the kind's layout cannot be loaded; `error` says why.

@@ -119,8 +119,10 @@ int CProcessWnd::Report(const std::function<void()>& store) {
   std::unique_lock guard(lock_);
   // While the cancel question is open the work stands still here; the
   // answer decides whether it goes on.
+  const bool waits = paused_;
   resumed_.wait(guard, [this] { return !paused_ || cancelRequested_; });
   if (cancelRequested_) return kCancelCode;
+  if (waits) AfterPause();
   store();
   fresh_ = true;
   return 0;
@@ -137,8 +139,8 @@ bool CProcessWnd::CancelRequested() {
   return cancelRequested_;
 }
 
-bool CProcessWnd::Ask(const QString& question, bool fallback) {
-  auto query = std::make_shared<WorkerQuery>(question);
+bool CProcessWnd::Ask(const QString& question, bool fallback, const QString& yesText, const QString& noText) {
+  auto query = std::make_shared<WorkerQuery>(question, yesText, noText);
   {
     std::lock_guard guard(lock_);
     if (cancelRequested_) return fallback;
@@ -150,7 +152,8 @@ bool CProcessWnd::Ask(const QString& question, bool fallback) {
       this,
       [this, query] {
         if (query->Settled()) return;
-        query->Answer(CMessageBox::Show(CMessageBox::Question, this, query->Question()) == CMessageBox::Ok);
+        query->Answer(CMessageBox::Show(CMessageBox::Question, this, query->Question(), query->YesText(),
+                                        query->NoText()) == CMessageBox::Ok);
       },
       Qt::QueuedConnection);
   const bool answer = query->Wait(fallback);

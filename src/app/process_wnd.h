@@ -36,8 +36,12 @@ namespace qm {
 // A yes/no question from a worker thread, answered on the window's thread.
 class WorkerQuery {
  public:
-  explicit WorkerQuery(QString question) : question_(std::move(question)) {}
+  explicit WorkerQuery(QString question, QString yesText = {}, QString noText = {})
+      : question_(std::move(question)), yesText_(std::move(yesText)), noText_(std::move(noText)) {}
   const QString& Question() const { return question_; }
+  // What the two buttons say; empty for OK and Cancel.
+  const QString& YesText() const { return yesText_; }
+  const QString& NoText() const { return noText_; }
   // The window's answer; the first answer or withdrawal counts.
   void Answer(bool yes);
   // Nobody will answer (the window is going away): the waiting worker gets
@@ -49,6 +53,8 @@ class WorkerQuery {
 
  private:
   const QString question_;
+  const QString yesText_;
+  const QString noText_;
   mutable std::mutex mutex_;
   std::condition_variable settled_;
   bool done_ = false;
@@ -99,6 +105,9 @@ class CProcessWnd : public QDialog {
   virtual void AfterCancel() {}
   // A close request once the work is done (recovery: Finish).
   virtual bool CloseWhenDone() { return false; }
+  // The worker goes on after standing still at a report while the cancel
+  // question was open (worker thread, under the lock).
+  virtual void AfterPause() {}
 
   // For the worker's callbacks: the cancel code once the user has confirmed
   // cancelling, else runs `store` under the lock and returns 0.
@@ -110,8 +119,9 @@ class CProcessWnd : public QDialog {
   // For the worker: asks the user `question` on the window's thread and
   // waits for the answer without holding the lock. True for OK. Returns
   // `fallback` at once when cancelling was confirmed, and when the window
-  // is torn down before the user answered.
-  bool Ask(const QString& question, bool fallback);
+  // is torn down before the user answered. `yesText` and `noText` name
+  // the buttons when OK and Cancel would not say what they do.
+  bool Ask(const QString& question, bool fallback, const QString& yesText = {}, const QString& noText = {});
 
   // For the worker, as its last act: sets the finished flag, then runs
   // `then` on the UI thread (posted, never waited for).
