@@ -171,6 +171,7 @@ void CMainWnd::ApplyTexts() {
   store.ApplyWindowTexts(layout_, "MainWnd");
   const QString product = store.Text("Messages", "MSG1209");
   if (!product.isEmpty()) ui_.productName->setText(product);
+  ui_.mainInfo->setText(ModeInfoText());
   const TextSection menuTexts = store.Section("MenuWnd");
   const QString current = store.CurrentLanguage();
   for (QAction* action : helpMenu_->findChildren<QAction*>()) {
@@ -222,16 +223,19 @@ void CMainWnd::ShowPage(Page page) {
       if (imageMode_) {
         banner("MSG0212", Message("MSG0213"), ":/skin/images/image_file.svg");
       } else {
-        banner("MSG0501", Message("MSG0502"), ":/skin/images/scan.svg");
+        // The mode the scan runs in is said where it starts.
+        banner("MSG0501", ModeDescription(scanMode_) + " " + Message("MSG0502"), ":/skin/images/scan.svg");
       }
       break;
     case Page::kFileTypes:
       banner("MSG0601", Message("MSG0602"), ":/skin/images/scan.svg");
       break;
     case Page::kResults: {
-      const QString found = Message("MSG0802");
-      banner("MSG0801", found.isEmpty() ? QString() : QString(found).replace("%s", QString::number(resultCount_)),
-             ":/skin/images/recover.svg");
+      QString title, text;
+      ResultsBanner(title, text);
+      ui_.bannerTitle->setText(title);
+      ui_.bannerText->setText(text);
+      ui_.bannerLogo->setPixmap(QIcon(":/skin/images/recover.svg").pixmap(40, 40));
       break;
     }
   }
@@ -239,6 +243,12 @@ void CMainWnd::ShowPage(Page page) {
   ui_.scan->setText(imageMode_ && page == Page::kDisks ? Message("MSG0211")
                                                        : LanguageStore::Instance().Text("MainWnd", "BtnScan"));
   ui_.scan->setVisible(diskOrTypes);
+  // The results page offers the next scan (a deep one after a quick scan
+  // found nothing, or resuming a stopped one) with the same button.
+  if (const QString next = page == Page::kResults ? FollowUpScanText() : QString(); !next.isEmpty()) {
+    ui_.scan->setText(next);
+    ui_.scan->setVisible(true);
+  }
   ui_.recover->setVisible(page == Page::kResults);
   ui_.previous->setVisible(page != Page::kStart);
   ui_.next->setVisible(diskOrTypes);
@@ -275,8 +285,7 @@ bool CMainWnd::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Enter || event->type() == QEvent::Leave) {
     for (const auto& [button, key] : descriptions) {
       if (watched != button) continue;
-      ui_.mainInfo->setText(event->type() == QEvent::Enter ? Message(key)
-                                                           : LanguageStore::Instance().Text("MainWnd", "TxtMainInfo"));
+      ui_.mainInfo->setText(event->type() == QEvent::Enter ? Message(key) : ModeInfoText());
     }
   }
   return QWidget::eventFilter(watched, event);
@@ -320,19 +329,26 @@ void CMainWnd::OnNotification(const Notification& n) {
   }
   if (n.type != u"click") return;
   const QString& c = n.control;
-  if (c == u"BtnStart" || c == u"BtnDeepRecovery" || c == u"BtnFormattedRecovery") {
-    scanMode_ = kDeepScan;
+  // Start scans for the kinds of files ticked above it.
+  const std::pair<const char16_t*, int> modes[] = {{u"BtnDeletedRecovery", kQuickScan},
+                                                   {u"BtnDeepRecovery", kDeepScan},
+                                                   {u"BtnFormattedRecovery", kFormattedScan},
+                                                   {u"BtnStart", kByFileType}};
+  for (const auto& [button, mode] : modes) {
+    if (c != QStringView(button)) continue;
+    scanMode_ = mode;
+    modeChosen_ = true;
     imageMode_ = false;
+    ui_.mainInfo->setText(ModeInfoText());
     EnterDiskPage();
-  } else if (c == u"BtnDeletedRecovery") {
-    scanMode_ = kQuickScan;
-    imageMode_ = false;
-    EnterDiskPage();
-  } else if (c == u"BtnCreateImageMode") {
+    return;
+  }
+  if (c == u"BtnCreateImageMode") {
     imageMode_ = true;
     EnterDiskPage();
   } else if (c == u"BtnScan") {
-    if (imageMode_ && CurrentPage() == Page::kDisks) CreateImage();
+    if (CurrentPage() == Page::kResults) RunFollowUpScan();
+    else if (imageMode_ && CurrentPage() == Page::kDisks) CreateImage();
     else StartScan();
   } else if (c == u"BtnRecover") {
     Recover(selection_.Records());

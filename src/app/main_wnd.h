@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/disk_list.h"
@@ -47,7 +48,9 @@ class CMainWnd : public QWidget {
   Q_OBJECT
  public:
   static constexpr const char* kTitle = "Quillmark Free";
-  enum ScanMode { kQuickScan = 0, kDeepScan = 1 };
+  // kFormattedScan searches every sector, also those the file system uses;
+  // kByFileType is a deep scan that lists only the file types ticked.
+  enum ScanMode { kQuickScan = 0, kDeepScan = 1, kFormattedScan = 2, kByFileType = 3 };
   // The pages of the workflow, in the order of the layout's page stack.
   enum class Page { kStart = 0, kDisks = 1, kFileTypes = 2, kResults = 3 };
 
@@ -114,6 +117,22 @@ class CMainWnd : public QWidget {
   void ClearResults();
   void ShowFolders(int index);
   void OnSortingFinished();
+  // Scans `items` in `mode`; `resume` answers the question whether to go on
+  // with an interrupted deep scan before it is asked.
+  void RunScan(ScanItems items, int mode, std::optional<bool> resume = std::nullopt);
+  // After a scan that could not open a volume: tells the user why, and
+  // true when they chose to deep-scan `failed` instead.
+  bool ExplainFailedScan(int code, const QString& detail, const ScanItemPtr& failed, int mode);
+  void ShowScanWarnings(const ScanItems& scanned);
+  // What the results page offers to scan next (resume, deep scan), as the
+  // text of its button; empty when nothing.
+  QString FollowUpScanText() const;
+  void RunFollowUpScan();
+  QString ModeName(int mode) const;
+  QString ModeDescription(int mode) const;
+  // The start page's line under the mode buttons when none is pointed at.
+  QString ModeInfoText() const;
+  void ResultsBanner(QString& title, QString& text) const;
   void SetUpPreview();
   void ShowPreviewInPane();
   ScanItemPtr ItemFor(const FoundFileRecord& record) const;
@@ -132,6 +151,11 @@ class CMainWnd : public QWidget {
   QSocketNotifier* deviceNotifier_ = nullptr;
 
   int scanMode_ = kDeepScan;
+  bool modeChosen_ = false;  // the user chose a mode, not the default
+  // The last scan: its mode, and whether and where the user stopped it.
+  int lastScanMode_ = kDeepScan;
+  bool lastScanStopped_ = false;
+  int lastScanPercent_ = 0;
   bool imageMode_ = false;
   bool diskChosen_ = false;
   bool scanRunning_ = false;

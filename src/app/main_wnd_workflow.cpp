@@ -108,38 +108,7 @@ void CMainWnd::StartScan() {
     return;
   }
   scanFromTypePage_ = CurrentPage() == Page::kFileTypes;
-  // The views of the last results let go of them, and the engines of the
-  // last scan close before their volumes are opened again.
-  ClearResults();
-  for (const ScanItemPtr& item : lastScanned_) item->Close();
-  lastScanned_ = items;
-
-  QString error;
-  auto window = CScanProcessWnd::Create(items, scanMode_, this, &error);
-  if (!window) {
-    CMessageBox::Show(CMessageBox::Error, this, error);
-    return;
-  }
-  scanRunning_ = true;
-  const int result = window->exec();
-  scanRunning_ = false;
-  if (result == CProcessWnd::kFailed) {
-    QString text = Message("MSG0504");
-    if (window->FailureCode() == err::kAccessDenied) text = Message("MSG0506");
-    if (!window->FailureText().isEmpty()) text += "\n\n" + window->FailureText();
-    // Not a matter of rights: the volume holds a file system that only a
-    // deep scan reads, and the text says so.
-    if (window->FailureCode() == err::kNotSupported) text = window->FailureText();
-    CMessageBox::Show(CMessageBox::Warning, this, text);
-  }
-  window.reset();
-  // What was scanned, also when the scan was stopped, is sorted; an item
-  // that could not be opened holds no engine.
-  ScanItems scanned;
-  for (const ScanItemPtr& item : items) {
-    if (item->Engine() != nullptr) scanned.push_back(item);
-  }
-  if (!scanned.empty()) SortResults(scanned);
+  RunScan(std::move(items), scanMode_);
 }
 
 void CMainWnd::SortResults(ScanItems scanned) {

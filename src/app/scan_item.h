@@ -39,6 +39,10 @@ class ScanItem {
   virtual bool CanResume() const = 0;
   // Makes Scan start afresh; the interrupted scan's folder is deleted.
   virtual void StartAfresh() = 0;
+  // Before a deep Scan: whether every sector is searched, also those the
+  // volume's file system holds in use (after a format they may still hold
+  // the old folders), rather than its free space only.
+  virtual void SetWholeVolume(bool whole) = 0;
   // Scans into a new scan folder (or the one resumed). The engine's result:
   // 0, the cancel code, or an error with `message`.
   virtual int Scan(ScanProgressFn progress, void* user, std::string& message) = 0;

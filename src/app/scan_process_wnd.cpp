@@ -55,7 +55,9 @@ int CScanProcessWnd::OnScanProgress(void* user, int step, int scale, int64_t sec
   return self->Report([&] {
     Figures& f = self->figures_;
     f.percent = static_cast<int>(static_cast<int64_t>(step) * scale / 100);
-    f.secondsLeft = secondsLeft;
+    // The engine's own estimate is an average since its pass began; with
+    // the sectors counted, the pace of the last seconds says more.
+    f.secondsLeft = total != 0 ? self->timeLeft_.Add(TimeLeftEstimate::Clock::now(), done, total) : secondsLeft;
     f.done = done;
     f.total = total;
     f.found = found;
@@ -66,36 +68,56 @@ bool CScanProcessWnd::AskToResume() {
   // The window stays shown while the question is open: hiding a modal
   // window would end it. Going on is the answer when nobody is left to
   // give one, so an interrupted scan is never thrown away unasked.
-  return Ask(Message("MSG1206"), true);
+  return Ask(Message("MSG1206"), true, Message("MSG1321"), Message("MSG1322"));
+}
+
+bool CScanProcessWnd::ShouldResume() { return resume_.has_value() ? *resume_ : AskToResume(); }
+
+int CScanProcessWnd::StoppedAtPercent() {
+  std::lock_guard guard(lock_);
+  return figures_.percent;
 }
 
 void CScanProcessWnd::Run() {
   bool openFailed = false;
   bool anyScanned = false;
   for (const ScanItemPtr& item : items_) {
-    if (CancelRequested()) break;
+    if (CancelRequested()) {
+      stopped_ = true;
+      break;
+    }
     const QString stage = VolumeStageText(item->Key(), item->ImagePath(), Message("MSG0701"),
                                           Message("MSG0702"), Message("MSG0703"));
-    Store([&] { figures_ = Figures{stage}; });
+    Store([&] {
+      figures_ = Figures{stage};
+      timeLeft_.Reset();
+    });
     std::string message;
-    const int opened = item->Open(mode_ == kDeep, message);
+    const bool deep = mode_ != kQuick;
+    const int opened = item->Open(deep, message);
     if (opened != 0 || item->Engine() == nullptr) {
       // The other volumes are still scanned; the window then closes with
       // kFailed so that the user hears of this one.
       item->Close();
       failure_ = QString::fromStdString(message);
       failureCode_ = opened != 0 ? opened : err::kNotReady;
+      failedItem_ = item;
       openFailed = true;
       continue;
     }
-    if (mode_ == kDeep && item->CanResume() && !CancelRequested() && !AskToResume()) item->StartAfresh();
+    if (deep && item->CanResume() && !CancelRequested() && !ShouldResume()) item->StartAfresh();
+    if (deep) item->SetWholeVolume(mode_ == kWhole);
     const int rc = item->Scan(&CScanProcessWnd::OnScanProgress, this, message);
     anyScanned = true;
-    if (rc == kCancelCode) break;
+    if (rc == kCancelCode) {
+      stopped_ = true;
+      break;
+    }
     // A volume that failed does not keep the others from being scanned.
     if (rc != 0) {
       failure_ = QString::fromStdString(message);
       failureCode_ = rc;
+      failedItem_ = item;
     }
   }
   if (anyScanned) emit ScanFinished();

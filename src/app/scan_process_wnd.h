@@ -2,10 +2,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/process_wnd.h"
 #include "app/scan_item.h"
+#include "app/time_left.h"
 
 class QLabel;
 class QProgressBar;
@@ -17,7 +19,8 @@ class CScanProcessWnd final : public CProcessWnd {
  public:
   ~CScanProcessWnd() override { StopWorker(); }
 
-  enum Mode { kQuick = 0, kDeep = 1 };
+  // kWhole: a deep scan of every sector, also those the file system uses.
+  enum Mode { kQuick = 0, kDeep = 1, kWhole = 2 };
 
   // Null when the layout cannot be loaded; `error` says why.
   static std::unique_ptr<CScanProcessWnd> Create(ScanItems items, int mode, QWidget* owner,
@@ -28,6 +31,14 @@ class CScanProcessWnd final : public CProcessWnd {
   QString FailureText() const { return failure_; }
   // Its error code, 0 when none failed.
   int FailureCode() const { return failureCode_; }
+  // The item that failed last; null when none did.
+  ScanItemPtr FailedItem() const { return failedItem_; }
+  // Whether the user stopped the scan, and how far it had got then.
+  bool Stopped() const { return stopped_; }
+  int StoppedAtPercent();
+  // Answers the question whether to go on with an interrupted deep scan
+  // before it is put: the user already chose to resume it.
+  void AnswerResume(bool resume) { resume_ = resume; }
 
  signals:
   // Emitted from the worker (so queued to the owner) once it has gone
@@ -51,7 +62,10 @@ class CScanProcessWnd final : public CProcessWnd {
   void Run() override;
   void ShowFigures() override;
   QString CancelQuestion() const override { return Message("MSG0709"); }
+  // The time the question was open says nothing about the pace.
+  void AfterPause() override { timeLeft_.Reset(); }
   bool AskToResume();
+  bool ShouldResume();
 
   ScanItems items_;
   int mode_;
@@ -64,6 +78,10 @@ class CScanProcessWnd final : public CProcessWnd {
   Figures figures_;   // under lock_
   QString failure_;      // written by the worker before it finishes
   int failureCode_ = 0;  // likewise
+  ScanItemPtr failedItem_;  // likewise
+  bool stopped_ = false;    // likewise
+  std::optional<bool> resume_;
+  TimeLeftEstimate timeLeft_;  // under lock_
 };
 
 }  // namespace qm

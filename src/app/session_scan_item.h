@@ -28,6 +28,9 @@ class SessionScanItem : public ScanItem {
   int Open(bool deep, std::string& message) override;
   bool CanResume() const override;
   void StartAfresh() override;
+  void SetWholeVolume(bool whole) override {
+    if (session_) session_->SetWholeVolume(whole);
+  }
   int Scan(ScanProgressFn progress, void* user, std::string& message) override;
   void Close() override { session_.reset(); }
 

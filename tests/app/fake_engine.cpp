@@ -184,8 +184,9 @@ std::vector<int> FakeEngine::Accepted() {
   return accepted_;
 }
 
-int FakeScanItem::Open(bool, std::string& message) {
+int FakeScanItem::Open(bool deep, std::string& message) {
   ++opens;
+  openedDeep = deep;
   engine_.reset();
   if (openError != 0) {
     message = "cannot open the fake volume";

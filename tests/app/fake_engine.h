@@ -105,6 +105,7 @@ class FakeScanItem : public ScanItem {
   int Open(bool deep, std::string& message) override;
   bool CanResume() const override { return resumable && !afresh; }
   void StartAfresh() override { afresh = true; }
+  void SetWholeVolume(bool whole) override { wholeVolume = whole; }
   int Scan(ScanProgressFn progress, void* user, std::string& message) override;
   void Close() override { engine_.reset(); }
 
@@ -112,6 +113,8 @@ class FakeScanItem : public ScanItem {
   bool resumable = false;
   bool afresh = false;
   int opens = 0;
+  bool openedDeep = false;   // what the last Open asked for
+  bool wholeVolume = false;  // what the window asked for before the scan
 
  private:
   uint16_t key_;

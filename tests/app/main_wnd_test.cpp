@@ -114,7 +114,7 @@ TEST(MainWnd, ModeButtonsChooseTheScanAndTheRemovableDisk) {
   EXPECT_EQ(FindControlAs<QLabel>(window->Layout(), "Label1")->text(), "Partition: sdb1");
   Button(*window, "BtnPrev")->click();
   Button(*window, "BtnStart")->click();
-  EXPECT_EQ(window->Mode(), CMainWnd::kDeepScan);
+  EXPECT_EQ(window->Mode(), CMainWnd::kByFileType);
 }
 
 // Disks that answer slowly do not hold up the window: it is built, and a

@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "app/language_store.h"
+#include "app/session_scan_item.h"
+#include "engines/deep/professional_recovery.h"
+#include "platform/disk_table.h"
+#include "results/scan_history.h"
+#include "support/test_support.h"
 #include "fake_engine.h"
 #include "window_driver.h"
 
@@ -107,6 +112,45 @@ TEST(ScanProcessWnd, AnsweringNoHoldsTheWorkerThenLetsItGoOnWhereItStood) {
   EXPECT_EQ(finished, 1);
 }
 
+// The real chain: the deep engine reports through the scan session to the
+// window, and stands still there while the stop question is open.
+TEST(ScanProcessWnd, TheStopQuestionHoldsARealDeepScan) {
+  qm::test::TempDir folder;
+  const std::filesystem::path image = folder / "large card.img";
+  qm::test::WriteBytes(image, "");
+  std::filesystem::resize_file(image, uint64_t{16} << 30);  // sparse: read fast, but not at once
+  DiskTable table({});
+  SessionScanItem item(1001, image.string(), QString::fromStdString(image.string()), GetScanHistory(), table);
+  int finished = 0;
+  auto window = MakeWindow({Borrow(item)}, CScanProcessWnd::kDeep, &finished);
+  ASSERT_TRUE(window);
+  uint64_t whenAsked = 0, afterWaiting = 0, total = 0;
+  When(window.get(), [&] { return !FindControl(window->Content(), "sectors")->isHidden(); },
+       [&] {
+         auto* deep = dynamic_cast<CProfessionalRecovery*>(item.Engine());
+         ASSERT_NE(deep, nullptr);
+         AnswerNextBox(true, [&] {
+           // The block in hand when the question opened is finished first.
+           whenAsked = deep->Position().totalDone;
+           for (int i = 0; i < 40; ++i) {
+             QTest::qWait(50);
+             const uint64_t now = deep->Position().totalDone;
+             if (now == whenAsked) break;
+             whenAsked = now;
+           }
+           QTest::qWait(500);
+           afterWaiting = deep->Position().totalDone;
+         });
+         Click(window->Content(), "cancelbtn");
+       });
+  EXPECT_EQ(window->exec(), CProcessWnd::kFinished);
+  EXPECT_TRUE(window->Stopped());
+  total = item.Volume() != nullptr ? item.Volume()->info.sectorsTotal : 0;
+  EXPECT_GT(whenAsked, 0u);
+  EXPECT_LT(whenAsked, total) << "the scan ended before it could be stopped";
+  EXPECT_EQ(afterWaiting, whenAsked) << "the scan went on while the stop question was open";
+}
+
 TEST(ScanProcessWnd, CancellingTheFirstOfTwoNeverStartsTheSecondAndStillSignals) {
   FakeScanItem first('E', LoadFakeScript("card_scan.json"), 15ms);
   FakeScanItem second('G', LoadFakeScript("card_scan.json"), 15ms);
@@ -158,9 +202,18 @@ TEST(ScanProcessWnd, DeepScanAsksWhetherToGoOnWithAnInterruptedScan) {
     auto window = MakeWindow({Borrow(item)}, CScanProcessWnd::kDeep, &finished);
     ASSERT_TRUE(window);
     QString question;
-    AnswerNextBox(goOn, {}, &question);
+    QStringList buttons;
+    AnswerNextBox(
+        goOn,
+        [&buttons] {
+          for (const char* name : {"okbtn", "cancelbtn"}) buttons << FindControlAs<QAbstractButton>(OpenBox(), name)->text();
+        },
+        &question);
     EXPECT_EQ(window->exec(), CProcessWnd::kFinished);
     EXPECT_EQ(question, LanguageStore::Instance().Text("Messages", "MSG1206"));
+    // The buttons say what they do, not OK and Cancel.
+    EXPECT_EQ(buttons, QStringList({LanguageStore::Instance().Text("Messages", "MSG1321"),
+                                    LanguageStore::Instance().Text("Messages", "MSG1322")}));
     EXPECT_EQ(item.afresh, !goOn);
   }
 }
