@@ -347,7 +347,7 @@ void CMainWnd::OnNotification(const Notification& n) {
     imageMode_ = true;
     EnterDiskPage();
   } else if (c == u"BtnScan") {
-    if (CurrentPage() == Page::kResults) RunFollowUpScan();
+    if (CurrentPage() == Page::kResults && !FollowUpScanText().isEmpty()) RunFollowUpScan();
     else if (imageMode_ && CurrentPage() == Page::kDisks) CreateImage();
     else StartScan();
   } else if (c == u"BtnRecover") {

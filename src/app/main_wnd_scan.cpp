@@ -142,7 +142,6 @@ QString CMainWnd::FollowUpScanText() const {
 }
 
 void CMainWnd::RunFollowUpScan() {
-  if (FollowUpScanText().isEmpty()) return;
   const ScanItems items = lastScanned_;
   if (lastScanStopped_) {
     // A stopped deep scan goes on from its kept position; a quick one is
