@@ -164,7 +164,8 @@ void CMainWnd::ResultsBanner(QString& title, QString& text) const {
     text = lastScanMode_ == kQuickScan && resultCount_ == 0 ? Message("MSG1304")
                                                              : QString(Message("MSG0802")).replace("%s", count);
   }
-  text = Message("MSG1308").arg(ModeName(lastScanMode_)) + " " + text;
+  // The mode the results come from is named with them.
+  title += QString::fromUtf8(" · ") + ModeName(lastScanMode_);
 }
 
 }  // namespace qm

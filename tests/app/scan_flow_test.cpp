@@ -130,8 +130,7 @@ TEST(ScanFlow, EachModeRunsTheScanItNamesAndThePagesSayWhichOne) {
     EXPECT_EQ(desk.item->openedDeep, c.deep);
     EXPECT_EQ(desk.item->wholeVolume, c.whole);
     ASSERT_EQ(window->CurrentPage(), CMainWnd::Page::kResults) << boxes.said().join("\n").toStdString();
-    EXPECT_TRUE(TextOf(*window, "Txt2").startsWith(Msg("MSG1308").arg(Msg(c.name))))
-        << TextOf(*window, "Txt2").toStdString();
+    EXPECT_TRUE(TextOf(*window, "Txt1").endsWith(Msg(c.name))) << TextOf(*window, "Txt1").toStdString();
     EXPECT_TRUE(boxes.said().isEmpty()) << boxes.said().join("\n").toStdString();
   }
 }
@@ -183,8 +182,8 @@ TEST(ScanFlow, AStoppedScanSaysHowFarItGotAndResumesWithoutAskingAgain) {
   Click(window->Layout(), "BtnScan");
   ASSERT_EQ(window->CurrentPage(), CMainWnd::Page::kResults);
   const int percent = desk.item->Fake()->Accepted().back();
-  EXPECT_EQ(TextOf(*window, "Txt1"), Msg("MSG1301").arg(percent).arg(window->ResultCount()));
-  EXPECT_NE(TextOf(*window, "Txt1"), Msg("MSG0801"));
+  EXPECT_TRUE(TextOf(*window, "Txt1").startsWith(Msg("MSG1301").arg(percent).arg(window->ResultCount())))
+      << TextOf(*window, "Txt1").toStdString();
   auto* offer = FindControlAs<QAbstractButton>(window->Layout(), "BtnScan");
   ASSERT_FALSE(offer->isHidden());
   EXPECT_EQ(offer->text(), Msg("MSG1305"));
@@ -196,7 +195,7 @@ TEST(ScanFlow, AStoppedScanSaysHowFarItGotAndResumesWithoutAskingAgain) {
   EXPECT_FALSE(desk.item->afresh);
   EXPECT_TRUE(desk.item->openedDeep);
   EXPECT_EQ(window->CurrentPage(), CMainWnd::Page::kResults);
-  EXPECT_EQ(TextOf(*window, "Txt1"), Msg("MSG0801"));
+  EXPECT_TRUE(TextOf(*window, "Txt1").startsWith(Msg("MSG0801"))) << TextOf(*window, "Txt1").toStdString();
 }
 
 // A loaded file, scanned quickly through the real scan session.
