@@ -96,15 +96,40 @@ FileListModel::FileListModel(ResultSelection& selection, QObject* parent)
     : QAbstractTableModel(parent), selection_(selection) {}
 
 void FileListModel::SetRecords(Records records) {
+  std::vector<Records> parts;
+  if (records) parts.push_back(std::move(records));
+  SetParts(std::move(parts));
+}
+
+void FileListModel::SetParts(std::vector<Records> parts) {
   beginResetModel();
-  records_ = std::move(records);
-  const size_t count = records_ ? records_->size() : 0;
+  std::erase_if(parts, [](const Records& part) { return !part; });
+  parts_ = std::move(parts);
+  starts_.clear();
+  partChecked_.assign(parts_.size(), 0);
+  size_t count = 0;
+  checkedRows_ = 0;
+  for (size_t part = 0; part < parts_.size(); ++part) {
+    starts_.push_back(static_cast<uint32_t>(count));
+    count += parts_[part]->size();
+    for (const FoundFileRecord& record : *parts_[part]) partChecked_[part] += selection_.Contains(record) ? 1 : 0;
+    checkedRows_ += partChecked_[part];
+  }
   order_.resize(count);
   for (size_t i = 0; i < count; ++i) order_[i] = static_cast<uint32_t>(i);
-  checkedRows_ = 0;
-  for (size_t i = 0; i < count; ++i) checkedRows_ += selection_.Contains((*records_)[i]) ? 1 : 0;
   endResetModel();
   emit SelectAllStateChanged(SelectAllState());
+}
+
+size_t FileListModel::PartOf(uint32_t position) const {
+  return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), position) - starts_.begin()) - 1;
+}
+
+Qt::CheckState FileListModel::PartState(int part) const {
+  if (part < 0 || static_cast<size_t>(part) >= parts_.size()) return Qt::Unchecked;
+  const size_t checked = partChecked_[part];
+  if (checked == 0 || parts_[part]->empty()) return Qt::Unchecked;
+  return checked == parts_[part]->size() ? Qt::Checked : Qt::PartiallyChecked;
 }
 
 int FileListModel::rowCount(const QModelIndex& parent) const {
@@ -165,10 +190,13 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
 
 bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || index.column() != kCheck || role != Qt::CheckStateRole) return false;
-  const FoundFileRecord& record = RecordAt(index.row());
+  const uint32_t position = order_[index.row()];
+  const size_t part = PartOf(position);
+  const FoundFileRecord& record = At(position);
   const bool checked = value.toInt() == Qt::Checked;
-  const bool changed = checked ? selection_.Add(record, records_) : selection_.Remove(record);
+  const bool changed = checked ? selection_.Add(record, parts_[part]) : selection_.Remove(record);
   if (!changed) return true;
+  partChecked_[part] = checked ? partChecked_[part] + 1 : partChecked_[part] - 1;
   emit dataChanged(index, index, {Qt::CheckStateRole});
   SetCheckedRows(checked ? checkedRows_ + 1 : checkedRows_ - 1);
   emit RowCheckChanged(record, checked);
@@ -208,11 +236,14 @@ void FileListModel::SetCheckedRows(size_t count) {
 }
 
 void FileListModel::SetAllChecked(bool checked) {
-  if (!records_ || order_.empty()) return;
-  if (checked) {
-    selection_.AddAll(records_);
-  } else {
-    selection_.RemoveAll(*records_);
+  if (order_.empty()) return;
+  for (size_t part = 0; part < parts_.size(); ++part) {
+    if (checked) {
+      selection_.AddAll(parts_[part]);
+    } else {
+      selection_.RemoveAll(*parts_[part]);
+    }
+    partChecked_[part] = checked ? parts_[part]->size() : 0;
   }
   emit dataChanged(index(0, kCheck), index(rowCount() - 1, kCheck), {Qt::CheckStateRole});
   SetCheckedRows(checked ? order_.size() : 0);
@@ -221,8 +252,10 @@ void FileListModel::SetAllChecked(bool checked) {
 
 void FileListModel::RefreshChecks() {
   size_t count = 0;
-  if (records_) {
-    for (const FoundFileRecord& record : *records_) count += selection_.Contains(record) ? 1 : 0;
+  for (size_t part = 0; part < parts_.size(); ++part) {
+    partChecked_[part] = 0;
+    for (const FoundFileRecord& record : *parts_[part]) partChecked_[part] += selection_.Contains(record) ? 1 : 0;
+    count += partChecked_[part];
   }
   if (!order_.empty()) {
     emit dataChanged(index(0, kCheck), index(rowCount() - 1, kCheck), {Qt::CheckStateRole});
@@ -251,19 +284,18 @@ int FileListModel::ClickHeader(int column) {
 }
 
 void FileListModel::SortRows(int column, int direction) {
-  if (!records_ || order_.size() < 2) return;
+  if (order_.size() < 2) return;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const QModelIndexList persistent = persistentIndexList();
   const std::vector<uint32_t> before = persistent.isEmpty() ? std::vector<uint32_t>{} : order_;
 
-  const auto& records = *records_;
   const size_t count = order_.size();
   std::vector<SortRow> rows(count);
   std::vector<std::string> texts;
   const bool byText = column == kName || column == kType;
   if (byText) texts.resize(count);
   for (size_t i = 0; i < count; ++i) {
-    const FoundFileRecord& r = records[order_[i]];
+    const FoundFileRecord& r = At(order_[i]);
     SortRow& row = rows[i];
     row.position = static_cast<uint32_t>(i);
     row.record = order_[i];

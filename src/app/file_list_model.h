@@ -1,6 +1,6 @@
-// The rows of the file list: one extension group's records, shown through a
-// shared vector (no copy, no widget per row) and an index permutation that
-// sorting rearranges.
+// The rows of the file list: one or more extension groups' records (a group,
+// or every group of a category), shown through the shared vectors (no copy,
+// no widget per row) and an index permutation that sorting rearranges.
 //
 // Column 0 is the row's check box. Its state is read from the selection, so
 // a check set anywhere (a category node, the select-all box) shows at once;
@@ -29,8 +29,13 @@ class FileListModel : public QAbstractTableModel {
 
   // Shows `records` in their given order; the sort directions are kept.
   void SetRecords(Records records);
-  const Records& CurrentRecords() const { return records_; }
-  const FoundFileRecord& RecordAt(int row) const { return (*records_)[order_[row]]; }
+  // The same for several groups at once, one after the other; each stays a
+  // part of its own, whose check state PartState tells.
+  void SetParts(std::vector<Records> parts);
+  int PartCount() const { return static_cast<int>(parts_.size()); }
+  // Checked when every row of the part is chosen, partially when some are.
+  Qt::CheckState PartState(int part) const;
+  const FoundFileRecord& RecordAt(int row) const { return At(order_[row]); }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -68,9 +73,17 @@ class FileListModel : public QAbstractTableModel {
  private:
   void SetCheckedRows(size_t count);
   QIcon IconFor(const FoundFileRecord& record) const;
+  // The part that holds the record at `position` (an index over all parts).
+  size_t PartOf(uint32_t position) const;
+  const FoundFileRecord& At(uint32_t position) const {
+    const size_t part = PartOf(position);
+    return (*parts_[part])[position - starts_[part]];
+  }
 
   ResultSelection& selection_;
-  Records records_;
+  std::vector<Records> parts_;
+  std::vector<uint32_t> starts_;       // the first position of each part
+  std::vector<size_t> partChecked_;    // checked rows per part
   std::vector<uint32_t> order_;
   size_t checkedRows_ = 0;
   std::array<int, kColumnCount> directions_{};

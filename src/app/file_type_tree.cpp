@@ -36,6 +36,7 @@ void FileTypeTree::Clear() {
   updating_ = false;
   groups_.clear();
   groupNodes_.clear();
+  allNode_ = nullptr;
   for (auto*& node : categoryNodes_) node = nullptr;
 }
 
@@ -61,11 +62,23 @@ void FileTypeTree::SetGroups(std::map<std::string, std::vector<FoundFileRecord>>
   updating_ = true;
   const LanguageStore& language = LanguageStore::Instance();
   const Qt::ItemFlags checkable = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable;
+  if (!groups_.empty()) {
+    // One box that ticks everything found.
+    size_t total = 0;
+    for (const Group& group : groups_) total += group.records->size();
+    allNode_ = new QTreeWidgetItem(tree_);
+    allNode_->setText(0, QStringLiteral("%1 (%2)").arg(language.Text("Messages", "MSG1401")).arg(total));
+    allNode_->setData(0, kNodeNameRole, QStringLiteral("NodeAll"));
+    allNode_->setData(0, kGroupRole, -1);
+    allNode_->setFlags(checkable);
+    allNode_->setCheckState(0, Qt::Unchecked);
+    allNode_->setExpanded(true);
+  }
   for (int category = 0; category < 6; ++category) {
     bool any = false;
     for (const Group& group : groups_) any = any || group.category == category;
     if (!any) continue;
-    auto* node = new QTreeWidgetItem(tree_);
+    auto* node = new QTreeWidgetItem(allNode_);
     node->setText(0, language.Text("Messages", kCategoryTextKeys[category]));
     node->setData(0, kNodeNameRole, QString::fromLatin1(kCategoryNodeNames[category]));
     node->setData(0, kGroupRole, -1);
@@ -95,6 +108,27 @@ void FileTypeTree::SetGroups(std::map<std::string, std::vector<FoundFileRecord>>
 
 QTreeWidgetItem* FileTypeTree::CategoryNode(int category) const {
   return category >= 0 && category < 6 ? categoryNodes_[category] : nullptr;
+}
+
+QTreeWidgetItem* FileTypeTree::FirstCategoryNode() const {
+  for (QTreeWidgetItem* node : categoryNodes_) {
+    if (node != nullptr) return node;
+  }
+  return nullptr;
+}
+
+std::vector<int> FileTypeTree::GroupsUnder(const QTreeWidgetItem* node) const {
+  std::vector<int> groups;
+  if (node == nullptr) return groups;
+  if (const int own = GroupOf(node); own >= 0) {
+    groups.push_back(own);
+    return groups;
+  }
+  for (int i = 0; i < node->childCount(); ++i) {
+    const std::vector<int> below = GroupsUnder(node->child(i));
+    groups.insert(groups.end(), below.begin(), below.end());
+  }
+  return groups;
 }
 
 QTreeWidgetItem* FileTypeTree::GroupNode(int group) const {
@@ -144,17 +178,7 @@ void FileTypeTree::CheckNode(QTreeWidgetItem* node, bool checked) {
   if (node == nullptr) return;
   SetSubtree(node, checked ? Qt::Checked : Qt::Unchecked);
   RecomputeAncestors(node);
-  std::vector<int> groups;
-  const int own = GroupOf(node);
-  if (own >= 0) {
-    groups.push_back(own);
-  } else {
-    for (int i = 0; i < node->childCount(); ++i) {
-      const int group = GroupOf(node->child(i));
-      if (group >= 0) groups.push_back(group);
-    }
-  }
-  emit GroupsCheckChanged(groups, checked);
+  emit GroupsCheckChanged(GroupsUnder(node), checked);
 }
 
 void FileTypeTree::ShowGroupState(int group, Qt::CheckState state) {
@@ -171,8 +195,7 @@ void FileTypeTree::OnItemChanged(QTreeWidgetItem* item, int column) {
 }
 
 void FileTypeTree::OnCurrentItemChanged(QTreeWidgetItem* current) {
-  const int group = GroupOf(current);
-  if (group >= 0) emit GroupShown(group);
+  if (current != nullptr && !updating_) emit NodeChosen(current);
 }
 
 }  // namespace qm

@@ -1,6 +1,6 @@
-// The category tree beside the file list: six category nodes (photos,
-// music, videos, documents, archives, other files), each holding one node
-// per extension group of the results.
+// The category tree beside the file list: one node for everything found,
+// holding six category nodes (photos, music, videos, documents, archives,
+// other files), each holding one node per extension group of the results.
 //
 // Check boxes are tri-state. A node the user checks passes its state to
 // every node below it, and each node above it is recomputed: all children
@@ -49,11 +49,18 @@ class FileTypeTree : public QObject {
 
   const std::vector<Group>& Groups() const { return groups_; }
   QTreeWidget* Tree() const { return tree_; }
-  // The node of a category (0..5) or of a group; null when not shown.
+  // The node of everything found, of a category (0..5) or of a group; null
+  // when not shown.
+  QTreeWidgetItem* AllNode() const { return allNode_; }
   QTreeWidgetItem* CategoryNode(int category) const;
   QTreeWidgetItem* GroupNode(int group) const;
+  // The first category that holds files, as it comes in the tree; null
+  // when nothing was found.
+  QTreeWidgetItem* FirstCategoryNode() const;
   // The group a node stands for, or -1 for a category node.
   static int GroupOf(const QTreeWidgetItem* node);
+  // The groups a node stands for: its own, or those below it, in tree order.
+  std::vector<int> GroupsUnder(const QTreeWidgetItem* node) const;
 
   Qt::CheckState State(const QTreeWidgetItem* node) const;
 
@@ -69,8 +76,9 @@ class FileTypeTree : public QObject {
   // The user checked or cleared a node; `groups` are the indices of the
   // groups under it (or the group itself).
   void GroupsCheckChanged(const std::vector<int>& groups, bool checked);
-  // The user chose a group node to show in the file list.
-  void GroupShown(int group);
+  // The user chose a node (a group, a category or everything found) to
+  // show in the file list.
+  void NodeChosen(QTreeWidgetItem* node);
 
  private:
   void OnItemChanged(QTreeWidgetItem* item, int column);
@@ -82,6 +90,7 @@ class FileTypeTree : public QObject {
   QTreeWidget* tree_;
   std::vector<Group> groups_;
   std::vector<QTreeWidgetItem*> groupNodes_;
+  QTreeWidgetItem* allNode_ = nullptr;
   QTreeWidgetItem* categoryNodes_[6] = {};
   bool updating_ = false;
 };

@@ -4,11 +4,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEvent>
+#include <QSettings>
 #include <QSplitter>
 #include <QTextEdit>
 #include <QTreeView>
+#include <QTreeWidgetItem>
 
 #include "app/file_list_model.h"
+#include "app/message_format.h"
 #include "app/result_folder_model.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
@@ -19,15 +22,39 @@
 
 namespace qm {
 
+namespace {
+
+constexpr const char* kSplitterKey = "Results/ListAndPreview";
+
+// $XDG_CONFIG_HOME/Quillmark Pro/quillmark.ini
+QSettings UserSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, "Quillmark Pro", "quillmark");
+}
+
+}  // namespace
+
 void CMainWnd::SetUpPreview() {
   preview_.edit = ui_.previewEdit;
-  // The list and the preview share the column; the preview gets the larger
-  // part, so that a photo or a page can be made out.
+  // The list and the preview share the column. The list gets the larger
+  // part, so that a dozen names can be compared; both grow with the window,
+  // and where the user leaves the divider is where the next window has it.
   if (QSplitter* split = ui_.resultSplitter) {
-    split->setStretchFactor(0, 2);
-    split->setStretchFactor(1, 3);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    split->setSizes({3000, 2000});
+    const QByteArray kept = UserSettings().value(kSplitterKey).toByteArray();
+    if (!kept.isEmpty()) split->restoreState(kept);
+    connect(split, &QSplitter::splitterMoved, this,
+            [split] { UserSettings().setValue(kSplitterKey, split->saveState()); });
   }
   preview_.edit->viewport()->installEventFilter(this);
+  // A picture is fitted to the pane when shown; it is fitted again when the
+  // pane grows or shrinks with the window or the divider.
+  KeepPictureFitted(preview_.edit, [this]() -> const QImage* {
+    const bool picture = previewShown_ && previewWindow_ == nullptr &&
+                         previewState_.shown == PreviewState::Shown::kPicture && !previewState_.picture.isNull();
+    return picture ? &previewState_.picture : nullptr;
+  });
 
   QTreeView* list = ui_.fileList;
   // A click previews the row, unless it was on the row's check box; the
@@ -41,6 +68,14 @@ void CMainWnd::SetUpPreview() {
               PreviewRow(current.row());
             }
           });
+  // A node of the category tree is a kind of file, not a folder: the pane
+  // says what the list now holds.
+  connect(browser_, &ResultBrowser::NodeShown, this, [this](QTreeWidgetItem* node) {
+    EndPreview();
+    const QString kind = node->text(0).section(QStringLiteral(" ("), 0, 0);  // without its count
+    ShowPreviewNote(preview_, FillMessage(Message("MSG1402"),
+                                          {kind, QString::number(browser_->Model().rowCount())}));
+  });
   // The folder view previews what is clicked in it the same way.
   connect(ui_.folderTree, &QTreeView::clicked, this, [this](const QModelIndex& index) {
     if (folderModel_ == nullptr) return;

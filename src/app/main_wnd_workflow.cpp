@@ -47,6 +47,19 @@ const TypeGroup kTypeGroups[] = {{"FileTypePhoto", FileCategory::kPhoto},
                                  {"FileTypeOffice", FileCategory::kDocument},
                                  {"FileTypeZip", FileCategory::kArchive}};
 
+// The filter entries of a type option: the extensions its "extensions"
+// property lists ("jpg|jpeg": one box for a type's spellings), or the one
+// its name ends in ("TypePng").
+std::string OptionFilter(const QAbstractButton* option) {
+  QString extensions = option->property("extensions").toString();
+  if (extensions.isEmpty()) extensions = option->objectName().mid(4);
+  std::string text;
+  for (const QString& extension : extensions.toLower().split(u'|', Qt::SkipEmptyParts)) {
+    text += (text.empty() ? "*." : "|*.") + extension.trimmed().toStdString();
+  }
+  return text;
+}
+
 QString DefaultImageToLoad(QWidget* owner) {
   return QFileDialog::getOpenFileName(owner, QString(), QString(), "Image Files (*.img);;All Files (*)");
 }
@@ -76,7 +89,7 @@ std::string CMainWnd::CategoryFilter() const {
     const QList<QAbstractButton*> options = FindControl(layout_, group.name)->findChildren<QAbstractButton*>();
     std::vector<std::string> checked;
     for (QAbstractButton* option : options) {
-      if (option->isChecked()) checked.push_back("*." + option->objectName().mid(4).toLower().toStdString());
+      if (option->isChecked()) checked.push_back(OptionFilter(option));
     }
     everything = everything && checked.size() == static_cast<size_t>(options.size());
     if (checked.size() == static_cast<size_t>(options.size())) {
@@ -157,9 +170,8 @@ void CMainWnd::OnSortingFinished() {
   for (const auto& [extension, records] : grouped_) resultCount_ += records.size();
   browser_->ShowGroups(std::move(grouped_));
   grouped_.clear();
-  // The first group's files are shown at once rather than an empty list.
-  FileTypeTree& tree = browser_->TypeTree();
-  if (QTreeWidgetItem* first = tree.GroupNode(0)) tree.Tree()->setCurrentItem(first);
+  // A category's files are shown at once rather than an empty list.
+  browser_->ShowFirstCategory();
   browser_->RefreshSummary();
   // The folder view offers each scanned volume; the chooser shows only
   // when there is more than one.

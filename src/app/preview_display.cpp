@@ -1,6 +1,8 @@
 #include "app/preview_display.h"
 
 #include <QBoxLayout>
+#include <QEvent>
+#include <QImage>
 #include <QScrollBar>
 #include <QTextBlockFormat>
 #include <QTextCursor>
@@ -69,7 +71,40 @@ QBoxLayout* BoxHolding(QLayout* layout, QWidget* widget) {
   return nullptr;
 }
 
+// Watches a text box's viewport for size changes; see KeepPictureFitted.
+class PictureFitter : public QObject {
+ public:
+  PictureFitter(QTextEdit* edit, std::function<const QImage*()> shown)
+      : QObject(edit), edit_(edit), shown_(std::move(shown)) {
+    edit->viewport()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Resize && watched == edit_->viewport() && !fitting_) {
+      const QImage* picture = shown_();
+      if (picture != nullptr && !picture->isNull()) {
+        // Refitting may add or drop a scroll bar, which resizes the
+        // viewport again; that second resize is left alone.
+        fitting_ = true;
+        ShowPicture(edit_, *picture);
+        fitting_ = false;
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QTextEdit* edit_;
+  std::function<const QImage*()> shown_;
+  bool fitting_ = false;
+};
+
 }  // namespace
+
+void KeepPictureFitted(QTextEdit* edit, std::function<const QImage*()> shown) {
+  new PictureFitter(edit, std::move(shown));
+}
 
 void ShowPreview(const PreviewState& state, const PreviewTarget& target) {
   using Shown = PreviewState::Shown;

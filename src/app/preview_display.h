@@ -3,9 +3,11 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 #include "app/preview_state.h"
 
+class QImage;
 class QTextEdit;
 
 namespace qm {
@@ -28,6 +30,10 @@ void ClearPreview(const PreviewTarget& target);
 // right after the box and hidden; the media back end is only started for
 // the first media preview.
 MediaPlayer* AddPlayerBeside(QTextEdit* edit);
+
+// Fits the picture `shown` returns (null: no picture is shown) to the box
+// again whenever the box changes size.
+void KeepPictureFitted(QTextEdit* edit, std::function<const QImage*()> shown);
 
 // Shows a line of text in the target (a folder's note, a failure).
 void ShowPreviewNote(const PreviewTarget& target, const QString& text);

@@ -1,10 +1,11 @@
 #include "app/result_browser.h"
 
+#include <QEvent>
 #include <QFontMetrics>
-
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QMenu>
 #include <QLabel>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -30,22 +31,57 @@ ResultBrowser::ResultBrowser(const ResultBrowserWidgets& widgets, ResultSelectio
   QHeaderView* header = list->header();
   header->setSectionsClickable(true);
   header->setSortIndicatorShown(false);
-  // The name takes what the other columns leave; they are sized for their
-  // usual texts ("2024-12-31 23:59:59", "1023.99 MB") rather than measured
-  // over a million rows.
+  // The name takes what the other columns leave, and never less than a
+  // camera's usual name ("IMG_20240613_184512.jpg"); the others are sized
+  // for their usual texts rather than measured over a million rows. Every
+  // column can be dragged wider; once the user has sized the name, a
+  // resize of the window leaves it as they set it.
   header->setStretchLastSection(false);
   header->setMinimumSectionSize(30);
+  header->setSectionResizeMode(QHeaderView::Interactive);
+  list->ensurePolished();
   const QFontMetrics metrics(list->font());
+  QFont headerFont = header->font();
+  headerFont.setBold(true);
+  const QFontMetrics headerMetrics(headerFont);
+  // Wide enough for the sample and for the column's heading, with the
+  // room the cell and the heading keep around their text.
   const auto fit = [&](int column, const QString& sample) {
-    header->resizeSection(column, metrics.horizontalAdvance(sample) + 28);
+    const QString heading = model_.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    header->resizeSection(column, std::max(metrics.horizontalAdvance(sample) + 12,
+                                           headerMetrics.horizontalAdvance(heading) + 24));
   };
   header->resizeSection(FileListModel::kCheck, 36);
-  fit(FileListModel::kSize, "1023.99 MB");
+  fit(FileListModel::kSize, "999.99 MB");
   fit(FileListModel::kModified, "2024-12-31 23:59:59");
   fit(FileListModel::kCreated, "2024-12-31 23:59:59");
   fit(FileListModel::kPath, "    ----    ");
   fit(FileListModel::kType, "jpeg");
-  header->setSectionResizeMode(FileListModel::kName, QHeaderView::Stretch);
+  nameMinimum_ =
+      metrics.horizontalAdvance(QStringLiteral("IMG_20240613_184512.jpg")) + list->iconSize().width() + 24;
+  header->resizeSection(FileListModel::kName, nameMinimum_);
+  connect(header, &QHeaderView::sectionResized, this, [this](int section, int, int) {
+    if (section == FileListModel::kName && !fittingName_) nameSizedByUser_ = true;
+  });
+  // A found file's creation time is seldom what tells it apart, and its
+  // column costs the name the room it needs: it is shown on request, from
+  // the heading's menu, as every column but the name and the check.
+  header->setSectionHidden(FileListModel::kCreated, true);
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(header, &QHeaderView::customContextMenuRequested, this, [this, header](const QPoint& at) {
+    QMenu menu;
+    for (int column = FileListModel::kName + 1; column < FileListModel::kColumnCount; ++column) {
+      QAction* action = menu.addAction(model_.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
+      action->setCheckable(true);
+      action->setChecked(!header->isSectionHidden(column));
+      connect(action, &QAction::toggled, this, [this, header, column](bool shown) {
+        header->setSectionHidden(column, !shown);
+        FitNameColumn();
+      });
+    }
+    menu.exec(header->mapToGlobal(at));
+  });
+  list->viewport()->installEventFilter(this);
   connect(header, &QHeaderView::sectionClicked, this, &ResultBrowser::OnHeaderClicked);
 
   connect(&model_, &FileListModel::SelectAllStateChanged, this,
@@ -55,11 +91,32 @@ ResultBrowser::ResultBrowser(const ResultBrowserWidgets& widgets, ResultSelectio
     emit SelectionChanged();
   });
   connect(&tree_, &FileTypeTree::GroupsCheckChanged, this, &ResultBrowser::OnGroupsCheckChanged);
-  connect(&tree_, &FileTypeTree::GroupShown, this, &ResultBrowser::ShowGroup);
+  connect(&tree_, &FileTypeTree::NodeChosen, this, &ResultBrowser::ShowNode);
+  // In a category's list a row's check can change its group's mark without
+  // changing the list's own.
+  connect(&model_, &FileListModel::RowCheckChanged, this, &ResultBrowser::SyncTreeMarks);
   if (widgets_.selectAll != nullptr) {
     connect(widgets_.selectAll, &QCheckBox::clicked, this, &ResultBrowser::ToggleSelectAll);
   }
   RefreshSummary();
+}
+
+bool ResultBrowser::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && watched == widgets_.fileList->viewport()) FitNameColumn();
+  return QObject::eventFilter(watched, event);
+}
+
+void ResultBrowser::FitNameColumn() {
+  if (nameSizedByUser_) return;
+  QHeaderView* header = widgets_.fileList->header();
+  int others = 0;
+  for (int column = 0; column < FileListModel::kColumnCount; ++column) {
+    if (column != FileListModel::kName && !header->isSectionHidden(column)) others += header->sectionSize(column);
+  }
+  const int room = widgets_.fileList->viewport()->width() - others;
+  fittingName_ = true;
+  header->resizeSection(FileListModel::kName, std::max(nameMinimum_, room));
+  fittingName_ = false;
 }
 
 void ResultBrowser::ShowResults(const std::vector<FoundFileRecord>& results) {
@@ -68,7 +125,8 @@ void ResultBrowser::ShowResults(const std::vector<FoundFileRecord>& results) {
 }
 
 void ResultBrowser::Clear() {
-  shownGroup_ = -1;
+  shownNode_ = nullptr;
+  shownGroups_.clear();
   model_.SetRecords(nullptr);
   tree_.Clear();
 }
@@ -78,21 +136,43 @@ void ResultBrowser::ShowGroups(std::map<std::string, std::vector<FoundFileRecord
   tree_.SetGroups(std::move(grouped));
 }
 
-void ResultBrowser::ShowGroup(int group) {
-  if (tree_.GroupNode(group) == nullptr) return;
-  shownGroup_ = group;
-  model_.SetRecords(tree_.Groups()[group].records);
+void ResultBrowser::ShowGroup(int group) { ShowNode(tree_.GroupNode(group)); }
+
+void ResultBrowser::ShowNode(QTreeWidgetItem* node) {
+  if (node == nullptr || node->treeWidget() != tree_.Tree()) return;
+  shownNode_ = node;
+  shownGroups_ = tree_.GroupsUnder(node);
+  std::vector<FileListModel::Records> parts;
+  for (int group : shownGroups_) parts.push_back(tree_.Groups()[group].records);
+  model_.SetParts(std::move(parts));
+  SyncTreeMarks();
+  emit NodeShown(node);
+}
+
+void ResultBrowser::ShowFirstCategory() {
+  QTreeWidgetItem* first = tree_.FirstCategoryNode();
+  if (first == nullptr) return;
+  tree_.Tree()->setCurrentItem(first);
+  if (shownNode_ != first) ShowNode(first);
+}
+
+int ResultBrowser::ShownGroup() const {
+  const int group = FileTypeTree::GroupOf(shownNode_);
+  return shownNode_ != nullptr && group >= 0 ? group : -1;
+}
+
+bool ResultBrowser::IsShown(int group) const {
+  return std::find(shownGroups_.begin(), shownGroups_.end(), group) != shownGroups_.end();
 }
 
 void ResultBrowser::ToggleSelectAll() {
-  QTreeWidgetItem* node = tree_.GroupNode(shownGroup_);
-  if (node == nullptr) {
+  if (shownNode_ == nullptr) {
     OnSelectAllStateChanged(Qt::Unchecked);
     return;
   }
   // Reported through the node even when its state stays, so the rows and
   // the selection always follow the box.
-  tree_.CheckNode(node, model_.SelectAllState() != Qt::Checked);
+  tree_.CheckNode(shownNode_, model_.SelectAllState() != Qt::Checked);
   // The box advanced its own mark when clicked; it shows the rows' state.
   OnSelectAllStateChanged(model_.SelectAllState());
 }
@@ -106,20 +186,30 @@ void ResultBrowser::RefreshSummary() {
 
 void ResultBrowser::OnGroupsCheckChanged(const std::vector<int>& groups, bool checked) {
   const auto& all = tree_.Groups();
-  bool shownAffected = false;
-  for (int group : groups) {
-    if (group == shownGroup_) {
-      shownAffected = true;
-      continue;
-    }
+  const auto follow = [&](int group) {
     if (checked) {
       selection_.AddAll(all[group].records);
     } else {
       selection_.RemoveAll(*all[group].records);
     }
+  };
+  std::vector<int> shown;
+  for (int group : groups) {
+    if (IsShown(group)) {
+      shown.push_back(group);
+    } else {
+      follow(group);
+    }
   }
-  if (shownAffected) {
+  if (!shown.empty() && shown.size() == shownGroups_.size()) {
     model_.SetAllChecked(checked);  // also refreshes the summary
+  } else if (!shown.empty()) {
+    // Some of the groups the list shows, not all (a group of the shown
+    // category): their rows are read again from the selection.
+    for (int group : shown) follow(group);
+    model_.RefreshChecks();
+    SyncTreeMarks();
+    RefreshSummary();
   } else {
     RefreshSummary();
   }
@@ -131,7 +221,15 @@ void ResultBrowser::OnSelectAllStateChanged(Qt::CheckState state) {
     const QSignalBlocker block(widgets_.selectAll);
     widgets_.selectAll->setCheckState(state);
   }
-  tree_.ShowGroupState(shownGroup_, state);
+  SyncTreeMarks();
+}
+
+void ResultBrowser::SyncTreeMarks() {
+  // Only while the list shows the groups of a tree node, part for part.
+  if (static_cast<size_t>(model_.PartCount()) != shownGroups_.size()) return;
+  for (size_t part = 0; part < shownGroups_.size(); ++part) {
+    tree_.ShowGroupState(shownGroups_[part], model_.PartState(static_cast<int>(part)));
+  }
 }
 
 void ResultBrowser::OnHeaderClicked(int section) {

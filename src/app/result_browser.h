@@ -1,5 +1,5 @@
-// Ties the result views together: the category tree chooses the group the
-// file list shows, header clicks sort the list, row checks and the
+// Ties the result views together: the category tree chooses what the file
+// list shows (a group, a whole category or everything found), header clicks sort the list, row checks and the
 // select-all box change the selection, and the check marks travel between
 // rows, group nodes and category nodes. The widgets are handed in, so a
 // window (or a test) only has to own them.
@@ -18,6 +18,7 @@ class QCheckBox;
 class QLabel;
 class QTreeView;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace qm {
 
@@ -48,8 +49,16 @@ class ResultBrowser : public QObject {
   void Clear();
   // Shows one group in the list (as choosing its node does).
   void ShowGroup(int group);
-  int ShownGroup() const { return shownGroup_; }
-  // The select-all box was clicked: a partly or un-checked group becomes
+  // Shows the files of a node of the category tree: a group's, those of
+  // every group of a category, or everything found.
+  void ShowNode(QTreeWidgetItem* node);
+  // Opens on the first category that holds files: the photos when there
+  // are any, as they are what most people come back for.
+  void ShowFirstCategory();
+  // The group shown on its own, or -1 while a category (or nothing) is.
+  int ShownGroup() const;
+  QTreeWidgetItem* ShownNode() const { return shownNode_; }
+  // The select-all box was clicked: a partly or un-checked list becomes
   // wholly chosen, a wholly chosen one is dropped.
   void ToggleSelectAll();
   // Sets the summary text and the recover button from the selection.
@@ -60,17 +69,30 @@ class ResultBrowser : public QObject {
 
  signals:
   void SelectionChanged();
+  // The list now shows `node`'s files.
+  void NodeShown(QTreeWidgetItem* node);
 
  private:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // The name column takes the room the others leave, while the user has
+  // not sized it.
+  void FitNameColumn();
   void OnGroupsCheckChanged(const std::vector<int>& groups, bool checked);
   void OnSelectAllStateChanged(Qt::CheckState state);
   void OnHeaderClicked(int section);
+  // The tree's group marks follow the list's rows of each shown group.
+  void SyncTreeMarks();
+  bool IsShown(int group) const;
 
   ResultBrowserWidgets widgets_;
   ResultSelection& selection_;
   FileListModel model_;
   FileTypeTree tree_;
-  int shownGroup_ = -1;
+  QTreeWidgetItem* shownNode_ = nullptr;
+  std::vector<int> shownGroups_;  // the list's parts, in order
+  int nameMinimum_ = 0;
+  bool nameSizedByUser_ = false;
+  bool fittingName_ = false;
 };
 
 }  // namespace qm

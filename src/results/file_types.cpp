@@ -25,13 +25,16 @@ constexpr FileType kFileTypes[] = {
     {"indd", C::kPhoto}, {"pef", C::kPhoto}, {"psp", C::kPhoto}, {"mrw", C::kPhoto},
     {"dng", C::kPhoto}, {"raw", C::kPhoto}, {"pct", C::kPhoto}, {"tga", C::kPhoto},
     {"thm", C::kPhoto},
+    // what phones and newer cameras write; after the older rows, so that
+    // the lists keep every entry where it was
+    {"heic", C::kPhoto}, {"heif", C::kPhoto}, {"cr3", C::kPhoto}, {"webp", C::kPhoto},
     // audio
     {"mp3", C::kAudio}, {"wav", C::kAudio}, {"ape", C::kAudio}, {"aiff", C::kAudio},
     {"rps", C::kAudio}, {"mid", C::kAudio}, {"midi", C::kAudio}, {"m4a", C::kAudio},
     {"m4p", C::kAudio}, {"au", C::kAudio}, {"ogg", C::kAudio}, {"wma", C::kAudio},
     {"rm", C::kAudio}, {"ra", C::kAudio}, {"acd", C::kAudio}, {"amr", C::kAudio},
     {"at3", C::kAudio}, {"caf", C::kAudio}, {"dss", C::kAudio}, {"m4r", C::kAudio},
-    {"nra", C::kAudio}, {"snd", C::kAudio},
+    {"nra", C::kAudio}, {"snd", C::kAudio}, {"flac", C::kAudio},
     // video ("rm" is listed here too, but is audio: first category wins)
     {"rmvb", C::kVideo}, {"rm", C::kVideo}, {"mpeg", C::kVideo}, {"mov", C::kVideo},
     {"avi", C::kVideo}, {"wmv", C::kVideo}, {"asf", C::kVideo}, {"mp4", C::kVideo},

@@ -9,6 +9,8 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -225,6 +227,65 @@ TEST(ResultBrowser, CategoryNodeSelectsGroupsNeverShown) {
   const int unknown = page.GroupIndex("unknow");
   EXPECT_EQ(page.types().Groups()[unknown].category, 5);
   EXPECT_EQ(page.types().GroupNode(unknown)->text(0).toStdString(), "UNKNOW Files (1)");
+}
+
+// A category (or everything found) chosen in the tree lists the files of
+// all its groups; ticks made in that list, by the select-all box or on a
+// node travel to every group they touch. The tree's first node ticks
+// everything found.
+TEST(ResultBrowser, ACategoryListsAllItsGroupsAndTheFirstNodeTicksEverything) {
+  BrowserPage page;
+  page.browser.ShowResults(MixedResults());
+  QTreeWidget& tree = page.tree;
+  QTreeWidgetItem* photos = page.types().CategoryNode(0);
+  QTreeWidgetItem* jpg = page.types().GroupNode(page.GroupIndex("jpg"));
+  QTreeWidgetItem* png = page.types().GroupNode(page.GroupIndex("png"));
+  ASSERT_EQ(tree.topLevelItemCount(), 1) << "one node above the categories";
+  QTreeWidgetItem* everything = tree.topLevelItem(0);
+  EXPECT_EQ(photos->parent(), everything);
+
+  tree.setCurrentItem(photos);  // as a click on the heading does
+  ASSERT_EQ(page.model().rowCount(), 3);
+  const auto rowOf = [&](const std::string& name) {
+    const auto names = page.RowNames();
+    return static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin());
+  };
+
+  const struct {
+    const char* step;
+    std::function<void()> act;
+    size_t chosen;
+    Qt::CheckState box, photos, jpg, png, everything;
+  } steps[] = {
+      {"one png row", [&] { page.CheckRow(rowOf("c.png"), true); }, 1, Qt::PartiallyChecked,
+       Qt::PartiallyChecked, Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked},
+      {"one jpg row", [&] { page.CheckRow(rowOf("a.jpg"), true); }, 2, Qt::PartiallyChecked,
+       Qt::PartiallyChecked, Qt::PartiallyChecked, Qt::Checked, Qt::PartiallyChecked},
+      {"select-all box", [&] { page.selectAll.click(); }, 3, Qt::Checked, Qt::Checked, Qt::Checked,
+       Qt::Checked, Qt::PartiallyChecked},
+      {"jpg node off", [&] { jpg->setCheckState(0, Qt::Unchecked); }, 1, Qt::PartiallyChecked,
+       Qt::PartiallyChecked, Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked},
+      {"everything", [&] { everything->setCheckState(0, Qt::Checked); }, 5, Qt::Checked, Qt::Checked,
+       Qt::Checked, Qt::Checked, Qt::Checked},
+      {"nothing", [&] { everything->setCheckState(0, Qt::Unchecked); }, 0, Qt::Unchecked, Qt::Unchecked,
+       Qt::Unchecked, Qt::Unchecked, Qt::Unchecked},
+  };
+  for (const auto& s : steps) {
+    s.act();
+    EXPECT_EQ(page.selection.Count(), s.chosen) << s.step;
+    EXPECT_EQ(page.selectAll.checkState(), s.box) << s.step;
+    EXPECT_EQ(photos->checkState(0), s.photos) << s.step;
+    EXPECT_EQ(jpg->checkState(0), s.jpg) << s.step;
+    EXPECT_EQ(png->checkState(0), s.png) << s.step;
+    EXPECT_EQ(everything->checkState(0), s.everything) << s.step;
+    for (int row = 0; row < page.model().rowCount(); ++row) {
+      EXPECT_EQ(page.RowState(row) == Qt::Checked, page.selection.Contains(page.model().RecordAt(row)))
+          << s.step << " row " << row;
+    }
+  }
+
+  tree.setCurrentItem(everything);
+  EXPECT_EQ(page.model().rowCount(), 5);
 }
 
 TEST(FileTypeTree, GroupsGoUnderTheCategoryOfTheirWholeExtension) {

@@ -14,8 +14,8 @@ TEST(CategoryLists, EntryCountsAndUnusualEntries) {
   auto entries = [](const std::string& list) {
     return std::count(list.begin(), list.end(), '|') + 1;
   };
-  EXPECT_EQ(entries(kPhotoList), 41);
-  EXPECT_EQ(entries(kAudioList), 22);
+  EXPECT_EQ(entries(kPhotoList), 45);
+  EXPECT_EQ(entries(kAudioList), 23);
   EXPECT_EQ(entries(kVideoList), 32);
   EXPECT_EQ(entries(kDocumentList), 24);
   EXPECT_EQ(entries(kArchiveList), 14);
@@ -28,6 +28,11 @@ TEST(CategoryLists, EntryCountsAndUnusualEntries) {
   EXPECT_NE(kDocumentList.find("|*.et|"), std::string::npos);
   // Types only the preview shows are unknown to the categories.
   for (const char* ext : {"jpg", "mp3", "mkv", "mdb", "iso"}) EXPECT_TRUE(IsKnownExtension(ext)) << ext;
+  // What phones and newer cameras write sorts with the photos and music.
+  const std::pair<const char*, FileCategory> newer[] = {{"heic", FileCategory::kPhoto},
+                                                        {"cr3", FileCategory::kPhoto},
+                                                        {"flac", FileCategory::kAudio}};
+  for (const auto& [ext, category] : newer) EXPECT_EQ(CategoryOfExtension(ext), category) << ext;
   for (const char* ext : {"rtf", "csv", "md", "c", "", "jp", "do"}) EXPECT_FALSE(IsKnownExtension(ext)) << ext;
 }
 
@@ -35,7 +40,7 @@ TEST(CategoryLists, EntryCountsAndUnusualEntries) {
 TEST(CategoryLists, TextsMadeFromTheTableAreTheListedOnes) {
   EXPECT_EQ(kAudioList,
             "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|"
-            "*.amr|*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd");
+            "*.amr|*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd|*.flac");
   EXPECT_EQ(kVideoList,
             "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|"
             "*.m4b|*.mkv|*.mts|*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|"
