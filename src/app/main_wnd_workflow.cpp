@@ -21,6 +21,7 @@
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/recover_process_wnd.h"
+#include "app/recovery_destination.h"
 #include "app/result_browser.h"
 #include "app/result_folder_model.h"
 #include "app/scan_process_wnd.h"
@@ -216,9 +217,8 @@ void CMainWnd::Recover(const std::vector<FoundFileRecord>& records, QWidget* own
   if (records.empty()) return;
   if (owner == nullptr) owner = this;
   const auto choose = services_.chooseRecoveryFolder ? services_.chooseRecoveryFolder : DefaultRecoveryFolder;
-  QString folder = choose(owner);
+  const QString folder = ChooseRecoveryDestination(choose, owner, records);
   if (folder.isEmpty()) return;
-  while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\'))) folder.chop(1);
   // Writing onto a disk being recovered from can overwrite what is still
   // to be found there.
   for (const ScanItemPtr& item : disks_->ScannedItems()) {
