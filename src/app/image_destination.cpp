@@ -78,4 +78,11 @@ QString RefuseImageDestination(uint64_t sourceBytes, const DestinationFacts& fac
   return {};
 }
 
+QString ProposedImageName(const std::string& devicePath) {
+  const size_t at = devicePath.rfind('@');
+  if (at == std::string::npos) return QString::fromStdString(fs::path(devicePath).filename().string());
+  const std::string image = fs::path(devicePath.substr(0, at)).stem().string();
+  return QString::fromStdString(image + "-partition" + devicePath.substr(at + 1));
+}
+
 }  // namespace qm

@@ -16,6 +16,7 @@
 #include "app/file_type_tree.h"
 #include "app/formatting.h"
 #include "app/image_destination.h"
+#include "app/image_file_dialog.h"
 #include "app/language_store.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
@@ -47,10 +48,6 @@ const TypeGroup kTypeGroups[] = {{"FileTypePhoto", FileCategory::kPhoto},
                                  {"FileTypeVideo", FileCategory::kVideo},
                                  {"FileTypeOffice", FileCategory::kDocument},
                                  {"FileTypeZip", FileCategory::kArchive}};
-
-QString DefaultImageToLoad(QWidget* owner) {
-  return QFileDialog::getOpenFileName(owner, QString(), QString(), "Image Files (*.img);;All Files (*)");
-}
 
 QString DefaultImageToSave(QWidget* owner, const QString& proposed) {
   QFileDialog dialog(owner);
@@ -237,9 +234,10 @@ void CMainWnd::Recover(const std::vector<FoundFileRecord>& records, QWidget* own
 }
 
 void CMainWnd::LoadImage() {
-  const auto choose = services_.chooseImageToLoad ? services_.chooseImageToLoad : DefaultImageToLoad;
+  const auto choose = services_.chooseImageToLoad ? services_.chooseImageToLoad : ChooseImageToLoad;
   const QString path = choose(this);
   if (path.isEmpty()) return;
+  RememberImageFolder(path);
   QTreeWidgetItem* row = disks_->AddImage(path);
   disks_->View()->setCurrentItem(row);
 }
@@ -269,9 +267,7 @@ void CMainWnd::CreateImage() {
     }
     device = volume->devicePath;
     bytes = volume->sectorCount != 0 && disk != nullptr ? volume->sectorCount * disk->sectorSize : volume->totalBytes;
-    const QString name = QString::fromStdString(volume->devicePath).section(u'/', -1);
-    proposed = QString("%1 (%2, %3)").arg(name, QString::fromStdString(volume->fileSystemName),
-                                          QString::fromStdString(FormatSize(static_cast<int64_t>(bytes))));
+    proposed = ProposedImageName(volume->devicePath);
   } else {
     source.sourcePath = disk->path;
     device = disk->path;

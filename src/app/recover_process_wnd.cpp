@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <exception>
 
+#include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/scan_item.h"
 #include "engines/extraction/destination_names.h"
@@ -207,6 +208,9 @@ QString CRecoverProcessWnd::SummaryText(const Figures& f) const {
   return FillMessage(Message("MSG1455"), {counts, f.firstFailure});
 }
 
-void CRecoverProcessWnd::OpenDestination() { QDesktopServices::openUrl(QUrl::fromLocalFile(job_.destination)); }
+void CRecoverProcessWnd::OpenDestination() {
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(job_.destination))) return;
+  CMessageBox::Show(CMessageBox::Information, this, FillMessage(Message("MSG1458"), {job_.destination}));
+}
 
 }  // namespace qm
