@@ -49,9 +49,14 @@ uint64_t BytesToRecover(const std::vector<FoundFileRecord>& records) {
   return total;
 }
 
-DestinationCheck CheckRecoveryDestination(const std::filesystem::path& folder, uint64_t neededBytes) {
+DestinationCheck CheckRecoveryDestination(const std::filesystem::path& chosen, uint64_t neededBytes) {
   DestinationCheck check;
   check.neededBytes = neededBytes;
+  // The recovery makes the folders that are not there yet; the nearest
+  // one that is must take them.
+  std::filesystem::path folder = chosen;
+  std::error_code ec;
+  while (!std::filesystem::exists(folder, ec) && folder.has_relative_path()) folder = folder.parent_path();
   check.errnoValue = ProbeWrite(folder);
   switch (check.errnoValue) {
     case 0:
@@ -91,6 +96,7 @@ QString DestinationProblemText(const DestinationCheck& check, const QString& fol
       return FillMessage(Text("MSG1453"),
                          {folder, QString::fromStdString(ErrorText(ErrorFromErrno(check.errnoValue)))});
     case DestinationCheck::kNoRoom: {
+      if (check.errnoValue != 0) return FillMessage(Text("MSG1479"), {folder});
       const uint64_t missing = check.neededBytes > check.freeBytes ? check.neededBytes - check.freeBytes : 0;
       return FillMessage(Text("MSG1454"), {SizeText(check.neededBytes), folder, SizeText(check.freeBytes),
                                            SizeText(missing)});
@@ -106,8 +112,16 @@ QString ChooseRecoveryDestination(const std::function<QString(QWidget*)>& choose
     QString folder = choose(owner);
     if (folder.isEmpty()) return {};
     while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\'))) folder.chop(1);
-    const QString problem = DestinationProblemText(CheckRecoveryDestination(folder.toStdString(), needed), folder);
+    const DestinationCheck check = CheckRecoveryDestination(folder.toStdString(), needed);
+    const QString problem = DestinationProblemText(check, folder);
     if (problem.isEmpty()) return folder;
+    // The sizes are what the file system recorded, which a damaged entry
+    // may overstate: short of room, the user may still go on, and the
+    // files that fit are recovered.
+    if (check.problem == DestinationCheck::kNoRoom && check.errnoValue == 0) {
+      if (CMessageBox::Show(CMessageBox::Confirm, owner, problem) == CMessageBox::Ok) return folder;
+      continue;
+    }
     CMessageBox::Show(CMessageBox::Warning, owner, problem);
   }
 }

@@ -27,7 +27,8 @@ struct DestinationCheck {
 // The bytes the files among `records` hold; folders take no room.
 uint64_t BytesToRecover(const std::vector<FoundFileRecord>& records);
 
-// Makes and deletes a file in `folder` to learn whether it takes new files,
+// Makes and deletes a file in `folder` (or, when it is not there yet, the
+// nearest folder above it that is) to learn whether it takes new files,
 // then compares its drive's free space with `neededBytes`.
 DestinationCheck CheckRecoveryDestination(const std::filesystem::path& folder, uint64_t neededBytes);
 
@@ -36,8 +37,9 @@ DestinationCheck CheckRecoveryDestination(const std::filesystem::path& folder, u
 QString DestinationProblemText(const DestinationCheck& check, const QString& folder);
 
 // Asks `choose` for a folder until one passes the check for `records`,
-// saying over `owner` what is wrong with each that does not. Without a
-// trailing '/'; empty when the user cancels.
+// saying over `owner` what is wrong with each that does not; one short of
+// room is taken when the user says to go on. Without a trailing '/'; empty
+// when the user cancels.
 QString ChooseRecoveryDestination(const std::function<QString(QWidget*)>& choose, QWidget* owner,
                                   const std::vector<FoundFileRecord>& records);
 

@@ -39,12 +39,13 @@ TEST(RecoveryDestination, AFolderThatCannotTakeTheFilesIsRefusedBeforeCopying) {
     QString folder;
     uint64_t fileSize;
     QStringList said;  // parts of the message
+    bool answer;       // OK, or Cancel to choose another folder
   };
   const Case cases[] = {
       // sysfs takes no new files, not even from root.
-      {"not writable", "/sys/kernel", 4096, {FillMessage(Text("MSG1452"), {"/sys/kernel"})}},
+      {"not writable", "/sys/kernel", 4096, {FillMessage(Text("MSG1452"), {"/sys/kernel"})}, true},
       {"too little room", tempFolder, huge / 4,
-       {QString::fromStdString(FormatSize(static_cast<int64_t>(huge))), tempFolder}},
+       {QString::fromStdString(FormatSize(static_cast<int64_t>(huge))), tempFolder}, false},
   };
   MainWndServices services;
   services.enumerate = [] { return DiskSnapshot{}; };
@@ -59,7 +60,7 @@ TEST(RecoveryDestination, AFolderThatCannotTakeTheFilesIsRefusedBeforeCopying) {
     asked = 0;
     next = c.folder;
     QString said;
-    AnswerNextBox(true, {}, &said);
+    AnswerNextBox(c.answer, {}, &said);
     // Recovery must not start; should it, its window is closed again.
     bool started = false;
     When(window.get(), [] { return qobject_cast<CRecoverProcessWnd*>(QApplication::activeModalWidget()) != nullptr; },
@@ -75,9 +76,10 @@ TEST(RecoveryDestination, AFolderThatCannotTakeTheFilesIsRefusedBeforeCopying) {
   }
 }
 
-// A folder with room keeps no trace of the check, and comes back without
-// its trailing slash.
-TEST(RecoveryDestination, AFolderWithRoomIsTakenAndLeftAsItWas) {
+// A folder with room, or one still to be made, keeps no trace of the check
+// and comes back without its trailing slash; one short of room is taken when the user says so, as
+// the sizes a damaged file system records may be too large.
+TEST(RecoveryDestination, AFolderWithRoomOrTheUsersWordIsTakenAndLeftAsItWas) {
   qm::test::TempDir temp;
   const fs::path out = temp / "Recovered";
   fs::create_directories(out);
@@ -91,6 +93,19 @@ TEST(RecoveryDestination, AFolderWithRoomIsTakenAndLeftAsItWas) {
   EXPECT_EQ(folder, QString::fromStdString(out.string()));
   EXPECT_EQ(asked, 1);
   EXPECT_TRUE(fs::is_empty(out));
+
+  // Folders that are not there yet are made by the recovery, in the
+  // nearest one that is.
+  const QString later = QString::fromStdString((out / "Recovered" / "Card").string());
+  EXPECT_EQ(ChooseRecoveryDestination([&](QWidget*) { return later; }, nullptr, Files(1 << 20, 3)), later);
+  EXPECT_TRUE(fs::is_empty(out));
+
+  QString said;
+  AnswerNextBox(true, {}, &said);
+  EXPECT_EQ(ChooseRecoveryDestination([&](QWidget*) { return QString::fromStdString(out.string()); }, nullptr,
+                                      Files(uint64_t{1} << 60, 1)),
+            QString::fromStdString(out.string()));
+  EXPECT_TRUE(said.contains(QString::fromStdString(out.string()))) << said.toStdString();
 }
 
 }  // namespace
