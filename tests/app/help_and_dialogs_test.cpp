@@ -156,8 +156,9 @@ TEST(ImageDialogs, LoadOffersTheImageKindsAndRemembersTheFolder) {
       << stored.fileName().toStdString();
 }
 
-// An image of one partition is offered a plain file name, without the
-// notation of a partition inside an image or its file system and size.
+// An image of one volume is offered a plain file name, without the notation
+// of a partition inside an image or its file system and size, and never the
+// name of the image it copies.
 TEST(ImageDialogs, ThePartitionsImageNameIsPlain) {
   const std::pair<const char*, const char*> cases[] = {
       {"/home/ann/diskD.img@1", "diskD-partition1"},
@@ -165,6 +166,7 @@ TEST(ImageDialogs, ThePartitionsImageNameIsPlain) {
       {"/srv/images/my.disk.img@12", "my.disk-partition12"},
       {"/dev/sdb1", "sdb1"},
       {"/dev/nvme0n1p3", "nvme0n1p3"},
+      {"/home/ann/card.img", "card-copy"},
   };
   for (const auto& [device, name] : cases) EXPECT_EQ(ProposedImageName(device), name) << device;
 }
