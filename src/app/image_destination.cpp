@@ -78,4 +78,16 @@ QString RefuseImageDestination(uint64_t sourceBytes, const DestinationFacts& fac
   return {};
 }
 
+QString ProposedImageName(const std::string& devicePath) {
+  const size_t at = devicePath.rfind('@');
+  if (at == std::string::npos) {
+    const fs::path path(devicePath);
+    if (devicePath.starts_with("/dev/")) return QString::fromStdString(path.filename().string());
+    // A copy of an image file: never the name of the file itself.
+    return QString::fromStdString(path.stem().string() + "-copy");
+  }
+  const std::string image = fs::path(devicePath.substr(0, at)).stem().string();
+  return QString::fromStdString(image + "-partition" + devicePath.substr(at + 1));
+}
+
 }  // namespace qm

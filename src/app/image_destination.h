@@ -27,4 +27,10 @@ DestinationFacts InspectDestination(const std::filesystem::path& imagePath, cons
 // text when an image of `sourceBytes` may be written there.
 QString RefuseImageDestination(uint64_t sourceBytes, const DestinationFacts& facts);
 
+// The file name (without ".img") offered for an image of the volume at
+// `devicePath`: "sdb1" for /dev/sdb1, "card-partition2" for the second
+// partition inside the image card.dd ("…/card.dd@2"), "card-copy" for the
+// volume that is the whole of card.img.
+QString ProposedImageName(const std::string& devicePath);
+
 }  // namespace qm

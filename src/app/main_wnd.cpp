@@ -23,6 +23,8 @@
 #include <QVBoxLayout>
 #include <functional>
 
+#include "app/help_pages.h"
+#include "app/kept_scans_dialog.h"
 #include "app/language_store.h"
 #include "app/message_box.h"
 #include "app/result_browser.h"
@@ -37,7 +39,7 @@ namespace {
 
 // The help menu's items, each with its own behaviour below.
 const QStringList kHelpMenuItems = {"item_help", "item_faq", "item_language", "item_support", "item_about",
-                                    "item_exit"};
+                                    "item_exit", "item_scans"};
 
 constexpr const char* kProjectPage = "https://github.com/quillmark/quillmark";
 
@@ -123,8 +125,8 @@ QString CMainWnd::BuildHelpMenu() {
   helpMenu_ = new QMenu(this);
   helpMenu_->setObjectName("menu_assist");
   const QHash<QString, std::function<void()>> handlers = {
-      {"item_help", [] { QDesktopServices::openUrl(QUrl(kProjectPage)); }},
-      {"item_faq", [] { QDesktopServices::openUrl(QUrl(kProjectPage)); }},
+      {"item_help", [this] { OpenHelp(this); }},
+      {"item_faq", [this] { OpenHelp(this, "questions"); }},
       {"item_support", [] { QDesktopServices::openUrl(QUrl(QString(kProjectPage) + "/issues")); }},
       {"item_about",
        [this] {
@@ -132,6 +134,7 @@ QString CMainWnd::BuildHelpMenu() {
                            QString("Quillmark %1\nFinds and recovers deleted and lost files.").arg(QUILLMARK_VERSION));
        }},
       {"item_exit", [this] { emit QuitRequested(); }},
+      {"item_scans", [this] { ShowKeptScans(this); }},
   };
   // The menu takes the layout's own actions, in the layout's order, so the
   // skin decides order, separators and default texts.

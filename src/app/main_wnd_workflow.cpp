@@ -16,11 +16,13 @@
 #include "app/file_type_tree.h"
 #include "app/formatting.h"
 #include "app/image_destination.h"
+#include "app/image_file_dialog.h"
 #include "app/language_store.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/recover_process_wnd.h"
+#include "app/recovery_destination.h"
 #include "app/result_browser.h"
 #include "app/result_folder_model.h"
 #include "app/scan_process_wnd.h"
@@ -58,10 +60,6 @@ std::string OptionFilter(const QAbstractButton* option) {
     text += (text.empty() ? "*." : "|*.") + extension.trimmed().toStdString();
   }
   return text;
-}
-
-QString DefaultImageToLoad(QWidget* owner) {
-  return QFileDialog::getOpenFileName(owner, QString(), QString(), "Image Files (*.img);;All Files (*)");
 }
 
 QString DefaultImageToSave(QWidget* owner, const QString& proposed) {
@@ -197,9 +195,8 @@ void CMainWnd::Recover(const std::vector<FoundFileRecord>& records, QWidget* own
   if (records.empty()) return;
   if (owner == nullptr) owner = this;
   const auto choose = services_.chooseRecoveryFolder ? services_.chooseRecoveryFolder : DefaultRecoveryFolder;
-  QString folder = choose(owner);
+  const QString folder = ChooseRecoveryDestination(choose, owner, records);
   if (folder.isEmpty()) return;
-  while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\'))) folder.chop(1);
   // Writing onto a disk being recovered from can overwrite what is still
   // to be found there.
   for (const ScanItemPtr& item : disks_->ScannedItems()) {
@@ -218,9 +215,10 @@ void CMainWnd::Recover(const std::vector<FoundFileRecord>& records, QWidget* own
 }
 
 void CMainWnd::LoadImage() {
-  const auto choose = services_.chooseImageToLoad ? services_.chooseImageToLoad : DefaultImageToLoad;
+  const auto choose = services_.chooseImageToLoad ? services_.chooseImageToLoad : ChooseImageToLoad;
   const QString path = choose(this);
   if (path.isEmpty()) return;
+  RememberImageFolder(path);
   QTreeWidgetItem* row = disks_->AddImage(path);
   disks_->View()->setCurrentItem(row);
 }
@@ -250,9 +248,7 @@ void CMainWnd::CreateImage() {
     }
     device = volume->devicePath;
     bytes = volume->sectorCount != 0 && disk != nullptr ? volume->sectorCount * disk->sectorSize : volume->totalBytes;
-    const QString name = QString::fromStdString(volume->devicePath).section(u'/', -1);
-    proposed = QString("%1 (%2, %3)").arg(name, QString::fromStdString(volume->fileSystemName),
-                                          QString::fromStdString(FormatSize(static_cast<int64_t>(bytes))));
+    proposed = ProposedImageName(volume->devicePath);
   } else {
     source.sourcePath = disk->path;
     device = disk->path;

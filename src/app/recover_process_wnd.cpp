@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <exception>
 
+#include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/scan_item.h"
 #include "engines/extraction/destination_names.h"
@@ -92,7 +93,7 @@ void CRecoverProcessWnd::AddResult(const QString& path, int error) {
     row.status = QString::fromStdString(ErrorText(error));
   }
   if (row.status.isEmpty()) row.status = error == 0 ? "Success" : QString("Error %1").arg(error);
-  if (error != 0) ++figures_.counts.failed;
+  if (error != 0 && figures_.counts.failed++ == 0) figures_.firstFailure = row.status;
   ++figures_.counts.processed;
   figures_.newRows.push_back(std::move(row));
 }
@@ -167,10 +168,7 @@ void CRecoverProcessWnd::ShowFigures() {
   current_->setText(f.current);
   current_->setToolTip(f.current);
   percent_->setText(QString("%1 %2%").arg(Message("MSG1101")).arg(f.percent));
-  recovered_->setText(FillMessage(Message("MSG1102"),
-                                  {QString::number(f.counts.processed), QString::number(f.counts.total),
-                                   QString::number(f.counts.processed - f.counts.failed),
-                                   QString::number(f.counts.failed)}));
+  recovered_->setText(SummaryText(f));
   for (Row& row : f.newRows) {
     auto* item = new QTreeWidgetItem({row.path, row.status});
     item->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
@@ -199,6 +197,20 @@ void CRecoverProcessWnd::ToggleDetails() {
   if (QWidget* owner = parentWidget()) move(owner->frameGeometry().center() - rect().center());
 }
 
-void CRecoverProcessWnd::OpenDestination() { QDesktopServices::openUrl(QUrl::fromLocalFile(job_.destination)); }
+QString CRecoverProcessWnd::SummaryText(const Figures& f) const {
+  const QString counts = FillMessage(Message("MSG1102"),
+                                     {QString::number(f.counts.processed), QString::number(f.counts.total),
+                                      QString::number(f.counts.processed - f.counts.failed),
+                                      QString::number(f.counts.failed)});
+  // The reason is said where it is seen, not only in the details: most
+  // often every file fails for the same one.
+  if (f.firstFailure.isEmpty()) return counts;
+  return FillMessage(Message("MSG1455"), {counts, f.firstFailure});
+}
+
+void CRecoverProcessWnd::OpenDestination() {
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(job_.destination))) return;
+  CMessageBox::Show(CMessageBox::Information, this, FillMessage(Message("MSG1458"), {job_.destination}));
+}
 
 }  // namespace qm

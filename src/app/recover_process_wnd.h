@@ -47,6 +47,7 @@ class CRecoverProcessWnd final : public CProcessWnd {
     QString current;
     int percent = 0;
     Counts counts;
+    QString firstFailure;      // the reason of the first file that failed
     std::vector<Row> newRows;  // not yet shown
   };
 
@@ -60,6 +61,7 @@ class CRecoverProcessWnd final : public CProcessWnd {
   void AddResult(const QString& path, int error);
   void ToggleDetails();
   void OpenDestination();
+  QString SummaryText(const Figures& figures) const;
 
   RecoverJob job_;
   QSize initialSize_;

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   fs::copy_file(languages / "config.ini", share / "config.ini");
   fs::copy_file(languages / "English.ini", share / "Languages" / "English.ini");
   fs::copy_file(languages / "German.ini", share / "Languages" / "German.ini");
+  fs::copy(fs::path(QUILLMARK_SOURCE_DIR) / "packaging" / "help", share / "help");
   qputenv("QUILLMARK_SHARE_DIR", QByteArray::fromStdString(share.string()));
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((root / "config").string()));
 

@@ -256,7 +256,7 @@ TEST(MainWnd, AnImageIsCopiedThenOfferedForScanning) {
   QString offer;
   AnswerNextBox(true, {}, &offer);
   Button(*window, "BtnScan")->click();
-  EXPECT_EQ(proposals, (std::vector<QString>{"card.raw (FAT32, 1.00 MB).img"}));
+  EXPECT_EQ(proposals, (std::vector<QString>{"card-copy.img"}));
   EXPECT_EQ(offer, LanguageStore::Instance().Text("Messages", "MSG0214"));
   EXPECT_TRUE(qm::test::ReadBytes(image) == qm::test::ReadBytes(card));
   QTreeWidgetItem* loaded = window->Disks()->View()->currentItem();

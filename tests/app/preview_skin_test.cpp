@@ -75,8 +75,8 @@ TEST(HelpMenu, IsBuiltFromItsLayoutInOrder) {
   ASSERT_TRUE(window) << error.toStdString();
   QStringList items;
   for (QAction* action : window->HelpMenu()->actions()) items << (action->isSeparator() ? "-" : action->objectName());
-  EXPECT_EQ(items, QStringList({"item_help", "item_faq", "item_language", "item_support", "item_about", "-",
-                                "item_exit"}));
+  EXPECT_EQ(items, QStringList({"item_help", "item_faq", "item_language", "item_support", "item_about", "item_scans",
+                                "-", "item_exit"}));
   QMenu* languages = window->HelpMenu()->findChild<QAction*>("item_language")->menu();
   ASSERT_NE(languages, nullptr);
   QStringList languageNames;

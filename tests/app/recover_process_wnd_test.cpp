@@ -52,7 +52,7 @@ TEST(RecoverProcessWnd, AFailureIsListedFirstInRedAndCounted) {
   EXPECT_EQ(counts.total, 4);
   EXPECT_EQ(counts.failed, 1);
   EXPECT_EQ(FindControlAs<QLabel>(window->Content(), "recovered")->text(),
-            "Processed 4 of 4 files: 3 recovered, 1 failed");
+            "Processed 4 of 4 files: 3 recovered, 1 failed. The first failure: Permission denied");
   EXPECT_TRUE(FindControl(window->Content(), "CancelBtn")->isHidden());
 
   auto* list = FindControlAs<QTreeWidget>(window->Content(), "DetailList");

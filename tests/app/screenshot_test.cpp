@@ -23,6 +23,7 @@
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
 #include "fake_engine.h"
+#include "platform/errors.h"
 #include "results/categories.h"
 #include "support/test_support.h"
 #include "ui/elided_label.h"
@@ -127,6 +128,30 @@ TEST(Screenshots, ProgressWindowsPartWayThrough) {
          Click(image->Content(), "cancelbtn");
        });
   image->exec();
+}
+
+// Every one of 20,000 files fails: the summary says why in the window's own
+// line, and neither the counts nor the reason are cut.
+TEST(Screenshots, RecoveryWhereEveryFileFails) {
+  qm::test::TempDir destination;
+  FoundFileRecord record{};
+  record.volumeLetter = 9;  // no scanned item has it: each file's source is gone
+  record.fileSize = 2048;
+  record.SetName("IMG_20240613_184512.jpg");
+  RecoverJob job{{}, std::vector<FoundFileRecord>(20000, record), QString::fromStdString(destination.path().string())};
+  auto recover = CRecoverProcessWnd::Create(std::move(job), nullptr);
+  ASSERT_TRUE(recover);
+  QString summary;
+  When(recover.get(), [&] { return !FindControl(recover->Content(), "FinishBtn")->isHidden(); },
+       [&] {
+         summary = FindControlAs<QLabel>(recover->Content(), "recovered")->text();
+         Capture(recover.get(), "RecoverProcessWnd-failed");
+         Click(recover->Content(), "FinishBtn");
+       });
+  recover->exec();
+  EXPECT_TRUE(summary.contains("Processed 20000 of 20000 files: 0 recovered, 20000 failed"))
+      << summary.toStdString();
+  EXPECT_TRUE(summary.contains(QString::fromStdString(ErrorText(err::kNotReady)))) << summary.toStdString();
 }
 
 TEST(Screenshots, PreviewWindows) {
