@@ -97,6 +97,7 @@ FileListModel::FileListModel(ResultSelection& selection, QObject* parent)
 
 void FileListModel::SetRecords(Records records) {
   beginResetModel();
+  if (!records) paths_.clear();  // the results are gone; their keys may come again
   records_ = std::move(records);
   const size_t count = records_ ? records_->size() : 0;
   order_.resize(count);
@@ -105,6 +106,12 @@ void FileListModel::SetRecords(Records records) {
   for (size_t i = 0; i < count; ++i) checkedRows_ += selection_.Contains((*records_)[i]) ? 1 : 0;
   endResetModel();
   emit SelectAllStateChanged(SelectAllState());
+}
+
+void FileListModel::SetPathSource(PathSource source) {
+  pathSource_ = std::move(source);
+  paths_.clear();
+  if (!order_.empty()) emit dataChanged(index(0, kPath), index(rowCount() - 1, kPath), {Qt::DisplayRole});
 }
 
 int FileListModel::rowCount(const QModelIndex& parent) const {
@@ -157,9 +164,16 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::CheckStateRole && column == kCheck) {
     return selection_.Contains(record) ? Qt::Checked : Qt::Unchecked;
   }
+  if (role == Qt::DisplayRole && column == kPath && pathSource_) {
+    const quint64 key = ResultSelection::KeyOf(record);
+    auto it = paths_.constFind(key);
+    if (it == paths_.cend()) it = paths_.insert(key, pathSource_(record));
+    return it->isEmpty() ? kNoText : *it;
+  }
   if (role == Qt::DisplayRole) return CellText(record, column);
   if (role == Qt::DecorationRole && column == kName) return IconFor(record);
   if (role == Qt::ToolTipRole && column == kName) return CellText(record, kName);
+  if (role == Qt::ToolTipRole && column == kPath && pathSource_) return data(index, Qt::DisplayRole);
   return {};
 }
 

@@ -43,7 +43,7 @@ ResultBrowser::ResultBrowser(const ResultBrowserWidgets& widgets, ResultSelectio
   fit(FileListModel::kSize, "1023.99 MB");
   fit(FileListModel::kModified, "2024-12-31 23:59:59");
   fit(FileListModel::kCreated, "2024-12-31 23:59:59");
-  fit(FileListModel::kPath, "    ----    ");
+  fit(FileListModel::kPath, "/DCIM/100CANON");
   fit(FileListModel::kType, "jpeg");
   header->setSectionResizeMode(FileListModel::kName, QHeaderView::Stretch);
   connect(header, &QHeaderView::sectionClicked, this, &ResultBrowser::OnHeaderClicked);
@@ -51,6 +51,7 @@ ResultBrowser::ResultBrowser(const ResultBrowserWidgets& widgets, ResultSelectio
   connect(&model_, &FileListModel::SelectAllStateChanged, this,
           &ResultBrowser::OnSelectAllStateChanged);
   connect(&model_, &FileListModel::SelectionChanged, this, [this] {
+    if (shownGroup_ < 0) RefreshGroupStates();
     RefreshSummary();
     emit SelectionChanged();
   });
@@ -84,8 +85,37 @@ void ResultBrowser::ShowGroup(int group) {
   model_.SetRecords(tree_.Groups()[group].records);
 }
 
+void ResultBrowser::ShowFiles(FileListModel::Records files) {
+  shownGroup_ = -1;
+  model_.SetRecords(std::move(files));
+}
+
+void ResultBrowser::SyncChecks() {
+  model_.RefreshChecks();
+  RefreshGroupStates();
+  RefreshSummary();
+}
+
+void ResultBrowser::RefreshGroupStates() {
+  const auto& groups = tree_.Groups();
+  for (size_t group = 0; group < groups.size(); ++group) {
+    const auto& records = *groups[group].records;
+    const size_t chosen = static_cast<size_t>(std::count_if(
+        records.begin(), records.end(), [this](const FoundFileRecord& r) { return selection_.Contains(r); }));
+    tree_.ShowGroupState(static_cast<int>(group), chosen == 0               ? Qt::Unchecked
+                                                  : chosen == records.size() ? Qt::Checked
+                                                                             : Qt::PartiallyChecked);
+  }
+}
+
 void ResultBrowser::ToggleSelectAll() {
   QTreeWidgetItem* node = tree_.GroupNode(shownGroup_);
+  if (node == nullptr && model_.rowCount() > 0) {
+    // A folder's files: the rows themselves are ticked or cleared.
+    model_.SetAllChecked(model_.SelectAllState() != Qt::Checked);
+    OnSelectAllStateChanged(model_.SelectAllState());
+    return;
+  }
   if (node == nullptr) {
     OnSelectAllStateChanged(Qt::Unchecked);
     return;

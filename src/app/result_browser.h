@@ -48,6 +48,12 @@ class ResultBrowser : public QObject {
   void Clear();
   // Shows one group in the list (as choosing its node does).
   void ShowGroup(int group);
+  // Shows files of no one group, a folder's: the select-all box then ticks
+  // these rows, and the group nodes follow what is ticked among them.
+  void ShowFiles(FileListModel::Records files);
+  // Brings the list's checks, the group nodes and the summary up to date
+  // after the selection was changed elsewhere (the folder view).
+  void SyncChecks();
   int ShownGroup() const { return shownGroup_; }
   // The select-all box was clicked: a partly or un-checked group becomes
   // wholly chosen, a wholly chosen one is dropped.
@@ -65,6 +71,8 @@ class ResultBrowser : public QObject {
   void OnGroupsCheckChanged(const std::vector<int>& groups, bool checked);
   void OnSelectAllStateChanged(Qt::CheckState state);
   void OnHeaderClicked(int section);
+  // Each group node from how many of its records are chosen.
+  void RefreshGroupStates();
 
   ResultBrowserWidgets widgets_;
   ResultSelection& selection_;
