@@ -6,6 +6,7 @@
 // byte for byte.
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDir>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeView>
@@ -60,6 +61,15 @@ Rows ListedFiles(FileListModel& list) {
   }
   std::sort(rows.begin(), rows.end());
   return rows;
+}
+
+// Kept for looking at when QUILLMARK_SCREENSHOTS names a folder.
+void SaveShot(QWidget* window, const QString& name) {
+  const QString folder = qEnvironmentVariable("QUILLMARK_SCREENSHOTS");
+  if (folder.isEmpty()) return;
+  QDir().mkpath(folder);
+  QTest::qWait(60);  // the views catch up
+  window->grab().save(QString("%1/%2@%3x.png").arg(folder, name).arg(window->devicePixelRatioF()));
 }
 
 Qt::CheckState CheckOf(const QModelIndex& index) { return index.data(Qt::CheckStateRole).value<Qt::CheckState>(); }
@@ -191,6 +201,7 @@ TEST(FolderChoice, AFolderListsAndTicksExactlyTheFilesUnderIt) {
   ASSERT_TRUE(tree->setData(holiday, Qt::Checked, Qt::CheckStateRole));
   EXPECT_EQ(window->Selection().Count(), 3u);
   EXPECT_EQ(photos->checkState(0), Qt::Checked);
+  SaveShot(window.get(), "by-folder-ticked");
 }
 
 TEST(FolderChoice, KeptFoldersHoldTheRecoveredFilesAndTheChoiceIsRemembered) {
@@ -221,6 +232,7 @@ TEST(FolderChoice, KeptFoldersHoldTheRecoveredFilesAndTheChoiceIsRemembered) {
   EXPECT_TRUE(keep->isVisible()) << "offered where the files are recovered";
   EXPECT_FALSE(keep->isChecked());
   keep->click();
+  SaveShot(window.get(), "by-type-folder-paths-kept");
   RecoverChosen(*window);
   const fs::path out = card.folder / "Recovered";
   const struct {
