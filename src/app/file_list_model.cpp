@@ -105,6 +105,7 @@ void FileListModel::SetParts(std::vector<Records> parts) {
   beginResetModel();
   std::erase_if(parts, [](const Records& part) { return !part; });
   parts_ = std::move(parts);
+  if (parts_.empty()) paths_.clear();  // the results are gone; their keys may come again
   starts_.clear();
   partChecked_.assign(parts_.size(), 0);
   size_t count = 0;
@@ -130,6 +131,12 @@ Qt::CheckState FileListModel::PartState(int part) const {
   const size_t checked = partChecked_[part];
   if (checked == 0 || parts_[part]->empty()) return Qt::Unchecked;
   return checked == parts_[part]->size() ? Qt::Checked : Qt::PartiallyChecked;
+}
+
+void FileListModel::SetPathSource(PathSource source) {
+  pathSource_ = std::move(source);
+  paths_.clear();
+  if (!order_.empty()) emit dataChanged(index(0, kPath), index(rowCount() - 1, kPath), {Qt::DisplayRole});
 }
 
 int FileListModel::rowCount(const QModelIndex& parent) const {
@@ -182,9 +189,16 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::CheckStateRole && column == kCheck) {
     return selection_.Contains(record) ? Qt::Checked : Qt::Unchecked;
   }
+  if (role == Qt::DisplayRole && column == kPath && pathSource_) {
+    const quint64 key = ResultSelection::KeyOf(record);
+    auto it = paths_.constFind(key);
+    if (it == paths_.cend()) it = paths_.insert(key, pathSource_(record));
+    return it->isEmpty() ? kNoText : *it;
+  }
   if (role == Qt::DisplayRole) return CellText(record, column);
   if (role == Qt::DecorationRole && column == kName) return IconFor(record);
   if (role == Qt::ToolTipRole && column == kName) return CellText(record, kName);
+  if (role == Qt::ToolTipRole && column == kPath && pathSource_) return data(index, Qt::DisplayRole);
   return {};
 }
 

@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QIcon>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 #include "results/found_file_record.h"
@@ -36,6 +37,11 @@ class FileListModel : public QAbstractTableModel {
   // Checked when every row of the part is chosen, partially when some are.
   Qt::CheckState PartState(int part) const;
   const FoundFileRecord& RecordAt(int row) const { return At(order_[row]); }
+  // Where the Path column learns a record's folder ("/DCIM/100CANON"); a
+  // path is asked for once, when its row is first shown. Without it the
+  // column shows "----".
+  using PathSource = std::function<QString(const FoundFileRecord&)>;
+  void SetPathSource(PathSource source);
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -88,6 +94,8 @@ class FileListModel : public QAbstractTableModel {
   size_t checkedRows_ = 0;
   std::array<int, kColumnCount> directions_{};
   mutable QHash<QString, QIcon> icons_;
+  PathSource pathSource_;
+  mutable QHash<quint64, QString> paths_;  // by ResultSelection::KeyOf
 };
 
 }  // namespace qm

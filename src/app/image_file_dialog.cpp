@@ -5,17 +5,13 @@
 #include <QSettings>
 
 #include "app/language_store.h"
+#include "app/user_settings.h"
 
 namespace qm {
 
 namespace {
 
 constexpr const char* kLastFolderKey = "LoadImage/LastFolder";
-
-QSettings UserSettings() {
-  // $XDG_CONFIG_HOME/Quillmark Pro/quillmark.ini
-  return QSettings(QSettings::IniFormat, QSettings::UserScope, "Quillmark Pro", "quillmark");
-}
 
 QString Text(const char* key) { return LanguageStore::Instance().Text("Messages", key); }
 

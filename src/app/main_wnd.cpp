@@ -25,8 +25,10 @@
 
 #include "app/help_pages.h"
 #include "app/kept_scans_dialog.h"
+#include "app/keep_folders_option.h"
 #include "app/language_store.h"
 #include "app/message_box.h"
+#include "app/file_type_tree.h"
 #include "app/result_browser.h"
 #include "app/result_folder_model.h"
 #include "disk/watch/device_watch.h"
@@ -47,7 +49,14 @@ constexpr const char* kProjectPage = "https://github.com/quillmark/quillmark";
 
 CMainWnd::CMainWnd(MainWndServices services) : services_(std::move(services)) {}
 
-CMainWnd::~CMainWnd() { EndPreview(); }
+CMainWnd::~CMainWnd() {
+  EndPreview();
+  // The views outlive the members here and may still be asked for their
+  // rows while the window closes: they let go of the selection and the
+  // folders first.
+  if (browser_ != nullptr) browser_->Clear();
+  if (ui_.folderTree != nullptr) ui_.folderTree->setModel(nullptr);
+}
 
 std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices services) {
   LoadedLayout layout = SkinLoader::Load("skin.ui", MainWndControls::RequiredNames());
@@ -88,6 +97,18 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   window->browser_ = new ResultBrowser({fileList, ui.typeTree, selectAll, ui.selectedFileInfo, ui.recover},
                                        window->selection_, self);
   connect(ui.folderSource, &QComboBox::currentIndexChanged, self, [self](int index) { self->ShowFolders(index); });
+  // The list follows the view brought to the front: the chosen type group,
+  // or the chosen folder's files.
+  connect(ui.resultViews, &QTabWidget::currentChanged, self, [self] {
+    const MainWndControls& c = self->ui_;
+    if (c.resultViews->currentWidget()->isAncestorOf(c.typeTree)) {
+      const int group = FileTypeTree::GroupOf(c.typeTree->currentItem());
+      if (group >= 0) self->browser_->ShowGroup(group);
+    } else if (self->folderModel_ != nullptr && c.folderTree->currentIndex().isValid()) {
+      if (auto files = self->folderModel_->FilesAt(c.folderTree->currentIndex())) self->browser_->ShowFiles(files);
+    }
+  });
+  AddKeepFoldersBox(ui.recover);
   window->SetUpPreview();
   window->notifications_ =
       new SkinNotifications(window->layout_, [self](const Notification& n) { self->OnNotification(n); });

@@ -19,17 +19,13 @@
 #include "app/preview_wnd.h"
 #include "app/result_browser.h"
 #include "preview/media_player.h"
+#include "app/user_settings.h"
 
 namespace qm {
 
 namespace {
 
 constexpr const char* kSplitterKey = "Results/ListAndPreview";
-
-// $XDG_CONFIG_HOME/Quillmark Pro/quillmark.ini
-QSettings UserSettings() {
-  return QSettings(QSettings::IniFormat, QSettings::UserScope, "Quillmark Pro", "quillmark");
-}
 
 }  // namespace
 

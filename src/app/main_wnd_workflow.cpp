@@ -17,6 +17,7 @@
 #include "app/formatting.h"
 #include "app/image_destination.h"
 #include "app/image_file_dialog.h"
+#include "app/keep_folders_option.h"
 #include "app/language_store.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
@@ -73,6 +74,17 @@ QString DefaultImageToSave(QWidget* owner, const QString& proposed) {
 
 QString DefaultRecoveryFolder(QWidget* owner) {
   return QFileDialog::getExistingDirectory(owner, "Select location for recovery");
+}
+
+// "/DCIM/100CANON" for a file found there, "/" in the root; empty for a
+// carved file, which was found by its content and has no folder.
+QString FolderPathText(const ScanItemPtr& item, const FoundFileRecord& record) {
+  IFileRecoveryParse* engine = item != nullptr ? item->Engine() : nullptr;
+  if (engine == nullptr || record.engineKind == static_cast<uint32_t>(EngineKind::kCarving)) return {};
+  std::string path;
+  if (engine->GetFullPath(record, path) != 0) return {};
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return "/" + QString::fromStdString(path);
 }
 
 }  // namespace
@@ -159,8 +171,26 @@ void CMainWnd::ShowFolders(int index) {
   IFileRecoveryParse* engine = folderSources_[index]->Engine();
   if (engine == nullptr) return;
   folderModel_ = std::make_unique<ResultFolderModel>(*engine);
-  folders->setModel(folderModel_.get());
+  // The folders offer the files the type view lists, no others.
+  auto shown = std::make_shared<ResultFolderModel::KeySet>();
+  for (const FileTypeTree::Group& group : browser_->TypeTree().Groups()) {
+    for (const FoundFileRecord& record : *group.records) shown->insert(ResultSelection::KeyOf(record));
+  }
+  ResultFolderModel* model = folderModel_.get();
+  model->ChooseFrom(std::move(shown), selection_, ui_.folderSource->itemText(index));
+  folders->setModel(model);
   folders->setColumnWidth(ResultFolderModel::kName, 170);
+  // The volume's row opens as it arrives; choosing a folder lists its files.
+  connect(model, &QAbstractItemModel::rowsInserted, folders, [folders, model](const QModelIndex& parent, int first) {
+    if (!parent.isValid() && first == 0) folders->expand(model->index(0, 0));
+  });
+  connect(folders->selectionModel(), &QItemSelectionModel::currentChanged, model,
+          [this, model](const QModelIndex& current) {
+            if (ResultFolderModel::Records files = model->FilesAt(current)) browser_->ShowFiles(std::move(files));
+          });
+  // Ticks made in either view show in the other.
+  connect(model, &ResultFolderModel::SelectionChanged, browser_, &ResultBrowser::SyncChecks);
+  connect(browser_, &ResultBrowser::SelectionChanged, model, &ResultFolderModel::RefreshChecks);
 }
 
 void CMainWnd::OnSortingFinished() {
@@ -168,6 +198,8 @@ void CMainWnd::OnSortingFinished() {
   for (const auto& [extension, records] : grouped_) resultCount_ += records.size();
   browser_->ShowGroups(std::move(grouped_));
   grouped_.clear();
+  browser_->Model().SetPathSource(
+      [this](const FoundFileRecord& record) { return FolderPathText(ItemFor(record), record); });
   // A category's files are shown at once rather than an empty list.
   browser_->ShowFirstCategory();
   browser_->RefreshSummary();
@@ -206,7 +238,8 @@ void CMainWnd::Recover(const std::vector<FoundFileRecord>& records, QWidget* own
     break;
   }
   QString error;
-  auto window = CRecoverProcessWnd::Create(RecoverJob{disks_->ScannedItems(), records, folder}, owner, &error);
+  auto window = CRecoverProcessWnd::Create(
+      RecoverJob{disks_->ScannedItems(), records, folder, KeepFolderStructure()}, owner, &error);
   if (!window) {
     CMessageBox::Show(CMessageBox::Error, owner, error);
     return;

@@ -14,6 +14,7 @@
 #include "app/scan_item.h"
 #include "engines/extraction/destination_names.h"
 #include "platform/errors.h"
+#include "session/tree_walk.h"
 #include "ui/skin_loader.h"
 
 namespace qm {
@@ -120,7 +121,15 @@ void CRecoverProcessWnd::Run() {
     try {
       ScanItem* item = ItemWithKey(job_.items, record.volumeLetter);
       IFileRecoveryParse* engine = item != nullptr ? item->Engine() : nullptr;
-      destination = CategoryDestination(root, record.Name()).string();
+      if (job_.keepFolders && engine != nullptr) {
+        // Each folder name is made one safe path component, so a name from
+        // the disk cannot lead outside the chosen folder.
+        destination =
+            UniqueDestinationPath(root / session::SafeFolderPath(*engine, record) / SafeFileName(record.Name()))
+                .string();
+      } else {
+        destination = CategoryDestination(root, record.Name()).string();
+      }
       if (engine == nullptr) {
         Store([&] { AddResult(QString::fromStdString(destination), err::kNotReady); });
         continue;

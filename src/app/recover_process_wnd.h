@@ -1,5 +1,6 @@
 // Recovers the chosen files into the destination folder, each into the
-// folder of its category, and lists how each one went.
+// folder of its category or under the folders it was found in, and lists
+// how each one went.
 #pragma once
 
 #include <QString>
@@ -20,6 +21,7 @@ struct RecoverJob {
   ScanItems items;                       // the scanned items; records find theirs by key
   std::vector<FoundFileRecord> records;  // in the order of the selection
   QString destination;                   // folder chosen by the user
+  bool keepFolders = false;              // under their found folders, not photo/ audio/ ...
 };
 
 class CRecoverProcessWnd final : public CProcessWnd {

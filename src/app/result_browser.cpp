@@ -55,7 +55,7 @@ ResultBrowser::ResultBrowser(const ResultBrowserWidgets& widgets, ResultSelectio
   fit(FileListModel::kSize, "999.99 MB");
   fit(FileListModel::kModified, "2024-12-31 23:59:59");
   fit(FileListModel::kCreated, "2024-12-31 23:59:59");
-  fit(FileListModel::kPath, "    ----    ");
+  fit(FileListModel::kPath, "/DCIM/100CANON");
   fit(FileListModel::kType, "jpeg");
   nameMinimum_ =
       metrics.horizontalAdvance(QStringLiteral("IMG_20240613_184512.jpg")) + list->iconSize().width() + 24;
@@ -87,6 +87,7 @@ ResultBrowser::ResultBrowser(const ResultBrowserWidgets& widgets, ResultSelectio
   connect(&model_, &FileListModel::SelectAllStateChanged, this,
           &ResultBrowser::OnSelectAllStateChanged);
   connect(&model_, &FileListModel::SelectionChanged, this, [this] {
+    if (shownNode_ == nullptr) RefreshGroupStates();
     RefreshSummary();
     emit SelectionChanged();
   });
@@ -165,7 +166,39 @@ bool ResultBrowser::IsShown(int group) const {
   return std::find(shownGroups_.begin(), shownGroups_.end(), group) != shownGroups_.end();
 }
 
+void ResultBrowser::ShowFiles(FileListModel::Records files) {
+  // No node of the category tree stands for these rows, so the tree's
+  // marks are left to RefreshGroupStates.
+  shownNode_ = nullptr;
+  shownGroups_.clear();
+  model_.SetRecords(std::move(files));
+}
+
+void ResultBrowser::SyncChecks() {
+  model_.RefreshChecks();
+  RefreshGroupStates();
+  RefreshSummary();
+}
+
+void ResultBrowser::RefreshGroupStates() {
+  const auto& groups = tree_.Groups();
+  for (size_t group = 0; group < groups.size(); ++group) {
+    const auto& records = *groups[group].records;
+    const size_t chosen = static_cast<size_t>(std::count_if(
+        records.begin(), records.end(), [this](const FoundFileRecord& r) { return selection_.Contains(r); }));
+    tree_.ShowGroupState(static_cast<int>(group), chosen == 0               ? Qt::Unchecked
+                                                  : chosen == records.size() ? Qt::Checked
+                                                                             : Qt::PartiallyChecked);
+  }
+}
+
 void ResultBrowser::ToggleSelectAll() {
+  if (shownNode_ == nullptr && model_.rowCount() > 0) {
+    // A folder's files: the rows themselves are ticked or cleared.
+    model_.SetAllChecked(model_.SelectAllState() != Qt::Checked);
+    OnSelectAllStateChanged(model_.SelectAllState());
+    return;
+  }
   if (shownNode_ == nullptr) {
     OnSelectAllStateChanged(Qt::Unchecked);
     return;
@@ -211,6 +244,7 @@ void ResultBrowser::OnGroupsCheckChanged(const std::vector<int>& groups, bool ch
     SyncTreeMarks();
     RefreshSummary();
   } else {
+    if (shownNode_ == nullptr) model_.RefreshChecks();  // a folder's files may be among them
     RefreshSummary();
   }
   emit SelectionChanged();

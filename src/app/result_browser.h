@@ -58,6 +58,12 @@ class ResultBrowser : public QObject {
   // The group shown on its own, or -1 while a category (or nothing) is.
   int ShownGroup() const;
   QTreeWidgetItem* ShownNode() const { return shownNode_; }
+  // Shows files of no one group, a folder's: the select-all box then ticks
+  // these rows, and the group nodes follow what is ticked among them.
+  void ShowFiles(FileListModel::Records files);
+  // Brings the list's checks, the group nodes and the summary up to date
+  // after the selection was changed elsewhere (the folder view).
+  void SyncChecks();
   // The select-all box was clicked: a partly or un-checked list becomes
   // wholly chosen, a wholly chosen one is dropped.
   void ToggleSelectAll();
@@ -83,6 +89,8 @@ class ResultBrowser : public QObject {
   // The tree's group marks follow the list's rows of each shown group.
   void SyncTreeMarks();
   bool IsShown(int group) const;
+  // Each group node from how many of its records are chosen.
+  void RefreshGroupStates();
 
   ResultBrowserWidgets widgets_;
   ResultSelection& selection_;

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/result_folder_model.h"
+#include "app/result_selection.h"
 #include "engines/file_recovery_parse.h"
 
 namespace qm {
@@ -197,6 +199,81 @@ TEST(ResultFolderModel, ASlowFolderIsReadOffTheWindowThread) {
   model->fetchMore(model->index(0, 0));
   model.reset();  // waits for the listing under way rather than leaving it to a closed engine
   EXPECT_EQ(engine.listed.size(), 2u);
+}
+
+// Choosing by folder: only the files the results list count and are
+// offered (a file the type filter left out is not), folders leave the
+// files to the file list, a folder with nothing listed under it is left
+// out, and a folder's box ticks its whole subtree and shows partial when
+// part of it is ticked.
+TEST(ResultFolderModel, ChoosingOffersOnlyTheListedFilesOfEachSubtree) {
+  TreeEngine engine;
+  const auto file = [](const std::string& name, uint32_t id) {
+    FoundFileRecord record = Entry(name, id, false, 100);
+    record.recordIndex = id;
+    return record;
+  };
+  engine.folders[{0, 0}] = {file("root.jpg", 30), file("skipped.tmp", 31), Entry("DCIM", 5, true),
+                            Entry("Empty", 8, true), Entry("Cache", 9, true)};
+  engine.folders[{1, 5}] = {file("a.jpg", 40), Entry("100CANON", 6, true)};
+  engine.folders[{2, 6}] = {file("b.jpg", 41), file("c.jpg", 42), file("d.tmp", 43)};
+  engine.folders[{1, 8}] = {};
+  engine.folders[{1, 9}] = {file("e.tmp", 44)};
+  auto shown = std::make_shared<ResultFolderModel::KeySet>();
+  for (const auto& [key, items] : engine.folders) {
+    for (const FoundFileRecord& item : items) {
+      if (item.Name().ends_with(".jpg")) shown->insert(ResultSelection::KeyOf(item));
+    }
+  }
+  ResultSelection selection;
+  ResultFolderModel model(engine);
+  model.ChooseFrom(shown, selection, "card.img");
+
+  Fetch(model, {});
+  ASSERT_EQ(Names(model, {}), (std::vector<std::string>{"card.img"}));
+  const QModelIndex volume = model.index(0, 0);
+  Fetch(model, volume);
+  ASSERT_EQ(Names(model, volume), (std::vector<std::string>{"DCIM"}));
+  const QModelIndex dcim = model.index(0, 0, volume);
+  Fetch(model, dcim);
+  const QModelIndex canon = model.index(0, 0, dcim);
+  ASSERT_EQ(Names(model, dcim), (std::vector<std::string>{"100CANON"}));
+
+  const struct {
+    QModelIndex folder;
+    std::vector<std::string> files;
+  } cases[] = {{volume, {"a.jpg", "b.jpg", "c.jpg", "root.jpg"}}, {dcim, {"a.jpg", "b.jpg", "c.jpg"}},
+               {canon, {"b.jpg", "c.jpg"}}};
+  for (const auto& c : cases) {
+    std::vector<std::string> names;
+    for (const FoundFileRecord& record : *model.FilesAt(c.folder)) names.push_back(record.Name());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.files) << c.folder.data().toString().toStdString();
+    EXPECT_EQ(model.data(c.folder.siblingAtColumn(ResultFolderModel::kSize), Qt::DisplayRole).toInt(),
+              static_cast<int>(c.files.size()));
+  }
+
+  const auto state = [&](const QModelIndex& index) {
+    return model.data(index, Qt::CheckStateRole).value<Qt::CheckState>();
+  };
+  EXPECT_TRUE(model.flags(canon) & Qt::ItemIsUserCheckable);
+  ASSERT_TRUE(model.setData(canon, Qt::Checked, Qt::CheckStateRole));
+  EXPECT_EQ(selection.Count(), 2u);
+  EXPECT_EQ(state(canon), Qt::Checked);
+  EXPECT_EQ(state(dcim), Qt::PartiallyChecked);
+  EXPECT_EQ(state(volume), Qt::PartiallyChecked);
+  // A partly ticked folder is ticked whole by its box, cleared by it again.
+  ASSERT_TRUE(model.setData(dcim, Qt::Checked, Qt::CheckStateRole));
+  EXPECT_EQ(selection.Count(), 3u);
+  EXPECT_EQ(state(dcim), Qt::Checked);
+  ASSERT_TRUE(model.setData(volume, Qt::Unchecked, Qt::CheckStateRole));
+  EXPECT_TRUE(selection.Empty());
+  EXPECT_EQ(state(canon), Qt::Unchecked);
+  // A change made elsewhere shows once the model is told.
+  selection.Add(*engine.folders[{0, 0}].begin());
+  model.RefreshChecks();
+  EXPECT_EQ(state(volume), Qt::PartiallyChecked);
+  EXPECT_EQ(state(dcim), Qt::Unchecked);
 }
 
 }  // namespace
