@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMetaObject>
@@ -98,6 +99,15 @@ CDiskList::CDiskList(QTreeWidget* view, Enumerator enumerate, VolumeItemFactory 
   connect(view_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* row) {
     if (row != nullptr && !InfoLines(row).isEmpty()) emit RowChosen(row);
   });
+  // The name takes the room the file system and size leave, so that the
+  // list needs no sideways scrolling in a small window.
+  if (view_->columnCount() == 3) {
+    QHeaderView* header = view_->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(kFileSystemColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kSizeColumn, QHeaderView::ResizeToContents);
+  }
   view_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(view_, &QTreeWidget::customContextMenuRequested, this, &CDiskList::ShowMenu);
   view_->installEventFilter(this);

@@ -4,6 +4,7 @@
 // another or cut a text to get there.
 #include <QApplication>
 #include <QLayout>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -86,6 +87,7 @@ TEST(WindowSize, TheSmallestMainWindowFitsASmallScreenWithEveryControlWhole) {
       EXPECT_TRUE(window->size() == least) << window->width() << "x" << window->height();
       EXPECT_EQ(CutTexts(window.get()).join(" | ").toStdString(), "");
       EXPECT_EQ(MisplacedButtons(window.get()).join(" | ").toStdString(), "");
+      EXPECT_FALSE(window->Disks()->View()->horizontalScrollBar()->isVisible()) << "the list of disks scrolls sideways";
       for (const char* name : {"TabScan", "TabRecover", "BtnAssist", "BtnStart", "BtnLoadImage", "BtnCreateImage", "BtnScan",
                                "BtnRecover"}) {
         auto* button = FindControlAs<QWidget>(window->Layout(), name);
