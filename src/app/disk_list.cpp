@@ -3,6 +3,9 @@
 #include <QColor>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMetaObject>
 #include <QTreeWidget>
 #include <utility>
@@ -12,6 +15,8 @@
 #include "app/session_scan_item.h"
 #include "app/udisks_opener.h"
 #include "disk/partitions/partition_table.h"
+#include "disk/sector_source.h"
+#include "disk/volumes/file_system_probe.h"
 #include "disk/volumes/volume_enumerator.h"
 #include "platform/errors.h"
 
@@ -28,6 +33,26 @@ QString Messages(const char* key) { return LanguageStore::Instance().Text("Messa
 QString DeviceName(const VolumeRecord& volume) {
   const QString path = QString::fromStdString(volume.devicePath);
   return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+// The file system of a stretch of an image file, as libblkid names it;
+// empty fields when none is recognised.
+FileSystemInfo ProbeImage(const QString& path, uint64_t offset, uint64_t length) {
+  FileSystemInfo info;
+  SectorSource source;
+  if (source.OpenImageSource(path.toStdString()) == 0) ProbeFileSystem(source.handle().fd(), offset, length, info);
+  return info;
+}
+
+// "/home/ana/disk.img, partition 1": a partition of an image as people
+// name it, rather than the IMAGE@N the engines are given.
+QString ImageSourceName(const QString& path, int partition) {
+  return Messages("MSG1552").arg(path).arg(partition);
+}
+
+// "NAME  LABEL": how rows show a volume's label.
+QString WithLabel(const QString& name, const std::string& label) {
+  return label.empty() ? name : name + "  " + QString::fromStdString(label);
 }
 
 bool Scannable(const VolumeRecord& volume) {
@@ -70,9 +95,22 @@ CDiskList::CDiskList(QTreeWidget* view, Enumerator enumerate, VolumeItemFactory 
                                                DiskTable::System());
     };
   }
+  // Every row with details shows them, a whole disk's as well.
   connect(view_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* row) {
-    if (row != nullptr && ItemOf(row)) emit RowChosen(row);
+    if (row != nullptr && !InfoLines(row).isEmpty()) emit RowChosen(row);
   });
+  // The name takes the room the file system and size leave, so that the
+  // list needs no sideways scrolling in a small window.
+  if (view_->columnCount() == 3) {
+    QHeaderView* header = view_->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(kFileSystemColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kSizeColumn, QHeaderView::ResizeToContents);
+  }
+  view_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(view_, &QTreeWidget::customContextMenuRequested, this, &CDiskList::ShowMenu);
+  view_->installEventFilter(this);
   connect(view_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
     if (KindOf(row) == RowKind::kDisk || KindOf(row) == RowKind::kImageGroup) row->setExpanded(!row->isExpanded());
   });
@@ -133,6 +171,7 @@ ScanItems CDiskList::ScannedItems() const {
     for (int i = 0; i < row->childCount(); ++i) collect(row->child(i));
   };
   for (int top = 0; top < view_->topLevelItemCount(); ++top) collect(view_->topLevelItem(top));
+  items.insert(items.end(), retired_.begin(), retired_.end());
   return items;
 }
 
@@ -187,10 +226,11 @@ void CDiskList::FillTexts(QTreeWidgetItem* row) {
     case RowKind::kDisk: {
       const auto found = knownDisks_.find(data.diskNumber);
       const DiskRecord disk = found != knownDisks_.end() ? found->second : DiskRecord{};
-      QString text = QString("%1 %2").arg(Messages(disk.removable ? "MSG0202" : "MSG0201")).arg(data.diskNumber + 1);
+      // Numbered from 0 as quillmark-cli numbers them, so that what a user
+      // reads here can be typed there.
+      QString text = QString("%1 %2").arg(Messages(disk.removable ? "MSG0202" : "MSG0201")).arg(data.diskNumber);
       if (!disk.model.empty()) text += "  " + QString::fromStdString(disk.model);
       row->setText(kNameColumn, text);
-      row->setText(kFileSystemColumn, QString::fromStdString(disk.path));
       row->setText(kSizeColumn, disk.sectors != 0 ? Size(disk.sectors * disk.sectorSize) : QString());
       row->setIcon(kNameColumn, QIcon(disk.removable ? ":/skin/images/disk_usb.svg" : ":/skin/images/disk.svg"));
       QString tip = QString::fromStdString(disk.path);
@@ -200,8 +240,7 @@ void CDiskList::FillTexts(QTreeWidgetItem* row) {
     }
     case RowKind::kVolume: {
       const VolumeRecord& v = data.volume;
-      QString text = DeviceName(v);
-      if (!v.label.empty()) text += "  " + QString::fromStdString(v.label);
+      QString text = WithLabel(DeviceName(v), v.label);
       if (!v.mountPoint.empty()) text += "  (" + QString::fromStdString(v.mountPoint) + ")";
       row->setText(kNameColumn, text);
       row->setToolTip(kNameColumn, QString::fromStdString(v.devicePath));
@@ -219,11 +258,20 @@ void CDiskList::FillTexts(QTreeWidgetItem* row) {
       row->setIcon(kNameColumn, QIcon(":/skin/images/image_file.svg"));
       break;
     case RowKind::kImage: {
+      const VolumeRecord& v = data.volume;
       const QFileInfo file(data.imagePath);
-      row->setText(kNameColumn, file.fileName());
-      row->setToolTip(kNameColumn, data.imagePath);
-      row->setText(kSizeColumn, Size(static_cast<uint64_t>(file.size())));
-      row->setIcon(kNameColumn, QIcon(":/skin/images/image_file.svg"));
+      if (v.partitionNumber > 0) {
+        const QString name = QString("%1 %2").arg(Messages("MSG0203").remove(u':')).arg(v.partitionNumber);
+        row->setText(kNameColumn, WithLabel(name, v.label));
+        row->setToolTip(kNameColumn, ImageSourceName(data.imagePath, v.partitionNumber));
+        row->setIcon(kNameColumn, QIcon(":/skin/images/drive.svg"));
+      } else {
+        row->setText(kNameColumn, WithLabel(file.fileName(), v.label));
+        row->setToolTip(kNameColumn, data.imagePath);
+        row->setIcon(kNameColumn, QIcon(":/skin/images/image_file.svg"));
+      }
+      row->setText(kFileSystemColumn, QString::fromStdString(v.fileSystemName));
+      row->setText(kSizeColumn, Size(v.totalBytes));
       break;
     }
   }
@@ -372,12 +420,25 @@ QTreeWidgetItem* CDiskList::AddImage(const QString& path) {
       if (entry.usable()) usable.push_back(&entry);
     }
   }
+  const uint64_t fileBytes = static_cast<uint64_t>(QFileInfo(path).size());
+  // The rows name each file system and label as libblkid sees them; the
+  // engines judge the file system again when they scan.
+  const auto withFileSystem = [&path](Row& data, uint64_t offset, uint64_t length) {
+    const FileSystemInfo info = ProbeImage(path, offset, length);
+    data.volume.fileSystemName = info.name;
+    data.volume.label = info.label;
+    data.volume.totalBytes = length;
+  };
   if (usable.empty()) {
-    rows_[row] = Row{RowKind::kImage, -1, {}, path, imageItems_(++nextImageTag_, path)};
+    Row data{RowKind::kImage, -1, {}, path, imageItems_(++nextImageTag_, path)};
+    withFileSystem(data, 0, fileBytes);
+    rows_[row] = data;
     FillTexts(row);
     return row;
   }
-  rows_[row] = Row{RowKind::kImage, -1, {}, path, nullptr};
+  Row whole{RowKind::kImage, -1, {}, path, nullptr};
+  whole.volume.totalBytes = fileBytes;
+  rows_[row] = whole;
   FillTexts(row);
   for (const PartitionEntry* entry : usable) {
     auto* child = new QTreeWidgetItem(row);
@@ -387,14 +448,53 @@ QTreeWidgetItem* CDiskList::AddImage(const QString& path) {
     data.volume.startSector = entry->startSector;
     data.volume.sectorCount = entry->sectorCount;
     data.volume.devicePath = source.toStdString();
+    withFileSystem(data, entry->startSector * table.sectorSize, entry->sectorCount * table.sectorSize);
     rows_[child] = data;
-    child->setText(kNameColumn, QString("%1 %2").arg(Messages("MSG0203").remove(u':')).arg(entry->number));
-    child->setToolTip(kNameColumn, source);
-    child->setText(kSizeColumn, Size(entry->sectorCount * table.sectorSize));
-    child->setIcon(kNameColumn, QIcon(":/skin/images/drive.svg"));
+    FillTexts(child);
   }
   row->setExpanded(true);
   return row->child(0);
+}
+
+bool CDiskList::RemoveImage(QTreeWidgetItem* row) {
+  if (KindOf(row) != RowKind::kImage || row == nullptr) return false;
+  if (row->parent() != imageGroup_) row = row->parent();  // a partition: the whole image goes
+  const std::function<void(const QTreeWidgetItem*)> keepScanned = [&](const QTreeWidgetItem* r) {
+    if (ScanItemPtr item = ItemOf(r); item && item->Engine() != nullptr) retired_.push_back(item);
+    for (int i = 0; i < r->childCount(); ++i) keepScanned(r->child(i));
+  };
+  keepScanned(row);
+  QTreeWidgetItem* group = imageGroup_;
+  const int at = group->indexOfChild(row);
+  RemoveRow(row);
+  if (group->childCount() == 0) {
+    imageGroup_ = nullptr;
+    RemoveRow(group);
+    PrepareForPage(false);
+  } else {
+    view_->setCurrentItem(group->child(std::min(at, group->childCount() - 1)));
+  }
+  return true;
+}
+
+void CDiskList::ShowMenu(const QPoint& at) {
+  QTreeWidgetItem* row = view_->itemAt(at);
+  if (KindOf(row) != RowKind::kImage || row == nullptr) return;
+  auto* menu = new QMenu(view_);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->addAction(Messages("MSG1551"), this, [this, row] {
+    // The row may have gone with the disks while the menu was open.
+    if (rows_.count(row) != 0) RemoveImage(row);
+  });
+  menu->popup(view_->viewport()->mapToGlobal(at));
+}
+
+bool CDiskList::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == view_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete && RemoveImage(view_->currentItem())) {
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
 }
 
 void CDiskList::PrepareForPage(bool imageWorkflow) {
@@ -434,13 +534,27 @@ QStringList CDiskList::InfoLines(const QTreeWidgetItem* row) const {
             line("MSG0207", v.usageKnown ? Size(v.usedBytes) : unknown),
             line("MSG0208", v.usageKnown ? Size(v.freeBytes) : unknown)};
   }
-  if (data.kind == RowKind::kImage && data.volume.partitionNumber > 0) {
-    return {line("MSG0209", QString::fromStdString(data.volume.devicePath)),
-            line("MSG0210", Size(data.volume.sectorCount * 512)), QString(), QString(), QString(), QString()};
+  if (data.kind == RowKind::kDisk) {
+    const DiskRecord* disk = DiskOf(row);
+    if (disk == nullptr) return {};
+    return {line("MSG1553", QString::fromStdString(disk->path)), line("MSG1554", QString::fromStdString(disk->model)),
+            line("MSG0206", disk->sectors != 0 ? Size(disk->sectors * disk->sectorSize) : QString()),
+            QString(), QString(), QString()};
   }
   if (data.kind == RowKind::kImage) {
-    return {line("MSG0209", data.imagePath), line("MSG0210", Size(static_cast<uint64_t>(QFileInfo(data.imagePath).size()))),
-            QString(), QString(), QString(), QString()};
+    const VolumeRecord& v = data.volume;
+    const QString size = Size(v.totalBytes);
+    if (v.partitionNumber > 0) {
+      return {line("MSG0209", ImageSourceName(data.imagePath, v.partitionNumber)),
+              line("MSG0204", QString::fromStdString(v.label)),
+              line("MSG0205", QString::fromStdString(v.fileSystemName)),
+              line("MSG0206", size), QString(), QString()};
+    }
+    if (ItemOf(row) == nullptr) {  // a whole disk: its partitions have the details
+      return {line("MSG0209", data.imagePath), line("MSG0210", size), QString(), QString(), QString(), QString()};
+    }
+    return {line("MSG0209", data.imagePath), line("MSG0204", QString::fromStdString(v.label)),
+            line("MSG0205", QString::fromStdString(v.fileSystemName)), line("MSG0210", size), QString(), QString()};
   }
   return {};
 }

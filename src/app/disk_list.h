@@ -24,6 +24,8 @@
 #include "disk/volumes/disk_record.h"
 #include "disk/volumes/volume_record.h"
 
+class QEvent;
+class QPoint;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -77,6 +79,12 @@ class CDiskList : public QObject {
   // usable partition beneath it, each with a tag. Returns the row to
   // choose: the image's, or its first partition's.
   QTreeWidgetItem* AddImage(const QString& path);
+  // Takes a loaded image (the one `row` is, or a partition of) off the
+  // list; false when `row` is no image. What was scanned on it stays in
+  // ScannedItems(), so its results can still be previewed and recovered;
+  // tags are not given out again. The Delete key and the row's context
+  // menu ask for this.
+  bool RemoveImage(QTreeWidgetItem* row);
 
   // On entering the page of disks: image rows shown only outside the image
   // workflow; the first volume of a removable disk selected, else the
@@ -92,11 +100,11 @@ class CDiskList : public QObject {
   // What scanning `row` scans: its own item, or for a disk row every
   // volume under it, in row order.
   ScanItems ItemsToScan(const QTreeWidgetItem* row) const;
-  // Every item that holds an engine.
+  // Every item that holds an engine, those of removed images included.
   ScanItems ScannedItems() const;
 
-  // The six information lines shown for a volume or image row; empty for
-  // other rows.
+  // The six information lines shown for a disk, volume or image row
+  // (blank lines where a row has less to say); empty for other rows.
   QStringList InfoLines(const QTreeWidgetItem* row) const;
 
   QTreeWidget* View() const { return view_; }
@@ -109,7 +117,7 @@ class CDiskList : public QObject {
   QTreeWidgetItem* DiskRowOf(int diskNumber) const { return DiskRow(diskNumber); }
 
  signals:
-  // A volume or image row became the current row.
+  // A disk, volume or image row became the current row.
   void RowChosen(QTreeWidgetItem* row);
   // An enumeration's snapshot is in the rows.
   void Refreshed();
@@ -143,6 +151,8 @@ class CDiskList : public QObject {
   void AddUnreadableRow(QTreeWidgetItem* diskRow, int error);
   void RemoveRow(QTreeWidgetItem* row);
   void FillTexts(QTreeWidgetItem* row);
+  void ShowMenu(const QPoint& at);
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
   QTreeWidget* view_;
   Enumerator enumerate_;
@@ -153,6 +163,7 @@ class CDiskList : public QObject {
   std::vector<VolumeRecord> knownVolumes_;
   QTreeWidgetItem* imageGroup_ = nullptr;
   uint16_t nextImageTag_ = 1000;
+  ScanItems retired_;  // scanned items of images taken off the list
   Due due_;             // requested, not yet enumerated for
   std::thread worker_;  // the running enumeration
 };

@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QStackedWidget>
 #include <QToolButton>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -31,6 +32,7 @@
 #include "app/file_type_tree.h"
 #include "app/result_browser.h"
 #include "app/result_folder_model.h"
+#include "app/window_fit.h"
 #include "disk/watch/device_watch.h"
 #include "ui/skin_loader.h"
 #include "ui/skin_notifications.h"
@@ -72,9 +74,15 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   column->addWidget(window->layout_);
   window->setWindowTitle(kTitle);
   window->setWindowIcon(QIcon(":/skin/images/logo.svg"));
-  window->setMinimumSize(1000, 650);
-  window->resize(1000, 650);
   if (!window->ui_.Bind(window->layout_, error)) return nullptr;
+  // Small enough for a small or scaled screen to hold the window whole;
+  // it opens larger where there is room.
+  ScrollPagesWhenShort(window->ui_.pages);
+  WrapButtonsWhenNarrow(window->ui_.deletedRecovery->parentWidget());
+  window->setMinimumSize(kLeastMainWindowSize);
+  const QSize usual(1000, 650);
+  const QScreen* screen = window->screen();
+  window->resize(screen != nullptr ? usual.boundedTo(screen->availableGeometry().size()) : usual);
   const MainWndControls& ui = window->ui_;
   if (const QString menuError = window->BuildHelpMenu(); !menuError.isEmpty()) {
     if (error != nullptr) *error = menuError;

@@ -1,5 +1,6 @@
 #include "app/disk_list.h"
 
+#include <QMenu>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -12,6 +13,7 @@
 
 #include "fake_engine.h"
 #include "session/session_fixture.h"
+#include "support/test_support.h"
 
 namespace qm::testing {
 namespace {
@@ -111,7 +113,7 @@ TEST(DiskList, DisksHoldTheirVolumesInOrderAndOnlyScannableOnes) {
   list->WaitForRefresh();
   ASSERT_EQ(view.topLevelItemCount(), 1);
   QTreeWidgetItem* disk = view.topLevelItem(0);
-  EXPECT_EQ(disk->text(0), "Disk 1");
+  EXPECT_EQ(disk->text(0), "Disk 0");
   EXPECT_EQ(Texts(disk), (QStringList{"sda1", "sda2", "sda3"}));
   EXPECT_EQ(list->ItemsToScan(disk).size(), 3u);
   EXPECT_EQ(list->ItemsToScan(disk)[2]->Key(), 3);
@@ -123,7 +125,40 @@ TEST(DiskList, DisksHoldTheirVolumesInOrderAndOnlyScannableOnes) {
   EXPECT_EQ(info.value(2), "File system: FAT32");
   EXPECT_EQ(info.value(3), "Capacity: 1.00 GB");
   EXPECT_EQ(info.value(4), QString::fromUtf8("Used: \u2014"));
-  EXPECT_TRUE(list->InfoLines(disk).isEmpty());
+}
+
+// A disk's row is named as quillmark-cli numbers the disk, with its model;
+// the file-system column is for file systems, and the device goes into the
+// details, which follow the current row onto the disk's own row too.
+TEST(DiskList, ADiskRowIsNumberedAsTheCommandLineToolNumbersItAndDetailsItself) {
+  FakeMachine machine;
+  DiskRecord card = Disk(1, "/dev/mmcblk0", true);
+  card.model = "SD SC64G";
+  machine.Plug(Disk(0, "/dev/sda", false), {Volume(0, 1, "/dev/sda1", 2048)});
+  machine.Plug(card, {Volume(1, 2, "/dev/mmcblk0p1", 2048)});
+  QTreeWidget view;
+  auto list = machine.List(view);
+  list->Refresh(CDiskList::RefreshMode::kBuild);
+  list->WaitForRefresh();
+  QList<QTreeWidgetItem*> chosen;
+  QObject::connect(list.get(), &CDiskList::RowChosen, [&](QTreeWidgetItem* row) { chosen << row; });
+  const struct {
+    int top;
+    QString name;
+    QStringList details;
+  } cases[] = {{0, "Disk 0", {"Device: /dev/sda", "Model:", "Capacity: 2.00 GB"}},
+               {1, "Removable disk 1  SD SC64G", {"Device: /dev/mmcblk0", "Model: SD SC64G", "Capacity: 2.00 GB"}}};
+  for (const auto& c : cases) {
+    QTreeWidgetItem* disk = view.topLevelItem(c.top);
+    SCOPED_TRACE(c.name.toStdString());
+    EXPECT_EQ(disk->text(0), c.name);
+    EXPECT_EQ(disk->text(1), "");
+    EXPECT_EQ(list->InfoLines(disk).mid(0, 3), c.details);
+    view.setCurrentItem(disk->child(0));
+    view.setCurrentItem(disk);
+    ASSERT_FALSE(chosen.isEmpty());
+    EXPECT_EQ(chosen.last(), disk);
+  }
 }
 
 TEST(DiskList, ADiskThatMayNotBeReadSaysWhatToDo) {
@@ -158,7 +193,7 @@ TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
   list->WaitForRefresh();
   ASSERT_EQ(view.topLevelItemCount(), 3);
   QTreeWidgetItem* stick = view.topLevelItem(1);
-  EXPECT_EQ(stick->text(0), "Removable disk 2");
+  EXPECT_EQ(stick->text(0), "Removable disk 1");
   EXPECT_EQ(view.currentItem(), stick->child(0));
   EXPECT_EQ(Texts(view.topLevelItem(0)), QStringList{"sda1"});  // not added twice
 
@@ -175,8 +210,8 @@ TEST(DiskList, PluggedDisksAppearAndPulledOnesGoWhileAWindowKeepsTheirItems) {
   list->Refresh(CDiskList::RefreshMode::kRemoval);
   list->WaitForRefresh();
   ASSERT_EQ(view.topLevelItemCount(), 3);
-  EXPECT_EQ(view.topLevelItem(0)->text(0), "Disk 1");
-  EXPECT_EQ(view.topLevelItem(1)->text(0), "Removable disk 3");
+  EXPECT_EQ(view.topLevelItem(0)->text(0), "Disk 0");
+  EXPECT_EQ(view.topLevelItem(1)->text(0), "Removable disk 2");
   EXPECT_EQ(view.topLevelItem(2)->text(0), "Image File");
   EXPECT_FALSE(watched.expired());
   scanning.clear();
@@ -280,11 +315,15 @@ TEST(DiskList, LoadedImagesGetTagsUnderOneGroupRow) {
   EXPECT_FALSE(first->parent()->isHidden());
 }
 
-TEST(DiskList, AnImageOfAWholeDiskShowsItsPartitions) {
+// The rows of an image name each partition's file system and label as
+// the rows of a disk do, and the details name the partition as people do,
+// not as IMAGE@N.
+TEST(DiskList, AnImageOfAWholeDiskShowsItsPartitionsWithTheirFileSystems) {
   qm::test::TempDir folder;
-  qm::test::WriteBytes(folder / "one.vol", std::string(2048 * 512, '\1'));
+  qm::test::FatImageBuilder card(folder / "card.vol", 16, 4096, 1, "CARD");
+  ASSERT_TRUE(card.Create());
   qm::test::WriteBytes(folder / "two.vol", std::string(4096 * 512, '\2'));
-  qm::test::WriteMbrDisk(folder / "disk.img", {{2048, folder / "one.vol"}, {6144, folder / "two.vol"}});
+  qm::test::WriteMbrDisk(folder / "disk.img", {{2048, card.image()}, {10240, folder / "two.vol"}});
   FakeMachine machine;
   QTreeWidget view;
   auto list = machine.List(view);
@@ -295,15 +334,85 @@ TEST(DiskList, AnImageOfAWholeDiskShowsItsPartitions) {
   QTreeWidgetItem* image = first->parent();
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->text(0), "disk.img");
-  EXPECT_EQ(Texts(image), (QStringList{"Partition 1", "Partition 2"}));
-  EXPECT_EQ(image->child(1)->text(2), "2.00 MB");
   const ScanItems items = list->ItemsToScan(image);
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0]->Key(), 1001);
   EXPECT_EQ(items[1]->Key(), 1002);
-  EXPECT_EQ(list->InfoLines(image->child(1)).value(0), "Image file: " + path + "@2");
   // A plain volume image stays one row.
-  EXPECT_EQ(list->AddImage(QString::fromStdString((folder / "one.vol").string()))->childCount(), 0);
+  QTreeWidgetItem* plain = list->AddImage(QString::fromStdString(card.image().string()));
+  EXPECT_EQ(plain->childCount(), 0);
+
+  const struct {
+    QTreeWidgetItem* row;
+    QStringList columns;
+    QStringList details;
+  } cases[] = {
+      {image->child(0),
+       {"Partition 1  CARD", "FAT", "4.00 MB"},
+       {"Image file: " + path + ", partition 1", "Label: CARD", "File system: FAT", "Capacity: 4.00 MB"}},
+      {image->child(1),
+       {"Partition 2", "", "2.00 MB"},
+       {"Image file: " + path + ", partition 2", "Label:", "File system:", "Capacity: 2.00 MB"}},
+      {plain,
+       {"card.vol  CARD", "FAT", "4.00 MB"},
+       {"Image file: " + QString::fromStdString(card.image().string()), "Label: CARD", "File system: FAT",
+        "Image size: 4.00 MB"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.columns.join(" | ").toStdString());
+    EXPECT_EQ((QStringList{c.row->text(0), c.row->text(1), c.row->text(2)}), c.columns);
+    EXPECT_EQ(list->InfoLines(c.row).mid(0, 4), c.details);
+  }
+  EXPECT_EQ(list->InfoLines(image).value(0), "Image file: " + path);
+}
+
+// A loaded image leaves the list by its context menu or the Delete key;
+// what was scanned on it can still be previewed and recovered.
+TEST(DiskList, ALoadedImageCanBeRemovedWithoutLosingItsScan) {
+  qm::test::TempDir folder;
+  qm::test::WriteBytes(folder / "one.vol", std::string(2048 * 512, '\1'));
+  qm::test::WriteMbrDisk(folder / "disk.img", {{2048, folder / "one.vol"}, {4096, folder / "one.vol"}});
+  FakeMachine machine;
+  machine.Plug(Disk(0, "/dev/sda", false), {Volume(0, 1, "/dev/sda1", 2048)});
+  QTreeWidget view;
+  auto list = machine.List(view);
+  list->Refresh(CDiskList::RefreshMode::kBuild);
+  list->WaitForRefresh();
+  QTreeWidgetItem* volume = view.topLevelItem(0)->child(0);
+  QTreeWidgetItem* partition = list->AddImage(QString::fromStdString((folder / "disk.img").string()));
+  QTreeWidgetItem* plain = list->AddImage(QString::fromStdString((folder / "one.vol").string()));
+  std::string message;
+  ASSERT_EQ(list->ItemOf(partition->parent()->child(1))->Open(false, message), 0);
+
+  // Neither a volume of a disk nor a disk goes.
+  view.setCurrentItem(volume);
+  QTest::keyClick(&view, Qt::Key_Delete);
+  EXPECT_EQ(view.topLevelItemCount(), 2);
+  EXPECT_FALSE(list->RemoveImage(view.topLevelItem(0)));
+
+  // Delete on a partition takes its whole image; the scan of it stays.
+  view.setCurrentItem(partition);
+  QTest::keyClick(&view, Qt::Key_Delete);
+  QTreeWidgetItem* group = view.topLevelItem(1);
+  ASSERT_EQ(group->childCount(), 1);
+  EXPECT_EQ(group->child(0), plain);
+  EXPECT_EQ(view.currentItem(), plain);
+  ASSERT_EQ(list->ScannedItems().size(), 1u);
+  EXPECT_EQ(list->ScannedItems()[0]->Key(), 1002);
+
+  // The context menu of the last image takes it and the group row.
+  emit view.customContextMenuRequested(view.visualItemRect(plain).center());
+  QMenu* menu = view.findChild<QMenu*>();
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 1);
+  EXPECT_EQ(menu->actions()[0]->text(), "Remove from the list");
+  menu->actions()[0]->trigger();
+  menu->close();
+  EXPECT_EQ(view.topLevelItemCount(), 1);
+  EXPECT_EQ(view.currentItem(), volume);
+  EXPECT_EQ(list->ScannedItems().size(), 1u);
+  // Tags are not given out again: results of the removed image keep theirs.
+  EXPECT_EQ(list->ItemOf(list->AddImage(QString::fromStdString((folder / "one.vol").string())))->Key(), 1004);
 }
 
 }  // namespace

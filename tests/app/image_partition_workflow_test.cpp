@@ -158,7 +158,7 @@ TEST(ImagePartitionWorkflow, PartitionsOfALoadedDiskImagePreviewAndRecoverWithou
   Click(window->Layout(), "BtnLoadImage");
   QTreeWidgetItem* partition = view->currentItem();
   ASSERT_NE(partition, nullptr);
-  ASSERT_EQ(partition->text(0), "Partition 1");
+  ASSERT_EQ(partition->text(0), "Partition 1  QMTEST");  // with its label
   QTreeWidgetItem* image = partition->parent();
   ASSERT_EQ(image->childCount(), 2);
 

@@ -23,6 +23,7 @@
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
 #include "fake_engine.h"
+#include "layout_checks.h"
 #include "platform/errors.h"
 #include "results/categories.h"
 #include "support/test_support.h"
@@ -35,24 +36,6 @@ namespace qm::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The texts of `window` that do not fit their control.
-QStringList CutTexts(QWidget* window) {
-  QStringList cut;
-  for (QLabel* label : window->findChildren<QLabel*>()) {
-    if (!label->isVisibleTo(window) || label->text().isEmpty() || label->pixmap().cacheKey() != 0) continue;
-    if (qobject_cast<ElidedLabel*>(label) != nullptr) continue;  // shortened on purpose, whole text in the tooltip
-    const QSize need = label->sizeHint();
-    const bool fits = label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
-                                        : need.width() <= label->width() + 1;
-    if (!fits) cut << label->objectName() + ": " + label->text();
-  }
-  for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-    if (!button->isVisibleTo(window) || button->text().isEmpty()) continue;
-    if (button->sizeHint().width() > button->width() + 1) cut << button->objectName() + ": " + button->text();
-  }
-  return cut;
-}
 
 void Capture(QWidget* window, const QString& name) {
   QTest::qWait(80);  // a refresh tick

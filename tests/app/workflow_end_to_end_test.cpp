@@ -58,7 +58,7 @@ TEST(WorkflowEndToEnd, FromTheFirstPageToRecoveredPhotosOfADiskImage) {
 
   FindControlAs<QAbstractButton>(window->Layout(), "BtnDeepRecovery")->click();
   FindControlAs<QAbstractButton>(window->Layout(), "BtnLoadImage")->click();
-  ASSERT_EQ(window->Disks()->View()->currentItem()->text(0), "card.img");
+  ASSERT_EQ(window->Disks()->View()->currentItem()->text(0), "card.img  QMTEST");  // with its label
   SaveShot(window.get(), "workflow-2-where");
 
   FindControlAs<QAbstractButton>(window->Layout(), "BtnScan")->click();
