@@ -25,6 +25,7 @@
 
 #include "app/language_store.h"
 #include "app/message_box.h"
+#include "app/qt_translations.h"
 #include "app/result_browser.h"
 #include "app/result_folder_model.h"
 #include "disk/watch/device_watch.h"
@@ -129,7 +130,7 @@ QString CMainWnd::BuildHelpMenu() {
       {"item_about",
        [this] {
          CMessageBox::Show(CMessageBox::Information, this,
-                           QString("Quillmark %1\nFinds and recovers deleted and lost files.").arg(QUILLMARK_VERSION));
+                           QString("Quillmark %1\n%2").arg(QUILLMARK_VERSION, Message("MSG1508")));
        }},
       {"item_exit", [this] { emit QuitRequested(); }},
   };
@@ -190,7 +191,9 @@ void CMainWnd::ApplyTexts() {
 
 void CMainWnd::ChangeLanguage(const QString& language) {
   LanguageStore::Instance().SetLanguage(language);
+  InstallQtTranslations(LanguageStore::Instance().Locale());
   ApplyTexts();
+  RetranslateViews();
   // The banner and the details of the chosen disk are texts of the page
   // shown, not of a control of their own.
   ShowPage(CurrentPage());
@@ -346,7 +349,7 @@ void CMainWnd::OnNotification(const Notification& n) {
       EnterDiskPage();
     } else if (page == Page::kDisks) {
       if (!diskChosen_ || !disks_->ItemOf(disks_->View()->currentItem())) {
-        CMessageBox::Show(CMessageBox::Information, this, "Please select disk media for next step!");
+        CMessageBox::Show(CMessageBox::Information, this, Message("MSG1506"));
       } else {
         ShowPage(Page::kFileTypes);
       }

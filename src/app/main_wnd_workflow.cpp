@@ -26,6 +26,7 @@
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
 #include "disk/watch/device_watch.h"
+#include "app/error_words.h"
 #include "platform/errors.h"
 #include "results/categories.h"
 #include "session/same_disk.h"
@@ -61,7 +62,7 @@ QString DefaultImageToSave(QWidget* owner, const QString& proposed) {
 }
 
 QString DefaultRecoveryFolder(QWidget* owner) {
-  return QFileDialog::getExistingDirectory(owner, "Select location for recovery");
+  return QFileDialog::getExistingDirectory(owner, LanguageStore::Instance().Text("Messages", "MSG1507"));
 }
 
 }  // namespace
@@ -303,7 +304,7 @@ void CMainWnd::CreateImage() {
     QString text = Message("MSG0217");
     const int code = window->CopyResult();
     if (code == err::kAccessDenied) text = Message("MSG0506");
-    text += "\n\n" + QString::fromStdString(ErrorText(code));
+    text += "\n\n" + ErrorWords(code);
     CMessageBox::Show(CMessageBox::Information, this, text);
   }
   if (CMessageBox::Show(CMessageBox::Question, this, Message("MSG0214")) != CMessageBox::Ok) return;

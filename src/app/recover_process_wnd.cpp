@@ -12,6 +12,7 @@
 #include "app/message_format.h"
 #include "app/scan_item.h"
 #include "engines/extraction/destination_names.h"
+#include "app/error_words.h"
 #include "platform/errors.h"
 #include "ui/skin_loader.h"
 
@@ -89,7 +90,7 @@ void CRecoverProcessWnd::AddResult(const QString& path, int error) {
   if (error == err::kCrc) {
     row.status = Message("MSG1105");
   } else if (error != 0) {
-    row.status = QString::fromStdString(ErrorText(error));
+    row.status = ErrorWords(error);
   }
   if (row.status.isEmpty()) row.status = error == 0 ? "Success" : QString("Error %1").arg(error);
   if (error != 0) ++figures_.counts.failed;

@@ -133,7 +133,7 @@ TEST(Preview, EachKindOfFileIsShownItsOwnWay) {
   };
   const Case cases[] = {
       {0, PreviewState::Shown::kPicture, QString(QChar::ObjectReplacementCharacter)},
-      {1, PreviewState::Shown::kPicture, QString(kCannotPreviewPicture).trimmed()},
+      {1, PreviewState::Shown::kPicture, LanguageStore::Instance().Text("Messages", "MSG1510")},
       {2, PreviewState::Shown::kDump, QString("MZ") + QChar(0x90) + "." + QChar(3) + "..."},
       {3, PreviewState::Shown::kText, "Dear Ania,"},
       {4, PreviewState::Shown::kPicture, QString(QChar::ObjectReplacementCharacter)},
