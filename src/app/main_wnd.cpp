@@ -28,6 +28,7 @@
 #include "app/qt_translations.h"
 #include "app/result_browser.h"
 #include "app/result_folder_model.h"
+#include "app/space_ticks.h"
 #include "disk/watch/device_watch.h"
 #include "ui/skin_loader.h"
 #include "ui/skin_notifications.h"
@@ -86,6 +87,7 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   connect(fileList->header(), &QHeaderView::sectionResized, selectAll, placeSelectAll);
   window->browser_ = new ResultBrowser({fileList, ui.typeTree, selectAll, ui.selectedFileInfo, ui.recover},
                                        window->selection_, self);
+  TickWithSpace(fileList);
   connect(ui.folderSource, &QComboBox::currentIndexChanged, self, [self](int index) { self->ShowFolders(index); });
   window->SetUpPreview();
   window->notifications_ =
@@ -100,7 +102,8 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   window->disks_ = new CDiskList(diskView, window->services_.enumerate, window->services_.volumeItems,
                                  window->services_.imageItems);
   connect(window->disks_, &CDiskList::RowChosen, self, [self](QTreeWidgetItem* row) { self->ShowDiskInfo(row); });
-  connect(diskView, &QTreeWidget::itemDoubleClicked, self, [self](QTreeWidgetItem* row) {
+  // A double click or Enter on a source scans it.
+  connect(diskView, &QTreeWidget::itemActivated, self, [self](QTreeWidgetItem* row) {
     if (self->disks_->ItemOf(row) && !self->imageMode_) self->StartScan();
   });
   // The disks come in from a worker; when the page of disks is already
@@ -145,6 +148,11 @@ QString CMainWnd::BuildHelpMenu() {
     if (action->objectName() == "item_language") action->setMenu(languages);
     if (const auto handler = handlers.constFind(action->objectName()); handler != handlers.cend()) {
       connect(action, &QAction::triggered, this, *handler);
+    }
+    if (action->objectName() == "item_exit") {
+      // Ctrl+Q quits from anywhere in the window, not only from the menu.
+      action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+      addAction(action);
     }
   }
   for (const QString& item : kHelpMenuItems) {

@@ -282,6 +282,36 @@ TEST(PreviewWindow, AFileCopiedToMemoryShowsItsDumpWithoutStepping) {
   EXPECT_TRUE(FindControlAs<QTextEdit>(window.get(), "PreviewEdit")->toPlainText().startsWith("plain"));
 }
 
+// Left and Right step through the photos as the buttons do, while the
+// preview box has the keyboard focus.
+TEST(PreviewWindow, ArrowKeysStepThroughThePhotos) {
+  PhotoList list;
+  auto window = list.Open(0);
+  ASSERT_TRUE(window);
+  WaitShown(*window);
+  window->show();
+  window->activateWindow();
+  auto* box = FindControlAs<QTextEdit>(window.get(), "PreviewEdit");
+  box->setFocus();
+  struct Case {
+    Qt::Key key;
+    int row;
+    const char* name;
+  };
+  const Case cases[] = {{Qt::Key_Right, 2, "b.jpg"}, {Qt::Key_Right, 4, "c.JPG"}, {Qt::Key_Left, 2, "b.jpg"},
+                        {Qt::Key_Left, 0, "a.jpg"},  {Qt::Key_Left, 4, "c.JPG"}};
+  for (const Case& c : cases) {
+    // The offscreen platform does not give the focus back by itself once
+    // the copy-out window of the last step has closed.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(box, c.key);
+    WaitShown(*window);
+    EXPECT_EQ(window->Row(), c.row) << c.name;
+    EXPECT_EQ(FindControlAs<QLabel>(window.get(), "FileName")->text(), c.name);
+  }
+}
+
 TEST(PreviewWindow, ACancelledStepKeepsTheShownFile) {
   PhotoList list(300ms);
   auto window = list.Open(0);
