@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QHash>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QActionGroup>
 #include <QDesktopServices>
@@ -102,10 +103,19 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   window->disks_ = new CDiskList(diskView, window->services_.enumerate, window->services_.volumeItems,
                                  window->services_.imageItems);
   connect(window->disks_, &CDiskList::RowChosen, self, [self](QTreeWidgetItem* row) { self->ShowDiskInfo(row); });
-  // A double click or Enter on a source scans it.
-  connect(diskView, &QTreeWidget::itemActivated, self, [self](QTreeWidgetItem* row) {
+  connect(diskView, &QTreeWidget::itemDoubleClicked, self, [self](QTreeWidgetItem* row) {
     if (self->disks_->ItemOf(row) && !self->imageMode_) self->StartScan();
   });
+  // Enter scans the source under the cursor as a double click does (the
+  // view's own "activated" would also fire on a single click on desktops
+  // set to open items that way).
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+    auto* enter = new QShortcut(QKeySequence(key), diskView);
+    enter->setContext(Qt::WidgetShortcut);
+    connect(enter, &QShortcut::activated, self, [self, diskView] {
+      if (self->disks_->ItemOf(diskView->currentItem()) && !self->imageMode_) self->StartScan();
+    });
+  }
   // The disks come in from a worker; when the page of disks is already
   // shown by then, it chooses among them as on entering it.
   connect(window->disks_, &CDiskList::Refreshed, self, [self] {

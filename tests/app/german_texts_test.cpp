@@ -245,7 +245,7 @@ TEST(GermanTexts, ALiveSwitchWordsEveryPageOfTheMainWindow) {
     EXPECT_TRUE(std::any_of(english.begin(), english.end(), [&](const auto& e) { return e.second == heading; }))
         << heading;
   }
-  Language chosen("English");
+  Language englishAfterwards("English");
   window->ChangeLanguage("German");
   WalkMainWindow(*window, german);
   const QStringList left = StillEnglish(english, german);
