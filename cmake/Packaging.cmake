@@ -136,9 +136,10 @@ set(CPACK_STRIP_FILES ON)
 # Recommended: the Qt plugins for more picture formats and for Wayland, the
 # GStreamer plugins that play previewed audio and video, and catdoc for the
 # text of legacy .doc, .xls and .ppt files (without them those previews say
-# they cannot be shown), and udisks2, through which the window asks for read
-# access to a disk its user may not open.
+# they cannot be shown), udisks2, through which the window asks for read
+# access to a disk its user may not open, and Qt's translations, which word
+# the file dialogs in the language the user chose.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-  "qt6-image-formats-plugins, qt6-wayland, catdoc, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, udisks2")
+  "qt6-image-formats-plugins, qt6-wayland, catdoc, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, udisks2, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gstreamer1.0-plugins-bad")
 include(CPack)

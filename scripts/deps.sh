@@ -13,6 +13,9 @@ packages=(
   # The desktop application and its tests under a virtual display.
   qt6-base-dev libqt6opengl6-dev qt6-tools-dev qt6-svg-dev qt6-multimedia-dev qt6-pdf-dev qt6-image-formats-plugins
   libqt6svg6 qt6-qpa-plugins libarchive-dev xvfb xauth xdotool x11-utils openbox imagemagick fonts-dejavu-core
+  # Qt's own texts (file dialogs, standard buttons) in German and the other
+  # languages the window offers.
+  qt6-translations-l10n
   # In-process playback of previewed audio and video: Qt 6's GStreamer back
   # end (shipped in libqt6multimedia6) and the plugins that decode the usual
   # formats; libjpeg's own decoder tells damaged photos apart.

@@ -4,6 +4,7 @@
 #include <QProgressBar>
 
 #include "app/formatting.h"
+#include "app/local_format.h"
 #include "engines/file_recovery_parse.h"
 #include "ui/skin_loader.h"
 
@@ -68,7 +69,7 @@ void CCreateImageProcessWnd::ShowFigures() {
   percent_->setText(QString("%1 %2%").arg(Message("MSG0301")).arg(f.percent));
   progress_->setValue(f.percent);
   time_->setText(f.secondsLeft == -1 ? Message("MSG0304")
-                                     : Message("MSG0305") + " " + QString::fromStdString(FormatDuration(f.secondsLeft)));
+                                     : Message("MSG0305") + " " + LocalDuration(f.secondsLeft));
   sectors_->setText(QString("%1 %2 / %3").arg(Message("MSG0303")).arg(f.done).arg(f.total));
 }
 

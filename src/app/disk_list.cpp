@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "app/formatting.h"
+#include "app/local_format.h"
 #include "app/language_store.h"
 #include "app/session_scan_item.h"
 #include "app/udisks_opener.h"
@@ -18,6 +19,7 @@
 #include "disk/sector_source.h"
 #include "disk/volumes/file_system_probe.h"
 #include "disk/volumes/volume_enumerator.h"
+#include "app/error_words.h"
 #include "platform/errors.h"
 
 namespace qm {
@@ -26,7 +28,7 @@ namespace {
 
 enum Column { kNameColumn = 0, kFileSystemColumn = 1, kSizeColumn = 2 };
 
-QString Size(uint64_t bytes) { return QString::fromStdString(FormatSize(static_cast<int64_t>(bytes))); }
+QString Size(uint64_t bytes) { return LocalSize(static_cast<int64_t>(bytes)); }
 
 QString Messages(const char* key) { return LanguageStore::Instance().Text("Messages", key); }
 
@@ -208,7 +210,7 @@ void CDiskList::AddUnreadableRow(QTreeWidgetItem* diskRow, int error) {
   rows_[row] = Row{RowKind::kUnreadable, diskRow != nullptr ? rows_.at(diskRow).diskNumber : -1, {}, {}, nullptr};
   row->setFlags(Qt::ItemIsEnabled);
   row->setFirstColumnSpanned(true);
-  const QString reason = QString::fromStdString(ErrorText(error));
+  const QString reason = ErrorWords(error);
   row->setText(kNameColumn, error == err::kAccessDenied ? reason + ". " + Messages("MSG0506") : reason);
   row->setToolTip(kNameColumn, row->text(kNameColumn));
   row->setForeground(kNameColumn, QColor(0x7B, 0x87, 0x94));
@@ -234,7 +236,7 @@ void CDiskList::FillTexts(QTreeWidgetItem* row) {
       row->setText(kSizeColumn, disk.sectors != 0 ? Size(disk.sectors * disk.sectorSize) : QString());
       row->setIcon(kNameColumn, QIcon(disk.removable ? ":/skin/images/disk_usb.svg" : ":/skin/images/disk.svg"));
       QString tip = QString::fromStdString(disk.path);
-      if (disk.openError != 0) tip += "\n" + QString::fromStdString(ErrorText(disk.openError));
+      if (disk.openError != 0) tip += "\n" + ErrorWords(disk.openError);
       row->setToolTip(kNameColumn, tip);
       break;
     }
@@ -254,7 +256,7 @@ void CDiskList::FillTexts(QTreeWidgetItem* row) {
     case RowKind::kUnreadable:
       break;
     case RowKind::kImageGroup:
-      row->setText(kNameColumn, "Image File");
+      row->setText(kNameColumn, Messages("MSG1505"));
       row->setIcon(kNameColumn, QIcon(":/skin/images/image_file.svg"));
       break;
     case RowKind::kImage: {
@@ -274,6 +276,17 @@ void CDiskList::FillTexts(QTreeWidgetItem* row) {
       row->setText(kSizeColumn, Size(v.totalBytes));
       break;
     }
+  }
+}
+
+void CDiskList::Retranslate() {
+  std::vector<QTreeWidgetItem*> pending;
+  for (int i = 0; i < view_->topLevelItemCount(); ++i) pending.push_back(view_->topLevelItem(i));
+  while (!pending.empty()) {
+    QTreeWidgetItem* row = pending.back();
+    pending.pop_back();
+    if (rows_.count(row) != 0) FillTexts(row);
+    for (int i = 0; i < row->childCount(); ++i) pending.push_back(row->child(i));
   }
 }
 

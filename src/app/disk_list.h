@@ -115,6 +115,8 @@ class CDiskList : public QObject {
   // allowed access to it, so the disk service may ask the user.
   void Reread(int diskNumber);
   QTreeWidgetItem* DiskRowOf(int diskNumber) const { return DiskRow(diskNumber); }
+  // Words the rows again in the current language.
+  void Retranslate();
 
  signals:
   // A disk, volume or image row became the current row.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/formatting.h"
+#include "app/local_format.h"
 #include "app/language_store.h"
 #include "app/result_selection.h"
 
@@ -159,7 +160,7 @@ QString FileListModel::CellText(const FoundFileRecord& record, int column) {
     case kSize:
       return record.isDirectory != 0
                  ? QString()
-                 : QString::fromStdString(FormatSize(static_cast<int64_t>(record.fileSize)));
+                 : LocalSize(static_cast<int64_t>(record.fileSize));
     case kModified:
       return record.writeTime == 0 ? kNoText : QString::fromStdString(FormatFileTime(record.writeTime));
     case kCreated:

@@ -7,6 +7,7 @@
 
 #include "app/formatting.h"
 #include "app/language_store.h"
+#include "app/message_format.h"
 #include "results/categories.h"
 
 namespace qm {
@@ -18,6 +19,15 @@ constexpr int kOtherCategory = 5;
 
 const char* const kCategoryTextKeys[6] = {"MSG0807", "MSG0808", "MSG0809",
                                           "MSG0810", "MSG0811", "MSG0812"};
+
+// "JPG (12)"; a group of other files says it holds files: "EXE Files (3)".
+QString GroupLabel(const FileTypeTree::Group& group, const LanguageStore& language) {
+  const qsizetype count = static_cast<qsizetype>(group.records->size());
+  const QString name = group.category == kOtherCategory
+                           ? FillMessage(language.Text("Messages", "MSG1509"), {group.extension.toUpper()})
+                           : group.extension.toUpper();
+  return QStringLiteral("%1 (%2)").arg(name).arg(count);
+}
 
 }  // namespace
 
@@ -90,18 +100,28 @@ void FileTypeTree::SetGroups(std::map<std::string, std::vector<FoundFileRecord>>
   groupNodes_.assign(groups_.size(), nullptr);
   for (size_t i = 0; i < groups_.size(); ++i) {
     const Group& group = groups_[i];
-    const qsizetype count = static_cast<qsizetype>(group.records->size());
-    const QString label = group.category == kOtherCategory
-                              ? QStringLiteral("%1 Files (%2)").arg(group.extension.toUpper()).arg(count)
-                              : QStringLiteral("%1 (%2)").arg(group.extension.toUpper()).arg(count);
     auto* node = new QTreeWidgetItem(categoryNodes_[group.category]);
-    node->setText(0, label);
+    node->setText(0, GroupLabel(group, language));
     node->setData(0, kGroupRole, static_cast<int>(i));
     const std::string type = group.extension == "unknow" ? "file" : group.extension.toStdString();
     node->setIcon(0, QIcon(QStringLiteral(":/skin/") + QString::fromStdString(FileIconPath(type, true))));
     node->setFlags(checkable | Qt::ItemNeverHasChildren);
     node->setCheckState(0, Qt::Unchecked);
     groupNodes_[i] = node;
+  }
+  updating_ = false;
+}
+
+void FileTypeTree::Retranslate() {
+  const LanguageStore& language = LanguageStore::Instance();
+  updating_ = true;
+  for (int category = 0; category < 6; ++category) {
+    if (categoryNodes_[category] != nullptr) {
+      categoryNodes_[category]->setText(0, language.Text("Messages", kCategoryTextKeys[category]));
+    }
+  }
+  for (size_t i = 0; i < groupNodes_.size() && i < groups_.size(); ++i) {
+    if (groupNodes_[i] != nullptr) groupNodes_[i]->setText(0, GroupLabel(groups_[i], language));
   }
   updating_ = false;
 }

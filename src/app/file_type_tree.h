@@ -46,6 +46,8 @@ class FileTypeTree : public QObject {
   // moved, not copied.
   void SetGroups(std::map<std::string, std::vector<FoundFileRecord>> grouped);
   void Clear();
+  // Words the category and group nodes again in the current language.
+  void Retranslate();
 
   const std::vector<Group>& Groups() const { return groups_; }
   QTreeWidget* Tree() const { return tree_; }

@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QTreeWidget>
 #include <QWidget>
 #include <mutex>
 
@@ -176,8 +177,26 @@ void LanguageStore::ApplyWindowTexts(QWidget* window, const QString& section) co
   const TextSection texts = Section(section);
   for (auto it = texts.cbegin(); it != texts.cend(); ++it) {
     if (it.value().isEmpty()) continue;
-    QWidget* control = window->objectName() == it.key() ? window : window->findChild<QWidget*>(it.key());
+    // "Name.toolTip" sets a property of the control; "Name.column1" the
+    // heading of a tree's second column.
+    const qsizetype dot = it.key().indexOf(u'.');
+    const QString name = dot < 0 ? it.key() : it.key().left(dot);
+    QWidget* control = window->objectName() == name ? window : window->findChild<QWidget*>(name);
     if (control == nullptr) continue;
+    if (dot >= 0) {
+      const QString part = it.key().mid(dot + 1);
+      if (part.startsWith(u"column")) {
+        bool number = false;
+        const int column = part.mid(6).toInt(&number);
+        auto* tree = qobject_cast<QTreeWidget*>(control);
+        if (tree != nullptr && number && column >= 0 && column < tree->columnCount()) {
+          tree->headerItem()->setText(column, it.value());
+        }
+      } else {
+        control->setProperty(part.toLatin1().constData(), it.value());
+      }
+      continue;
+    }
     if (auto* label = qobject_cast<QLabel*>(control)) {
       label->setText(it.value());
     } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
@@ -188,6 +207,11 @@ void LanguageStore::ApplyWindowTexts(QWidget* window, const QString& section) co
       control->setWindowTitle(it.value());
     }
   }
+}
+
+QLocale LanguageStore::Locale() const {
+  const QString name = Text("Language", "Locale");
+  return name.isEmpty() ? QLocale(QLocale::English, QLocale::UnitedStates) : QLocale(name);
 }
 
 }  // namespace qm

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QList>
+#include <QLocale>
 #include <QMap>
 #include <QPair>
 #include <QString>
@@ -49,8 +50,14 @@ class LanguageStore {
   // reloads the texts. A name that is not a plain file name is refused.
   bool SetLanguage(const QString& language);
 
+  // The conventions of the current language for numbers and dates, from
+  // its file's [Language] Locale (e.g. "de_DE"); US English without one.
+  QLocale Locale() const;
+
   // Sets the text of every control of `window` named by a key of `section`;
-  // controls the section does not name keep their layout's text.
+  // controls the section does not name keep their layout's text. A key
+  // "Name.property" sets that property of the control (e.g. its toolTip or
+  // placeholderText), "Name.columnN" the heading of a tree's column N.
   void ApplyWindowTexts(QWidget* window, const QString& section) const;
 
  private:

@@ -9,6 +9,7 @@
 #include "app/language_store.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
+#include "app/qt_translations.h"
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
 #include "app/udisks_opener.h"
@@ -55,6 +56,8 @@ int main(int argc, char** argv) {
   const QString skinFolder = QString::fromStdString(qm::Environment::Read().skinDir);
   if (!skinFolder.isEmpty()) qm::SkinLoader::SetSkinRoot(skinFolder);
   LoadStyleSheet(app);
+  // The file dialogs and Qt's other built-in texts in the chosen language.
+  qm::InstallQtTranslations(qm::LanguageStore::Instance().Locale());
 
   qm::SingleInstance instance;
   if (!instance.Claim()) {

@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QHash>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QActionGroup>
 #include <QDesktopServices>
@@ -30,8 +31,10 @@
 #include "app/language_store.h"
 #include "app/message_box.h"
 #include "app/file_type_tree.h"
+#include "app/qt_translations.h"
 #include "app/result_browser.h"
 #include "app/result_folder_model.h"
+#include "app/space_ticks.h"
 #include "app/window_fit.h"
 #include "disk/watch/device_watch.h"
 #include "ui/skin_loader.h"
@@ -104,14 +107,14 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   connect(fileList->header(), &QHeaderView::sectionResized, selectAll, placeSelectAll);
   window->browser_ = new ResultBrowser({fileList, ui.typeTree, selectAll, ui.selectedFileInfo, ui.recover},
                                        window->selection_, self);
+  TickWithSpace(fileList);
   connect(ui.folderSource, &QComboBox::currentIndexChanged, self, [self](int index) { self->ShowFolders(index); });
-  // The list follows the view brought to the front: the chosen type group,
-  // or the chosen folder's files.
+  // The list follows the view brought to the front: the chosen node of the
+  // type tree, or the chosen folder's files.
   connect(ui.resultViews, &QTabWidget::currentChanged, self, [self] {
     const MainWndControls& c = self->ui_;
     if (c.resultViews->currentWidget()->isAncestorOf(c.typeTree)) {
-      const int group = FileTypeTree::GroupOf(c.typeTree->currentItem());
-      if (group >= 0) self->browser_->ShowGroup(group);
+      if (QTreeWidgetItem* node = c.typeTree->currentItem()) self->browser_->ShowNode(node);
     } else if (self->folderModel_ != nullptr && c.folderTree->currentIndex().isValid()) {
       if (auto files = self->folderModel_->FilesAt(c.folderTree->currentIndex())) self->browser_->ShowFiles(files);
     }
@@ -133,6 +136,16 @@ std::unique_ptr<CMainWnd> CMainWnd::Create(QString* error, MainWndServices servi
   connect(diskView, &QTreeWidget::itemDoubleClicked, self, [self](QTreeWidgetItem* row) {
     if (self->disks_->ItemOf(row) && !self->imageMode_) self->StartScan();
   });
+  // Enter scans the source under the cursor as a double click does (the
+  // view's own "activated" would also fire on a single click on desktops
+  // set to open items that way).
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+    auto* enter = new QShortcut(QKeySequence(key), diskView);
+    enter->setContext(Qt::WidgetShortcut);
+    connect(enter, &QShortcut::activated, self, [self, diskView] {
+      if (self->disks_->ItemOf(diskView->currentItem()) && !self->imageMode_) self->StartScan();
+    });
+  }
   // The disks come in from a worker; when the page of disks is already
   // shown by then, it chooses among them as on entering it.
   connect(window->disks_, &CDiskList::Refreshed, self, [self] {
@@ -160,7 +173,7 @@ QString CMainWnd::BuildHelpMenu() {
       {"item_about",
        [this] {
          CMessageBox::Show(CMessageBox::Information, this,
-                           QString("Quillmark %1\nFinds and recovers deleted and lost files.").arg(QUILLMARK_VERSION));
+                           QString("Quillmark %1\n%2").arg(QUILLMARK_VERSION, Message("MSG1508")));
        }},
       {"item_exit", [this] { emit QuitRequested(); }},
       {"item_scans", [this] { ShowKeptScans(this); }},
@@ -176,6 +189,11 @@ QString CMainWnd::BuildHelpMenu() {
     if (action->objectName() == "item_language") action->setMenu(languages);
     if (const auto handler = handlers.constFind(action->objectName()); handler != handlers.cend()) {
       connect(action, &QAction::triggered, this, *handler);
+    }
+    if (action->objectName() == "item_exit") {
+      // Ctrl+Q quits from anywhere in the window, not only from the menu.
+      action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+      addAction(action);
     }
   }
   for (const QString& item : kHelpMenuItems) {
@@ -223,7 +241,9 @@ void CMainWnd::ApplyTexts() {
 
 void CMainWnd::ChangeLanguage(const QString& language) {
   LanguageStore::Instance().SetLanguage(language);
+  InstallQtTranslations(LanguageStore::Instance().Locale());
   ApplyTexts();
+  RetranslateViews();
   // The banner and the details of the chosen disk are texts of the page
   // shown, not of a control of their own.
   ShowPage(CurrentPage());
@@ -394,7 +414,7 @@ void CMainWnd::OnNotification(const Notification& n) {
       EnterDiskPage();
     } else if (page == Page::kDisks) {
       if (!diskChosen_ || !disks_->ItemOf(disks_->View()->currentItem())) {
-        CMessageBox::Show(CMessageBox::Information, this, "Please select disk media for next step!");
+        CMessageBox::Show(CMessageBox::Information, this, Message("MSG1506"));
       } else {
         ShowPage(Page::kFileTypes);
       }

@@ -110,6 +110,8 @@ class CMainWnd : public QWidget {
   void WatchDevices();
   void OnNotification(const Notification& notification);
   void ShowPage(Page page);
+  // The rows and headings the views made in the language chosen before.
+  void RetranslateViews();
   void EnterDiskPage();
   void OnCategoryBox(QAbstractButton* box, bool checked);
   void ShowDiskInfo(QTreeWidgetItem* row);

@@ -29,6 +29,7 @@
 #include "app/scan_process_wnd.h"
 #include "app/search_process_wnd.h"
 #include "disk/watch/device_watch.h"
+#include "app/error_words.h"
 #include "platform/errors.h"
 #include "results/categories.h"
 #include "session/same_disk.h"
@@ -73,7 +74,7 @@ QString DefaultImageToSave(QWidget* owner, const QString& proposed) {
 }
 
 QString DefaultRecoveryFolder(QWidget* owner) {
-  return QFileDialog::getExistingDirectory(owner, "Select location for recovery");
+  return QFileDialog::getExistingDirectory(owner, LanguageStore::Instance().Text("Messages", "MSG1507"));
 }
 
 // "/DCIM/100CANON" for a file found there, "/" in the root; empty for a
@@ -313,7 +314,7 @@ void CMainWnd::CreateImage() {
     QString text = Message("MSG0217");
     const int code = window->CopyResult();
     if (code == err::kAccessDenied) text = Message("MSG0506");
-    text += "\n\n" + QString::fromStdString(ErrorText(code));
+    text += "\n\n" + ErrorWords(code);
     CMessageBox::Show(CMessageBox::Information, this, text);
   }
   if (CMessageBox::Show(CMessageBox::Question, this, Message("MSG0214")) != CMessageBox::Ok) return;

@@ -13,6 +13,7 @@
 
 #include "app/language_store.h"
 #include "app/message_format.h"
+#include "app/error_words.h"
 #include "platform/errors.h"
 #include "preview/byte_dump.h"
 #include "preview/media_player.h"
@@ -120,14 +121,14 @@ void ShowPreview(const PreviewState& state, const PreviewTarget& target) {
     case Shown::kNothing:
       if (state.error != 0) {
         target.edit->setPlainText(FillMessage(LanguageStore::Instance().Text("Messages", "MSG0906"),
-                                              {QString::fromStdString(ErrorText(state.error))}));
+                                              {ErrorWords(state.error)}));
       } else {
         target.edit->clear();
       }
       break;
     case Shown::kPicture:
       if (state.picture.isNull()) {
-        target.edit->setPlainText(QString(kCannotPreviewPicture));
+        target.edit->setPlainText(LanguageStore::Instance().Text("Messages", "MSG1510"));
       } else {
         ShowPicture(target.edit, state.picture);
       }

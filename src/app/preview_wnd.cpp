@@ -3,7 +3,9 @@
 #include <QAbstractButton>
 #include <QBoxLayout>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QShortcut>
 #include <QSizeGrip>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -83,6 +85,15 @@ std::unique_ptr<CPreviewWnd> CPreviewWnd::Create(PreviewState& state, PreviewLis
   connect(close, &QAbstractButton::clicked, self, &QDialog::reject);
   connect(prev, &QAbstractButton::clicked, self, [self] { self->Step(-1); });
   connect(next, &QAbstractButton::clicked, self, [self] { self->Step(+1); });
+  // The arrow keys step as the buttons beside the picture do, while they
+  // are there.
+  self->target_.edit->installEventFilter(self);
+  for (const auto& [key, direction] : {std::pair{Qt::Key_Left, -1}, std::pair{Qt::Key_Right, +1}}) {
+    auto* shortcut = new QShortcut(QKeySequence(key), self);
+    connect(shortcut, &QShortcut::activated, self, [self, direction] {
+      if (!self->prevBar_->isHidden()) self->Step(direction);
+    });
+  }
   connect(recovery, &QAbstractButton::clicked, self, [self] {
     if (self->services_.recover) self->services_.recover(self->state_.record);
   });
@@ -94,6 +105,18 @@ std::unique_ptr<CPreviewWnd> CPreviewWnd::Create(PreviewState& state, PreviewLis
 }
 
 bool CPreviewWnd::eventFilter(QObject* watched, QEvent* event) {
+  // The preview box would keep the arrow keys to move its text cursor; they
+  // are left to the shortcuts that step.
+  if (watched == target_.edit) {
+    if (event->type() == QEvent::ShortcutOverride) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->modifiers() == Qt::NoModifier && (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right)) {
+        event->ignore();
+        return true;
+      }
+    }
+    return QDialog::eventFilter(watched, event);
+  }
   if (event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
       windowHandle() != nullptr) {
     windowHandle()->startSystemMove();

@@ -13,6 +13,7 @@
 #include "app/message_format.h"
 #include "app/scan_item.h"
 #include "engines/extraction/destination_names.h"
+#include "app/error_words.h"
 #include "platform/errors.h"
 #include "session/tree_walk.h"
 #include "ui/skin_loader.h"
@@ -91,7 +92,7 @@ void CRecoverProcessWnd::AddResult(const QString& path, int error) {
   if (error == err::kCrc) {
     row.status = Message("MSG1105");
   } else if (error != 0) {
-    row.status = QString::fromStdString(ErrorText(error));
+    row.status = ErrorWords(error);
   }
   if (row.status.isEmpty()) row.status = error == 0 ? "Success" : QString("Error %1").arg(error);
   if (error != 0 && figures_.counts.failed++ == 0) figures_.firstFailure = row.status;

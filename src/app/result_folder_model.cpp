@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/formatting.h"
+#include "app/local_format.h"
 #include "app/language_store.h"
 #include "app/result_selection.h"
 #include "engines/file_recovery_parse.h"
@@ -268,7 +269,7 @@ QVariant ResultFolderModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::DisplayRole) {
     if (index.column() == kName) return QString::fromStdString(record.Name());
-    if (!node->isFolder) return QString::fromStdString(FormatSize(static_cast<int64_t>(record.fileSize)));
+    if (!node->isFolder) return LocalSize(static_cast<int64_t>(record.fileSize));
     return node->fileCount;
   }
   if (role == Qt::DecorationRole && index.column() == kName) {

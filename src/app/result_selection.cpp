@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/formatting.h"
+#include "app/local_format.h"
 #include "app/language_store.h"
 #include "app/message_format.h"
 
@@ -113,7 +114,7 @@ std::vector<FoundFileRecord> ResultSelection::Records() const {
 
 QString ResultSelection::SummaryText(const LanguageStore& language) const {
   if (entries_.empty()) return language.Text("Messages", "MSG0803");
-  const QString size = QString::fromStdString(FormatSize(static_cast<int64_t>(totalBytes_)));
+  const QString size = LocalSize(static_cast<int64_t>(totalBytes_), language);
   return FillMessage(language.Text("Messages", "MSG0804"),
                      {size, QString::number(static_cast<qulonglong>(entries_.size()))});
 }

@@ -4,6 +4,7 @@
 #include <QProgressBar>
 
 #include "app/formatting.h"
+#include "app/local_format.h"
 #include "app/message_box.h"
 #include "app/message_format.h"
 #include "app/scan_item.h"
@@ -131,7 +132,7 @@ void CScanProcessWnd::ShowFigures() {
   progress_->setValue(f.percent);
   percent_->setText(QString("%1 %2%").arg(Message("MSG0704")).arg(f.percent));
   time_->setText(f.secondsLeft == -1 ? Message("MSG0705")
-                                     : Message("MSG0708") + QString::fromStdString(FormatDuration(f.secondsLeft)));
+                                     : Message("MSG0708") + LocalDuration(f.secondsLeft));
   const bool counted = f.total != 0;
   if (counted) {
     sectors_->setText(QString("%1 %2 / %3").arg(Message("MSG0706")).arg(f.done).arg(f.total));

@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QProgressBar>
 
+#include "app/error_words.h"
+#include "app/language_store.h"
 #include "app/message_format.h"
 #include "app/scan_item.h"
 #include "platform/errors.h"
@@ -76,15 +78,13 @@ void CSearchProcessWnd::Run() {
 }
 
 QString CSearchProcessWnd::ListingFailureText(const ScanItem& item, int error) {
-  const std::string folder = item.ScanFolder();
-  const std::string source = item.SourcePath();
-  std::string text = "The list of files found";
-  if (!source.empty()) text += " on " + source;
-  text += " is incomplete: its scan log";
-  if (!folder.empty()) text += " in " + folder;
-  text += " could not be read (" + ErrorText(error) +
-          "). The file or the disk it lies on may be damaged; scan again to make a new log.";
-  return QString::fromStdString(text);
+  // Where the source and the log are, when known, follows the reason, so
+  // that the text reads the same in every language.
+  QString text = FillMessage(LanguageStore::Instance().Text("Messages", "MSG1511"), {ErrorWords(error)});
+  for (const std::string& place : {item.SourcePath(), item.ScanFolder()}) {
+    if (!place.empty()) text += "\n" + QString::fromStdString(place);
+  }
+  return text;
 }
 
 void CSearchProcessWnd::ShowFigures() {
