@@ -1,4 +1,5 @@
-// One QApplication for all tests, on the offscreen platform; the language
+// One QApplication for all tests, on the offscreen platform (or the one
+// QUILLMARK_TEST_PLATFORM names); the language
 // store and the user's configuration point into a temporary folder that
 // holds copies of the shipped language files.
 #include <QApplication>
@@ -22,7 +23,9 @@ const fs::path& AppTestFolder() {
 }  // namespace qm::testing
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Offscreen unless a run under a real (virtual) display asks for xcb.
+  const QByteArray platform = qgetenv("QUILLMARK_TEST_PLATFORM");
+  qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
   const fs::path root = qm::testing::AppTestFolder();
   const fs::path share = root / "share";
   fs::create_directories(share / "Languages");

@@ -23,6 +23,7 @@
 #include "app/result_folder_model.h"
 #include "support/test_support.h"
 #include "camera_photo.h"
+#include "screenshots.h"
 #include "window_driver.h"
 
 namespace fs = std::filesystem;
@@ -63,14 +64,6 @@ Rows ListedFiles(FileListModel& list) {
   return rows;
 }
 
-// Kept for looking at when QUILLMARK_SCREENSHOTS names a folder.
-void SaveShot(QWidget* window, const QString& name) {
-  const QString folder = qEnvironmentVariable("QUILLMARK_SCREENSHOTS");
-  if (folder.isEmpty()) return;
-  QDir().mkpath(folder);
-  QTest::qWait(60);  // the views catch up
-  window->grab().save(QString("%1/%2@%3x.png").arg(folder, name).arg(window->devicePixelRatioF()));
-}
 
 Qt::CheckState CheckOf(const QModelIndex& index) { return index.data(Qt::CheckStateRole).value<Qt::CheckState>(); }
 

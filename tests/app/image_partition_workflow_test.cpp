@@ -22,6 +22,7 @@
 #include "results/scan_history.h"
 #include "support/test_support.h"
 #include "camera_photo.h"
+#include "screenshots.h"
 #include "window_driver.h"
 
 namespace fs = std::filesystem;
@@ -82,12 +83,14 @@ QString RecoverPhotos(CMainWnd& window, const fs::path& folder, QString* destina
   photos->setCheckState(0, Qt::Checked);
   *destination = QString::fromStdString(folder.string());
   QString summary;
+  const QString shot = "image-partition-recovered-into-" + QString::fromStdString(folder.filename().string());
   When(&window, [] { return QApplication::activeModalWidget() != nullptr && OpenBox() == nullptr; },
-       [&summary] {
+       [&summary, shot] {
          QWidget* progress = QApplication::activeModalWidget();
          When(progress, [progress] { return !FindControl(progress, "FinishBtn")->isHidden(); },
-              [progress, &summary] {
+              [progress, &summary, shot] {
                 summary = FindControl(progress, "recovered")->property("text").toString();
+                SaveShot(progress, shot);
                 FindControlAs<QAbstractButton>(progress, "FinishBtn")->click();
               });
        });
@@ -174,6 +177,7 @@ TEST(ImagePartitionWorkflow, PartitionsOfALoadedDiskImagePreviewAndRecoverWithou
   window->PreviewRow(0);
   EXPECT_TRUE(boxes.said().isEmpty()) << boxes.said().join("\n").toStdString();
   EXPECT_EQ(window->Preview().shown, PreviewState::Shown::kPicture);
+  SaveShot(window.get(), "image-partition-1-previewed");
   const QImage shown = window->Preview().picture;
   EXPECT_TRUE(std::any_of(fatPhotos.begin(), fatPhotos.end(), [&shown](const std::string& bytes) {
     return !shown.isNull() && shown == QImage::fromData(QByteArray::fromStdString(bytes));

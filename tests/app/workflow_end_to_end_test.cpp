@@ -18,6 +18,7 @@
 #include "app/result_browser.h"
 #include "support/test_support.h"
 #include "camera_photo.h"
+#include "screenshots.h"
 #include "window_driver.h"
 
 namespace fs = std::filesystem;
@@ -25,13 +26,6 @@ namespace fs = std::filesystem;
 namespace qm::testing {
 namespace {
 
-void SaveShot(QWidget* window, const QString& name) {
-  const QString folder = qEnvironmentVariable("QUILLMARK_SCREENSHOTS");
-  if (folder.isEmpty()) return;
-  QDir().mkpath(folder);
-  QTest::qWait(60);  // the layout catches up with new texts
-  window->grab().save(QString("%1/%2@%3x.png").arg(folder, name).arg(window->devicePixelRatioF()));
-}
 
 TEST(WorkflowEndToEnd, FromTheFirstPageToRecoveredPhotosOfADiskImage) {
   qm::test::TempDir folder;
