@@ -550,9 +550,13 @@ QStringList CDiskList::InfoLines(const QTreeWidgetItem* row) const {
   if (data.kind == RowKind::kDisk) {
     const DiskRecord* disk = DiskOf(row);
     if (disk == nullptr) return {};
-    return {line("MSG1553", QString::fromStdString(disk->path)), line("MSG1554", QString::fromStdString(disk->model)),
-            line("MSG0206", disk->sectors != 0 ? Size(disk->sectors * disk->sectorSize) : QString()),
-            QString(), QString(), QString()};
+    // A disk that reports no model (virtio, many card readers) gets no
+    // empty "Model:" line.
+    QStringList lines = {line("MSG1553", QString::fromStdString(disk->path))};
+    if (!disk->model.empty()) lines << line("MSG1554", QString::fromStdString(disk->model));
+    lines << line("MSG0206", disk->sectors != 0 ? Size(disk->sectors * disk->sectorSize) : QString());
+    while (lines.size() < 6) lines << QString();
+    return lines;
   }
   if (data.kind == RowKind::kImage) {
     const VolumeRecord& v = data.volume;

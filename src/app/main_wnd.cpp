@@ -302,6 +302,10 @@ void CMainWnd::ShowPage(Page page) {
     ui_.scan->setVisible(true);
   }
   ui_.recover->setVisible(page == Page::kResults);
+  // The choice of how recovered files are laid out goes with the button
+  // that recovers them; set here too, as a widget hidden before its window
+  // is first shown gets no hide event to follow.
+  if (auto* keepFolders = layout_->findChild<QWidget*>("ChkKeepFolders")) keepFolders->setVisible(page == Page::kResults);
   ui_.previous->setVisible(page != Page::kStart);
   ui_.next->setVisible(diskOrTypes);
   ui_.selectedFileInfo->setVisible(page == Page::kResults);

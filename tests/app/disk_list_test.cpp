@@ -146,7 +146,7 @@ TEST(DiskList, ADiskRowIsNumberedAsTheCommandLineToolNumbersItAndDetailsItself) 
     int top;
     QString name;
     QStringList details;
-  } cases[] = {{0, "Disk 0", {"Device: /dev/sda", "Model:", "Capacity: 2.00 GB"}},
+  } cases[] = {{0, "Disk 0", {"Device: /dev/sda", "Capacity: 2.00 GB", ""}},
                {1, "Removable disk 1  SD SC64G", {"Device: /dev/mmcblk0", "Model: SD SC64G", "Capacity: 2.00 GB"}}};
   for (const auto& c : cases) {
     QTreeWidgetItem* disk = view.topLevelItem(c.top);

@@ -135,6 +135,7 @@ TEST_P(Walkthrough, AFormattedCardFromNothingFoundToItsFolderRecovered) {
   Click(layout, "BtnDeletedRecovery");
   Click(layout, "BtnLoadImage");
   Look(window.get(), shot + "1-card-loaded");
+  EXPECT_FALSE(FindControl(layout, "ChkKeepFolders")->isVisibleTo(window.get())) << "there is nothing to recover yet";
   Click(layout, "BtnScan");
   ASSERT_EQ(window->CurrentPage(), CMainWnd::Page::kResults) << boxes.Said().toStdString();
   EXPECT_EQ(window->ResultCount(), 0u);
