@@ -162,6 +162,7 @@ void CMainWnd::ResultsBanner(QString& title, QString& text) const {
   } else {
     title = Message("MSG0801");
     text = lastScanMode_ == kQuickScan && resultCount_ == 0 ? Message("MSG1304")
+           : resultCount_ == 1                              ? Message("MSG1601")
                                                              : QString(Message("MSG0802")).replace("%s", count);
   }
   // The mode the results come from is named with them.

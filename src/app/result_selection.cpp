@@ -115,7 +115,7 @@ std::vector<FoundFileRecord> ResultSelection::Records() const {
 QString ResultSelection::SummaryText(const LanguageStore& language) const {
   if (entries_.empty()) return language.Text("Messages", "MSG0803");
   const QString size = LocalSize(static_cast<int64_t>(totalBytes_), language);
-  return FillMessage(language.Text("Messages", "MSG0804"),
+  return FillMessage(language.Text("Messages", entries_.size() == 1 ? "MSG1602" : "MSG0804"),
                      {size, QString::number(static_cast<qulonglong>(entries_.size()))});
 }
 

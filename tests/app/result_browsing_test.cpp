@@ -87,10 +87,9 @@ std::vector<FoundFileRecord> MixedResults() {
 }
 
 std::string Summary(uint64_t bytes, int count) {
-  return QString("Selected %1 in %2 files")
-      .arg(QString::fromStdString(FormatSize(static_cast<int64_t>(bytes))))
-      .arg(count)
-      .toStdString();
+  const QString size = QString::fromStdString(FormatSize(static_cast<int64_t>(bytes)));
+  if (count == 1) return QString("Selected %1 in 1 file").arg(size).toStdString();
+  return QString("Selected %1 in %2 files").arg(size).arg(count).toStdString();
 }
 
 TEST(ResultSelection, KeysSeparateVolumesAndEnginesAndKeepRecoveryOrder) {
