@@ -107,8 +107,9 @@ def main():
             fls_named = sum(1 for path, _ in files if os.path.basename(path).lower() in fls_names)
             rows = [("quillmark deep",) + figures(files, qm), ("tsk_recover -e",) + figures(files, tsk)]
             if shutil.which("photorec"):
-                run(["photorec", "/log", "/d", os.path.join(tmp, "pr", "r"), "/cmd", image, "search"],
-                    cwd=tmp)
+                os.makedirs(os.path.join(tmp, "pr"))
+                run(["photorec", "/log", "/d", os.path.join(tmp, "pr", "r"), "/cmd", image,
+                     "partition_none,fileopt,everything,enable,search"], cwd=tmp)
                 rows.append(("photorec",) + figures(files, walk(os.path.join(tmp, "pr"))))
             named_qm = rows[0][1]
             print("%s: %d files" % (work, len(files)))

@@ -60,11 +60,14 @@ class Maker:
             # A smooth picture with a little noise: sizes like a photo's, not like noise.
             ppm = os.path.join(self.tmp, "p.ppm")
             a, b, c = (self.rng.randrange(1, 9) for _ in range(3))
+            base = bytes(v & 0x7F for x in range(width) for v in (x * a, x * c, (x + b) * 2))
+            low = bytes.maketrans(bytes(range(256)), bytes(v & 0x1F for v in range(256)))
             rows = bytearray()
             for y in range(height):
-                for x in range(width):
-                    n = self.rng.getrandbits(5)
-                    rows += bytes(((x * a + n) & 255, (y * b + n) & 255, ((x + y) * c) & 255))
+                shift = bytes.maketrans(bytes(range(256)), bytes((v + y * b) & 0x7F for v in range(256)))
+                row = int.from_bytes(base.translate(shift), "big")
+                noise = int.from_bytes(self.rng.randbytes(len(base)).translate(low), "big")
+                rows += (row + noise).to_bytes(len(base), "big")  # no byte carries: 0x7F + 0x1F < 0x100
             with open(ppm, "wb") as f:
                 f.write(b"P6 %d %d 255\n" % (width, height) + rows)
             out = subprocess.run([self.cjpeg, "-quality", str(self.rng.randrange(80, 98)), ppm],

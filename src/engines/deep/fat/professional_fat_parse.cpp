@@ -52,6 +52,7 @@ void CProfessionalFatRecovery::OnDotClusterSector(const uint8_t* data, size_t by
   if (g != kNone) current_ = ClusterContext{g, cluster, sector};
   else current_.reset();
   if (auto fragment = ParseBlock(data, bytes, sector, g, cluster)) KeepFragment(std::move(*fragment));
+  NoteDirectoryCluster(data, bytes, sector);
 }
 
 void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t bytes,
@@ -64,9 +65,12 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t byt
     // The rest of this cluster belongs to the fragment's directory too.
     uint32_t cluster = 0;
     if (fragment.geometry != kNone &&
-        geometries_[fragment.geometry].ClusterStartingAt(sector, cluster))
+        geometries_[fragment.geometry].ClusterStartingAt(sector, cluster)) {
       current_ = ClusterContext{fragment.geometry, fragment.directory, sector};
+      if (cluster != fragment.directory) ContinueChain(fragment.geometry, fragment.directory, cluster);
+    }
     JoinAndParse(std::move(fragment), data, bytes);
+    NoteDirectoryCluster(data, bytes, sector);
     return;
   }
   if (current_ && sector >= current_->sector) {
@@ -77,18 +81,157 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t byt
     if (sector - current_->sector < span) {
       if (auto f = ParseBlock(data, bytes, current_->sector, current_->geometry, current_->cluster))
         KeepFragment(std::move(*f));
+      NoteDirectoryCluster(data, bytes, sector);
       return;
     }
   }
   ClusterContext context;
   if (PlaceSector(sector, context)) {
+    const uint32_t cluster = context.cluster;
     ResolveDirectory(data, bytes, context.geometry, context.cluster);
+    if (context.cluster != cluster) ContinueChain(context.geometry, context.cluster, cluster);
+    else JoinContinuation(data, bytes, context.geometry, context.cluster);
     current_ = context;
     if (auto f = ParseBlock(data, bytes, sector, context.geometry, context.cluster))
       KeepFragment(std::move(*f));
+    NoteDirectoryCluster(data, bytes, sector);
     return;
   }
   KeepUnplaced(data, bytes, sector);
+}
+
+// What the sector, parsed under `current_`, adds to what is known of the
+// directory cluster holding it.
+void CProfessionalFatRecovery::NoteDirectoryCluster(const uint8_t* data, size_t length,
+                                                    uint64_t sector) {
+  if (!current_ || current_->geometry == kNone || length < kFatEntryBytes) return;
+  const FatDeepGeometry& g = geometries_[current_->geometry];
+  uint32_t cluster = 0;
+  uint64_t first = 0;
+  if (!g.ClusterHolding(sector, cluster, first) || first != current_->sector) return;
+  const std::pair key{current_->geometry, cluster};
+  auto it = directoryClusters_.find(key);
+  if (it == directoryClusters_.end()) {
+    if (directoryClusters_.size() >= limits_.pendingFiles * 4) return;
+    it = directoryClusters_.emplace(key, DirectoryCluster{}).first;
+  }
+  DirectoryCluster& d = it->second;
+  d.directory = current_->cluster;
+  const uint64_t clusterBytes = uint64_t{bytesPerSector_} * g.sectorsPerCluster;
+  for (size_t off = 0; off + kFatEntryBytes <= length; off += kFatEntryBytes) {
+    if (data[off] == 0) break;
+    const FatDirEntry e = ReadFatDirEntry(data + off);
+    if (IsLongNameEntry(e) || IsDotEntryName(e) || IsLabelEntry(e)) continue;
+    const uint32_t c = FirstCluster(e);
+    if (c < 2 || c <= d.highestFirst) continue;
+    d.highestFirst = c;
+    const uint64_t clusters = std::max<uint64_t>(1, (e.fileSize + clusterBytes - 1) / clusterBytes);
+    d.afterHighest = static_cast<uint32_t>(std::min<uint64_t>(c + clusters, UINT32_MAX));
+  }
+  if (sector + 1 == first + g.sectorsPerCluster) {
+    d.full = data[length - kFatEntryBytes] != 0;
+    if (d.full && !d.continued) openEnds_.insert(key);
+  }
+}
+
+// Every full cluster of `directory` before `cluster` has a next one: the
+// chain goes on at least as far as `cluster`.
+void CProfessionalFatRecovery::ContinueChain(GeometryIndex g, uint32_t directory, uint32_t cluster) {
+  for (auto it = openEnds_.lower_bound({g, 0}); it != openEnds_.end() && it->first == g &&
+                                                it->second < cluster;) {
+    DirectoryCluster& d = directoryClusters_[*it];
+    if (d.directory != directory) {
+      ++it;
+      continue;
+    }
+    d.continued = true;
+    it = openEnds_.erase(it);
+  }
+}
+
+// A directory cluster that opens no folder and that no entry ties to one:
+// a folder's later cluster. On a card written from empty, clusters are
+// handed out in rising order: the folder grew into this cluster once its
+// last cluster was full, so every file named there had been given a
+// cluster before any file named here (the file whose entry made it grow
+// may lie just before or just after it). When exactly one folder's last
+// cluster fits, the cluster is that folder's; the newest file before it
+// says nothing more, as files of other folders may have come in between.
+bool CProfessionalFatRecovery::JoinContinuation(const uint8_t* data, size_t length,
+                                                GeometryIndex g, uint32_t& directory) {
+  const uint32_t cluster = directory;
+  if (g == kNone || cluster < 2 || cluster == rootCluster_ || StartsWithDots(data, length))
+    return false;
+  uint32_t lowest = UINT32_MAX;
+  for (size_t off = 0; off + kFatEntryBytes <= length; off += kFatEntryBytes) {
+    if (data[off] == 0) break;
+    const FatDirEntry e = ReadFatDirEntry(data + off);
+    if (IsLabelEntry(e)) return false;
+    // A deletion may have cleared the high word of a FAT32 first cluster.
+    if (IsLongNameEntry(e) || IsDotEntryName(e) || IsDeletedEntry(e)) continue;
+    const uint32_t c = FirstCluster(e);
+    if (c >= 2) lowest = std::min(lowest, c);
+  }
+  if (lowest == UINT32_MAX) return false;
+  int fits = 0;
+  std::pair<GeometryIndex, uint32_t> fit{};
+  for (auto it = openEnds_.lower_bound({g, 0}); it != openEnds_.end() && it->first == g &&
+                                                it->second < cluster;
+       ++it) {
+    const DirectoryCluster& d = directoryClusters_[*it];
+    if (d.highestFirst >= cluster || d.highestFirst >= lowest) continue;
+    ++fits;
+    fit = *it;
+  }
+  if (fits != 1) {
+    // Several folders fit: a later cluster of one of them may still show
+    // where it went on, so the files of this one wait for the end.
+    if (fits > 1 && undecided_.size() < limits_.sightings)
+      undecided_.try_emplace(cluster, Undecided{g, lowest});
+    return false;
+  }
+  directory = directoryClusters_[fit].directory;
+  ContinueChain(g, directory, cluster);
+  return true;
+}
+
+// The later clusters whose folder was unclear, tried again now that more
+// chains have gone on elsewhere; their waiting files are written either
+// way, under the folder found or as a lost folder of their own.
+void CProfessionalFatRecovery::SettleUndecided() {
+  std::map<uint32_t, uint32_t> settled;
+  for (const auto& [cluster, u] : undecided_) {
+    int fits = 0;
+    std::pair<GeometryIndex, uint32_t> fit{};
+    for (auto it = openEnds_.lower_bound({u.geometry, 0});
+         it != openEnds_.end() && it->first == u.geometry && it->second < cluster; ++it) {
+      const DirectoryCluster& d = directoryClusters_[*it];
+      if (d.highestFirst >= cluster || d.highestFirst >= u.lowest || d.directory == cluster) continue;
+      ++fits;
+      fit = *it;
+    }
+    if (fits != 1) continue;
+    const uint32_t directory = directoryClusters_[fit].directory;
+    ContinueChain(u.geometry, directory, cluster);
+    for (auto& [key, d] : directoryClusters_)
+      if (d.directory == cluster) d.directory = directory;
+    settled[cluster] = directory;
+  }
+  undecided_.clear();
+  std::vector<PendingFile> held = std::move(held_);
+  held_.clear();
+  for (PendingFile& p : held) {
+    uint32_t directory = p.directory;
+    // A folder settled onto one settled later is followed to the end.
+    for (size_t n = 0; n < 64; ++n) {
+      auto it = settled.find(directory);
+      if (it == settled.end()) break;
+      directory = it->second;
+    }
+    const GeometryIndex g = static_cast<GeometryIndex>(p.geometry);
+    WriteFile(p.record, g, directory);
+    RegisterChain(directory, p.record.anchorSector, g);
+  }
 }
 
 // The directory a block belongs to, when the cluster it lies in is not the
@@ -249,6 +392,10 @@ void CProfessionalFatRecovery::AddFileEntry(const FatDirEntry& e, std::string na
   FillRecord(record, e, name, sector, g);
   if (g != kNone) {
     record.entryId = GuessHighWord(e, name, false, geometries_[g]);
+    if (undecided_.count(directory) && held_.size() < limits_.pendingFiles) {
+      held_.push_back(PendingFile{record, directory, false, g});
+      return;
+    }
     WriteFile(record, g, directory);
     RegisterChain(directory, sector, g);
     return;

@@ -76,6 +76,10 @@ int CProfessionalFatRecovery::BeginDeepScan(const std::string& resumeLogName) {
   unplaced_.clear();
   named_.clear();
   known_.clear();
+  directoryClusters_.clear();
+  openEnds_.clear();
+  undecided_.clear();
+  held_.clear();
   depths_.clear();
   current_.reset();
   droppedSectors_ = 0;
@@ -308,6 +312,9 @@ void CProfessionalFatRecovery::FillRecord(FoundFileRecord& r, const FatDirEntry&
 
 int CProfessionalFatRecovery::FlushLog() {
   if (!log_ || !log_->IsOpen()) return err::kSuccess;
+  // Files held back are written before the log is, so that a scan resumed
+  // after a crash past this point misses none of them.
+  SettleUndecided();
   return log_->FlushScanLog();
 }
 
@@ -318,8 +325,11 @@ int CProfessionalFatRecovery::FinishDeepScan() {
   PlacePending();
   ForcePending(pending_.size());
   pending_.clear();
+  SettleUndecided();
   WriteDirectories();
   fragments_.clear();
+  directoryClusters_.clear();
+  openEnds_.clear();
   if (droppedSectors_ > 0)
     AddWarning(std::to_string(droppedSectors_) +
                " directory sectors could not be placed on any volume layout and were left out.");
