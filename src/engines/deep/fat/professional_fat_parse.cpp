@@ -47,7 +47,13 @@ void CProfessionalFatRecovery::OnDotClusterSector(const uint8_t* data, size_t by
     }
     if (sightings_.size() < limits_.sightings) sightings_.emplace_back(cluster, sector);
     g = GeometryFor(cluster, sector);
-    if (g != kNone) PlacePending();
+    if (g != kNone) {
+      PlacePending();
+      // The sectors kept for want of a layout lie before this one: parsed
+      // now, the long names they leave open can still be joined to what
+      // follows.
+      PlaceUnplaced(unplaced_.size());
+    }
   }
   if (g != kNone) current_ = ClusterContext{g, cluster, sector};
   else current_.reset();
@@ -480,7 +486,9 @@ void CProfessionalFatRecovery::PlaceUnplaced(size_t count) {
     if (PlaceSector(sector, context)) {
       ResolveDirectory(bytes.data(), bytes.size(), context.geometry, context.cluster);
       last = context;
-    } else if (last && sector > last->sector) {
+    } else if (last && sector > last->sector &&
+               sector - last->sector < geometries_[last->geometry].sectorsPerCluster) {
+      // The rest of the cluster whose first sector was placed.
       context = *last;
     } else {
       const GeometryIndex g = NearestGeometry(sector);

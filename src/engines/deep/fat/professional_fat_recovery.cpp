@@ -186,9 +186,16 @@ CProfessionalFatRecovery::GeometryIndex CProfessionalFatRecovery::NearestGeometr
   return best == kNone ? 0 : best;
 }
 
-// A sector that begins a cluster under some layout.
+// A sector that begins a cluster under some layout. The layouts found from
+// old folders come before the boot sector's own: a volume formatted with
+// another cluster size has its old directory sectors on cluster
+// boundaries of both, and the folders of the volume as it stands are read
+// by its quick scan.
 bool CProfessionalFatRecovery::PlaceSector(uint64_t sector, ClusterContext& context) const {
-  for (size_t i = 0; i < geometries_.size(); ++i) {
+  const size_t count = geometries_.size();
+  const size_t first = seeded_ && count >= 2 ? 1 : 0;
+  for (size_t n = 0; n < count; ++n) {
+    const size_t i = (first + n) % count;
     uint32_t cluster = 0;
     if (!geometries_[i].ClusterStartingAt(sector, cluster)) continue;
     context = {static_cast<int>(i), cluster, sector};
