@@ -220,6 +220,8 @@ struct FilledCard {
   bool oneFolder;  // every file must lie in the same folder, under its own name
 };
 
+void PrintTo(const FilledCard& card, std::ostream* os) { *os << card.what; }
+
 class FatFilledCardTest : public ::testing::TestWithParam<FilledCard> {};
 
 TEST_P(FatFilledCardTest, EveryFileComesBackUnderItsNameAfterAFormat) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <tuple>
 
 #include "engines/deep/fat/professional_fat_recovery.h"
 #include "engines/fat/fat_entry_names.h"
@@ -124,10 +125,15 @@ void CProfessionalFatRecovery::NoteDirectoryCluster(const uint8_t* data, size_t 
   DirectoryCluster& d = it->second;
   d.directory = current_->cluster;
   const uint64_t clusterBytes = uint64_t{bytesPerSector_} * g.sectorsPerCluster;
+  std::unordered_set<uint64_t>* names = nullptr;
   for (size_t off = 0; off + kFatEntryBytes <= length; off += kFatEntryBytes) {
     if (data[off] == 0) break;
     const FatDirEntry e = ReadFatDirEntry(data + off);
     if (IsLongNameEntry(e) || IsDotEntryName(e) || IsLabelEntry(e)) continue;
+    if (!IsDeletedEntry(e) && shortNameCount_ < limits_.pendingFiles * 4) {
+      if (names == nullptr) names = &shortNames_[d.directory];
+      shortNameCount_ += names->insert(ShortNameKey(e)).second ? 1 : 0;
+    }
     const uint32_t c = FirstCluster(e);
     if (c < 2 || c <= d.highestFirst) continue;
     d.highestFirst = c;
@@ -201,6 +207,21 @@ bool CProfessionalFatRecovery::JoinContinuation(const uint8_t* data, size_t leng
   return true;
 }
 
+uint64_t CProfessionalFatRecovery::ShortNameKey(const FatDirEntry& e) {
+  uint64_t key = 0;
+  for (int i = 0; i < 11; ++i) key = key * 1099511628211ull ^ (i < 8 ? e.name[i] : e.ext[i - 8]);
+  return key;
+}
+
+bool CProfessionalFatRecovery::ShareShortName(uint32_t a, uint32_t b) const {
+  const auto first = shortNames_.find(a), second = shortNames_.find(b);
+  if (first == shortNames_.end() || second == shortNames_.end()) return false;
+  const auto& [small, large] = first->second.size() < second->second.size()
+                                   ? std::tie(first->second, second->second)
+                                   : std::tie(second->second, first->second);
+  return std::any_of(small.begin(), small.end(), [&](uint64_t k) { return large.count(k) != 0; });
+}
+
 // The later clusters whose folder was unclear, tried again now that more
 // chains have gone on elsewhere; their waiting files are written either
 // way, under the folder found or as a lost folder of their own.
@@ -213,6 +234,9 @@ void CProfessionalFatRecovery::SettleUndecided() {
          it != openEnds_.end() && it->first == u.geometry && it->second < cluster; ++it) {
       const DirectoryCluster& d = directoryClusters_[*it];
       if (d.highestFirst >= cluster || d.highestFirst >= u.lowest || d.directory == cluster) continue;
+      // Short names are unique within a folder: one that both hold rules
+      // the folder out.
+      if (ShareShortName(cluster, d.directory)) continue;
       ++fits;
       fit = *it;
     }
@@ -221,6 +245,8 @@ void CProfessionalFatRecovery::SettleUndecided() {
     ContinueChain(u.geometry, directory, cluster);
     for (auto& [key, d] : directoryClusters_)
       if (d.directory == cluster) d.directory = directory;
+    if (auto names = shortNames_.extract(cluster))
+      shortNames_[directory].merge(names.mapped());
     settled[cluster] = directory;
   }
   undecided_.clear();

@@ -80,6 +80,8 @@ int CProfessionalFatRecovery::BeginDeepScan(const std::string& resumeLogName) {
   openEnds_.clear();
   undecided_.clear();
   held_.clear();
+  shortNames_.clear();
+  shortNameCount_ = 0;
   depths_.clear();
   current_.reset();
   droppedSectors_ = 0;
@@ -337,6 +339,8 @@ int CProfessionalFatRecovery::FinishDeepScan() {
   fragments_.clear();
   directoryClusters_.clear();
   openEnds_.clear();
+  shortNames_.clear();
+  shortNameCount_ = 0;
   if (droppedSectors_ > 0)
     AddWarning(std::to_string(droppedSectors_) +
                " directory sectors could not be placed on any volume layout and were left out.");

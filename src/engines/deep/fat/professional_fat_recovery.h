@@ -146,6 +146,8 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   bool JoinContinuation(const uint8_t* data, size_t length, GeometryIndex g, uint32_t& directory);
   void ContinueChain(GeometryIndex g, uint32_t directory, uint32_t cluster);
   void SettleUndecided();
+  static uint64_t ShortNameKey(const FatDirEntry& e);
+  bool ShareShortName(uint32_t a, uint32_t b) const;
   void KeepUnplaced(const uint8_t* data, size_t length, uint64_t sector);
   void PlaceUnplaced(size_t count);
   void PlacePending();
@@ -194,6 +196,9 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   std::set<std::pair<GeometryIndex, uint32_t>> openEnds_;
   std::map<uint32_t, Undecided> undecided_;
   std::vector<PendingFile> held_;  // files of undecided clusters
+  // The live short names seen in each folder, to tell folders apart.
+  std::unordered_map<uint32_t, std::unordered_set<uint64_t>> shortNames_;
+  size_t shortNameCount_ = 0;
   // Depth of a directory cluster under a geometry, counted once.
   std::map<std::pair<GeometryIndex, uint32_t>, uint32_t> depths_;
   std::optional<ClusterContext> current_;
