@@ -17,6 +17,10 @@ namespace {
 
 constexpr uint32_t kRootSectors = 32;
 constexpr size_t kMaxOpenFragments = 16;
+// Names noted per undecided cluster, and undecided clusters, at most: each
+// settling round looks at every one of them.
+constexpr size_t kMaxEarlierNames = 256;
+constexpr size_t kMaxUndecided = 256;
 // The first byte of a deleted directory entry, long-name pieces included.
 constexpr uint8_t kDeletedMark = 0xE5;
 // A chain of ".." links longer than this is damaged.
@@ -124,7 +128,6 @@ void CProfessionalFatRecovery::NoteDirectoryCluster(const uint8_t* data, size_t 
   }
   DirectoryCluster& d = it->second;
   d.directory = current_->cluster;
-  const uint64_t clusterBytes = uint64_t{bytesPerSector_} * g.sectorsPerCluster;
   std::unordered_set<uint64_t>* names = nullptr;
   for (size_t off = 0; off + kFatEntryBytes <= length; off += kFatEntryBytes) {
     if (data[off] == 0) break;
@@ -133,16 +136,30 @@ void CProfessionalFatRecovery::NoteDirectoryCluster(const uint8_t* data, size_t 
     if (!IsDeletedEntry(e) && shortNameCount_ < limits_.pendingFiles * 4) {
       if (names == nullptr) names = &shortNames_[d.directory];
       shortNameCount_ += names->insert(ShortNameKey(e)).second ? 1 : 0;
+      NoteEarlierName(e, d.directory);
     }
-    const uint32_t c = FirstCluster(e);
-    if (c < 2 || c <= d.highestFirst) continue;
-    d.highestFirst = c;
-    const uint64_t clusters = std::max<uint64_t>(1, (e.fileSize + clusterBytes - 1) / clusterBytes);
-    d.afterHighest = static_cast<uint32_t>(std::min<uint64_t>(c + clusters, UINT32_MAX));
+    d.highestFirst = std::max(d.highestFirst, FirstCluster(e));
   }
   if (sector + 1 == first + g.sectorsPerCluster) {
     d.full = data[length - kFatEntryBytes] != 0;
     if (d.full && !d.continued) openEnds_.insert(key);
+  }
+}
+
+// A short name made from a long one ends in "~N"; "~2" and up were given
+// because the name with the number below it was taken in the same folder.
+// For a cluster whose folder is not yet known, that name is noted: the
+// folder holding it is the one this cluster grew from.
+void CProfessionalFatRecovery::NoteEarlierName(const FatDirEntry& e, uint32_t directory) {
+  auto u = undecided_.find(directory);
+  if (u == undecided_.end() || u->second.earlierNames.size() >= kMaxEarlierNames) return;
+  for (int i = 7; i >= 1; --i) {
+    if (e.name[i] == ' ') continue;
+    if (e.name[i] < '2' || e.name[i] > '9' || e.name[i - 1] != '~') return;
+    FatDirEntry earlier = e;
+    --earlier.name[i];
+    u->second.earlierNames.push_back(ShortNameKey(earlier));
+    return;
   }
 }
 
@@ -198,13 +215,20 @@ bool CProfessionalFatRecovery::JoinContinuation(const uint8_t* data, size_t leng
   if (fits != 1) {
     // Several folders fit: a later cluster of one of them may still show
     // where it went on, so the files of this one wait for the end.
-    if (fits > 1 && undecided_.size() < limits_.sightings)
+    if (fits > 1 && undecided_.size() < kMaxUndecided)
       undecided_.try_emplace(cluster, Undecided{g, lowest});
     return false;
   }
   directory = directoryClusters_[fit].directory;
   ContinueChain(g, directory, cluster);
   return true;
+}
+
+bool CProfessionalFatRecovery::HoldsAnyName(uint32_t directory,
+                                            const std::vector<uint64_t>& keys) const {
+  const auto names = shortNames_.find(directory);
+  if (names == shortNames_.end()) return false;
+  return std::any_of(keys.begin(), keys.end(), [&](uint64_t k) { return names->second.count(k) != 0; });
 }
 
 uint64_t CProfessionalFatRecovery::ShortNameKey(const FatDirEntry& e) {
@@ -227,9 +251,14 @@ bool CProfessionalFatRecovery::ShareShortName(uint32_t a, uint32_t b) const {
 // way, under the folder found or as a lost folder of their own.
 void CProfessionalFatRecovery::SettleUndecided() {
   std::map<uint32_t, uint32_t> settled;
-  for (const auto& [cluster, u] : undecided_) {
-    int fits = 0;
-    std::pair<GeometryIndex, uint32_t> fit{};
+  // The folders whose last cluster fits `cluster`, and those of them that
+  // hold a name its own names were made to differ from.
+  struct Fits {
+    int count = 0, named = 0;
+    uint32_t only = 0, onlyNamed = 0;
+  };
+  auto fitsOf = [&](uint32_t cluster, const Undecided& u) {
+    Fits f;
     for (auto it = openEnds_.lower_bound({u.geometry, 0});
          it != openEnds_.end() && it->first == u.geometry && it->second < cluster; ++it) {
       const DirectoryCluster& d = directoryClusters_[*it];
@@ -237,17 +266,47 @@ void CProfessionalFatRecovery::SettleUndecided() {
       // Short names are unique within a folder: one that both hold rules
       // the folder out.
       if (ShareShortName(cluster, d.directory)) continue;
-      ++fits;
-      fit = *it;
+      ++f.count;
+      f.only = d.directory;
+      if (HoldsAnyName(d.directory, u.earlierNames)) {
+        ++f.named;
+        f.onlyNamed = d.directory;
+      }
     }
-    if (fits != 1) continue;
-    const uint32_t directory = directoryClusters_[fit].directory;
-    ContinueChain(u.geometry, directory, cluster);
+    return f;
+  };
+  auto settle = [&](std::map<uint32_t, Undecided>::iterator u, uint32_t directory) {
+    const uint32_t cluster = u->first;
+    ContinueChain(u->second.geometry, directory, cluster);
     for (auto& [key, d] : directoryClusters_)
       if (d.directory == cluster) d.directory = directory;
-    if (auto names = shortNames_.extract(cluster))
-      shortNames_[directory].merge(names.mapped());
+    if (auto names = shortNames_.extract(cluster)) shortNames_[directory].merge(names.mapped());
     settled[cluster] = directory;
+    return undecided_.erase(u);
+  };
+  // The surest first: clusters only one folder fits, again and again as
+  // each settled one closes a folder's end; then, when none is left, the
+  // lowest cluster a name ties to one folder, and round again.
+  for (bool named = true; named;) {
+    for (bool again = true; again;) {
+      again = false;
+      for (auto u = undecided_.begin(); u != undecided_.end();) {
+        const Fits f = fitsOf(u->first, u->second);
+        if (f.count != 1) {
+          ++u;
+          continue;
+        }
+        u = settle(u, f.only);
+        again = true;
+      }
+    }
+    named = false;
+    for (auto u = undecided_.begin(); u != undecided_.end() && !named; ++u) {
+      const Fits f = fitsOf(u->first, u->second);
+      if (f.named != 1) continue;
+      settle(u, f.onlyNamed);
+      named = true;
+    }
   }
   undecided_.clear();
   std::vector<PendingFile> held = std::move(held_);

@@ -81,6 +81,7 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   struct Undecided {
     GeometryIndex geometry = kNone;
     uint32_t lowest = 0;  // the lowest first cluster its entries name
+    std::vector<uint64_t> earlierNames;  // short names its folder must hold
   };
   // The open end of a parsed block: a long-name chain cut by the block's end.
   struct NameFragment {
@@ -106,12 +107,11 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   // What a directory cluster tells about its place in its folder's chain:
   // the folder it was filed under, the highest first cluster its entries
   // name (clusters are handed out in rising order on a card written from
-  // empty), the cluster right after the file of that entry, and whether
-  // every entry slot is used (only a full cluster has a next one).
+  // empty), whether every entry slot is used (only a full cluster has a
+  // next one) and whether its next one is known.
   struct DirectoryCluster {
     uint32_t directory = 0;
     uint32_t highestFirst = 0;
-    uint32_t afterHighest = 0;
     bool full = false;
     bool continued = false;
   };
@@ -148,6 +148,8 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   void SettleUndecided();
   static uint64_t ShortNameKey(const FatDirEntry& e);
   bool ShareShortName(uint32_t a, uint32_t b) const;
+  bool HoldsAnyName(uint32_t directory, const std::vector<uint64_t>& keys) const;
+  void NoteEarlierName(const FatDirEntry& e, uint32_t directory);
   void KeepUnplaced(const uint8_t* data, size_t length, uint64_t sector);
   void PlaceUnplaced(size_t count);
   void PlacePending();
