@@ -114,7 +114,9 @@ def main():
             named_qm = rows[0][1]
             print("%s: %d files" % (work, len(files)))
             for name, named, exact in rows:
-                print("  %-15s named %4d  byte-exact %4d" % (name, named, exact))
+                # PhotoRec names files by their place on the disk.
+                shown = "   -" if name == "photorec" else "%4d" % named
+                print("  %-15s named %s  byte-exact %4d" % (name, shown, exact))
             print("  %-15s named %4d" % ("fls -r -p", fls_named))
             own = in_own_folder(files, qm)
             print("  deep scan: %d of %d named files in their own folder (%.1f %%)"

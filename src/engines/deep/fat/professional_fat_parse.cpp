@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
-#include <tuple>
 
 #include "engines/deep/fat/professional_fat_recovery.h"
 #include "engines/fat/fat_entry_names.h"
@@ -21,6 +20,8 @@ constexpr size_t kMaxOpenFragments = 16;
 // settling round looks at every one of them.
 constexpr size_t kMaxEarlierNames = 256;
 constexpr size_t kMaxUndecided = 256;
+// Files of undecided clusters held back, at most (about half a MiB).
+constexpr size_t kMaxHeldFiles = 1024;
 // The first byte of a deleted directory entry, long-name pieces included.
 constexpr uint8_t kDeletedMark = 0xE5;
 // A chain of ".." links longer than this is damaged.
@@ -128,14 +129,15 @@ void CProfessionalFatRecovery::NoteDirectoryCluster(const uint8_t* data, size_t 
   }
   DirectoryCluster& d = it->second;
   d.directory = current_->cluster;
-  std::unordered_set<uint64_t>* names = nullptr;
+  std::vector<uint64_t>* names = nullptr;
   for (size_t off = 0; off + kFatEntryBytes <= length; off += kFatEntryBytes) {
     if (data[off] == 0) break;
     const FatDirEntry e = ReadFatDirEntry(data + off);
     if (IsLongNameEntry(e) || IsDotEntryName(e) || IsLabelEntry(e)) continue;
     if (!IsDeletedEntry(e) && shortNameCount_ < limits_.pendingFiles * 4) {
       if (names == nullptr) names = &shortNames_[d.directory];
-      shortNameCount_ += names->insert(ShortNameKey(e)).second ? 1 : 0;
+      names->push_back(ShortNameKey(e));
+      ++shortNameCount_;
       NoteEarlierName(e, d.directory);
     }
     d.highestFirst = std::max(d.highestFirst, FirstCluster(e));
@@ -224,11 +226,35 @@ bool CProfessionalFatRecovery::JoinContinuation(const uint8_t* data, size_t leng
   return true;
 }
 
-bool CProfessionalFatRecovery::HoldsAnyName(uint32_t directory,
-                                            const std::vector<uint64_t>& keys) const {
-  const auto names = shortNames_.find(directory);
-  if (names == shortNames_.end()) return false;
-  return std::any_of(keys.begin(), keys.end(), [&](uint64_t k) { return names->second.count(k) != 0; });
+// The names of a folder, sorted and without repeats, for the look-ups of
+// the settling rounds (noting them while the pass runs costs an append).
+const std::vector<uint64_t>* CProfessionalFatRecovery::SortedNames(uint32_t directory) {
+  const auto it = shortNames_.find(directory);
+  if (it == shortNames_.end()) return nullptr;
+  std::vector<uint64_t>& names = it->second;
+  if (!std::is_sorted(names.begin(), names.end())) {
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+  }
+  return &names;
+}
+
+bool CProfessionalFatRecovery::HoldsAnyName(uint32_t directory, const std::vector<uint64_t>& keys) {
+  const std::vector<uint64_t>* names = SortedNames(directory);
+  return names != nullptr && std::any_of(keys.begin(), keys.end(), [&](uint64_t k) {
+           return std::binary_search(names->begin(), names->end(), k);
+         });
+}
+
+// The folder a settled cluster was found to belong to, followed through
+// clusters settled onto clusters settled later; itself when not settled.
+uint32_t CProfessionalFatRecovery::SettledFolder(uint32_t directory) const {
+  for (size_t n = 0; n < 64; ++n) {
+    const auto it = settled_.find(directory);
+    if (it == settled_.end()) break;
+    directory = it->second;
+  }
+  return directory;
 }
 
 uint64_t CProfessionalFatRecovery::ShortNameKey(const FatDirEntry& e) {
@@ -237,20 +263,22 @@ uint64_t CProfessionalFatRecovery::ShortNameKey(const FatDirEntry& e) {
   return key;
 }
 
-bool CProfessionalFatRecovery::ShareShortName(uint32_t a, uint32_t b) const {
-  const auto first = shortNames_.find(a), second = shortNames_.find(b);
-  if (first == shortNames_.end() || second == shortNames_.end()) return false;
-  const auto& [small, large] = first->second.size() < second->second.size()
-                                   ? std::tie(first->second, second->second)
-                                   : std::tie(second->second, first->second);
-  return std::any_of(small.begin(), small.end(), [&](uint64_t k) { return large.count(k) != 0; });
+bool CProfessionalFatRecovery::ShareShortName(uint32_t a, uint32_t b) {
+  const std::vector<uint64_t>* first = SortedNames(a);
+  const std::vector<uint64_t>* second = SortedNames(b);
+  if (first == nullptr || second == nullptr) return false;
+  for (auto i = first->begin(), j = second->begin(); i != first->end() && j != second->end();) {
+    if (*i == *j) return true;
+    if (*i < *j) ++i;
+    else ++j;
+  }
+  return false;
 }
 
 // The later clusters whose folder was unclear, tried again now that more
 // chains have gone on elsewhere; their waiting files are written either
 // way, under the folder found or as a lost folder of their own.
 void CProfessionalFatRecovery::SettleUndecided() {
-  std::map<uint32_t, uint32_t> settled;
   // The folders whose last cluster fits `cluster`, and those of them that
   // hold a name its own names were made to differ from.
   struct Fits {
@@ -280,8 +308,11 @@ void CProfessionalFatRecovery::SettleUndecided() {
     ContinueChain(u->second.geometry, directory, cluster);
     for (auto& [key, d] : directoryClusters_)
       if (d.directory == cluster) d.directory = directory;
-    if (auto names = shortNames_.extract(cluster)) shortNames_[directory].merge(names.mapped());
-    settled[cluster] = directory;
+    if (auto names = shortNames_.extract(cluster)) {
+      std::vector<uint64_t>& into = shortNames_[directory];
+      into.insert(into.end(), names.mapped().begin(), names.mapped().end());
+    }
+    settled_[cluster] = directory;
     return undecided_.erase(u);
   };
   // The surest first: clusters only one folder fits, again and again as
@@ -312,13 +343,7 @@ void CProfessionalFatRecovery::SettleUndecided() {
   std::vector<PendingFile> held = std::move(held_);
   held_.clear();
   for (PendingFile& p : held) {
-    uint32_t directory = p.directory;
-    // A folder settled onto one settled later is followed to the end.
-    for (size_t n = 0; n < 64; ++n) {
-      auto it = settled.find(directory);
-      if (it == settled.end()) break;
-      directory = it->second;
-    }
+    const uint32_t directory = SettledFolder(p.directory);
     const GeometryIndex g = static_cast<GeometryIndex>(p.geometry);
     WriteFile(p.record, g, directory);
     RegisterChain(directory, p.record.anchorSector, g);
@@ -483,10 +508,15 @@ void CProfessionalFatRecovery::AddFileEntry(const FatDirEntry& e, std::string na
   FillRecord(record, e, name, sector, g);
   if (g != kNone) {
     record.entryId = GuessHighWord(e, name, false, geometries_[g]);
-    if (undecided_.count(directory) && held_.size() < limits_.pendingFiles) {
-      held_.push_back(PendingFile{record, directory, false, g});
-      return;
+    if (undecided_.count(directory)) {
+      if (held_.size() < kMaxHeldFiles) {
+        held_.push_back(PendingFile{record, directory, false, g});
+        return;
+      }
+      // Memory stays bounded: what is held is settled with what is known.
+      SettleUndecided();
     }
+    directory = SettledFolder(directory);
     WriteFile(record, g, directory);
     RegisterChain(directory, sector, g);
     return;

@@ -80,6 +80,7 @@ int CProfessionalFatRecovery::BeginDeepScan(const std::string& resumeLogName) {
   openEnds_.clear();
   undecided_.clear();
   held_.clear();
+  settled_.clear();
   shortNames_.clear();
   shortNameCount_ = 0;
   depths_.clear();
@@ -341,6 +342,7 @@ int CProfessionalFatRecovery::FinishDeepScan() {
   openEnds_.clear();
   shortNames_.clear();
   shortNameCount_ = 0;
+  settled_.clear();
   if (droppedSectors_ > 0)
     AddWarning(std::to_string(droppedSectors_) +
                " directory sectors could not be placed on any volume layout and were left out.");

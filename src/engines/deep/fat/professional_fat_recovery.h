@@ -147,8 +147,10 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   void ContinueChain(GeometryIndex g, uint32_t directory, uint32_t cluster);
   void SettleUndecided();
   static uint64_t ShortNameKey(const FatDirEntry& e);
-  bool ShareShortName(uint32_t a, uint32_t b) const;
-  bool HoldsAnyName(uint32_t directory, const std::vector<uint64_t>& keys) const;
+  const std::vector<uint64_t>* SortedNames(uint32_t directory);
+  uint32_t SettledFolder(uint32_t directory) const;
+  bool ShareShortName(uint32_t a, uint32_t b);
+  bool HoldsAnyName(uint32_t directory, const std::vector<uint64_t>& keys);
   void NoteEarlierName(const FatDirEntry& e, uint32_t directory);
   void KeepUnplaced(const uint8_t* data, size_t length, uint64_t sector);
   void PlaceUnplaced(size_t count);
@@ -198,8 +200,9 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   std::set<std::pair<GeometryIndex, uint32_t>> openEnds_;
   std::map<uint32_t, Undecided> undecided_;
   std::vector<PendingFile> held_;  // files of undecided clusters
+  std::unordered_map<uint32_t, uint32_t> settled_;  // settled cluster -> its folder
   // The live short names seen in each folder, to tell folders apart.
-  std::unordered_map<uint32_t, std::unordered_set<uint64_t>> shortNames_;
+  std::unordered_map<uint32_t, std::vector<uint64_t>> shortNames_;
   size_t shortNameCount_ = 0;
   // Depth of a directory cluster under a geometry, counted once.
   std::map<std::pair<GeometryIndex, uint32_t>, uint32_t> depths_;
