@@ -64,7 +64,7 @@ void CProfessionalFatRecovery::OnDotClusterSector(const uint8_t* data, size_t by
   if (g != kNone) current_ = ClusterContext{g, cluster, sector};
   else current_.reset();
   if (auto fragment = ParseBlock(data, bytes, sector, g, cluster)) KeepFragment(std::move(*fragment));
-  NoteDirectoryCluster(data, bytes, sector);
+  if (current_) NoteDirectoryCluster(data, bytes, sector, *current_);
 }
 
 void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t bytes,
@@ -82,7 +82,7 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t byt
       if (cluster != fragment.directory) ContinueChain(fragment.geometry, fragment.directory, cluster);
     }
     JoinAndParse(std::move(fragment), data, bytes);
-    NoteDirectoryCluster(data, bytes, sector);
+    if (current_) NoteDirectoryCluster(data, bytes, sector, *current_);
     return;
   }
   if (current_ && sector >= current_->sector) {
@@ -93,7 +93,7 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t byt
     if (sector - current_->sector < span) {
       if (auto f = ParseBlock(data, bytes, current_->sector, current_->geometry, current_->cluster))
         KeepFragment(std::move(*f));
-      NoteDirectoryCluster(data, bytes, sector);
+      if (current_) NoteDirectoryCluster(data, bytes, sector, *current_);
       return;
     }
   }
@@ -106,29 +106,29 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t byt
     current_ = context;
     if (auto f = ParseBlock(data, bytes, sector, context.geometry, context.cluster))
       KeepFragment(std::move(*f));
-    NoteDirectoryCluster(data, bytes, sector);
+    if (current_) NoteDirectoryCluster(data, bytes, sector, *current_);
     return;
   }
   KeepUnplaced(data, bytes, sector);
 }
 
-// What the sector, parsed under `current_`, adds to what is known of the
-// directory cluster holding it.
+// What the sector, parsed in `at` (its directory and the first sector of
+// its cluster), adds to what is known of the directory cluster holding it.
 void CProfessionalFatRecovery::NoteDirectoryCluster(const uint8_t* data, size_t length,
-                                                    uint64_t sector) {
-  if (!current_ || current_->geometry == kNone || length < kFatEntryBytes) return;
-  const FatDeepGeometry& g = geometries_[current_->geometry];
+                                                    uint64_t sector, const ClusterContext& at) {
+  if (at.geometry == kNone || length < kFatEntryBytes) return;
+  const FatDeepGeometry& g = geometries_[at.geometry];
   uint32_t cluster = 0;
   uint64_t first = 0;
-  if (!g.ClusterHolding(sector, cluster, first) || first != current_->sector) return;
-  const std::pair key{current_->geometry, cluster};
+  if (!g.ClusterHolding(sector, cluster, first) || first != at.sector) return;
+  const std::pair key{at.geometry, cluster};
   auto it = directoryClusters_.find(key);
   if (it == directoryClusters_.end()) {
     if (directoryClusters_.size() >= limits_.pendingFiles * 4) return;
     it = directoryClusters_.emplace(key, DirectoryCluster{}).first;
   }
   DirectoryCluster& d = it->second;
-  d.directory = current_->cluster;
+  d.directory = at.cluster;
   std::vector<uint64_t>* names = nullptr;
   for (size_t off = 0; off + kFatEntryBytes <= length; off += kFatEntryBytes) {
     if (data[off] == 0) break;
@@ -218,7 +218,7 @@ bool CProfessionalFatRecovery::JoinContinuation(const uint8_t* data, size_t leng
     // Several folders fit: a later cluster of one of them may still show
     // where it went on, so the files of this one wait for the end.
     if (fits > 1 && undecided_.size() < kMaxUndecided)
-      undecided_.try_emplace(cluster, Undecided{g, lowest});
+      undecided_.try_emplace(cluster, Undecided{g, lowest, {}});
     return false;
   }
   directory = directoryClusters_[fit].directory;
@@ -619,6 +619,7 @@ void CProfessionalFatRecovery::PlaceUnplaced(size_t count) {
     if (auto f = ParseBlock(bytes.data(), bytes.size(), context.sector, context.geometry,
                             context.cluster))
       KeepFragment(std::move(*f));
+    NoteDirectoryCluster(bytes.data(), bytes.size(), sector, context);
   }
 }
 

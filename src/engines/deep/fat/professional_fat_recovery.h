@@ -142,7 +142,8 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   bool ContinuesFragment(const NameFragment& f, const uint8_t* data, uint64_t sector) const;
   void JoinAndParse(NameFragment f, const uint8_t* data, size_t length);
   void KeepFragment(NameFragment f);
-  void NoteDirectoryCluster(const uint8_t* data, size_t length, uint64_t sector);
+  void NoteDirectoryCluster(const uint8_t* data, size_t length, uint64_t sector,
+                            const ClusterContext& at);
   bool JoinContinuation(const uint8_t* data, size_t length, GeometryIndex g, uint32_t& directory);
   void ContinueChain(GeometryIndex g, uint32_t directory, uint32_t cluster);
   void SettleUndecided();
