@@ -19,7 +19,7 @@ constexpr size_t kMaxOpenFragments = 16;
 // Names noted per undecided cluster, and undecided clusters, at most: each
 // settling round looks at every one of them.
 constexpr size_t kMaxEarlierNames = 256;
-constexpr size_t kMaxUndecided = 256;
+constexpr size_t kMaxUndecided = 64;
 // Files of undecided clusters held back, at most (about half a MiB).
 constexpr size_t kMaxHeldFiles = 1024;
 // The first byte of a deleted directory entry, long-name pieces included.
@@ -340,14 +340,17 @@ void CProfessionalFatRecovery::SettleUndecided() {
     }
   }
   undecided_.clear();
-  std::vector<PendingFile> held = std::move(held_);
-  held_.clear();
+  std::vector<PendingFile> held;
+  held.swap(held_);
   for (PendingFile& p : held) {
     const uint32_t directory = SettledFolder(p.directory);
     const GeometryIndex g = static_cast<GeometryIndex>(p.geometry);
     WriteFile(p.record, g, directory);
     RegisterChain(directory, p.record.anchorSector, g);
   }
+  // The room stays for the next files held: a file held costs no allocation.
+  held.clear();
+  held_.swap(held);
 }
 
 // The directory a block belongs to, when the cluster it lies in is not the
@@ -510,6 +513,7 @@ void CProfessionalFatRecovery::AddFileEntry(const FatDirEntry& e, std::string na
     record.entryId = GuessHighWord(e, name, false, geometries_[g]);
     if (undecided_.count(directory)) {
       if (held_.size() < kMaxHeldFiles) {
+        if (held_.capacity() == 0) held_.reserve(kMaxHeldFiles);
         held_.push_back(PendingFile{record, directory, false, g});
         return;
       }

@@ -336,6 +336,7 @@ int CProfessionalFatRecovery::FinishDeepScan() {
   ForcePending(pending_.size());
   pending_.clear();
   SettleUndecided();
+  held_ = std::vector<PendingFile>();
   WriteDirectories();
   fragments_.clear();
   directoryClusters_.clear();
