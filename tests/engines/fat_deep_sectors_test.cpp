@@ -199,6 +199,79 @@ TEST_F(FatDeepSectorsTest, RebuildsFoldersNamesAndContentFromStraySectors) {
   EXPECT_EQ(test::ReadBytes(out), content);
 }
 
+// Two folders, at clusters 5 and 7, each with a full first cluster, and two
+// later clusters 12 and 14 that open no folder and that no long name or
+// ".." ties to one. Clusters were handed out in rising order, so a later
+// cluster grew from a folder whose files all lie before its own. Where
+// that leaves one folder, or a short name tells them apart, each later
+// cluster is listed in its folder; where nothing does, it is a lost folder
+// of its own, never dropped.
+TEST_F(FatDeepSectorsTest, LaterClustersOfAFolderAreJoinedWhereTheEvidenceAllows) {
+  struct Case {
+    const char* what;
+    bool secondFull;              // folder 7's first cluster is full too
+    const char* nameIn12;         // a short name in cluster 12
+    const char* nameInFolder5;    // the last name of folder 5's cluster
+    const char* nameInFolder7;
+    const char* expect12, *expect14;  // where their files are listed
+  };
+  const Case cases[] = {
+      {"one folder full", false, "NEW     TXT", "LAST5   TXT", "LAST7   TXT", "LostFolder5/new.txt",
+       nullptr},
+      {"a ~2 name whose ~1 is in one folder", true, "REPORT~2TXT", "REPORT~1TXT", "LAST7   TXT",
+       "LostFolder5/report~2.txt", "LostFolder7/later.txt"},
+      {"a name the other folder holds", true, "NOTES   TXT", "LAST5   TXT", "NOTES   TXT",
+       "LostFolder5/notes.txt", "LostFolder7/later.txt"},
+      {"nothing tells them apart", true, "NEW     TXT", "LAST5   TXT", "LAST7   TXT",
+       "LostFolder12/new.txt", "LostFolder14/later.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    fs::remove_all(dir_ / "scan");  // the previous case's logs
+    // Clusters 3 and 4 give the layout (8 sectors a cluster, cluster 2 at
+    // sector 9976) before the folders that matter are met.
+    Put(9984, DotPair(3, 0));
+    Put(9992, DotPair(4, 0));
+    auto fill = [&](uint64_t first, uint32_t self, uint32_t fileCluster, const char* last, bool full) {
+      auto entries = DotPair(self, 0);
+      entries.push_back(Short("FIRST   TXT", 0x20, fileCluster, 10));
+      Put(first, entries);
+      std::vector<std::vector<uint8_t>> end(full ? 16 : 1, Short("PAD     TXT", 0x20, 0, 0));
+      for (size_t i = 0; i < end.size(); ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "P%02d%u    TXT", static_cast<int>(i), self);
+        end[i] = Short(name, 0x20, fileCluster, 10);
+      }
+      end.back() = Short(last, 0x20, fileCluster + 1, 10);
+      Put(first + 7, end);
+    };
+    fill(10000, 5, 8, c.nameInFolder5, true);
+    fill(10016, 7, 10, c.nameInFolder7, c.secondFull);
+    Put(10056, {Short(c.nameIn12, 0x20, 13, 10)});          // cluster 12
+    Put(10072, {Short("LATER   TXT", 0x20, 15, 10)});       // cluster 14
+
+    auto engine = Open();
+    for (uint64_t sector : {9984, 9992}) engine->OnDotClusterSector(At(sector), kSector, sector);
+    for (uint64_t sector : {10000, 10016}) {
+      engine->OnDotClusterSector(At(sector), kSector, sector);
+      engine->OnDirectorySector(At(sector + 7), kSector, sector + 7);
+    }
+    engine->OnDirectorySector(At(10056), kSector, 10056);
+    engine->OnDirectorySector(At(10072), kSector, 10072);
+    ASSERT_EQ(engine->FinishDeepScan(), 0);
+    std::map<std::string, FoundFileRecord> listed = Listed(*engine);
+    EXPECT_TRUE(listed.count(c.expect12)) << c.expect12;
+    if (c.expect14) {
+      EXPECT_TRUE(listed.count(c.expect14)) << c.expect14;
+    }
+    size_t laterFiles = 0;
+    for (const auto& [path, record] : listed)
+      laterFiles += path.ends_with("/later.txt") ? 1 : 0;
+    EXPECT_EQ(laterFiles, 1u);  // listed once, wherever it is
+  }
+}
+
 TEST_F(FatDeepSectorsTest, FoldersWhoseParentLinksLoopStillEnd) {
   // Clusters 5 and 9 name each other as parent.
   auto a = DotPair(5, 9);

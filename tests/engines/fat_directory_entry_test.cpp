@@ -173,6 +173,13 @@ TEST(FatDirectorySector, Blocks) {
   }
   repeatedFill.resize(512, 0);
 
+  // Short names of "Résumé.txt" and "Müller.jpg" as code page 850 writes
+  // them, and of "写真.jpg" in Shift JIS, whose second pair has a trail
+  // byte below 0x80.
+  const FatDirEntry resume = ShortEntry("R\x90SUM\x90~1TXT");
+  const FatDirEntry muller = ShortEntry("M\x9ALLER~1JPG");
+  const FatDirEntry photo = ShortEntry("\x8E\xCA\x90\x5E    JPG");
+
   struct Case {
     const char* what;
     Bytes bytes;
@@ -180,6 +187,8 @@ TEST(FatDirectorySector, Blocks) {
   };
   const std::vector<Case> cases = {
       {"three entries then zeros", Block({a, b, c}), true},
+      {"accented letters of a single-byte code page", Block({resume, a, muller}), true},
+      {"double-byte name with a trail byte below 0x80", Block({a, photo}), true},
       {"end after two entries, then zeros", Block({a, b}), true},
       {"first entry empty", Block({}), false},
       {"bytes after the end entry", garbageAfterEnd, false},

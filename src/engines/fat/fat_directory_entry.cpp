@@ -64,17 +64,11 @@ bool ShortNameLooksWritten(const uint8_t* p, bool deleted) {
     return true;
   };
   if (!blanksOnlyAfterBlank(p + (deleted ? 1 : 0), deleted ? 7 : 8)) return false;
-  if (!blanksOnlyAfterBlank(p + 8, 3)) return false;
-  // Double-byte code pages: a byte with the top bit set leads a pair.
-  for (int i = deleted ? 1 : 0; i <= 9;) {
-    if (p[i] & 0x80) {
-      if (!(p[i + 1] & 0x80)) return false;
-      i += 2;
-    } else {
-      ++i;
-    }
-  }
-  return true;
+  // Bytes with the top bit set are letters of the OEM code page (0x90 is
+  // "É" and 0x9A "Ü" in code page 850) standing alone, or in a double-byte
+  // code page lead bytes whose trail byte may be plain ASCII ("真" is 0x90
+  // 0x5E in Shift JIS): no rule about them holds for every volume.
+  return blanksOnlyAfterBlank(p + 8, 3);
 }
 
 }  // namespace

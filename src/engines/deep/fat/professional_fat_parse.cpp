@@ -16,6 +16,8 @@ namespace {
 
 constexpr uint32_t kRootSectors = 32;
 constexpr size_t kMaxOpenFragments = 16;
+// Files of undecided clusters held back, at most (about half a MiB).
+constexpr size_t kMaxHeldFiles = 1024;
 // The first byte of a deleted directory entry, long-name pieces included.
 constexpr uint8_t kDeletedMark = 0xE5;
 // A chain of ".." links longer than this is damaged.
@@ -47,11 +49,18 @@ void CProfessionalFatRecovery::OnDotClusterSector(const uint8_t* data, size_t by
     }
     if (sightings_.size() < limits_.sightings) sightings_.emplace_back(cluster, sector);
     g = GeometryFor(cluster, sector);
-    if (g != kNone) PlacePending();
+    if (g != kNone) {
+      PlacePending();
+      // The sectors kept for want of a layout lie before this one: parsed
+      // now, the long names they leave open can still be joined to what
+      // follows.
+      PlaceUnplaced(unplaced_.size());
+    }
   }
   if (g != kNone) current_ = ClusterContext{g, cluster, sector};
   else current_.reset();
   if (auto fragment = ParseBlock(data, bytes, sector, g, cluster)) KeepFragment(std::move(*fragment));
+  if (current_) NoteDirectoryCluster(data, bytes, sector, *current_);
 }
 
 void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t bytes,
@@ -64,9 +73,12 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t byt
     // The rest of this cluster belongs to the fragment's directory too.
     uint32_t cluster = 0;
     if (fragment.geometry != kNone &&
-        geometries_[fragment.geometry].ClusterStartingAt(sector, cluster))
+        geometries_[fragment.geometry].ClusterStartingAt(sector, cluster)) {
       current_ = ClusterContext{fragment.geometry, fragment.directory, sector};
+      if (cluster != fragment.directory) ContinueChain(fragment.geometry, fragment.directory, cluster);
+    }
     JoinAndParse(std::move(fragment), data, bytes);
+    if (current_) NoteDirectoryCluster(data, bytes, sector, *current_);
     return;
   }
   if (current_ && sector >= current_->sector) {
@@ -77,15 +89,20 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* data, size_t byt
     if (sector - current_->sector < span) {
       if (auto f = ParseBlock(data, bytes, current_->sector, current_->geometry, current_->cluster))
         KeepFragment(std::move(*f));
+      if (current_) NoteDirectoryCluster(data, bytes, sector, *current_);
       return;
     }
   }
   ClusterContext context;
   if (PlaceSector(sector, context)) {
+    const uint32_t cluster = context.cluster;
     ResolveDirectory(data, bytes, context.geometry, context.cluster);
+    if (context.cluster != cluster) ContinueChain(context.geometry, context.cluster, cluster);
+    else JoinContinuation(data, bytes, context.geometry, context.cluster);
     current_ = context;
     if (auto f = ParseBlock(data, bytes, sector, context.geometry, context.cluster))
       KeepFragment(std::move(*f));
+    if (current_) NoteDirectoryCluster(data, bytes, sector, *current_);
     return;
   }
   KeepUnplaced(data, bytes, sector);
@@ -249,6 +266,16 @@ void CProfessionalFatRecovery::AddFileEntry(const FatDirEntry& e, std::string na
   FillRecord(record, e, name, sector, g);
   if (g != kNone) {
     record.entryId = GuessHighWord(e, name, false, geometries_[g]);
+    if (undecided_.count(directory)) {
+      if (held_.size() < kMaxHeldFiles) {
+        if (held_.capacity() == 0) held_.reserve(kMaxHeldFiles);
+        held_.push_back(PendingFile{record, directory, false, g});
+        return;
+      }
+      // Memory stays bounded: what is held is settled with what is known.
+      SettleUndecided();
+    }
+    directory = SettledFolder(directory);
     WriteFile(record, g, directory);
     RegisterChain(directory, sector, g);
     return;
@@ -333,7 +360,9 @@ void CProfessionalFatRecovery::PlaceUnplaced(size_t count) {
     if (PlaceSector(sector, context)) {
       ResolveDirectory(bytes.data(), bytes.size(), context.geometry, context.cluster);
       last = context;
-    } else if (last && sector > last->sector) {
+    } else if (last && sector > last->sector &&
+               sector - last->sector < geometries_[last->geometry].sectorsPerCluster) {
+      // The rest of the cluster whose first sector was placed.
       context = *last;
     } else {
       const GeometryIndex g = NearestGeometry(sector);
@@ -349,6 +378,7 @@ void CProfessionalFatRecovery::PlaceUnplaced(size_t count) {
     if (auto f = ParseBlock(bytes.data(), bytes.size(), context.sector, context.geometry,
                             context.cluster))
       KeepFragment(std::move(*f));
+    NoteDirectoryCluster(bytes.data(), bytes.size(), sector, context);
   }
 }
 

@@ -76,6 +76,13 @@ int CProfessionalFatRecovery::BeginDeepScan(const std::string& resumeLogName) {
   unplaced_.clear();
   named_.clear();
   known_.clear();
+  directoryClusters_.clear();
+  openEnds_.clear();
+  undecided_.clear();
+  held_.clear();
+  settled_.clear();
+  shortNames_.clear();
+  shortNameCount_ = 0;
   depths_.clear();
   current_.reset();
   droppedSectors_ = 0;
@@ -182,9 +189,16 @@ CProfessionalFatRecovery::GeometryIndex CProfessionalFatRecovery::NearestGeometr
   return best == kNone ? 0 : best;
 }
 
-// A sector that begins a cluster under some layout.
+// A sector that begins a cluster under some layout. The layouts found from
+// old folders come before the boot sector's own: a volume formatted with
+// another cluster size has its old directory sectors on cluster
+// boundaries of both, and the folders of the volume as it stands are read
+// by its quick scan.
 bool CProfessionalFatRecovery::PlaceSector(uint64_t sector, ClusterContext& context) const {
-  for (size_t i = 0; i < geometries_.size(); ++i) {
+  const size_t count = geometries_.size();
+  const size_t first = seeded_ && count >= 2 ? 1 : 0;
+  for (size_t n = 0; n < count; ++n) {
+    const size_t i = (first + n) % count;
     uint32_t cluster = 0;
     if (!geometries_[i].ClusterStartingAt(sector, cluster)) continue;
     context = {static_cast<int>(i), cluster, sector};
@@ -308,6 +322,9 @@ void CProfessionalFatRecovery::FillRecord(FoundFileRecord& r, const FatDirEntry&
 
 int CProfessionalFatRecovery::FlushLog() {
   if (!log_ || !log_->IsOpen()) return err::kSuccess;
+  // Files held back are written before the log is, so that a scan resumed
+  // after a crash past this point misses none of them.
+  SettleUndecided();
   return log_->FlushScanLog();
 }
 
@@ -318,8 +335,15 @@ int CProfessionalFatRecovery::FinishDeepScan() {
   PlacePending();
   ForcePending(pending_.size());
   pending_.clear();
+  SettleUndecided();
+  held_ = std::vector<PendingFile>();
   WriteDirectories();
   fragments_.clear();
+  directoryClusters_.clear();
+  openEnds_.clear();
+  shortNames_.clear();
+  shortNameCount_ = 0;
+  settled_.clear();
   if (droppedSectors_ > 0)
     AddWarning(std::to_string(droppedSectors_) +
                " directory sectors could not be placed on any volume layout and were left out.");

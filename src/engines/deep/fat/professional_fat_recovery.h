@@ -19,6 +19,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -74,6 +75,13 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
     FoundFileRecord record;
     uint32_t directory = 0;
     bool placed = false;
+    int geometry = -1;  // the layout it was parsed with, when held back with one
+  };
+  // A later cluster of a folder that several folders' last clusters fit.
+  struct Undecided {
+    GeometryIndex geometry = kNone;
+    uint32_t lowest = 0;  // the lowest first cluster its entries name
+    std::vector<uint64_t> earlierNames;  // short names its folder must hold
   };
   // The open end of a parsed block: a long-name chain cut by the block's end.
   struct NameFragment {
@@ -95,6 +103,17 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   struct KnownDirectory {
     GeometryIndex geometry = kNone;
     uint64_t sector = 0;
+  };
+  // What a directory cluster tells about its place in its folder's chain:
+  // the folder it was filed under, the highest first cluster its entries
+  // name (clusters are handed out in rising order on a card written from
+  // empty), whether every entry slot is used (only a full cluster has a
+  // next one) and whether its next one is known.
+  struct DirectoryCluster {
+    uint32_t directory = 0;
+    uint32_t highestFirst = 0;
+    bool full = false;
+    bool continued = false;
   };
   struct ClusterContext {
     GeometryIndex geometry = kNone;
@@ -123,6 +142,17 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   bool ContinuesFragment(const NameFragment& f, const uint8_t* data, uint64_t sector) const;
   void JoinAndParse(NameFragment f, const uint8_t* data, size_t length);
   void KeepFragment(NameFragment f);
+  void NoteDirectoryCluster(const uint8_t* data, size_t length, uint64_t sector,
+                            const ClusterContext& at);
+  bool JoinContinuation(const uint8_t* data, size_t length, GeometryIndex g, uint32_t& directory);
+  void ContinueChain(GeometryIndex g, uint32_t directory, uint32_t cluster);
+  void SettleUndecided();
+  static uint64_t ShortNameKey(const FatDirEntry& e);
+  const std::vector<uint64_t>* SortedNames(uint32_t directory);
+  uint32_t SettledFolder(uint32_t directory) const;
+  bool ShareShortName(uint32_t a, uint32_t b);
+  bool HoldsAnyName(uint32_t directory, const std::vector<uint64_t>& keys);
+  void NoteEarlierName(const FatDirEntry& e, uint32_t directory);
   void KeepUnplaced(const uint8_t* data, size_t length, uint64_t sector);
   void PlaceUnplaced(size_t count);
   void PlacePending();
@@ -165,6 +195,16 @@ class CProfessionalFatRecovery : public DeepFileSystemEngine {
   std::map<uint64_t, std::vector<uint8_t>> unplaced_;
   std::unordered_map<uint32_t, NamedDirectory> named_;
   std::map<uint32_t, KnownDirectory> known_;
+  // Directory clusters by (layout, cluster), and the full ones no later
+  // cluster has been joined to yet.
+  std::map<std::pair<GeometryIndex, uint32_t>, DirectoryCluster> directoryClusters_;
+  std::set<std::pair<GeometryIndex, uint32_t>> openEnds_;
+  std::map<uint32_t, Undecided> undecided_;
+  std::vector<PendingFile> held_;  // files of undecided clusters
+  std::unordered_map<uint32_t, uint32_t> settled_;  // settled cluster -> its folder
+  // The live short names seen in each folder, to tell folders apart.
+  std::unordered_map<uint32_t, std::vector<uint64_t>> shortNames_;
+  size_t shortNameCount_ = 0;
   // Depth of a directory cluster under a geometry, counted once.
   std::map<std::pair<GeometryIndex, uint32_t>, uint32_t> depths_;
   std::optional<ClusterContext> current_;
