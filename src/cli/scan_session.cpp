@@ -215,7 +215,15 @@ void PrintWarnings(const session::ScanVolume& volume) {
 int ScanSession::Open(const ScanOptions& options) {
   std::string message;
   const bool deep = options.deep || LogIsDeep(services_.history, options.logFolder);
-  if (const int rc = core_.Open(options.source, deep, message); rc != 0) {
+  int rc = core_.Open(options.source, deep, message);
+  if (rc != 0 && !deep && !options.logFolder.empty()) {
+    // A source no quick scan can read may still have a kept deep scan
+    // ("--log last" is only known once the source is open): --log reopens
+    // a kept scan as it was made, and the deep engine opens any source.
+    std::string deepMessage;
+    if (core_.Open(options.source, true, deepMessage) == 0) rc = 0;
+  }
+  if (rc != 0) {
     if (rc == err::kNotSupported) message += "; run the command again with --deep";
     PrintError(message);
     return kExitError;

@@ -79,8 +79,13 @@ TEST(CliDeepScan, CarvedPicturesComeBackByteExact) {
       return line.find(name) != std::string::npos && line.find(size) != std::string::npos;
     })) << name << " not listed with " << size << "\n" << out;
   }
+  // So is "last", the newest kept scan of this source, which a quick scan
+  // could not open.
+  std::string last;
+  ASSERT_EQ(Cli("list -q --json " + Quote(image) + " --log last", &last), 0) << last;
+  EXPECT_EQ(Lines(last), lines);
   const fs::path dest = dir / "out";
-  ASSERT_EQ(Cli("recover -q " + Quote(image) + " --log 1 --category photo --out " +
+  ASSERT_EQ(Cli("recover -q " + Quote(image) + " --log last --category photo --out " +
                     Quote(dest.string()),
                 &out),
             0)
