@@ -1,6 +1,7 @@
 // quillmark-cli partitions IMAGE: the partition table inside an image file.
 // Each partition N can then be scanned as IMAGE@N.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -19,7 +20,11 @@ unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
 int RunPartitions(const std::string& image) {
   SectorSource source;
   if (int rc = source.OpenImageSource(image); rc != 0) {
-    std::fprintf(stderr, "quillmark-cli: cannot open %s: %s\n", image.c_str(), ErrorText(rc).c_str());
+    // Worded as the other commands word a folder given as the source.
+    if (rc == err::kDirectory || std::filesystem::is_directory(image))
+      std::fprintf(stderr, "quillmark-cli: %s is a folder, not a disk or an image file\n", image.c_str());
+    else
+      std::fprintf(stderr, "quillmark-cli: cannot open %s: %s\n", image.c_str(), ErrorText(rc).c_str());
     return kExitError;
   }
   PartitionTable table;

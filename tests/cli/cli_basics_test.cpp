@@ -63,6 +63,7 @@ TEST(CliBasics, BadSourcesAndUsageGiveClearMessagesAndExitCodes) {
   const Case cases[] = {
       {"probe " + Quote((dir / "missing.img").string()), 1, "No such file or directory"},
       {"probe " + Quote(dir.path().string()), 1, "is a folder"},
+      {"partitions " + Quote(dir.path().string()), 1, "is a folder"},
       {"probe " + Quote((dir / "empty.img").string()), 1, "too short"},
       {"probe disk:99", 1, "no disk 99"},
       {"scan " + Quote((dir / "missing.img").string()), 1, "No such file or directory"},
