@@ -28,6 +28,10 @@ std::string VolumeCutShortWarning(uint64_t declaredBytes, uint64_t presentBytes)
          "scan the whole disk or a complete image to get them.";
 }
 
+bool IsVolumeCutShortWarning(const std::string& warning) {
+  return warning.find(" long but runs past the end of its source, ") != std::string::npos;
+}
+
 std::string DamagedMetadataWarning(const std::string& what) {
   return what + " is damaged, so the folder tree could not be read. Run a deep scan: it finds "
          "files by their content without the file system's structures.";

@@ -13,6 +13,8 @@ std::string ByteSizeText(uint64_t bytes);
 
 // The volume's own size runs past the end of the image or partition read.
 std::string VolumeCutShortWarning(uint64_t declaredBytes, uint64_t presentBytes);
+// Whether `warning` is the one VolumeCutShortWarning words.
+bool IsVolumeCutShortWarning(const std::string& warning);
 
 // `what` names the damaged structure ("The $MFT's run list"); the sentence
 // says that the folder tree could not be read and that a deep scan, which

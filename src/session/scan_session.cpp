@@ -12,6 +12,7 @@
 #include "engines/fast_ext_recovery.h"
 #include "engines/fat/fast_fat_recovery.h"
 #include "engines/ntfs/fast_ntfs_recovery.h"
+#include "engines/volume_warnings.h"
 #include "platform/errors.h"
 #include "platform/filetime.h"
 #include "platform/sysfs_text.h"
@@ -388,6 +389,14 @@ int ScanSession::Scan(size_t index, ScanProgressFn progress, void* user, std::st
   WriteScanInfo(volume.scanFolder, volume.info);
   if (rc != 0 && rc != err::kCancelled) {
     message = "the scan of " + volumeText + " failed: " + ErrorText(rc);
+    // A read past the end of an image cut short is no fault of the disk.
+    const bool cutShort = std::any_of(volume.warnings.begin(), volume.warnings.end(),
+                                      [](const std::string& w) { return IsVolumeCutShortWarning(w); });
+    if (cutShort && (rc == err::kReadFault || rc == err::kHandleEof || rc == err::kCrc)) {
+      message = "the scan of " + volumeText + " failed: the image ends before the volume does, and " +
+                "the part the quick scan needs to read its folders is missing. A deep scan (--deep) " +
+                "searches what the image holds for files by their content";
+    }
     lock.Release();
     if (engine.RecordCount() == 0 && !resuming) history_.DeleteHistoryEntry(volume.scanFolder);
   }

@@ -55,6 +55,11 @@ TEST(CliBasics, AnExtVolumeCanOnlyBeDeepScanned) {
 TEST(CliBasics, BadSourcesAndUsageGiveClearMessagesAndExitCodes) {
   TempDir dir;
   test::WriteBytes(dir / "empty.img", "");
+  // A FAT32 volume whose image ends before its root folder does.
+  test::FatImageBuilder fat(dir / "whole.img", 32, 65536);
+  ASSERT_TRUE(fat.Create());
+  ASSERT_TRUE(fat.AddFile("notes.txt", "kept"));
+  test::WriteBytes(dir / "cut.img", test::ReadBytes(fat.image()).substr(0, 100 * 1024));
   struct Case {
     std::string args;
     int exitCode;
@@ -67,6 +72,7 @@ TEST(CliBasics, BadSourcesAndUsageGiveClearMessagesAndExitCodes) {
       {"probe " + Quote((dir / "empty.img").string()), 1, "too short"},
       {"probe disk:99", 1, "no disk 99"},
       {"scan " + Quote((dir / "missing.img").string()), 1, "No such file or directory"},
+      {"list " + Quote((dir / "cut.img").string()), 1, "the image ends before the volume does"},
       {"", 2, "subcommand is required"},
       {"probe", 2, "SOURCE is required"},
       {"list x --tree --category photo", 2, "excludes"},
