@@ -1,15 +1,18 @@
 // quillmark-cli partitions IMAGE: the partition table inside an image file.
 // Each partition N can then be scanned as IMAGE@N.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/command_registry.h"
 #include "cli/progress_line.h"
 #include "disk/partitions/partition_table.h"
 #include "disk/sector_source.h"
 #include "disk/volumes/file_system_probe.h"
+#include "engines/volume_classifier.h"
 #include "platform/errors.h"
 
 namespace qm::cli {
@@ -40,6 +43,19 @@ int RunPartitions(const std::string& image) {
       std::printf("%s holds no partition table: it is one %s volume%s%s%s, scanned whole.\n",
                   image.c_str(), whole.name.c_str(), whole.label.empty() ? "" : " (\"",
                   whole.label.c_str(), whole.label.empty() ? "" : "\")");
+      return kExitOk;
+    }
+    // The start of a volume whose rest is missing (a fragment, a copy cut
+    // short): named as probe names it, and said to be incomplete.
+    std::vector<uint8_t> head(kClassifyBytes, 0);
+    uint32_t got = 0;
+    const uint64_t want = std::min<uint64_t>(kClassifyBytes / 512, std::max<uint64_t>(source.totalSectors(), 1));
+    source.ReadSectors(static_cast<uint32_t>(want), head.data(), 0, 512, &got);
+    if (const VolumeKind kind = ClassifyVolume(head.data(), uint64_t{got} * 512); got != 0 && kind != VolumeKind::kUnknown) {
+      std::printf("%s holds no partition table: it begins as one %s volume, but the image ends "
+                  "before the volume does, so its file system cannot be read whole.\n"
+                  "A deep scan can still search what it holds for files by their content.\n",
+                  image.c_str(), VolumeKindName(kind));
       return kExitOk;
     }
     std::printf("%s holds no partition table and no file system that could be recognised.\n"

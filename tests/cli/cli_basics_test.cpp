@@ -32,6 +32,23 @@ TEST(CliBasics, ProbeNamesTheFileSystemAndTheSize) {
   EXPECT_NE(out.find("40960 sectors of 512 bytes and 100 bytes more"), std::string::npos) << out;
 }
 
+// The first 513 bytes of an NTFS volume: probe and partitions both name
+// what it begins as, and partitions says that the rest is missing.
+TEST(CliBasics, AFragmentOfAVolumeIsNamedAlikeByProbeAndPartitions) {
+  if (!test::HaveTool("mkntfs")) GTEST_SKIP() << "mkntfs is missing (apt-get install ntfs-3g)";
+  TempDir dir;
+  test::NtfsImageBuilder ntfs(dir / "ntfs.img", 8);
+  ASSERT_TRUE(ntfs.Create());
+  const std::string fragment = (dir / "fragment.img").string();
+  test::WriteBytes(fragment, test::ReadBytes(ntfs.image()).substr(0, 513));
+  std::string out;
+  ASSERT_EQ(Cli("probe " + Quote(fragment), &out), 0) << out;
+  EXPECT_NE(out.find("File system: NTFS"), std::string::npos) << out;
+  ASSERT_EQ(Cli("partitions " + Quote(fragment), &out), 0) << out;
+  EXPECT_NE(out.find("begins as one NTFS volume, but the image ends before the volume does"), std::string::npos)
+      << out;
+}
+
 // No quick scan reads EXT: asking for one says what to do instead and
 // leaves no scan folder behind; the deep scan of the same image runs.
 TEST(CliBasics, AnExtVolumeCanOnlyBeDeepScanned) {
