@@ -105,6 +105,17 @@ void LongNamePieceUnits(const FatLongNameEntry& e, char16_t units[kLongNamePiece
 // open every sub-directory's first cluster.
 bool IsDotClusterStart(const uint8_t* first, const uint8_t* second);
 
+// Does the directory data (`length` bytes) open with that "." / ".." pair?
+inline bool StartsWithDots(const uint8_t* data, size_t length) {
+  return length >= 2 * kFatEntryBytes && IsDotClusterStart(data, data + kFatEntryBytes);
+}
+
+// A live volume-label entry (not a long-name piece, not a folder).
+inline bool IsLabelEntry(const FatDirEntry& e) {
+  return e.name[0] != 0 && !IsDeletedEntry(e) && !IsLongNameEntry(e) &&
+         (e.attributes & fatattr::kVolumeLabel) && !(e.attributes & fatattr::kDirectory);
+}
+
 // Is the 32-byte entry at `entry` plausible? `available` is the number of
 // bytes from `entry` to the end of the buffer; with 64 or more the entry may
 // be recognised as the "." of a "."/".." pair.

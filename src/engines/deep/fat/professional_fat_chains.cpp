@@ -18,15 +18,6 @@ namespace {
 constexpr size_t kMaxEarlierNames = 256;
 constexpr size_t kMaxUndecided = 64;
 
-bool StartsWithDots(const uint8_t* data, size_t length) {
-  return length >= 2 * kFatEntryBytes && IsDotClusterStart(data, data + kFatEntryBytes);
-}
-
-bool IsLabelEntry(const FatDirEntry& e) {
-  return e.name[0] != 0 && !IsDeletedEntry(e) && !IsLongNameEntry(e) &&
-         (e.attributes & fatattr::kVolumeLabel) && !(e.attributes & fatattr::kDirectory);
-}
-
 }  // namespace
 
 // What the sector, parsed in `at` (its directory and the first sector of

@@ -23,15 +23,6 @@ constexpr uint8_t kDeletedMark = 0xE5;
 // A chain of ".." links longer than this is damaged.
 constexpr size_t kMaxChain = 4096;
 
-bool StartsWithDots(const uint8_t* data, size_t length) {
-  return length >= 2 * kFatEntryBytes && IsDotClusterStart(data, data + kFatEntryBytes);
-}
-
-bool IsLabelEntry(const FatDirEntry& e) {
-  return e.name[0] != 0 && !IsDeletedEntry(e) && !IsLongNameEntry(e) &&
-         (e.attributes & fatattr::kVolumeLabel) && !(e.attributes & fatattr::kDirectory);
-}
-
 }  // namespace
 
 void CProfessionalFatRecovery::OnDotClusterSector(const uint8_t* data, size_t bytes,

@@ -18,10 +18,6 @@ namespace {
 
 constexpr uint32_t kBootReadBytes = 4096;
 
-bool StartsWithDots(const uint8_t* data, size_t length) {
-  return length >= 2 * kFatEntryBytes && IsDotClusterStart(data, data + kFatEntryBytes);
-}
-
 bool HasSignature(const std::string& extension) {
   for (const SignatureEntry& entry : SignatureTable())
     if (entry.extension.size() == extension.size() &&
